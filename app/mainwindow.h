@@ -1,0 +1,165 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "MvCameraControl.h"
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+class QGraphicsPixmapItem;
+class QGraphicsScene;
+class QThread;
+QT_END_NAMESPACE
+
+class AboutDialog;
+class StitchWorker;
+class WorkThread;
+
+/*
+ * The hub of the program: owns the camera handle and its state, the grab
+ * thread, the stitch worker and its thread, the stitch session and both views.
+ *
+ * The state members are public on purpose: the grab thread reads the handle and
+ * writes the latest raw frame (under m_frameMutex), and the settings dialog sets
+ * the stitch options directly. Everything else is touched from the GUI thread
+ * only.
+ *
+ * The implementation is split by concern: mainwindow.cpp (construction,
+ * shutdown, settings), mainwindow_camera.cpp (search, open, grab), 
+ * mainwindow_session.cpp (batches), mainwindow_views.cpp (zoom, rotation),
+ * mainwindow_save.cpp (hand-off to the stitch worker), mainwindow_setting.cpp
+ * (settings dialog, snapshot).
+ */
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Settings file (mainwindow.cpp).
+    void loadSettings();
+    void saveSettings();
+
+    // Stitch session (mainwindow_session.cpp).
+    void setStitchDirection(int direction);
+    void setMaxStitchCount(int count);
+    void handOffBatch(const QList<QImage> &frames, int batchNumber);
+
+    // Views (mainwindow_views.cpp).
+    void setupLiveView();
+    void setupStitchView();
+    void fitStitchView();
+    void applyLiveRotation();
+
+    // Snapshot of the latest raw frame through the camera library
+    // (mainwindow_setting.cpp). Returns the library's status.
+    int saveCurrentFrame(const QString &path, int imageType, int quality);
+
+public slots:
+    void setLiveViewVisible(bool visible);
+
+private slots:
+    void on_cbSearchDevices_currentIndexChanged(int index);
+    void onFrameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp,
+                            qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs);
+    void onFrameGrabbed(QImage image);
+    void onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
+                          qlonglong prevTimestamp);
+    void onImageFormatChanged(QString format, int jpgQuality, int pngQuality);
+    void on_actionCameraStart_triggered();
+    void on_actionCameraStop_triggered();
+    void on_actionStitchStart_triggered();
+    void on_actionStitchStop_triggered();
+    void on_actionCameraSearch_triggered();
+    void on_actionCameraOpen_triggered();
+    void on_actionCameraClose_triggered();
+    void on_actionSave_Image_triggered();
+    void on_actionSetting_triggered();
+    void on_actionClearImages_triggered();
+    void on_action_ZoomInt_triggered();
+    void on_action_ZoomOut_triggered();
+    void on_action_FullScreen_triggered();
+    void on_gv_customContextMenuRequested(QPoint pos);
+    void onSaveDirChanged(QString dir);
+    void on_actionCameraOpen_triggered(bool checked);
+    void on_actionCameraStart_triggered(bool checked);
+    void onStitchSaveProgress(int current, int total);
+    void onStitchSaveFinished(QStringList files);
+    void onStitchSaveFailed(QString err);
+    void on_actionAbout_triggered();
+
+public slots:
+    // Accepts a notification of a saved image; nothing sends it.
+    void onImageSavedWithIndex(int configIndex, QImage image, QString filePath);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+public:
+    Ui::MainWindow *ui = nullptr;
+
+    WorkThread *m_workThread = nullptr;
+    QThread *m_stitchThread = nullptr;
+    StitchWorker *m_stitchWorker = nullptr;
+    AboutDialog *m_aboutDialog = nullptr;
+
+    // Views.
+    QGraphicsScene *m_liveScene = nullptr;
+    QGraphicsPixmapItem *m_livePixmapItem = nullptr;
+    QGraphicsScene *m_stitchScene = nullptr;
+    bool m_autoFitStitch = true;
+    int m_gvRotationAngle = 0;
+
+    // Camera.
+    void *m_handle = nullptr;
+    bool m_isOpen = false;
+    bool m_isGrabbing = false;
+    MV_CC_DEVICE_INFO_LIST m_deviceList{};
+    bool m_deviceListValid = false;
+    int m_deviceIndex = 0;
+    MV_CC_DEVICE_INFO m_deviceInfo{};
+    QString m_cameraModelName;
+    QString m_cameraSerialNumber;
+
+    // Latest raw frame, written by the grab thread, read by the snapshot.
+    std::unique_ptr<unsigned char[]> m_lastFrameBuffer;
+    unsigned int m_lastFrameBufferSize = 0;
+    MV_FRAME_OUT_INFO_EX m_lastFrameInfo{};
+    QMutex m_frameMutex; /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
+    QMutex m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
+
+    // Output and stitch options (settings file).
+    QString m_saveDir;
+    QString m_imageFormat = QStringLiteral("JPG");
+    int m_jpgQuality = 95;
+    int m_pngQuality = 8;
+    int m_maxStitchCount = 30;
+    int m_stitchDirection = 0;
+    bool m_partialStitch = true;
+    bool m_saveStitchImage = true;
+
+    // Stitch session.
+    bool m_stitchActive = false;
+    QList<QImage> m_batchFrames;
+    QList<QImage> m_lastBatchFrames;
+    int m_batchCounter = 0;
+    int m_expectedFrameWidth = 0;
+    int m_expectedFrameHeight = 0;
+    bool m_expectedFrameSizeKnown = false;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,50 @@
+#ifndef WORKTHREAD_H
+#define WORKTHREAD_H
+
+#include <QImage>
+#include <QThread>
+
+#include <atomic>
+
+class MainWindow;
+
+/*
+ * The grab loop of the open camera. It runs no event loop: run() fetches
+ * frames until setRunning(false) or until the owner's handle is gone, keeps the
+ * latest raw frame in the owner under m_frameMutex, and reports every frame by
+ * signals that reach the window queued.
+ */
+class WorkThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit WorkThread(MainWindow *owner, QObject *parent = nullptr);
+    ~WorkThread() override;
+
+    /* GUI thread. setRunning(false) also switches the stitch feed off. */
+    void setRunning(bool on);
+    bool isRunningFlag() const { return m_running.load(); }
+    void setReportChanges(bool on) { m_reportChanges.store(on); }
+    bool reportChanges() const { return m_reportChanges.load(); }
+
+signals:
+    void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp,
+                          qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs);
+    void frameGrabbed(QImage image);
+    void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
+                        qlonglong prevTimestamp);
+
+protected:
+    void run() override;
+
+private:
+    MainWindow *m_owner;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_reportChanges{false};
+    int m_lostFrames = 0;
+    int m_receivedFrames = 0;
+    bool m_isGigE = false;
+};
+
+#endif // WORKTHREAD_H
