@@ -104,6 +104,12 @@ public slots:
     // Accepts a notification of a saved image; nothing sends it.
     void onImageSavedWithIndex(int configIndex, QImage image, QString filePath);
 
+private:
+    // Shutdown and release helpers shared by the window's concerns.
+    void stopGrabThread();      // mainwindow_camera.cpp: ends the grab loop cooperatively
+    void releaseCamera();       // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
+    void finishStitchJobs();    // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

@@ -10,3 +10,5 @@ void MainWindow::on_actionCameraOpen_triggered() {}
 void MainWindow::on_actionCameraClose_triggered() {}
 void MainWindow::on_actionCameraOpen_triggered(bool) {}
 void MainWindow::on_actionCameraStart_triggered(bool) {}
+void MainWindow::stopGrabThread() {}
+void MainWindow::releaseCamera() {}

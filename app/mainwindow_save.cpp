@@ -6,3 +6,4 @@ void MainWindow::on_actionSave_Image_triggered() {}
 void MainWindow::onStitchSaveProgress(int, int) {}
 void MainWindow::onStitchSaveFinished(QStringList) {}
 void MainWindow::onStitchSaveFailed(QString) {}
+void MainWindow::finishStitchJobs() {}

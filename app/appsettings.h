@@ -1,0 +1,65 @@
+#ifndef APPSETTINGS_H
+#define APPSETTINGS_H
+
+#include <QString>
+#include <QVariant>
+
+/*
+ * The one place where the keys of "setting.ini" and their defaults live.
+ *
+ * Every access opens its own short-lived QSettings on the relative path, so the
+ * file follows the working directory at the moment of the access, and every
+ * write is on disk before the helper returns.
+ */
+namespace AppSettings {
+
+inline const QString fileName() { return QStringLiteral("setting.ini"); }
+
+// Keys.
+constexpr const char *kGvRotationAngle = "UI/GvRotationAngle";
+constexpr const char *kStitchDirection = "UI/StitchDirection";
+constexpr const char *kShowLiveView = "UI/ShowLiveView";
+constexpr const char *kSaveDir = "File/SaveDir";
+constexpr const char *kFormat = "File/Format";
+constexpr const char *kJpgQuality = "File/JpgQuality";
+constexpr const char *kPngQuality = "File/PngQuality";
+constexpr const char *kPartialStitch = "File/PartialStitch";
+constexpr const char *kSaveStitchImage = "File/SaveStitchImage";
+constexpr const char *kMaxStitchCount = "Stitch/MaxStitchCount";
+constexpr const char *kLineRateEnable = "Camera/LineRateEnable";
+constexpr const char *kLineRate = "Camera/LineRate";
+constexpr const char *kExposure = "Camera/Exposure";
+constexpr const char *kGain = "Camera/Gain";
+
+// Defaults. The window and the settings dialog disagree on two of them on
+// purpose: a dialog opened on a file without a format shows BMP, and a frame
+// count restored after an invalid entry falls back to 15.
+constexpr int kDefaultGvRotationAngle = 0;
+constexpr int kDefaultStitchDirection = 1;
+constexpr bool kDefaultShowLiveView = false;
+inline const QString kDefaultSaveDir = QStringLiteral(".");
+inline const QString kDefaultFormatWindow = QStringLiteral("JPG");
+inline const QString kDefaultFormatDialog = QStringLiteral("BMP");
+constexpr int kDefaultJpgQuality = 95;
+constexpr int kDefaultPngQuality = 8;
+constexpr bool kDefaultPartialStitch = true;
+constexpr bool kDefaultSaveStitchImage = true;
+constexpr int kDefaultMaxStitchCount = 30;
+constexpr int kRestoredMaxStitchCount = 15;
+constexpr bool kDefaultLineRateEnable = false;
+constexpr int kDefaultLineRate = 1000;
+
+QVariant value(const char *key, const QVariant &defaultValue);
+int intValue(const char *key, int defaultValue);
+bool boolValue(const char *key, bool defaultValue);
+QString stringValue(const char *key, const QString &defaultValue);
+bool contains(const char *key);
+
+void setValue(const char *key, const QVariant &value);
+// Writes and flushes at once; used where a later reader must see the value
+// even if the process dies right after.
+void setValueSynced(const char *key, const QVariant &value);
+
+} // namespace AppSettings
+
+#endif // APPSETTINGS_H
