@@ -1,5 +1,46 @@
-// Placeholder until the settings dialog lands.
+// The settings dialog's entry point and the snapshot of the latest raw frame.
 #include "mainwindow.h"
 
-void MainWindow::on_actionSetting_triggered() {}
-int MainWindow::saveCurrentFrame(const QString &, int, int) { return static_cast<int>(MV_E_SUPPORT); }
+#include <QMessageBox>
+#include <QMutexLocker>
+
+#include "settingdialog.h"
+
+/*
+ * Opens the settings dialog modally for the open camera; without one, only a
+ * warning is shown. The dialog and its connections to this window live for
+ * this call only. GUI thread.
+ */
+void MainWindow::on_actionSetting_triggered()
+{
+    if (!m_isOpen) {
+        QMessageBox::warning(this, tr("setting"), tr("please open camera"), QMessageBox::Ok);
+        return;
+    }
+    settingdialog dialog(this, this);
+    connect(&dialog, &settingdialog::sigSaveDirChanged, this, &MainWindow::onSaveDirChanged);
+    connect(&dialog, &settingdialog::imageFormatChanged, this, &MainWindow::onImageFormatChanged);
+    connect(&dialog, &settingdialog::showLiveViewChanged, this, &MainWindow::setLiveViewVisible);
+    dialog.exec();
+}
+
+/*
+ * Writes the latest raw frame to `path` through the camera library as
+ * `imageType` (MV_Image_Bmp, _Jpeg, _Png or _Tif) with `quality` (JPEG 55..99,
+ * PNG 0..9, clamped). Returns the library's status, 0 on success;
+ * MV_E_NODATA without a frame, MV_E_SUPPORT for a vendor-specific pixel type,
+ * MV_E_PARAMETER for a path of 256 bytes or more in the local encoding.
+ * Holds m_frameMutex throughout, so the grab thread cannot replace the frame
+ * while it is written. GUI thread.
+ */
+int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality)
+{
+    QMutexLocker frameLock(&m_frameMutex);
+    MV_SAVE_IMG_TO_FILE_PARAM param{};
+    const int status =
+        SettingRules::prepareSnapshotParam(m_lastFrameInfo, m_lastFrameBuffer.get(), m_lastFrameBufferSize,
+                                           path.toLocal8Bit(), imageType, quality, &param);
+    if (status != MV_OK)
+        return status;
+    return MV_CC_SaveImageToFile(m_handle, &param);
+}

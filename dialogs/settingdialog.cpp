@@ -1,0 +1,709 @@
+#include "settingdialog.h"
+#include "ui_settingdialog.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIntValidator>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "appsettings.h"
+#include "mainwindow.h"
+
+namespace SettingRules {
+
+/*
+ * Maps a stored format name to one of "JPG", "PNG", "TIF" or "BMP". The stored
+ * text is compared upper-cased; the long forms JPEG and TIFF are accepted and
+ * anything unknown falls back to BMP. Pure; any thread.
+ */
+QString canonicalFormatName(const QString &storedName)
+{
+    const QString upper = storedName.toUpper();
+    if (upper == QLatin1String("JPG") || upper == QLatin1String("JPEG"))
+        return kFormatJpg;
+    if (upper == QLatin1String("PNG"))
+        return kFormatPng;
+    if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
+        return kFormatTif;
+    return kFormatBmp;
+}
+
+/*
+ * Returns the quality range of a canonical format name: JPEG quality 55..99
+ * (default 95), PNG compression level 0..9 (default 8); BMP and TIF are not
+ * adjustable. Pure; any thread.
+ */
+QualityRange qualityRangeFor(const QString &format)
+{
+    if (format == kFormatJpg)
+        return {true, 55, 99, AppSettings::kDefaultJpgQuality, AppSettings::kJpgQuality};
+    if (format == kFormatPng)
+        return {true, 0, 9, AppSettings::kDefaultPngQuality, AppSettings::kPngQuality};
+    return {};
+}
+
+/*
+ * Truncates a camera value toward zero. Cameras report ranges as floats that
+ * may exceed int or be NaN; those saturate (NaN gives 0) instead of being
+ * undefined. Pure; any thread.
+ */
+int truncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+/*
+ * The actual line rate to show while line rate control is on. A requested rate
+ * the camera reached without control (at most `ceiling`) is met, so it is shown;
+ * a higher one is limited by the camera, whose own reading `cameraRate` is
+ * shown instead. Pure; any thread.
+ */
+int shownResultingLineRate(int requestedRate, int ceiling, qint64 cameraRate)
+{
+    if (requestedRate > ceiling)
+        return static_cast<int>(std::clamp<qint64>(cameraRate, INT_MIN, INT_MAX));
+    return requestedRate;
+}
+
+/*
+ * Returns the text stored for a folder chosen by the operator: "." when it is
+ * the working directory `currentDir` (so the setting follows the directory the
+ * program is started in), otherwise `chosenDir` as given. Touches the file
+ * system to resolve links; any thread.
+ */
+QString saveDirForChoice(const QString &chosenDir, const QString &currentDir)
+{
+    const QString chosen = QFileInfo(chosenDir).canonicalFilePath();
+    const QString current = QFileInfo(currentDir).canonicalFilePath();
+    if (!chosen.isEmpty() && chosen == current)
+        return QStringLiteral(".");
+    return chosenDir;
+}
+
+/*
+ * Returns the folder a snapshot goes to: `currentDir` for "." or an empty
+ * setting, otherwise the setting itself. Pure; any thread.
+ */
+QString snapshotFolder(const QString &saveDirText, const QString &currentDir)
+{
+    if (saveDirText.isEmpty() || saveDirText == QLatin1String("."))
+        return currentDir;
+    return saveDirText;
+}
+
+/*
+ * Returns the camera library's image type and the file extension for a
+ * canonical format name; unknown names give BMP. Pure; any thread.
+ */
+SnapshotKind snapshotKindFor(const QString &format)
+{
+    if (format == kFormatJpg)
+        return {MV_Image_Jpeg, QStringLiteral("jpg")};
+    if (format == kFormatPng)
+        return {MV_Image_Png, QStringLiteral("png")};
+    if (format == kFormatTif)
+        return {MV_Image_Tif, QStringLiteral("tif")};
+    return {MV_Image_Bmp, QStringLiteral("bmp")};
+}
+
+/*
+ * Returns "Image_<yyyyMMdd_hhmmss_zzz>.<extension>" for the local time `when`.
+ * Two snapshots within one millisecond get the same name. Pure; any thread.
+ */
+QString snapshotFileName(const QDateTime &when, const QString &extension)
+{
+    return QStringLiteral("Image_%1.%2")
+        .arg(when.toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")), extension);
+}
+
+/*
+ * Returns the text reporting a saved snapshot at `path`; JPEG and PNG add the
+ * quality they were saved with. Pure; GUI thread (uses the translation lookup).
+ */
+QString snapshotSuccessText(const QString &path, int imageType, int quality)
+{
+    QString text = QCoreApplication::translate("settingdialog", "图片保存成功:\n%1\n").arg(path);
+    if (imageType == MV_Image_Jpeg)
+        text += QCoreApplication::translate("settingdialog", "JPG质量: %1 (55-99)").arg(quality);
+    else if (imageType == MV_Image_Png)
+        text += QCoreApplication::translate("settingdialog", "PNG压缩级别: %1 (0-9, 0=不压缩)")
+                    .arg(quality);
+    return text;
+}
+
+/*
+ * Returns the quality handed to the camera library: JPEG clamped to 55..99,
+ * PNG to 0..9, 0 for every other type. Pure; any thread.
+ */
+unsigned int snapshotQuality(int imageType, int quality)
+{
+    if (imageType == MV_Image_Jpeg)
+        return static_cast<unsigned int>(std::clamp(quality, 55, 99));
+    if (imageType == MV_Image_Png)
+        return static_cast<unsigned int>(std::clamp(quality, 0, 9));
+    return 0;
+}
+
+/*
+ * Fills `param` for saving the latest raw frame. `frameBuffer` holds
+ * `frameBufferSize` bytes; the data length handed on never exceeds it, whatever
+ * the information record claims. `localPath` is the target in the local 8-bit
+ * encoding. Returns MV_OK, or MV_E_NODATA when there is no frame (no buffer or
+ * pixel type 0), MV_E_SUPPORT for a vendor-specific pixel type (top bit set),
+ * MV_E_PARAMETER when the path does not fit the record's 256-byte field with its
+ * terminator. The caller holds the lock guarding the frame; any thread.
+ */
+int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
+                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
+                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param)
+{
+    *param = MV_SAVE_IMG_TO_FILE_PARAM{};
+    if (!frameBuffer || frameInfo.enPixelType == PixelType_Gvsp_Undefined)
+        return static_cast<int>(MV_E_NODATA);
+    if (frameInfo.enPixelType & PixelType_Gvsp_CustomFlag)
+        return static_cast<int>(MV_E_SUPPORT);
+    if (localPath.size() >= MV_MAX_PATH_LEN)
+        return static_cast<int>(MV_E_PARAMETER);
+
+    param->enPixelType = frameInfo.enPixelType;
+    param->nWidth = frameInfo.nWidth;
+    param->nHeight = frameInfo.nHeight;
+    param->nDataLen = std::min(frameInfo.nFrameLen, frameBufferSize);
+    param->pData = frameBuffer;
+    param->enImageType = static_cast<MV_SAVE_IAMGE_TYPE>(imageType);
+    param->nQuality = snapshotQuality(imageType, quality);
+    param->iMethodValue = 0;
+    std::memcpy(param->pImagePath, localPath.constData(), static_cast<size_t>(localPath.size()));
+    param->pImagePath[localPath.size()] = '\0';
+    return MV_OK;
+}
+
+} // namespace SettingRules
+
+using namespace SettingRules;
+
+/*
+ * Builds the dialog for `mainWindow` (may be null: then nothing reaches a
+ * window and the dialog is disabled) and fills it from "setting.ini" and, when
+ * the window has a camera open, from the camera. Connections to the window are
+ * the caller's. GUI thread.
+ */
+settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
+    : QDialog(parent), ui(new Ui::settingdialog), m_mainWindow(mainWindow)
+{
+    ui->setupUi(this);
+    m_loading = true;
+    setWindowTitle(tr("设置"));
+
+    loadSettingsIntoControls();
+    onImageFormatChanged();
+
+    ui->leResultingLineRate->setEnabled(false);
+    ui->leAcquisitionLineRate->setValidator(new QIntValidator(10, 10000000, this));
+
+    if (cameraAvailable()) {
+        loadExposureAndGain();
+        loadLineRateControls();
+    } else {
+        setEnabled(false);
+    }
+
+    m_readoutTimer = new QTimer(this);
+    m_readoutTimer->setInterval(1000);
+    connect(m_readoutTimer, &QTimer::timeout, this, &settingdialog::refreshResultingLineRate);
+    m_readoutTimer->start();
+
+    for (QRadioButton *button : {ui->rdButtonBmp, ui->rdButtonJpg, ui->rdButtonPng, ui->rdButtonTiff})
+        connect(button, &QRadioButton::toggled, this, &settingdialog::onRadioButtonToggled);
+
+    m_loading = false;
+
+    // Deliberately after loading: the box's slot writes the value back and
+    // announces it, which nothing receives while the dialog is being built.
+    ui->cbShowLiveView->setChecked(
+        AppSettings::boolValue(AppSettings::kShowLiveView, AppSettings::kDefaultShowLiveView));
+}
+
+/*
+ * Destroys the form; the readout timer and pending delayed readouts go with
+ * the dialog. GUI thread.
+ */
+settingdialog::~settingdialog()
+{
+    delete ui;
+}
+
+bool settingdialog::cameraAvailable() const
+{
+    return m_mainWindow && m_mainWindow->m_isOpen && m_mainWindow->m_handle;
+}
+
+void *settingdialog::cameraHandle() const
+{
+    return m_mainWindow ? m_mainWindow->m_handle : nullptr;
+}
+
+void settingdialog::warn(const QString &title, const QString &text)
+{
+    QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+void settingdialog::loadSettingsIntoControls()
+{
+    using namespace AppSettings;
+
+    const QString saveDir = stringValue(kSaveDir, kDefaultSaveDir);
+    m_saveDirText = (saveDir.isEmpty() || saveDir == QLatin1String(".")) ? QStringLiteral(".") : saveDir;
+    ui->leCurrentSavePath->setText(m_saveDirText);
+
+    m_formatName = canonicalFormatName(stringValue(kFormat, kDefaultFormatDialog));
+    if (m_formatName == kFormatJpg)
+        ui->rdButtonJpg->setChecked(true);
+    else if (m_formatName == kFormatPng)
+        ui->rdButtonPng->setChecked(true);
+    else if (m_formatName == kFormatTif)
+        ui->rdButtonTiff->setChecked(true);
+    else
+        ui->rdButtonBmp->setChecked(true);
+    m_dlgJpgQuality = intValue(kJpgQuality, kDefaultJpgQuality);
+    m_dlgPngQuality = intValue(kPngQuality, kDefaultPngQuality);
+
+    {
+        const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
+        const QSignalBlocker blockRate(ui->leAcquisitionLineRate);
+        ui->cbAcquisitionLineRateEnable->setChecked(boolValue(kLineRateEnable, kDefaultLineRateEnable));
+        ui->leAcquisitionLineRate->setText(QString::number(intValue(kLineRate, kDefaultLineRate)));
+    }
+
+    switch (intValue(kStitchDirection, kDefaultStitchDirection)) {
+    case 0: ui->cbLeftStitch->setChecked(true); break;
+    case 1: ui->cbRightStitch->setChecked(true); break;
+    case 2: ui->cbBottomStitch->setChecked(true); break;
+    case 3: ui->cbTopStitch->setChecked(true); break;
+    default: break;
+    }
+
+    ui->cbPartialStitch->setChecked(boolValue(kPartialStitch, kDefaultPartialStitch));
+    ui->cbSaveStitchImage->setChecked(boolValue(kSaveStitchImage, kDefaultSaveStitchImage));
+
+    ui->leFrameCount->setValidator(new QIntValidator(1, 1000000, this));
+    ui->leFrameCount->setText(QString::number(intValue(kMaxStitchCount, kDefaultMaxStitchCount)));
+}
+
+// ---- Camera parameters ------------------------------------------------------
+
+void settingdialog::loadExposureAndGain()
+{
+    void *handle = cameraHandle();
+    MVCC_FLOATVALUE exposure{};
+    if (MV_CC_GetFloatValue(handle, "ExposureTime", &exposure) == MV_OK) {
+        ui->slExposure->setRange(truncateToInt(exposure.fMin), truncateToInt(exposure.fMax));
+        ui->slExposure->setValue(truncateToInt(exposure.fCurValue));
+        ui->leExposure->setText(QString::number(static_cast<double>(exposure.fCurValue), 'g', 6));
+    }
+    MVCC_FLOATVALUE gain{};
+    if (MV_CC_GetFloatValue(handle, "Gain", &gain) == MV_OK) {
+        ui->slGain->setRange(truncateToInt(gain.fMin), truncateToInt(gain.fMax));
+        ui->slGain->setValue(truncateToInt(gain.fCurValue));
+        ui->slGain->setSingleStep(1);
+        ui->leGain->setText(QString::number(static_cast<double>(gain.fCurValue), 'g', 6));
+    }
+}
+
+void settingdialog::loadLineRateControls()
+{
+    void *handle = cameraHandle();
+    QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
+
+    bool controlOn = false;
+    MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &controlOn);
+    if (!controlOn)
+        recordResultingLineRateCeiling(handle);
+
+    {
+        const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
+        ui->cbAcquisitionLineRateEnable->setChecked(controlOn);
+    }
+    ui->leAcquisitionLineRate->setEnabled(true);
+    {
+        const QSignalBlocker blockRate(ui->leAcquisitionLineRate);
+        MVCC_INTVALUE_EX rate{};
+        if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &rate) == MV_OK)
+            ui->leAcquisitionLineRate->setText(QString::number(rate.nCurValue));
+        else
+            ui->leAcquisitionLineRate->clear();
+    }
+    refreshResultingLineRate();
+}
+
+void settingdialog::recordResultingLineRateCeiling(void *handle)
+{
+    MVCC_INTVALUE_EX resulting{};
+    if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) == MV_OK)
+        m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.nCurValue, INT_MIN, INT_MAX));
+}
+
+void settingdialog::refreshResultingLineRate()
+{
+    if (!cameraAvailable())
+        return;
+    void *handle = cameraHandle();
+    MVCC_INTVALUE_EX resulting{};
+    if (ui->cbAcquisitionLineRateEnable->isChecked()) {
+        const int requested = ui->leAcquisitionLineRate->text().toInt(nullptr, 10);
+        const int status = MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting);
+        if (status != MV_OK) {
+            ui->leResultingLineRate->setText(QStringLiteral("N/A"));
+            qDebug() << "Failed to get ResultingLineRate, error code:" << status;
+            return;
+        }
+        ui->leResultingLineRate->setText(
+            QString::number(shownResultingLineRate(requested, m_resultingLineRate, resulting.nCurValue)));
+        return;
+    }
+    if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) != MV_OK) {
+        ui->leResultingLineRate->setText(QStringLiteral("N/A"));
+        return;
+    }
+    m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.nCurValue, INT_MIN, INT_MAX));
+    ui->leResultingLineRate->setText(QString::number(m_resultingLineRate));
+}
+
+void settingdialog::on_slExposure_valueChanged(int value)
+{
+    ui->leExposure->setText(QString::number(value));
+    if (m_loading || !cameraAvailable())
+        return;
+    void *handle = cameraHandle();
+    {
+        QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
+        // Manual exposure needs the timed mode with auto exposure off, or the
+        // camera ignores the value.
+        MV_CC_SetEnumValue(handle, "ExposureMode", 0);
+        MV_CC_SetEnumValue(handle, "ExposureAuto", 0);
+        MV_CC_SetFloatValue(handle, "ExposureTime", static_cast<float>(value));
+    }
+    AppSettings::setValue(AppSettings::kExposure, value);
+
+    // The camera needs a moment before its resulting line rate follows the new
+    // exposure; without line rate control that reading is also the new ceiling.
+    if (ui->cbAcquisitionLineRateEnable->isChecked()) {
+        QTimer::singleShot(200, this, &settingdialog::refreshResultingLineRate);
+    } else {
+        QTimer::singleShot(200, this, [this] {
+            if (!cameraAvailable())
+                return;
+            recordResultingLineRateCeiling(cameraHandle());
+            refreshResultingLineRate();
+        });
+    }
+}
+
+void settingdialog::on_leExposure_editingFinished()
+{
+    const int typed = ui->leExposure->text().toInt(nullptr, 10);
+    ui->slExposure->setValue(typed);
+    on_slExposure_valueChanged(typed);
+}
+
+void settingdialog::on_slGain_valueChanged(int value)
+{
+    ui->leGain->setText(QString::number(value));
+    if (m_loading || !cameraAvailable())
+        return;
+    {
+        QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
+        MV_CC_SetFloatValue(cameraHandle(), "Gain", static_cast<float>(value));
+    }
+    AppSettings::setValue(AppSettings::kGain, value);
+    QTimer::singleShot(100, this, &settingdialog::refreshResultingLineRate);
+}
+
+void settingdialog::on_leGain_editingFinished()
+{
+    const int typed = ui->leGain->text().toInt(nullptr, 10);
+    ui->slGain->setValue(typed);
+    on_slGain_valueChanged(typed);
+}
+
+void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
+{
+    if (!cameraAvailable())
+        return;
+    void *handle = cameraHandle();
+    const bool controlOn = state == Qt::Checked;
+    AppSettings::setValue(AppSettings::kLineRateEnable, controlOn);
+
+    const int status = MV_CC_SetBoolValue(handle, "AcquisitionLineRateEnable", controlOn);
+    if (status != MV_OK) {
+        warn(tr("Line Rate Control"), tr("Failed to set line rate enable, error code: %1").arg(status));
+        bool actual = false;
+        if (MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &actual) != MV_OK)
+            actual = false;
+        // Delivered on purpose: when the box changes, this slot runs again and
+        // settles the file and the camera on the camera's actual state.
+        ui->cbAcquisitionLineRateEnable->setChecked(actual);
+        ui->leAcquisitionLineRate->setEnabled(true);
+    } else {
+        ui->leAcquisitionLineRate->setEnabled(true);
+        if (!controlOn) {
+            // Without control the camera settles on its own rate a little later;
+            // that rate becomes the ceiling for requested rates.
+            QTimer::singleShot(100, this, [this, handle] {
+                if (!cameraAvailable() || cameraHandle() != handle)
+                    return;
+                recordResultingLineRateCeiling(handle);
+                QTimer::singleShot(10, this, &settingdialog::refreshResultingLineRate);
+            });
+        }
+    }
+    QTimer::singleShot(10, this, &settingdialog::refreshResultingLineRate);
+}
+
+void settingdialog::on_leAcquisitionLineRate_editingFinished()
+{
+    if (!cameraAvailable())
+        return;
+    bool ok = false;
+    const int rate = ui->leAcquisitionLineRate->text().toInt(&ok, 10);
+    if (!ok) {
+        warn(tr("Line Rate Control"), tr("Please enter a valid line rate value!"));
+        return;
+    }
+    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);
+    if (status == MV_OK) {
+        AppSettings::setValue(AppSettings::kLineRate, rate);
+        refreshResultingLineRate();
+        return;
+    }
+    warn(tr("Line Rate Control"), tr("Failed to set acquisition line rate, error code: %1").arg(status));
+    loadLineRateControls();
+}
+
+// ---- Stitch and display options ---------------------------------------------
+
+void settingdialog::chooseDirection(int direction, bool checked)
+{
+    if (m_loading || !checked)
+        return;
+    const struct {
+        QRadioButton *button;
+        int direction;
+    } buttons[] = {{ui->cbLeftStitch, 0}, {ui->cbRightStitch, 1}, {ui->cbBottomStitch, 2}, {ui->cbTopStitch, 3}};
+    for (const auto &entry : buttons) {
+        if (entry.direction != direction)
+            entry.button->setChecked(false);
+    }
+    AppSettings::setValueSynced(AppSettings::kStitchDirection, direction);
+    if (m_mainWindow)
+        m_mainWindow->setStitchDirection(direction);
+}
+
+void settingdialog::on_cbLeftStitch_toggled(bool checked)
+{
+    chooseDirection(0, checked);
+}
+
+void settingdialog::on_cbRightStitch_toggled(bool checked)
+{
+    chooseDirection(1, checked);
+}
+
+void settingdialog::on_cbTopStitch_clicked(bool checked)
+{
+    chooseDirection(3, checked);
+}
+
+void settingdialog::on_cbBottomStitch_clicked(bool checked)
+{
+    chooseDirection(2, checked);
+}
+
+void settingdialog::on_leFrameCount_editingFinished()
+{
+    bool ok = false;
+    const int count = ui->leFrameCount->text().toInt(&ok, 10);
+    if (ok && count >= 1) {
+        AppSettings::setValue(AppSettings::kMaxStitchCount, count);
+        if (m_mainWindow)
+            m_mainWindow->setMaxStitchCount(count);
+        return;
+    }
+    warn(tr("Segment Frame Limit"), tr("Please enter a valid frame count (>0)."));
+    ui->leFrameCount->setText(QString::number(
+        AppSettings::intValue(AppSettings::kMaxStitchCount, AppSettings::kRestoredMaxStitchCount)));
+}
+
+void settingdialog::on_cbPartialStitch_clicked(bool checked)
+{
+    AppSettings::setValue(AppSettings::kPartialStitch, checked);
+    if (m_mainWindow)
+        m_mainWindow->m_partialStitch = checked;
+}
+
+void settingdialog::on_cbSaveStitchImage_clicked(bool checked)
+{
+    AppSettings::setValue(AppSettings::kSaveStitchImage, checked);
+    if (m_mainWindow)
+        m_mainWindow->m_saveStitchImage = checked;
+}
+
+void settingdialog::on_cbShowLiveView_toggled(bool checked)
+{
+    AppSettings::setValue(AppSettings::kShowLiveView, checked);
+    emit showLiveViewChanged(checked);
+}
+
+// ---- Output format, quality, folder and snapshot ----------------------------
+
+QString settingdialog::formatFromButtons() const
+{
+    if (ui->rdButtonJpg->isChecked())
+        return kFormatJpg;
+    if (ui->rdButtonPng->isChecked())
+        return kFormatPng;
+    if (ui->rdButtonTiff->isChecked())
+        return kFormatTif;
+    return kFormatBmp;
+}
+
+/*
+ * Sets the quality controls up for the format of the checked button: range and
+ * the stored quality for JPG and PNG, disabled (keeping range and value) for
+ * BMP and TIF. Stores and announces nothing. GUI thread.
+ */
+void settingdialog::onImageFormatChanged()
+{
+    m_formatName = formatFromButtons();
+    const QualityRange range = qualityRangeFor(m_formatName);
+    ui->slQuality->setEnabled(range.adjustable);
+    ui->sbQuality->setEnabled(range.adjustable);
+    if (!range.adjustable)
+        return;
+
+    int &quality = (m_formatName == kFormatJpg) ? m_dlgJpgQuality : m_dlgPngQuality;
+    quality = std::clamp(AppSettings::intValue(range.key, range.defaultValue), range.minimum, range.maximum);
+
+    m_refreshingQuality = true;
+    ui->slQuality->setRange(range.minimum, range.maximum);
+    ui->sbQuality->setRange(range.minimum, range.maximum);
+    ui->slQuality->setValue(quality);
+    ui->sbQuality->setValue(quality);
+    m_refreshingQuality = false;
+
+    if (m_formatName == kFormatJpg)
+        qDebug() << "JPG format selected, quality:" << quality;
+    else
+        qDebug() << "PNG format selected, compression level:" << quality;
+}
+
+void settingdialog::onRadioButtonToggled(bool checked)
+{
+    if (!checked || m_loading)
+        return;
+    m_formatName = formatFromButtons();
+    AppSettings::setValue(AppSettings::kFormat, m_formatName);
+    if (m_formatName == kFormatJpg && !AppSettings::contains(AppSettings::kJpgQuality))
+        AppSettings::setValue(AppSettings::kJpgQuality, m_dlgJpgQuality);
+    else if (m_formatName == kFormatPng && !AppSettings::contains(AppSettings::kPngQuality))
+        AppSettings::setValue(AppSettings::kPngQuality, m_dlgPngQuality);
+    onImageFormatChanged();
+    emit imageFormatChanged(m_formatName, m_dlgJpgQuality, m_dlgPngQuality);
+}
+
+void settingdialog::on_sbQuality_valueChanged(int value)
+{
+    ui->slQuality->setValue(value);
+}
+
+void settingdialog::on_slQuality_valueChanged(int value)
+{
+    ui->sbQuality->setValue(value);
+    if (m_loading || m_refreshingQuality)
+        return;
+    if (ui->rdButtonJpg->isChecked()) {
+        m_formatName = kFormatJpg;
+        m_dlgJpgQuality = value;
+        AppSettings::setValue(AppSettings::kJpgQuality, value);
+        qDebug() << "JPG quality saved to INI:" << value;
+    } else if (ui->rdButtonPng->isChecked()) {
+        m_formatName = kFormatPng;
+        m_dlgPngQuality = value;
+        AppSettings::setValue(AppSettings::kPngQuality, value);
+        qDebug() << "PNG compression level saved to INI:" << value;
+    } else {
+        return;
+    }
+    emit imageFormatChanged(m_formatName, m_dlgJpgQuality, m_dlgPngQuality);
+}
+
+/*
+ * Shows the modal folder dialog starting at `startDir` and returns the chosen
+ * folder, empty when cancelled. GUI thread.
+ */
+QString settingdialog::chooseSaveDirectory(const QString &title, const QString &startDir)
+{
+    return QFileDialog::getExistingDirectory(this, title, startDir, QFileDialog::ShowDirsOnly);
+}
+
+void settingdialog::on_btnSelectSaveDir_clicked()
+{
+    const QString startDir = m_saveDirText == QLatin1String(".") ? QDir::currentPath() : m_saveDirText;
+    const QString chosen = chooseSaveDirectory(tr("选择保存目录"), startDir);
+    if (chosen.isEmpty())
+        return;
+    m_saveDirText = saveDirForChoice(chosen, QDir::currentPath());
+    ui->leCurrentSavePath->setText(m_saveDirText);
+    AppSettings::setValue(AppSettings::kSaveDir, m_saveDirText);
+    AppSettings::setValue(AppSettings::kJpgQuality, m_dlgJpgQuality);
+    AppSettings::setValue(AppSettings::kPngQuality, m_dlgPngQuality);
+    emit sigSaveDirChanged(m_saveDirText);
+}
+
+void settingdialog::on_btnSaveImage_clicked()
+{
+    if (!cameraAvailable()) {
+        warn(tr("Error"), tr("Camera is not open, cannot save image!"));
+        return;
+    }
+    bool haveFrame = false;
+    {
+        QMutexLocker frameLock(&m_mainWindow->m_frameMutex);
+        haveFrame = m_mainWindow->m_lastFrameBuffer != nullptr;
+    }
+    if (!haveFrame) {
+        warn(tr("Error"), tr("No image data, may not have started streaming!"));
+        return;
+    }
+
+    const QString format = formatFromButtons();
+    const SnapshotKind kind = snapshotKindFor(format);
+    const int quality = format == kFormatJpg ? m_dlgJpgQuality : format == kFormatPng ? m_dlgPngQuality : 0;
+    const QString folder = snapshotFolder(m_saveDirText, QDir::currentPath());
+    const QString path = QDir(folder).filePath(snapshotFileName(QDateTime::currentDateTime(), kind.extension));
+
+    const int status = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality);
+    if (status != MV_OK) {
+        warn(tr("保存失败"), tr("保存图片失败，错误码: %1").arg(status));
+        return;
+    }
+    QMessageBox::information(this, tr("保存成功"), snapshotSuccessText(path, kind.imageType, quality),
+                             QMessageBox::Ok);
+}

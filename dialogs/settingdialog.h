@@ -1,0 +1,136 @@
+#ifndef SETTINGDIALOG_H
+#define SETTINGDIALOG_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDialog>
+#include <QString>
+
+#include "MvCameraControl.h"
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class settingdialog;
+}
+class QTimer;
+QT_END_NAMESPACE
+
+class MainWindow;
+
+/*
+ * The rules behind the settings dialog, free so that tests call them directly.
+ */
+namespace SettingRules {
+
+// Output format names as the program stores them.
+inline const QString kFormatBmp = QStringLiteral("BMP");
+inline const QString kFormatJpg = QStringLiteral("JPG");
+inline const QString kFormatPng = QStringLiteral("PNG");
+inline const QString kFormatTif = QStringLiteral("TIF");
+
+QString canonicalFormatName(const QString &storedName);
+
+// How the quality controls behave for one output format.
+struct QualityRange
+{
+    bool adjustable = false; // BMP and TIF have no quality to choose
+    int minimum = 0;
+    int maximum = 0;
+    int defaultValue = 0;
+    const char *key = nullptr; // settings key of the stored quality
+};
+QualityRange qualityRangeFor(const QString &format);
+
+int truncateToInt(double value);
+int shownResultingLineRate(int requestedRate, int ceiling, qint64 cameraRate);
+
+QString saveDirForChoice(const QString &chosenDir, const QString &currentDir);
+QString snapshotFolder(const QString &saveDirText, const QString &currentDir);
+
+// Image type code and file extension of a snapshot in one output format.
+struct SnapshotKind
+{
+    int imageType = MV_Image_Bmp;
+    QString extension;
+};
+SnapshotKind snapshotKindFor(const QString &format);
+QString snapshotFileName(const QDateTime &when, const QString &extension);
+QString snapshotSuccessText(const QString &path, int imageType, int quality);
+
+unsigned int snapshotQuality(int imageType, int quality);
+int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
+                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
+                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param);
+
+} // namespace SettingRules
+
+/*
+ * The options dialog: camera parameters, stitch and display options, output
+ * format, quality, folder and the snapshot. Every control acts at once; there is
+ * no OK or Cancel step.
+ */
+class settingdialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    settingdialog(MainWindow *mainWindow, QWidget *parent);
+    ~settingdialog() override;
+
+signals:
+    void sigSaveDirChanged(QString dir);
+    void imageFormatChanged(QString format, int jpgQuality, int pngQuality);
+    void showLiveViewChanged(bool enabled);
+
+private slots:
+    void on_slExposure_valueChanged(int value);
+    void on_leExposure_editingFinished();
+    void on_slGain_valueChanged(int value);
+    void on_leGain_editingFinished();
+    void on_cbAcquisitionLineRateEnable_stateChanged(int state);
+    void on_leAcquisitionLineRate_editingFinished();
+    void on_leFrameCount_editingFinished();
+    void on_btnSelectSaveDir_clicked();
+    void on_btnSaveImage_clicked();
+    void on_slQuality_valueChanged(int value);
+    void on_sbQuality_valueChanged(int value);
+    void onImageFormatChanged();
+    void onRadioButtonToggled(bool checked);
+    void on_cbLeftStitch_toggled(bool checked);
+    void on_cbRightStitch_toggled(bool checked);
+    void on_cbTopStitch_clicked(bool checked);
+    void on_cbBottomStitch_clicked(bool checked);
+    void on_cbPartialStitch_clicked(bool checked);
+    void on_cbSaveStitchImage_clicked(bool checked);
+    void on_cbShowLiveView_toggled(bool checked);
+
+protected:
+    // Asks the operator for the output folder; an empty result means cancelled.
+    // Tests answer it in place of the modal folder dialog.
+    virtual QString chooseSaveDirectory(const QString &title, const QString &startDir);
+
+private:
+    bool cameraAvailable() const;
+    void *cameraHandle() const;
+    void loadSettingsIntoControls();
+    void loadExposureAndGain();
+    void loadLineRateControls();
+    void refreshResultingLineRate();
+    void recordResultingLineRateCeiling(void *handle);
+    void chooseDirection(int direction, bool checked);
+    QString formatFromButtons() const;
+    void warn(const QString &title, const QString &text);
+
+    Ui::settingdialog *ui = nullptr;
+    MainWindow *m_mainWindow = nullptr;
+    bool m_loading = false;
+    bool m_refreshingQuality = false; // value handlers only mirror while the refresh sets the controls
+    int m_resultingLineRate = 0;
+    QTimer *m_readoutTimer = nullptr;
+    QString m_saveDirText;
+    QString m_formatName;
+    int m_dlgJpgQuality = 0;
+    int m_dlgPngQuality = 0;
+};
+
+#endif // SETTINGDIALOG_H
