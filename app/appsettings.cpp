@@ -1,8 +1,22 @@
 #include "appsettings.h"
 
+#include <QDebug>
 #include <QSettings>
 
 namespace AppSettings {
+
+namespace {
+
+// Flushes settings and says in the log when the file could not be written
+// (read-only folder, full disk); the program goes on with its values in memory.
+void flush(QSettings &settings)
+{
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning() << "Settings: cannot write" << settings.fileName();
+}
+
+} // namespace
 
 QVariant value(const char *key, const QVariant &defaultValue)
 {
@@ -36,13 +50,22 @@ void setValue(const char *key, const QVariant &v)
 {
     QSettings settings(fileName(), QSettings::IniFormat);
     settings.setValue(QLatin1String(key), v);
+    flush(settings);
 }
 
 void setValueSynced(const char *key, const QVariant &v)
 {
     QSettings settings(fileName(), QSettings::IniFormat);
     settings.setValue(QLatin1String(key), v);
-    settings.sync();
+    flush(settings);
+}
+
+void setValues(const QVector<QPair<const char *, QVariant>> &values)
+{
+    QSettings settings(fileName(), QSettings::IniFormat);
+    for (const auto &keyValue : values)
+        settings.setValue(QLatin1String(keyValue.first), keyValue.second);
+    flush(settings);
 }
 
 } // namespace AppSettings

@@ -1,8 +1,10 @@
 #ifndef APPSETTINGS_H
 #define APPSETTINGS_H
 
+#include <QPair>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 /*
  * The one place where the keys of "setting.ini" and their defaults live.
@@ -59,6 +61,8 @@ void setValue(const char *key, const QVariant &value);
 // Writes and flushes at once; used where a later reader must see the value
 // even if the process dies right after.
 void setValueSynced(const char *key, const QVariant &value);
+// Writes several keys in one pass over the file, in the given order.
+void setValues(const QVector<QPair<const char *, QVariant>> &values);
 
 } // namespace AppSettings
 

@@ -1,0 +1,195 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "aboutdialog.h"
+#include "appsettings.h"
+#include "stitchworker.h"
+#include "workthread.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QGraphicsScene>
+#include <QIcon>
+#include <QMetaType>
+#include <QThread>
+#include <QTimer>
+
+#include <cstring>
+
+/*
+ * Builds the whole window: form, grab thread object (not started), about box,
+ * both views, settings, the wiring to the grab thread and to the stitch worker,
+ * and starts the stitch thread. A device search follows one second later.
+ * The order matters: the views must exist before the settings apply the live
+ * view's visibility, and the worker's signals are connected before its thread
+ * starts. GUI thread; parent is ignored by the program (always null).
+ */
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_saveDir(QDir::currentPath())
+{
+    m_workThread = new WorkThread(this);
+
+    ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
+
+    m_aboutDialog = new AboutDialog(this);
+    m_aboutDialog->hide();
+
+    qRegisterMetaType<QList<QImage>>("QList<QImage>");
+
+    setWindowTitle(QStringLiteral("Corvista"));
+
+    ui->actionStitchStart->setEnabled(true);
+    ui->actionStitchStop->setEnabled(false);
+
+    std::memset(&m_deviceList, 0, sizeof m_deviceList);
+    std::memset(&m_deviceInfo, 0, sizeof m_deviceInfo);
+
+    setupLiveView();
+
+    std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
+    m_workThread->setRunning(false);
+
+    setupStitchView();
+    m_autoFitStitch = true;
+
+    loadSettings();
+
+    // A click into the stitch view gives it the keyboard focus.
+    setFocusPolicy(Qt::StrongFocus);
+    ui->gvStitch->setFocusPolicy(Qt::StrongFocus);
+    ui->gvStitch->viewport()->setFocusPolicy(Qt::StrongFocus);
+
+    // The grab thread emits from its own thread: these arrive queued.
+    connect(m_workThread, &WorkThread::frameInfoUpdated, this, &MainWindow::onFrameInfoUpdated);
+    connect(m_workThread, &WorkThread::frameGrabbed, this, &MainWindow::onFrameGrabbed);
+    connect(m_workThread, &WorkThread::changeDetected, this, &MainWindow::onChangeDetected);
+
+    m_stitchThread = new QThread(this);
+    m_stitchWorker = new StitchWorker;
+    m_stitchWorker->moveToThread(m_stitchThread);
+    // The worker belongs to the stitch thread and must be deleted there.
+    connect(m_stitchThread, &QThread::finished, m_stitchWorker, &QObject::deleteLater);
+    connect(m_stitchWorker, &StitchWorker::progress, this, &MainWindow::onStitchSaveProgress);
+    connect(m_stitchWorker, &StitchWorker::finished, this, &MainWindow::onStitchSaveFinished);
+    connect(m_stitchWorker, &StitchWorker::failed, this, &MainWindow::onStitchSaveFailed);
+    m_stitchThread->start();
+
+    QTimer::singleShot(1000, this, &MainWindow::on_actionCameraSearch_triggered);
+}
+
+/*
+ * Stops everything cooperatively, after the event loop has ended: the grab
+ * loop first (it reads m_handle), then the camera, then the live scene, then
+ * the stitch thread once its queued saves are done. GUI thread.
+ */
+MainWindow::~MainWindow()
+{
+    stopGrabThread();
+
+    if (m_handle) {
+        releaseCamera();
+        m_handle = nullptr;
+    }
+
+    delete m_liveScene; // owns m_livePixmapItem
+    m_liveScene = nullptr;
+    m_livePixmapItem = nullptr;
+
+    finishStitchJobs();
+
+    delete ui;
+    ui = nullptr;
+
+    // A QThread object destroyed while its thread runs aborts the process, so
+    // a grab loop that did not stop is left alone rather than deleted.
+    if (m_workThread->isRunning())
+        qWarning() << "MainWindow: the grab thread did not stop; leaving its object behind";
+    else
+        delete m_workThread;
+    m_workThread = nullptr;
+}
+
+/*
+ * Writes the seven keys kept by the window and lets the window close; the
+ * threads are stopped later, by the destructor. GUI thread.
+ */
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    saveSettings();
+    event->accept();
+}
+
+/*
+ * Reads the window's settings from "setting.ini" in the current directory
+ * (missing keys give their defaults, a frame count below 1 becomes 1) and
+ * shows or hides the live view accordingly. GUI thread.
+ */
+void MainWindow::loadSettings()
+{
+    using namespace AppSettings;
+    m_gvRotationAngle = intValue(kGvRotationAngle, kDefaultGvRotationAngle);
+    m_stitchDirection = intValue(kStitchDirection, kDefaultStitchDirection);
+    m_saveDir = stringValue(kSaveDir, kDefaultSaveDir);
+    m_imageFormat = stringValue(kFormat, kDefaultFormatWindow);
+    m_jpgQuality = intValue(kJpgQuality, kDefaultJpgQuality);
+    m_pngQuality = intValue(kPngQuality, kDefaultPngQuality);
+    m_partialStitch = boolValue(kPartialStitch, kDefaultPartialStitch);
+    m_saveStitchImage = boolValue(kSaveStitchImage, kDefaultSaveStitchImage);
+    m_maxStitchCount = qMax(1, intValue(kMaxStitchCount, m_maxStitchCount));
+    ui->gv->setVisible(boolValue(kShowLiveView, kDefaultShowLiveView));
+}
+
+/*
+ * Writes the seven keys the window owns, in one pass over the file. The other
+ * keys are written by the settings dialog when they change. GUI thread.
+ */
+void MainWindow::saveSettings()
+{
+    using namespace AppSettings;
+    setValues({
+        {kGvRotationAngle, m_gvRotationAngle},
+        {kStitchDirection, m_stitchDirection},
+        {kSaveDir, m_saveDir},
+        {kFormat, m_imageFormat},
+        {kJpgQuality, m_jpgQuality},
+        {kPngQuality, m_pngQuality},
+        {kMaxStitchCount, m_maxStitchCount},
+    });
+}
+
+/*
+ * The settings dialog chose another output format or quality: keep the three
+ * values for the next batch and write them at once. GUI thread.
+ */
+void MainWindow::onImageFormatChanged(QString format, int jpgQuality, int pngQuality)
+{
+    m_imageFormat = format;
+    m_jpgQuality = jpgQuality;
+    m_pngQuality = pngQuality;
+    using namespace AppSettings;
+    setValues({
+        {kFormat, m_imageFormat},
+        {kJpgQuality, m_jpgQuality},
+        {kPngQuality, m_pngQuality},
+    });
+}
+
+/*
+ * The settings dialog chose another output folder; an empty text (a cancelled
+ * choice) keeps the current one. GUI thread.
+ */
+void MainWindow::onSaveDirChanged(QString dir)
+{
+    if (dir.isEmpty())
+        return;
+    m_saveDir = dir;
+    AppSettings::setValue(AppSettings::kSaveDir, m_saveDir);
+}
+
+/* Shows the one about box; showing it while visible changes nothing. GUI thread. */
+void MainWindow::on_actionAbout_triggered()
+{
+    m_aboutDialog->show();
+}
