@@ -6,13 +6,18 @@
 
 #include <atomic>
 
+#include "frameimage.h"
+
 class MainWindow;
+
+quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int reportedFrameLen);
 
 /*
  * The grab loop of the open camera. It runs no event loop: run() fetches
  * frames until setRunning(false) or until the owner's handle is gone, keeps the
  * latest raw frame in the owner under m_frameMutex, and reports every frame by
- * signals that reach the window queued.
+ * signals that reach the window queued. When the library reports the camera
+ * gone, the loop ends and says so with cameraLost().
  */
 class WorkThread : public QThread
 {
@@ -34,6 +39,7 @@ signals:
     void frameGrabbed(QImage image);
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                         qlonglong prevTimestamp);
+    void cameraLost();
 
 protected:
     void run() override;
@@ -45,6 +51,9 @@ private:
     int m_lostFrames = 0;
     int m_receivedFrames = 0;
     bool m_isGigE = false;
+    // Target of the pixel conversion. One per grab thread object rather than one
+    // per process: only this thread's loop touches it, so it needs no lock.
+    ByteBuffer m_convertBuffer;
 };
 
 #endif // WORKTHREAD_H

@@ -1,0 +1,13 @@
+#ifndef FRAMESTATISTICS_H
+#define FRAMESTATISTICS_H
+
+#include <QString>
+
+/* The numbers reported for every grabbed frame, and the status line that shows them. */
+
+qint64 frameTimestamp(unsigned int high, unsigned int low);
+
+QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp,
+                            qlonglong interval, double grabTimeMs, int lostFrames);
+
+#endif // FRAMESTATISTICS_H
