@@ -1,0 +1,170 @@
+#include "preview.h"
+
+#include "frameturn.h"
+
+#include <QVarLengthArray>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+bool isGrayFormat(QImage::Format format) {
+  return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono ||
+         format == QImage::Format_Indexed8;
+}
+
+// Copies `frame` (already in the picture's format) into `picture` at `at`.
+void copyInto(QImage &picture, const QImage &frame, QPoint at) {
+  const qsizetype bytes = qsizetype(frame.width()) * (picture.depth() / 8);
+  const qsizetype offset = qsizetype(at.x()) * (picture.depth() / 8);
+  for (int y = 0; y < frame.height(); ++y)
+    std::memcpy(picture.scanLine(at.y() + y) + offset, frame.constScanLine(y),
+                bytes);
+}
+
+// Nearest-pixel resampling of `frame` into the rectangle `to` of `picture`,
+// sampling each target pixel at the source point under its centre.
+template <int N>
+void sampleInto(QImage &picture, const QImage &frame, const QRect &to) {
+  const qint64 w = frame.width();
+  const qint64 h = frame.height();
+  const qint64 tw = to.width();
+  const qint64 th = to.height();
+  QVarLengthArray<int, 1024> columns(static_cast<int>(tw));
+  for (qint64 tx = 0; tx < tw; ++tx)
+    columns[int(tx)] = int(((2 * tx + 1) * w) / (2 * tw)) * N;
+  for (qint64 ty = 0; ty < th; ++ty) {
+    const uchar *s = frame.constScanLine(int(((2 * ty + 1) * h) / (2 * th)));
+    uchar *d = picture.scanLine(to.y() + int(ty)) + qsizetype(to.x()) * N;
+    for (qint64 tx = 0; tx < tw; ++tx, d += N)
+      std::memcpy(d, s + columns[int(tx)], N);
+  }
+}
+
+// Maps a full-resolution coordinate onto the scaled picture.
+int scaled(qint64 v, qint64 full, qint64 reduced) {
+  return int((v * reduced) / full);
+}
+
+} // namespace
+
+/*
+ * Places the frames of a batch in scene coordinates as `direction` lays them
+ * out: the first non-null frame at (0, 0); each later one to the right of
+ * everything placed so far (Left), to its left (Right), below it (Bottom) or
+ * above it (Top), aligned on x = 0 or y = 0. Unknown directions place like
+ * Bottom. Returns one rectangle per frame, a null QRect for a null frame.
+ * Any thread.
+ */
+QList<QRect> placeFrames(const QList<QImage> &frames, int direction) {
+  const int d = effectiveStitchDirection(direction);
+  QList<QRect> places;
+  places.reserve(frames.size());
+  QRect bounds;
+  for (const QImage &frame : frames) {
+    if (frame.isNull()) {
+      places.append(QRect());
+      continue;
+    }
+    QPoint at(0, 0);
+    if (!bounds.isNull()) {
+      switch (d) {
+      case StitchDirection::Left:
+        at = QPoint(bounds.x() + bounds.width(), 0);
+        break;
+      case StitchDirection::Right:
+        at = QPoint(bounds.x() - frame.width(), 0);
+        break;
+      case StitchDirection::Top:
+        at = QPoint(0, bounds.y() - frame.height());
+        break;
+      default:
+        at = QPoint(0, bounds.y() + bounds.height());
+        break;
+      }
+    }
+    const QRect place(at, frame.size());
+    places.append(place);
+    bounds = bounds.isNull() ? place : bounds.united(place);
+  }
+  return places;
+}
+
+/*
+ * Composes the preview of a batch: the frames placed by placeFrames on a
+ * black picture, Format_Grayscale8 when every frame is gray (Grayscale8, Mono
+ * or Indexed8), Format_RGB888 otherwise; each frame is converted to that
+ * format and copied over what lies below it. The picture's top-left corner in
+ * scene coordinates is returned with it.
+ *
+ * `maxPixels` > 0 bounds the picture: a larger batch is resampled (nearest
+ * pixel) to the largest size with the same proportions that fits the budget,
+ * and `fullSize` tells the size the picture stands for, so that the caller can
+ * scale it back to the same scene rectangle. 0 composes at full resolution.
+ *
+ * Returns a null picture when nothing has a positive size or when memory for
+ * the picture cannot be had. Any thread; the frames are only read.
+ */
+ComposedPreview composePreview(const QList<QImage> &frames, int direction,
+                               qint64 maxPixels) {
+  ComposedPreview result;
+  const QList<QRect> places = placeFrames(frames, direction);
+  QRect bounds;
+  bool allGray = true;
+  for (int i = 0; i < frames.size(); ++i) {
+    if (places[i].isNull())
+      continue;
+    bounds = bounds.isNull() ? places[i] : bounds.united(places[i]);
+    allGray = allGray && isGrayFormat(frames[i].format());
+  }
+  if (bounds.width() < 1 || bounds.height() < 1)
+    return result;
+
+  const QImage::Format format =
+      allGray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+  const qint64 fullW = bounds.width();
+  const qint64 fullH = bounds.height();
+  qint64 w = fullW;
+  qint64 h = fullH;
+  if (maxPixels > 0 && fullW * fullH > maxPixels) {
+    const double f = std::sqrt(double(maxPixels) / double(fullW * fullH));
+    w = qMax<qint64>(1, qint64(std::floor(double(fullW) * f)));
+    h = qMax<qint64>(1, qint64(std::floor(double(fullH) * f)));
+  }
+  QImage picture(int(w), int(h), format);
+  if (picture.isNull())
+    return result;
+  picture.fill(0);
+
+  const bool reduced = w != fullW || h != fullH;
+  for (int i = 0; i < frames.size(); ++i) {
+    if (places[i].isNull())
+      continue;
+    const QImage frame = frames[i].format() == format
+                             ? frames[i]
+                             : frames[i].convertToFormat(format);
+    if (frame.isNull())
+      return ComposedPreview();
+    const QRect place = places[i].translated(-bounds.topLeft());
+    if (!reduced) {
+      copyInto(picture, frame, place.topLeft());
+      continue;
+    }
+    const int x0 = scaled(place.x(), fullW, w);
+    const int y0 = scaled(place.y(), fullH, h);
+    const QRect to(QPoint(x0, y0),
+                   QPoint(scaled(place.x() + place.width(), fullW, w) - 1,
+                          scaled(place.y() + place.height(), fullH, h) - 1));
+    if (to.width() < 1 || to.height() < 1)
+      continue;
+    if (format == QImage::Format_Grayscale8)
+      sampleInto<1>(picture, frame, to);
+    else
+      sampleInto<3>(picture, frame, to);
+  }
+  result.picture = picture;
+  result.topLeft = bounds.topLeft();
+  result.fullSize = QSize(int(fullW), int(fullH));
+  return result;
+}
