@@ -1,0 +1,13 @@
+#ifndef IMAGEWRITER_H
+#define IMAGEWRITER_H
+
+#include <QImage>
+#include <QString>
+
+QString pathWithExtension(const QString &path, const QString &extension);
+int pngCompressionSetting(int level);
+
+bool writeImageFile(const QString &path, const QImage &image, const QString &format,
+                    int jpgQuality, int pngQuality, QString *errorText = nullptr);
+
+#endif // IMAGEWRITER_H
