@@ -9,10 +9,11 @@
  * needs no turn.
  * Any thread.
  */
-int effectiveStitchDirection(int direction) {
-  if (direction < StitchDirection::Left || direction > StitchDirection::Top)
-    return StitchDirection::Bottom;
-  return direction;
+int effectiveStitchDirection(int direction)
+{
+    if (direction < StitchDirection::Left || direction > StitchDirection::Top)
+        return StitchDirection::Bottom;
+    return direction;
 }
 
 /*
@@ -21,17 +22,18 @@ int effectiveStitchDirection(int direction) {
  * Left -90, Right +90, Bottom 0, Top 180. Unknown directions get 0.
  * Any thread.
  */
-int turnAngleForDirection(int direction) {
-  switch (effectiveStitchDirection(direction)) {
-  case StitchDirection::Left:
-    return -90;
-  case StitchDirection::Right:
-    return 90;
-  case StitchDirection::Top:
-    return 180;
-  default:
-    return 0;
-  }
+int turnAngleForDirection(int direction)
+{
+    switch (effectiveStitchDirection(direction)) {
+    case StitchDirection::Left:
+        return -90;
+    case StitchDirection::Right:
+        return 90;
+    case StitchDirection::Top:
+        return 180;
+    default:
+        return 0;
+    }
 }
 
 /*
@@ -43,11 +45,11 @@ int turnAngleForDirection(int direction) {
  * result, gives a null image.
  * Any thread; `frame` is only read.
  */
-QImage rotateFrame(const QImage &frame, int angle) {
-  if (frame.isNull() || angle % 360 == 0)
-    return frame;
-  return frame.transformed(QTransform().rotate(angle, Qt::ZAxis),
-                           Qt::FastTransformation);
+QImage rotateFrame(const QImage &frame, int angle)
+{
+    if (frame.isNull() || angle % 360 == 0)
+        return frame;
+    return frame.transformed(QTransform().rotate(angle, Qt::ZAxis), Qt::FastTransformation);
 }
 
 /*
@@ -55,8 +57,9 @@ QImage rotateFrame(const QImage &frame, int angle) {
  * Bottom returns the frame itself (a shallow copy).
  * Any thread.
  */
-QImage turnFrameForDirection(const QImage &frame, int direction) {
-  return rotateFrame(frame, turnAngleForDirection(direction));
+QImage turnFrameForDirection(const QImage &frame, int direction)
+{
+    return rotateFrame(frame, turnAngleForDirection(direction));
 }
 
 /*
@@ -64,10 +67,10 @@ QImage turnFrameForDirection(const QImage &frame, int direction) {
  * camera's frame width and height: swapped for Left and Right.
  * Any thread.
  */
-QSize expectedTurnedFrameSize(int cameraWidth, int cameraHeight,
-                              int direction) {
-  const int d = effectiveStitchDirection(direction);
-  if (d == StitchDirection::Left || d == StitchDirection::Right)
-    return QSize(cameraHeight, cameraWidth);
-  return QSize(cameraWidth, cameraHeight);
+QSize expectedTurnedFrameSize(int cameraWidth, int cameraHeight, int direction)
+{
+    const int d = effectiveStitchDirection(direction);
+    if (d == StitchDirection::Left || d == StitchDirection::Right)
+        return QSize(cameraHeight, cameraWidth);
+    return QSize(cameraWidth, cameraHeight);
 }

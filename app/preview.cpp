@@ -9,42 +9,44 @@
 
 namespace {
 
-bool isGrayFormat(QImage::Format format) {
-  return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono ||
-         format == QImage::Format_Indexed8;
+bool isGrayFormat(QImage::Format format)
+{
+    return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono ||
+           format == QImage::Format_Indexed8;
 }
 
 // Copies `frame` (already in the picture's format) into `picture` at `at`.
-void copyInto(QImage &picture, const QImage &frame, QPoint at) {
-  const qsizetype bytes = qsizetype(frame.width()) * (picture.depth() / 8);
-  const qsizetype offset = qsizetype(at.x()) * (picture.depth() / 8);
-  for (int y = 0; y < frame.height(); ++y)
-    std::memcpy(picture.scanLine(at.y() + y) + offset, frame.constScanLine(y),
-                bytes);
+void copyInto(QImage &picture, const QImage &frame, QPoint at)
+{
+    const qsizetype bytes = qsizetype(frame.width()) * (picture.depth() / 8);
+    const qsizetype offset = qsizetype(at.x()) * (picture.depth() / 8);
+    for (int y = 0; y < frame.height(); ++y)
+        std::memcpy(picture.scanLine(at.y() + y) + offset, frame.constScanLine(y), bytes);
 }
 
 // Nearest-pixel resampling of `frame` into the rectangle `to` of `picture`,
 // sampling each target pixel at the source point under its centre.
-template <int N>
-void sampleInto(QImage &picture, const QImage &frame, const QRect &to) {
-  const qint64 w = frame.width();
-  const qint64 h = frame.height();
-  const qint64 tw = to.width();
-  const qint64 th = to.height();
-  QVarLengthArray<int, 1024> columns(static_cast<int>(tw));
-  for (qint64 tx = 0; tx < tw; ++tx)
-    columns[int(tx)] = int(((2 * tx + 1) * w) / (2 * tw)) * N;
-  for (qint64 ty = 0; ty < th; ++ty) {
-    const uchar *s = frame.constScanLine(int(((2 * ty + 1) * h) / (2 * th)));
-    uchar *d = picture.scanLine(to.y() + int(ty)) + qsizetype(to.x()) * N;
-    for (qint64 tx = 0; tx < tw; ++tx, d += N)
-      std::memcpy(d, s + columns[int(tx)], N);
-  }
+template <int N> void sampleInto(QImage &picture, const QImage &frame, const QRect &to)
+{
+    const qint64 w = frame.width();
+    const qint64 h = frame.height();
+    const qint64 tw = to.width();
+    const qint64 th = to.height();
+    QVarLengthArray<int, 1024> columns(static_cast<int>(tw));
+    for (qint64 tx = 0; tx < tw; ++tx)
+        columns[int(tx)] = int(((2 * tx + 1) * w) / (2 * tw)) * N;
+    for (qint64 ty = 0; ty < th; ++ty) {
+        const uchar *s = frame.constScanLine(int(((2 * ty + 1) * h) / (2 * th)));
+        uchar *d = picture.scanLine(to.y() + int(ty)) + qsizetype(to.x()) * N;
+        for (qint64 tx = 0; tx < tw; ++tx, d += N)
+            std::memcpy(d, s + columns[int(tx)], N);
+    }
 }
 
 // Maps a full-resolution coordinate onto the scaled picture.
-int scaled(qint64 v, qint64 full, qint64 reduced) {
-  return int((v * reduced) / full);
+int scaled(qint64 v, qint64 full, qint64 reduced)
+{
+    return int((v * reduced) / full);
 }
 
 } // namespace
@@ -57,38 +59,39 @@ int scaled(qint64 v, qint64 full, qint64 reduced) {
  * Bottom. Returns one rectangle per frame, a null QRect for a null frame.
  * Any thread.
  */
-QList<QRect> placeFrames(const QList<QImage> &frames, int direction) {
-  const int d = effectiveStitchDirection(direction);
-  QList<QRect> places;
-  places.reserve(frames.size());
-  QRect bounds;
-  for (const QImage &frame : frames) {
-    if (frame.isNull()) {
-      places.append(QRect());
-      continue;
+QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
+{
+    const int d = effectiveStitchDirection(direction);
+    QList<QRect> places;
+    places.reserve(frames.size());
+    QRect bounds;
+    for (const QImage &frame : frames) {
+        if (frame.isNull()) {
+            places.append(QRect());
+            continue;
+        }
+        QPoint at(0, 0);
+        if (!bounds.isNull()) {
+            switch (d) {
+            case StitchDirection::Left:
+                at = QPoint(bounds.x() + bounds.width(), 0);
+                break;
+            case StitchDirection::Right:
+                at = QPoint(bounds.x() - frame.width(), 0);
+                break;
+            case StitchDirection::Top:
+                at = QPoint(0, bounds.y() - frame.height());
+                break;
+            default:
+                at = QPoint(0, bounds.y() + bounds.height());
+                break;
+            }
+        }
+        const QRect place(at, frame.size());
+        places.append(place);
+        bounds = bounds.isNull() ? place : bounds.united(place);
     }
-    QPoint at(0, 0);
-    if (!bounds.isNull()) {
-      switch (d) {
-      case StitchDirection::Left:
-        at = QPoint(bounds.x() + bounds.width(), 0);
-        break;
-      case StitchDirection::Right:
-        at = QPoint(bounds.x() - frame.width(), 0);
-        break;
-      case StitchDirection::Top:
-        at = QPoint(0, bounds.y() - frame.height());
-        break;
-      default:
-        at = QPoint(0, bounds.y() + bounds.height());
-        break;
-      }
-    }
-    const QRect place(at, frame.size());
-    places.append(place);
-    bounds = bounds.isNull() ? place : bounds.united(place);
-  }
-  return places;
+    return places;
 }
 
 /*
@@ -106,65 +109,62 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction) {
  * Returns a null picture when nothing has a positive size or when memory for
  * the picture cannot be had. Any thread; the frames are only read.
  */
-ComposedPreview composePreview(const QList<QImage> &frames, int direction,
-                               qint64 maxPixels) {
-  ComposedPreview result;
-  const QList<QRect> places = placeFrames(frames, direction);
-  QRect bounds;
-  bool allGray = true;
-  for (int i = 0; i < frames.size(); ++i) {
-    if (places[i].isNull())
-      continue;
-    bounds = bounds.isNull() ? places[i] : bounds.united(places[i]);
-    allGray = allGray && isGrayFormat(frames[i].format());
-  }
-  if (bounds.width() < 1 || bounds.height() < 1)
-    return result;
-
-  const QImage::Format format =
-      allGray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
-  const qint64 fullW = bounds.width();
-  const qint64 fullH = bounds.height();
-  qint64 w = fullW;
-  qint64 h = fullH;
-  if (maxPixels > 0 && fullW * fullH > maxPixels) {
-    const double f = std::sqrt(double(maxPixels) / double(fullW * fullH));
-    w = qMax<qint64>(1, qint64(std::floor(double(fullW) * f)));
-    h = qMax<qint64>(1, qint64(std::floor(double(fullH) * f)));
-  }
-  QImage picture(int(w), int(h), format);
-  if (picture.isNull())
-    return result;
-  picture.fill(0);
-
-  const bool reduced = w != fullW || h != fullH;
-  for (int i = 0; i < frames.size(); ++i) {
-    if (places[i].isNull())
-      continue;
-    const QImage frame = frames[i].format() == format
-                             ? frames[i]
-                             : frames[i].convertToFormat(format);
-    if (frame.isNull())
-      return ComposedPreview();
-    const QRect place = places[i].translated(-bounds.topLeft());
-    if (!reduced) {
-      copyInto(picture, frame, place.topLeft());
-      continue;
+ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels)
+{
+    ComposedPreview result;
+    const QList<QRect> places = placeFrames(frames, direction);
+    QRect bounds;
+    bool allGray = true;
+    for (int i = 0; i < frames.size(); ++i) {
+        if (places[i].isNull())
+            continue;
+        bounds = bounds.isNull() ? places[i] : bounds.united(places[i]);
+        allGray = allGray && isGrayFormat(frames[i].format());
     }
-    const int x0 = scaled(place.x(), fullW, w);
-    const int y0 = scaled(place.y(), fullH, h);
-    const QRect to(QPoint(x0, y0),
-                   QPoint(scaled(place.x() + place.width(), fullW, w) - 1,
-                          scaled(place.y() + place.height(), fullH, h) - 1));
-    if (to.width() < 1 || to.height() < 1)
-      continue;
-    if (format == QImage::Format_Grayscale8)
-      sampleInto<1>(picture, frame, to);
-    else
-      sampleInto<3>(picture, frame, to);
-  }
-  result.picture = picture;
-  result.topLeft = bounds.topLeft();
-  result.fullSize = QSize(int(fullW), int(fullH));
-  return result;
+    if (bounds.width() < 1 || bounds.height() < 1)
+        return result;
+
+    const QImage::Format format = allGray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    const qint64 fullW = bounds.width();
+    const qint64 fullH = bounds.height();
+    qint64 w = fullW;
+    qint64 h = fullH;
+    if (maxPixels > 0 && fullW * fullH > maxPixels) {
+        const double f = std::sqrt(double(maxPixels) / double(fullW * fullH));
+        w = qMax<qint64>(1, qint64(std::floor(double(fullW) * f)));
+        h = qMax<qint64>(1, qint64(std::floor(double(fullH) * f)));
+    }
+    QImage picture(int(w), int(h), format);
+    if (picture.isNull())
+        return result;
+    picture.fill(0);
+
+    const bool reduced = w != fullW || h != fullH;
+    for (int i = 0; i < frames.size(); ++i) {
+        if (places[i].isNull())
+            continue;
+        const QImage frame =
+            frames[i].format() == format ? frames[i] : frames[i].convertToFormat(format);
+        if (frame.isNull())
+            return ComposedPreview();
+        const QRect place = places[i].translated(-bounds.topLeft());
+        if (!reduced) {
+            copyInto(picture, frame, place.topLeft());
+            continue;
+        }
+        const int x0 = scaled(place.x(), fullW, w);
+        const int y0 = scaled(place.y(), fullH, h);
+        const QRect to(QPoint(x0, y0), QPoint(scaled(place.x() + place.width(), fullW, w) - 1,
+                                              scaled(place.y() + place.height(), fullH, h) - 1));
+        if (to.width() < 1 || to.height() < 1)
+            continue;
+        if (format == QImage::Format_Grayscale8)
+            sampleInto<1>(picture, frame, to);
+        else
+            sampleInto<3>(picture, frame, to);
+    }
+    result.picture = picture;
+    result.topLeft = bounds.topLeft();
+    result.fullSize = QSize(int(fullW), int(fullH));
+    return result;
 }

@@ -11,12 +11,13 @@
  * The picture the stitch view shows for a closed batch: the batch's frames laid
  * edge to edge in the order they arrived, placed as the stitch direction says.
  */
-struct ComposedPreview {
-  QImage picture; // null when no frame has a positive size
-  QPoint topLeft; // scene position of the picture's corner; the first frame
-                  // sits at (0, 0)
-  QSize fullSize; // size of the batch at full resolution; picture.size() unless
-                  // scaled down
+struct ComposedPreview
+{
+    QImage picture; // null when no frame has a positive size
+    QPoint topLeft; // scene position of the picture's corner; the first frame
+                    // sits at (0, 0)
+    QSize fullSize; // size of the batch at full resolution; picture.size() unless
+                    // scaled down
 };
 
 // Largest preview, in pixels, that composePreview builds when asked to bound
@@ -24,7 +25,6 @@ struct ComposedPreview {
 constexpr qint64 kPreviewPixelBudget = 16 * 1024 * 1024;
 
 QList<QRect> placeFrames(const QList<QImage> &frames, int direction);
-ComposedPreview composePreview(const QList<QImage> &frames, int direction,
-                               qint64 maxPixels = 0);
+ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels = 0);
 
 #endif // PREVIEW_H

@@ -10,30 +10,35 @@
  * when it wraps.
  * Any thread.
  */
-int rotatedLiveAngle(int angle, LiveRotationChoice choice) {
-  switch (choice) {
-  case LiveRotationChoice::RotateLeft:
-    angle -= 90;
-    return angle < 0 ? 270 : angle;
-  case LiveRotationChoice::RotateRight:
-    angle += 90;
-    return angle >= 360 ? 0 : angle;
-  case LiveRotationChoice::Reset:
-    break;
-  }
-  return 0;
+int rotatedLiveAngle(int angle, LiveRotationChoice choice)
+{
+    switch (choice) {
+    case LiveRotationChoice::RotateLeft:
+        angle -= 90;
+        return angle < 0 ? 270 : angle;
+    case LiveRotationChoice::RotateRight:
+        angle += 90;
+        return angle >= 360 ? 0 : angle;
+    case LiveRotationChoice::Reset:
+        break;
+    }
+    return 0;
 }
 
 // A view whose transform has lost its scale (0 or negative) zooms from 1.
-static double usableScale(double s) { return s > 0 ? s : 1.0; }
+static double usableScale(double s)
+{
+    return s > 0 ? s : 1.0;
+}
 
 /*
  * The stitch view's scale after one zoom-in step: the current horizontal scale
  * (1 when it is 0 or less) times 1.2, without upper limit.
  * Any thread.
  */
-double zoomedInScale(double currentScale) {
-  return usableScale(currentScale) * kZoomStep;
+double zoomedInScale(double currentScale)
+{
+    return usableScale(currentScale) * kZoomStep;
 }
 
 /*
@@ -41,8 +46,9 @@ double zoomedInScale(double currentScale) {
  * scale (1 when 0 or less) divided by 1.2, never below 0.01.
  * Any thread.
  */
-double zoomedOutScale(double currentScale) {
-  return std::max(usableScale(currentScale) / kZoomStep, kMinZoom);
+double zoomedOutScale(double currentScale)
+{
+    return std::max(usableScale(currentScale) / kZoomStep, kMinZoom);
 }
 
 /*
@@ -50,9 +56,9 @@ double zoomedOutScale(double currentScale) {
  * proportions; 0 when either size is empty (there is nothing to fit).
  * Any thread.
  */
-double fitScale(const QSizeF &viewport, const QSizeF &scene) {
-  if (viewport.isEmpty() || scene.isEmpty())
-    return 0;
-  return std::min(viewport.width() / scene.width(),
-                  viewport.height() / scene.height());
+double fitScale(const QSizeF &viewport, const QSizeF &scene)
+{
+    if (viewport.isEmpty() || scene.isEmpty())
+        return 0;
+    return std::min(viewport.width() / scene.width(), viewport.height() / scene.height());
 }
