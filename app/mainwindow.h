@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include "MvCameraControl.h"
@@ -18,6 +19,8 @@ class MainWindow;
 }
 class QGraphicsPixmapItem;
 class QGraphicsScene;
+class QAction;
+class QMenu;
 class QThread;
 QT_END_NAMESPACE
 
@@ -129,6 +132,13 @@ public:
     QGraphicsScene *m_stitchScene = nullptr;
     bool m_autoFitStitch = true;
     int m_gvRotationAngle = 0;
+    // Runs the live view's rotation menu at a global position and returns the
+    // chosen entry (null when dismissed); QMenu::exec unless a test answers.
+    std::function<QAction *(QMenu *menu, const QPoint &globalPos)> m_execRotationMenu;
+    // Newest live frame waiting to be painted; frames it superseded are never
+    // painted, so a slow paint cannot make the queue of frames grow.
+    QImage m_pendingLiveFrame;
+    bool m_liveRepaintPending = false;
 
     // Camera.
     void *m_handle = nullptr;
