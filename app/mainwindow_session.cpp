@@ -1,12 +1,279 @@
-// Placeholder until the stitch session lands.
+// The stitch session: frames from the grab thread become batches, each closed
+// batch is shown in the stitch view and handed to the stitch worker; the live
+// view shows the newest frame.
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::setLiveViewVisible(bool) {}
-void MainWindow::onFrameGrabbed(QImage) {}
-void MainWindow::onChangeDetected(QImage, QImage, qlonglong, qlonglong) {}
-void MainWindow::on_actionStitchStart_triggered() {}
-void MainWindow::on_actionStitchStop_triggered() {}
-void MainWindow::on_actionClearImages_triggered() {}
-void MainWindow::setStitchDirection(int) {}
-void MainWindow::setMaxStitchCount(int) {}
-void MainWindow::onImageSavedWithIndex(int, QImage, QString) {}
+#include "appsettings.h"
+#include "frameturn.h"
+#include "preview.h"
+#include "workthread.h"
+
+#include <QDebug>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QScrollBar>
+#include <QThread>
+
+#include <climits>
+#include <new>
+
+namespace {
+
+// The first live frame of the program's run is fitted to the view; later ones
+// keep whatever zoom the operator chose.
+bool s_firstLiveFrameFitted = false;
+
+// Reads the camera's frame size into the expected size, turned for the
+// direction. Leaves the size unknown when the camera cannot tell; the next
+// frame tries again.
+void readExpectedFrameSize(MainWindow &w)
+{
+    if (!w.m_handle || !w.m_isOpen)
+        return;
+    MVCC_INTVALUE_EX width{};
+    MVCC_INTVALUE_EX height{};
+    if (MV_CC_GetIntValueEx(w.m_handle, "Width", &width) != MV_OK ||
+        MV_CC_GetIntValueEx(w.m_handle, "Height", &height) != MV_OK)
+        return;
+    if (width.nCurValue <= 0 || height.nCurValue <= 0 || width.nCurValue > INT_MAX ||
+        height.nCurValue > INT_MAX)
+        return;
+    const QSize expected =
+        expectedTurnedFrameSize(int(width.nCurValue), int(height.nCurValue), w.m_stitchDirection);
+    w.m_expectedFrameWidth = expected.width();
+    w.m_expectedFrameHeight = expected.height();
+    w.m_expectedFrameSizeKnown = true;
+}
+
+void scrollToNewestFrame(MainWindow &w)
+{
+    const int d = effectiveStitchDirection(w.m_stitchDirection);
+    const bool toEnd = d == StitchDirection::Left || d == StitchDirection::Bottom;
+    for (QScrollBar *bar :
+         {w.ui->gvStitch->horizontalScrollBar(), w.ui->gvStitch->verticalScrollBar()})
+        bar->setValue(toEnd ? bar->maximum() : bar->minimum());
+}
+
+// Shows the closed batch as one picture in the stitch view and empties it.
+void showBatch(MainWindow &w)
+{
+    if (!w.m_stitchScene)
+        w.setupStitchView();
+    if (!w.m_stitchScene) {
+        w.m_batchFrames.clear();
+        return;
+    }
+    ComposedPreview preview;
+    try {
+        // A batch may hold up to a million frames: the preview is bounded so
+        // that its picture and pixmap stay small whatever the batch size. The
+        // view fits the whole batch anyway, so the reduction is not visible.
+        preview = composePreview(w.m_batchFrames, w.m_stitchDirection, kPreviewPixelBudget);
+    } catch (const std::bad_alloc &) {
+        qWarning() << "Not enough memory to compose the preview of a batch of"
+                   << w.m_batchFrames.size() << "frames";
+    }
+    if (preview.picture.isNull()) {
+        w.m_batchFrames.clear();
+        return;
+    }
+    w.m_stitchScene->clear();
+    w.m_lastBatchFrames = w.m_batchFrames;
+    QGraphicsPixmapItem *item = w.m_stitchScene->addPixmap(QPixmap::fromImage(preview.picture));
+    item->setPos(preview.topLeft);
+    if (preview.picture.size() != preview.fullSize)
+        item->setTransform(
+            QTransform::fromScale(double(preview.fullSize.width()) / preview.picture.width(),
+                                  double(preview.fullSize.height()) / preview.picture.height()));
+    w.m_stitchScene->setSceneRect(w.m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
+    w.fitStitchView();
+    scrollToNewestFrame(w);
+    w.m_batchFrames.clear();
+}
+
+// Closes the open batch: numbers it, hands it to the worker when saving is on
+// and shows it. An empty batch takes no number.
+void closeBatch(MainWindow &w)
+{
+    if (w.m_batchFrames.isEmpty())
+        return;
+    ++w.m_batchCounter;
+    if (w.m_saveStitchImage)
+        w.handOffBatch(w.m_batchFrames, w.m_batchCounter);
+    showBatch(w);
+}
+
+void appendAndCheckFull(MainWindow &w, const QImage &frame)
+{
+    w.m_batchFrames.append(frame);
+    if (w.m_batchFrames.size() >= w.m_maxStitchCount)
+        closeBatch(w);
+}
+
+// Shows the newest waiting live frame; runs queued behind the frames that
+// arrived before it, so superseded frames are never converted or painted.
+void showPendingLiveFrame(MainWindow &w)
+{
+    w.m_liveRepaintPending = false;
+    const QImage image = std::move(w.m_pendingLiveFrame);
+    w.m_pendingLiveFrame = QImage();
+    if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
+        return;
+    const QPixmap pixmap = QPixmap::fromImage(image);
+    if (pixmap.isNull())
+        return;
+    w.m_livePixmapItem->setPixmap(pixmap);
+    w.m_liveScene->setSceneRect(pixmap.rect());
+    if (w.m_gvRotationAngle != 0) {
+        w.applyLiveRotation();
+    } else if (!s_firstLiveFrameFitted) {
+        s_firstLiveFrameFitted = true;
+        w.ui->gv->fitInView(w.m_livePixmapItem, Qt::KeepAspectRatio);
+    }
+}
+
+} // namespace
+
+/*
+ * Shows the newest grabbed frame in the live view, turned as the live rotation
+ * says. Frames that arrive faster than the window paints are coalesced: the
+ * frame is kept as pending and one queued repaint shows whichever frame is
+ * newest when it runs. Ignored unless a camera is open and grabbing.
+ * Any thread: a call from another thread is re-posted to the window's thread.
+ */
+void MainWindow::onFrameGrabbed(QImage image)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, "onFrameGrabbed", Qt::QueuedConnection,
+                                  Q_ARG(QImage, image));
+        return;
+    }
+    if (!m_isGrabbing || !m_isOpen || image.isNull() || !m_liveScene || !m_livePixmapItem)
+        return;
+    m_pendingLiveFrame = std::move(image);
+    if (m_liveRepaintPending)
+        return;
+    m_liveRepaintPending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { showPendingLiveFrame(*this); }, Qt::QueuedConnection);
+}
+
+/*
+ * Collects a grabbed frame into the open batch. The frame is turned for the
+ * stitch direction and compared with the camera's full frame size: a complete
+ * frame is appended and closes the batch when it is full; an incomplete frame
+ * (an object ended) closes the batch, appended first when the partial-frame
+ * rule is on. Until the camera's size is known every frame counts as complete.
+ * Only `changedFrame` is collected; `prevFrame` must merely be non-null.
+ * GUI thread; ignored unless grabbing, open and stitching.
+ */
+void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong, qlonglong)
+{
+    if (!m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull() ||
+        prevFrame.isNull())
+        return;
+    const QImage turned = turnFrameForDirection(changedFrame, m_stitchDirection);
+    if (turned.isNull()) {
+        // QImage reports a failed allocation as a null image.
+        qWarning() << "A frame could not be turned for stitching (out of memory?); dropped";
+        return;
+    }
+    if (!m_expectedFrameSizeKnown)
+        readExpectedFrameSize(*this);
+    if (!m_expectedFrameSizeKnown ||
+        turned.size() == QSize(m_expectedFrameWidth, m_expectedFrameHeight)) {
+        appendAndCheckFull(*this, turned);
+        return;
+    }
+    if (m_partialStitch)
+        m_batchFrames.append(turned);
+    closeBatch(*this);
+}
+
+/*
+ * Starts collecting frames: switches the grab thread's stitch feed on and
+ * swaps the enabled state of the two stitch actions. The open batch is left
+ * as it is. Idempotent. GUI thread.
+ */
+void MainWindow::on_actionStitchStart_triggered()
+{
+    m_stitchActive = true;
+    if (m_workThread)
+        m_workThread->setReportChanges(true);
+    ui->actionStitchStart->setEnabled(false);
+    ui->actionStitchStop->setEnabled(true);
+}
+
+/*
+ * Stops collecting frames: switches the stitch feed off and swaps the enabled
+ * state of the two stitch actions. The open batch is neither shown nor saved.
+ * Idempotent. GUI thread.
+ */
+void MainWindow::on_actionStitchStop_triggered()
+{
+    m_stitchActive = false;
+    if (m_workThread)
+        m_workThread->setReportChanges(false);
+    ui->actionStitchStart->setEnabled(true);
+    ui->actionStitchStop->setEnabled(false);
+}
+
+/*
+ * Empties the stitch view, the open batch and the last shown batch, and
+ * forgets the camera's frame size. The session and the batch numbering go on.
+ * GUI thread.
+ */
+void MainWindow::on_actionClearImages_triggered()
+{
+    if (m_stitchScene)
+        m_stitchScene->clear();
+    m_batchFrames.clear();
+    m_lastBatchFrames.clear();
+    m_expectedFrameSizeKnown = false;
+}
+
+/*
+ * Takes a new stitch direction (the settings dialog has stored it already). A
+ * different direction discards the open batch, whose frames were turned for
+ * the old one, and forgets the frame size; the same direction changes nothing.
+ * Values outside 0..3 are stored as given and handled like Bottom.
+ * GUI thread.
+ */
+void MainWindow::setStitchDirection(int direction)
+{
+    if (direction == m_stitchDirection)
+        return;
+    m_stitchDirection = direction;
+    m_batchFrames.clear();
+    m_expectedFrameSizeKnown = false;
+}
+
+/*
+ * Sets the frames per batch (raised to 1 when lower) and writes it to the
+ * settings file at once. A batch that already holds that many frames closes
+ * now. GUI thread.
+ */
+void MainWindow::setMaxStitchCount(int count)
+{
+    m_maxStitchCount = qMax(1, count);
+    AppSettings::setValue(AppSettings::kMaxStitchCount, m_maxStitchCount);
+    if (m_batchFrames.size() >= m_maxStitchCount)
+        closeBatch(*this);
+}
+
+/*
+ * Shows or hides the live view; hidden, it still receives every frame and the
+ * stitch view takes its room. GUI thread.
+ */
+void MainWindow::setLiveViewVisible(bool visible)
+{
+    ui->gv->setVisible(visible);
+}
+
+/*
+ * Accepts the notification of a saved image; nothing sends it.
+ */
+void MainWindow::onImageSavedWithIndex(int, QImage, QString)
+{
+}
