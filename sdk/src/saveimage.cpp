@@ -1,0 +1,110 @@
+#include "convert.h"
+
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace mvcc {
+namespace {
+
+const char *formatName(MV_SAVE_IAMGE_TYPE type)
+{
+    switch (type) {
+    case MV_Image_Bmp:
+        return "bmp";
+    case MV_Image_Jpeg:
+        return "jpeg";
+    case MV_Image_Png:
+        return "png";
+    case MV_Image_Tif:
+        return "tiff";
+    default:
+        return nullptr;
+    }
+}
+
+/*
+ * Qt's PNG writer takes a 0..100 quality and derives the zlib level as
+ * (100 - quality) * 9 / 91; this picks the quality that yields level.
+ */
+int pngQualityForLevel(unsigned int level)
+{
+    const unsigned int clamped = std::min(level, 9u);
+    return 100 - static_cast<int>((clamped * 91 + 8) / 9);
+}
+
+} // namespace
+
+/*
+ * Encodes a raw frame and writes it to the path in the record. Returns MV_OK,
+ * MV_E_PARAMETER (no data, zero size, data shorter than the frame, path empty
+ * or not zero-terminated, unknown image type), MV_E_SUPPORT (pixel type with
+ * the top bit set or not Mono8/RGB8/BayerRG8; an encoder missing from this
+ * Qt installation), MV_E_RESOURCE (no memory for the demosaic) or
+ * MV_E_WRITEFILE (the file could not be written; an earlier file of that name
+ * is left untouched). JPEG quality is clamped to 55..99, the PNG level to
+ * 0..9. Reentrant: may run in any thread.
+ */
+int saveImageToFile(const MV_SAVE_IMG_TO_FILE_PARAM &param)
+{
+    if (!param.pData || param.nWidth == 0 || param.nHeight == 0)
+        return MV_E_PARAMETER;
+    if ((param.enPixelType & PixelType_Gvsp_CustomFlag) != 0 || bytesPerPixel(param.enPixelType) == 0)
+        return MV_E_SUPPORT;
+    if (param.nDataLen < frameBytes(param.enPixelType, param.nWidth, param.nHeight))
+        return MV_E_PARAMETER;
+    const char *format = formatName(param.enImageType);
+    if (!format)
+        return MV_E_PARAMETER;
+    if (param.pImagePath[0] == '\0' || !std::memchr(param.pImagePath, 0, sizeof param.pImagePath))
+        return MV_E_PARAMETER;
+    if (param.nWidth > INT_MAX || param.nHeight > INT_MAX)
+        return MV_E_PARAMETER;
+
+    const int width = static_cast<int>(param.nWidth);
+    const int height = static_cast<int>(param.nHeight);
+    std::vector<unsigned char> rgb;
+    QImage image;
+    switch (param.enPixelType) {
+    case PixelType_Gvsp_Mono8:
+        image = QImage(param.pData, width, height, width, QImage::Format_Grayscale8);
+        break;
+    case PixelType_Gvsp_RGB8_Packed:
+        image = QImage(param.pData, width, height, 3 * width, QImage::Format_RGB888);
+        break;
+    default:
+        try {
+            rgb.resize(static_cast<std::size_t>(frameBytes(PixelType_Gvsp_RGB8_Packed, param.nWidth, param.nHeight)));
+        } catch (const std::bad_alloc &) {
+            return MV_E_RESOURCE;
+        }
+        bayerRg8ToRgb8(param.pData, rgb.data(), param.nWidth, param.nHeight);
+        image = QImage(rgb.data(), width, height, 3 * width, QImage::Format_RGB888);
+        break;
+    }
+    if (image.isNull())
+        return MV_E_RESOURCE;
+
+    // QSaveFile: a failed write never leaves a truncated picture behind.
+    QSaveFile file(QFile::decodeName(param.pImagePath));
+    if (!file.open(QIODevice::WriteOnly))
+        return MV_E_WRITEFILE;
+    QImageWriter writer(&file, format);
+    if (param.enImageType == MV_Image_Jpeg)
+        writer.setQuality(static_cast<int>(std::clamp(param.nQuality, 55u, 99u)));
+    else if (param.enImageType == MV_Image_Png)
+        writer.setQuality(pngQualityForLevel(param.nQuality));
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return writer.error() == QImageWriter::UnsupportedFormatError ? MV_E_SUPPORT : MV_E_WRITEFILE;
+    }
+    return file.commit() ? MV_OK : MV_E_WRITEFILE;
+}
+
+} // namespace mvcc

@@ -1,0 +1,53 @@
+// Configuration of the simulated cameras: built-in defaults or an INI text.
+#ifndef MVCC_SIMCONFIG_H
+#define MVCC_SIMCONFIG_H
+
+#include "MvCameraControl.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace mvcc {
+
+struct SimFault {
+    std::string operation;
+    int status;
+};
+
+struct SimCameraConfig {
+    unsigned int transport = MV_GIGE_DEVICE;
+    std::string manufacturer = "Corvista Simulated";
+    std::string model;
+    std::string serial;
+    std::string version = "1.0";
+    std::string userName;
+    uint32_t address = 0; // GigE IPv4, most significant byte first
+    unsigned int width = 4096;
+    unsigned int linesPerFrame = 512;
+    MvGvspPixelType pixelFormat = PixelType_Gvsp_Mono8;
+    unsigned int lineRate = 10000; // lines per second; 0 = as fast as fetched
+    unsigned int maxLineRate = 50000;
+    unsigned int objectLines = 0; // 0 = continuous stream
+    unsigned int gapLines = 0;
+    unsigned int bufferCount = 8;
+    float exposureTime = 20.0f; // microseconds
+    float gain = 0.0f;
+    unsigned int packetSize = 1500;
+    unsigned int vanishAfterFrames = 0; // 0 = never
+    std::set<std::string> missingFeatures;
+    std::vector<SimFault> faults;
+};
+
+// The two cameras present without configuration.
+std::vector<SimCameraConfig> defaultSimCameras();
+
+// Parses an INI text (one section per camera, in order). On error returns
+// false and describes the first problem (with its line) in error.
+bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &cameras, std::string &error);
+
+} // namespace mvcc
+
+#endif // MVCC_SIMCONFIG_H
