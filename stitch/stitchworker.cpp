@@ -1,7 +1,215 @@
-// Placeholder until the stitching pipeline lands.
 #include "stitchworker.h"
 
-StitchWorker::StitchWorker(QObject *parent) : QObject(parent), maxDimension(32768) {}
+#include "composer.h"
+#include "naming.h"
+
+#include <QDir>
+#include <QImageReader>
+
+#include <exception>
+#include <new>
+
+/*
+ * Reads a picture file, recognising its format from the content rather than
+ * the extension. Returns a null image when the path is empty or the file
+ * cannot be read. Any thread.
+ */
+QImage readFrameFile(const QString &path)
+{
+    if (path.isEmpty())
+        return QImage();
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    return reader.read();
+}
+
+/*
+ * A worker with maxDimension 32768 that reads frame files with
+ * readFrameFile(). Created on the GUI thread without parent, then moved to
+ * the stitch thread.
+ */
+StitchWorker::StitchWorker(QObject *parent)
+    : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
+{
+}
+
 StitchWorker::~StitchWorker() = default;
-void StitchWorker::saveStitch(QStringList, int, QString, QString, QString, QString, int, int) {}
-void StitchWorker::saveStitchImages(QList<QImage>, int, QString, QString, QString, int, QString, int, int) {}
+
+/*
+ * Sets the reader saveStitch() uses for frame files; an empty reader restores
+ * readFrameFile(). Call it before posting work, from the thread that owns the
+ * worker or before the worker is moved.
+ */
+void StitchWorker::setFrameFileReader(FrameFileReader reader)
+{
+    m_readFrameFile = reader ? std::move(reader) : FrameFileReader(readFrameFile);
+}
+
+/*
+ * Joins the picture files imagePaths side by side along x, in list order
+ * (rotateClockwise 0) or reversed within each segment (any other value),
+ * cuts the row into segments of at most maxDimension pixels and writes each
+ * as "RotatedStitched[_model_serial]_<timestamp>[_partNN].<ext>" into
+ * saveDirPath (empty or "." meaning the working directory, created when
+ * missing). Empty or unreadable paths are skipped. Only one picture and one
+ * canvas are held at a time: files are read for the survey and again while
+ * their segment is drawn. Emits progress() after each segment, then exactly
+ * one finished() with the written paths or one failed() with the reason.
+ * Runs on the worker's thread; no exception leaves it.
+ */
+void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QString saveDirPath,
+                              QString cameraModelName, QString cameraSerialNumber, QString format,
+                              int jpgQuality, int pngQuality)
+{
+    if (imagePaths.isEmpty()) {
+        emit failed(QStringLiteral("No frames to save!"));
+        return;
+    }
+    const QString folder = resolveOutputFolder(saveDirPath);
+
+    try {
+        FrameSurvey survey(imagePaths.size());
+        for (int i = 0; i < imagePaths.size(); ++i) {
+            if (!imagePaths.at(i).isEmpty())
+                survey.record(i, m_readFrameFile(imagePaths.at(i)));
+        }
+        if (survey.validCount == 0 || survey.maxHeight <= 0) {
+            emit failed(QStringLiteral("No valid frames to stitch!"));
+            return;
+        }
+        if (survey.maxHeight > maxDimension) {
+            emit failed(QStringLiteral("Stitched image height too large for %1: %2 > %3")
+                                .arg(format)
+                                .arg(survey.maxHeight)
+                                .arg(maxDimension));
+            return;
+        }
+        const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
+        if (split.oversizedFrame >= 0) {
+            emit failed(QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).\nFile: %4")
+                                .arg(format)
+                                .arg(survey.widths.at(split.oversizedFrame))
+                                .arg(maxDimension)
+                                .arg(imagePaths.at(split.oversizedFrame)));
+            return;
+        }
+        if (split.segments.isEmpty()) {
+            emit failed(QStringLiteral("No segments generated."));
+            return;
+        }
+
+        QDir().mkpath(folder);
+        SegmentJob job;
+        job.survey = &survey;
+        job.segments = split.segments;
+        job.horizontal = true;
+        job.reverse = rotateClockwise != 0;
+        job.folder = folder;
+        job.timestamp = currentTimestampText();
+        job.baseName = fileListStitchBaseName(cameraModelName, cameraSerialNumber);
+        job.fileName = fileListSegmentFileName;
+        job.format = format;
+        job.jpgQuality = jpgQuality;
+        job.pngQuality = pngQuality;
+
+        QStringList savedFiles;
+        const QString error = writeSegments(
+                job, [&](int i) { return m_readFrameFile(imagePaths.at(i)); },
+                [this](int current, int total) { emit progress(current, total); }, &savedFiles);
+        if (!error.isEmpty()) {
+            emit failed(error);
+            return;
+        }
+        if (savedFiles.isEmpty()) {
+            emit failed(QStringLiteral("No image segments were saved (all frames invalid?)."));
+            return;
+        }
+        emit finished(savedFiles);
+    } catch (const std::exception &e) {
+        emit failed(QStringLiteral("Exception occurred: %1").arg(QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        emit failed(QStringLiteral("Unknown exception occurred!"));
+    }
+}
+
+/*
+ * Joins one batch of frames (already turned for the direction) edge to edge:
+ * side by side for directions 0 and 1, stacked for every other value; 1 and 3
+ * lay each segment out last frame first. Cuts the batch into segments of at
+ * most maxDimension pixels along the axis and writes each as
+ * "Stitched[_model_serial]_<direction>[_BatchNNN]_<timestamp>[_SegNN].<ext>"
+ * into saveDirPath (empty or "." meaning the working directory, created when
+ * missing). Null frames are skipped. Only one segment canvas exists at a
+ * time. Emits progress() after each segment, then exactly one finished()
+ * with the written paths or one failed() with the reason. Runs on the
+ * worker's thread; no exception leaves it.
+ */
+void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
+                                    QString cameraModelName, QString cameraSerialNumber,
+                                    int batchIndex, QString format, int jpgQuality, int pngQuality)
+{
+    if (images.isEmpty()) {
+        emit failed(QStringLiteral("No frames to save!"));
+        return;
+    }
+    const QString folder = resolveOutputFolder(saveDirPath);
+
+    try {
+        const FrameSurvey survey = surveyFrames(images);
+        if (survey.validCount == 0) {
+            emit failed(QStringLiteral("No valid frames to stitch!"));
+            return;
+        }
+        const bool horizontal = isHorizontalDirection(rotateClockwise);
+        const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
+        if (crossLength > maxDimension) {
+            emit failed(QStringLiteral("Stitched image height too large for %1: %2 > %3")
+                                .arg(format)
+                                .arg(crossLength)
+                                .arg(maxDimension));
+            return;
+        }
+        const QVector<int> lengths = survey.lengths(horizontal);
+        const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
+        if (split.oversizedFrame >= 0) {
+            emit failed(QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
+                                .arg(format)
+                                .arg(lengths.at(split.oversizedFrame))
+                                .arg(maxDimension));
+            return;
+        }
+        if (split.segments.isEmpty()) {
+            emit failed(QStringLiteral("No segments generated."));
+            return;
+        }
+
+        QDir().mkpath(folder);
+        SegmentJob job;
+        job.survey = &survey;
+        job.segments = split.segments;
+        job.horizontal = horizontal;
+        job.reverse = drawsInReverse(rotateClockwise);
+        job.folder = folder;
+        job.timestamp = currentTimestampText();
+        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise,
+                                           batchIndex);
+        job.fileName = batchSegmentFileName;
+        job.format = format;
+        job.jpgQuality = jpgQuality;
+        job.pngQuality = pngQuality;
+
+        QStringList savedFiles;
+        const QString error = writeSegments(
+                job, [&images](int i) { return images.at(i); },
+                [this](int current, int total) { emit progress(current, total); }, &savedFiles);
+        if (!error.isEmpty()) {
+            emit failed(error);
+            return;
+        }
+        emit finished(savedFiles);
+    } catch (const std::bad_alloc &) {
+        emit failed(QStringLiteral("Out of memory when stitching."));
+    } catch (...) {
+        emit failed(QStringLiteral("Unknown error when stitching."));
+    }
+}

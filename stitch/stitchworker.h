@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 /*
  * Stitches batches in its own thread. Work arrives only as queued calls of its
  * slots; every call ends with exactly one finished() or one failed().
@@ -16,8 +18,14 @@ class StitchWorker : public QObject
     Q_OBJECT
 
 public:
+    using FrameFileReader = std::function<QImage(const QString &path)>;
+
     explicit StitchWorker(QObject *parent = nullptr);
     ~StitchWorker() override;
+
+    // Replaces how saveStitch() reads a frame file (both when surveying and
+    // when drawing); an empty reader restores the default.
+    void setFrameFileReader(FrameFileReader reader);
 
     int maxDimension;
 
@@ -33,6 +41,11 @@ public slots:
     void saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
                           QString cameraModelName, QString cameraSerialNumber, int batchIndex,
                           QString format, int jpgQuality, int pngQuality);
+
+private:
+    FrameFileReader m_readFrameFile;
 };
+
+QImage readFrameFile(const QString &path);
 
 #endif // STITCHWORKER_H

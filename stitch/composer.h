@@ -1,0 +1,86 @@
+#ifndef COMPOSER_H
+#define COMPOSER_H
+
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+/*
+ * The pieces of a stitched save: surveying frames, splitting them into
+ * segments that fit the size limit, drawing a segment onto its canvas and
+ * writing every segment to a file.
+ */
+
+// A half-open range [first, end) of frame indices.
+struct Segment
+{
+    int first = 0;
+    int end = 0;
+};
+
+inline bool operator==(const Segment &a, const Segment &b)
+{
+    return a.first == b.first && a.end == b.end;
+}
+
+struct SegmentSplit
+{
+    QVector<Segment> segments;
+    int oversizedFrame = -1; // index of the first frame longer than the limit, or -1
+};
+
+SegmentSplit splitIntoSegments(const QVector<int> &lengths, int limit);
+
+// Sizes and kinds of the frames of one save; frames themselves are not kept.
+struct FrameSurvey
+{
+    QVector<quint8> valid;
+    QVector<qint32> widths;
+    QVector<qint32> heights;
+    int validCount = 0;
+    int maxWidth = 0;
+    int maxHeight = 0;
+    bool gray = true;
+
+    explicit FrameSurvey(int frameCount = 0);
+    void record(int index, const QImage &frame);
+    QVector<int> lengths(bool horizontal) const;
+};
+
+FrameSurvey surveyFrames(const QList<QImage> &frames);
+
+bool isGrayFormat(QImage::Format format);
+bool isHorizontalDirection(int direction);
+bool drawsInReverse(int direction);
+
+QImage createCanvas(int width, int height, bool gray);
+int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal);
+
+// Everything a save needs to turn its segments into files.
+struct SegmentJob
+{
+    const FrameSurvey *survey = nullptr;
+    QVector<Segment> segments;
+    bool horizontal = true;
+    bool reverse = false;
+    QString folder;
+    QString baseName;
+    QString timestamp;
+    QString (*fileName)(const QString &baseName, const QString &timestamp, int segmentNumber,
+                        int segmentCount, const QString &extension) = nullptr;
+    QString format;
+    int jpgQuality = 95;
+    int pngQuality = 8;
+};
+
+using FrameSource = std::function<QImage(int index)>;
+using ProgressReport = std::function<void(int current, int total)>;
+
+QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
+                      const ProgressReport &reportProgress, QStringList *savedFiles);
+
+#endif // COMPOSER_H
