@@ -1,0 +1,93 @@
+// Helpers for the camera library tests: simulated cameras installed from an
+// INI text and a handle that is always released.
+#ifndef TST_SDK_CAMERA_H
+#define TST_SDK_CAMERA_H
+
+#include "MvCameraControl.h"
+#include "mvsim.h"
+
+#include <QtTest>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Status codes are unsigned literals; the calls return int.
+inline int status(unsigned int code)
+{
+    return static_cast<int>(code);
+}
+
+inline std::vector<MV_CC_DEVICE_INFO> enumerateCameras(unsigned int layers = MV_GIGE_DEVICE | MV_USB_DEVICE)
+{
+    MV_CC_DEVICE_INFO_LIST list;
+    std::memset(&list, 0, sizeof list);
+    std::vector<MV_CC_DEVICE_INFO> result;
+    if (MV_CC_EnumDevices(layers, &list) != MV_OK)
+        return result;
+    for (unsigned int i = 0; i < list.nDeviceNum; ++i)
+        result.push_back(*list.pDeviceInfo[i]);
+    return result;
+}
+
+inline std::string serialOf(const MV_CC_DEVICE_INFO &info)
+{
+    const unsigned char *field = info.nTLayerType == MV_GIGE_DEVICE ? info.SpecialInfo.stGigEInfo.chSerialNumber
+                                                                    : info.SpecialInfo.stUsb3VInfo.chSerialNumber;
+    return reinterpret_cast<const char *>(field);
+}
+
+// A handle on the enumerated camera with this serial; destroyed at scope end.
+class CameraHandle {
+public:
+    explicit CameraHandle(const std::string &serial)
+    {
+        for (const MV_CC_DEVICE_INFO &info : enumerateCameras())
+            if (serialOf(info) == serial) {
+                record = info;
+                createStatus = MV_CC_CreateHandle(&handle, &info);
+                return;
+            }
+    }
+    ~CameraHandle()
+    {
+        if (handle)
+            MV_CC_DestroyHandle(handle);
+    }
+    CameraHandle(const CameraHandle &) = delete;
+    CameraHandle &operator=(const CameraHandle &) = delete;
+
+    int open() { return MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0); }
+
+    // Opens and starts grabbing; false when either fails.
+    bool start() { return open() == MV_OK && MV_CC_StartGrabbing(handle) == MV_OK; }
+
+    int64_t intValue(const char *name)
+    {
+        MVCC_INTVALUE_EX value;
+        std::memset(&value, 0, sizeof value);
+        return MV_CC_GetIntValueEx(handle, name, &value) == MV_OK ? value.nCurValue : -1;
+    }
+
+    // Fetches one frame into a buffer of PayloadSize bytes.
+    int fetch(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs = 2000)
+    {
+        frame.resize(static_cast<std::size_t>(intValue("PayloadSize")));
+        std::memset(&info, 0, sizeof info);
+        return MV_CC_GetOneFrameTimeout(handle, frame.data(), static_cast<unsigned int>(frame.size()), &info,
+                                        timeoutMs);
+    }
+
+    void *handle = nullptr;
+    int createStatus = -1;
+    MV_CC_DEVICE_INFO record{};
+};
+
+// Installs cameras for one test; fails the test when the text is refused.
+#define INSTALL_CAMERAS(ini)                                                                                           \
+    do {                                                                                                               \
+        std::string installError;                                                                                      \
+        QVERIFY2(mvsim::configure(ini, &installError), installError.c_str());                                          \
+    } while (0)
+
+#endif // TST_SDK_CAMERA_H
