@@ -82,8 +82,9 @@ void demosaicLine(const unsigned char *__restrict rRow, const unsigned char *__r
 
 /*
  * BayerRG8 (the first line starts R G, the second G B) to packed RGB8 with a
- * 2x2 demosaic line by line. A frame of one line reuses that line for blue; a
- * frame one pixel wide is shown as gray, having no colour to recover.
+ * 2x2 demosaic line by line. A frame of one line has no blue pixels: it gets
+ * red and green from its own line and blue equal to green. A frame one pixel
+ * wide is shown as gray, having no colour to recover.
  */
 void bayerRg8ToRgb8(const unsigned char *src, unsigned char *dst, unsigned int width, unsigned int height)
 {
@@ -91,12 +92,22 @@ void bayerRg8ToRgb8(const unsigned char *src, unsigned char *dst, unsigned int w
         mono8ToRgb8(src, dst, static_cast<std::size_t>(width) * height);
         return;
     }
+    if (height == 1) {
+        for (unsigned int x = 0; x < width; ++x) {
+            const unsigned int s = x < width - 1 ? x : width - 2;
+            const unsigned char red = src[s + (s & 1)];
+            const unsigned char green = src[s + 1 - (s & 1)];
+            dst[3 * x] = red;
+            dst[3 * x + 1] = green;
+            dst[3 * x + 2] = green;
+        }
+        return;
+    }
     for (unsigned int y = 0; y < height; ++y) {
         // Window rows y and y+1; the last line looks one line up instead.
-        const unsigned int top = (height < 2) ? 0 : (y + 1 < height ? y : y - 1);
-        const unsigned int bottom = (height < 2) ? 0 : top + 1;
+        const unsigned int top = y + 1 < height ? y : y - 1;
         const unsigned char *a = src + static_cast<std::size_t>(top) * width;
-        const unsigned char *b = src + static_cast<std::size_t>(bottom) * width;
+        const unsigned char *b = a + width;
         const bool topIsRed = (top & 1) == 0;
         demosaicLine(topIsRed ? a : b, topIsRed ? b : a, dst + static_cast<std::size_t>(y) * width * 3, width);
     }
