@@ -1,14 +1,252 @@
-// Placeholder until device search, connection and grabbing land.
+// Device search, opening and closing, and the Start/Stop of grabbing.
 #include "mainwindow.h"
 
-void MainWindow::on_cbSearchDevices_currentIndexChanged(int) {}
-void MainWindow::onFrameInfoUpdated(uint, int, int, qlonglong, qlonglong, int, int, double) {}
-void MainWindow::on_actionCameraStart_triggered() {}
-void MainWindow::on_actionCameraStop_triggered() {}
-void MainWindow::on_actionCameraSearch_triggered() {}
-void MainWindow::on_actionCameraOpen_triggered() {}
-void MainWindow::on_actionCameraClose_triggered() {}
-void MainWindow::on_actionCameraOpen_triggered(bool) {}
-void MainWindow::on_actionCameraStart_triggered(bool) {}
-void MainWindow::stopGrabThread() {}
-void MainWindow::releaseCamera() {}
+#include <QComboBox>
+#include <QGraphicsPixmapItem>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QStatusBar>
+
+#include <algorithm>
+#include <cstring>
+
+#include "deviceentry.h"
+#include "framestatistics.h"
+#include "ui_mainwindow.h"
+#include "workthread.h"
+
+/*
+ * Lists the GigE and USB3 cameras the library finds in cbSearchDevices, each
+ * entry carrying its record index as item data, and makes the first current.
+ * A failed enumeration shows a critical "No device!", an empty result an
+ * information "No device!". An open camera is left alone. GUI thread.
+ */
+void MainWindow::on_actionCameraSearch_triggered()
+{
+    ui->cbSearchDevices->clear();
+    std::memset(&m_deviceList, 0, sizeof m_deviceList);
+    m_deviceListValid = false;
+    m_deviceIndex = -1;
+    if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &m_deviceList) != MV_OK) {
+        QMessageBox::critical(this, QStringLiteral("device"), QStringLiteral("No device!"));
+        return;
+    }
+    // The count comes from the library; never trust it beyond the list's capacity.
+    m_deviceList.nDeviceNum = std::min<unsigned int>(m_deviceList.nDeviceNum, MV_MAX_DEVICE_NUM);
+    for (unsigned int i = 0; i < m_deviceList.nDeviceNum; ++i) {
+        const QString text = deviceEntryText(int(i), m_deviceList.pDeviceInfo[i]);
+        if (!text.isNull())
+            ui->cbSearchDevices->addItem(text, int(i));
+    }
+    if (ui->cbSearchDevices->count() == 0) {
+        QMessageBox::information(this, QStringLiteral("device"), QStringLiteral("No device!"));
+        return;
+    }
+    ui->cbSearchDevices->setCurrentIndex(0);
+    m_deviceListValid = true;
+}
+
+/*
+ * Remembers the record index of the chosen entry; -1 when the entry carries
+ * none (the box was cleared). GUI thread.
+ */
+void MainWindow::on_cbSearchDevices_currentIndexChanged(int index)
+{
+    bool ok = false;
+    const int deviceIndex = ui->cbSearchDevices->itemData(index).toInt(&ok);
+    m_deviceIndex = ok ? deviceIndex : -1;
+}
+
+/*
+ * Opens the chosen camera exclusively and remembers its model name and serial
+ * number for file names. Does nothing while a camera is open. Each failure
+ * shows its box titled "Device" and leaves no handle behind; the two
+ * packet-size warnings of a GigE camera leave the camera open. GUI thread.
+ */
+void MainWindow::on_actionCameraOpen_triggered()
+{
+    if (m_isOpen || m_handle)
+        return;
+    const QString title = QStringLiteral("Device");
+    if (!m_deviceListValid || m_deviceList.nDeviceNum == 0) {
+        QMessageBox::warning(this, title, QStringLiteral("Please choose camera!"));
+        return;
+    }
+    if (m_deviceIndex < 0 || unsigned(m_deviceIndex) >= m_deviceList.nDeviceNum
+        || m_deviceIndex >= MV_MAX_DEVICE_NUM) {
+        QMessageBox::critical(this, title, QStringLiteral("Device index is error!"));
+        return;
+    }
+    const MV_CC_DEVICE_INFO *record = m_deviceList.pDeviceInfo[m_deviceIndex];
+    if (!record) {
+        QMessageBox::critical(this, title, QStringLiteral("Device does not exist!"));
+        return;
+    }
+    m_deviceInfo = *record;
+    if (MV_CC_CreateHandle(&m_handle, &m_deviceInfo) != MV_OK) {
+        m_handle = nullptr;
+        QMessageBox::critical(this, title, QStringLiteral("Create handle error!"));
+        return;
+    }
+    if (MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
+        MV_CC_DestroyHandle(m_handle);
+        m_handle = nullptr;
+        QMessageBox::critical(this, title, QStringLiteral("Device Open error!"));
+        return;
+    }
+    if (m_deviceInfo.nTLayerType == MV_GIGE_DEVICE) {
+        const int packetSize = MV_CC_GetOptimalPacketSize(m_handle);
+        if (packetSize <= 0)
+            QMessageBox::critical(this, title, QStringLiteral("Warning: Get Packet Size fail!"));
+        else if (MV_CC_SetIntValueEx(m_handle, "GevSCPSPacketSize", packetSize) != MV_OK)
+            QMessageBox::critical(this, title, QStringLiteral("Warning: Set Packet Size fail!"));
+    }
+    m_isOpen = true;
+    m_cameraModelName = deviceModelName(m_deviceInfo);
+    m_cameraSerialNumber = deviceSerialNumber(m_deviceInfo);
+}
+
+/*
+ * Closes whatever is open: ends the stitch session and the grab thread, drops
+ * the latest raw frame, releases the camera and blanks the live view. Makes no
+ * library call when nothing is open; reports nothing. GUI thread.
+ */
+void MainWindow::on_actionCameraClose_triggered()
+{
+    on_actionStitchStop_triggered();
+    stopGrabThread();
+    {
+        QMutexLocker frameLock(&m_frameMutex);
+        m_lastFrameBuffer.reset();
+        m_lastFrameBufferSize = 0;
+    }
+    releaseCamera();
+    m_isOpen = false;
+    m_isGrabbing = false;
+    if (m_livePixmapItem)
+        m_livePixmapItem->setPixmap(QPixmap());
+}
+
+/* Second slot of the checkable Open action: checked opens, unchecked closes. GUI thread. */
+void MainWindow::on_actionCameraOpen_triggered(bool checked)
+{
+    if (checked)
+        on_actionCameraOpen_triggered();
+    else
+        on_actionCameraClose_triggered();
+}
+
+/*
+ * Starts grabbing on the open camera and with it a stitch session that begins
+ * with an empty batch. Does nothing unless a camera is open and not grabbing.
+ * When the library refuses to start, the grab thread is ended again and
+ * nothing is reported. GUI thread.
+ */
+void MainWindow::on_actionCameraStart_triggered()
+{
+    if (!m_isOpen || m_isGrabbing || !m_handle)
+        return;
+    m_batchFrames.clear();
+    m_expectedFrameSizeKnown = false;
+    {
+        QMutexLocker frameLock(&m_frameMutex);
+        std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
+    }
+    // One connection per run. A camera that vanishes ends the loop; the run is
+    // then stopped like the Stop action does, and the operator is told, since
+    // nothing else would show why frames no longer come. The camera stays open
+    // so that Close releases it.
+    disconnect(m_workThread, &WorkThread::cameraLost, this, nullptr);
+    connect(m_workThread, &WorkThread::cameraLost, this, [this] {
+        if (m_isGrabbing)
+            on_actionCameraStop_triggered();
+        statusBar()->showMessage(QStringLiteral("Camera disconnected"));
+        QMessageBox::warning(this, QStringLiteral("Device"), QStringLiteral("Camera disconnected!"));
+    });
+    m_workThread->setRunning(true);
+    m_workThread->start();
+    if (MV_CC_StartGrabbing(m_handle) == MV_OK) {
+        m_isGrabbing = true;
+        on_actionStitchStart_triggered();
+    } else {
+        stopGrabThread();
+    }
+}
+
+/*
+ * Stops grabbing: ends the stitch session, stops the camera, waits for the
+ * grab thread to end and discards the unfinished batch, all under
+ * m_cameraMutex. The loop leaves within milliseconds because stopping the
+ * camera wakes its waiting fetch. GUI thread.
+ */
+void MainWindow::on_actionCameraStop_triggered()
+{
+    QMutexLocker cameraLock(&m_cameraMutex);
+    on_actionStitchStop_triggered();
+    // Cleared before the camera stops, so the woken loop leaves instead of fetching again.
+    m_workThread->setRunning(false);
+    if (m_handle && m_isOpen && m_isGrabbing)
+        MV_CC_StopGrabbing(m_handle);
+    m_workThread->wait();
+    m_isGrabbing = false;
+    m_batchFrames.clear();
+}
+
+/*
+ * Second slot of the checkable Start action: checked clears the images and
+ * starts, unchecked stops. GUI thread.
+ */
+void MainWindow::on_actionCameraStart_triggered(bool checked)
+{
+    if (checked) {
+        on_actionClearImages_triggered();
+        on_actionCameraStart_triggered();
+    } else {
+        on_actionCameraStop_triggered();
+    }
+}
+
+/* Writes the statistics of the latest frame into the status label. GUI thread. */
+void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp,
+                                    qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs)
+{
+    Q_UNUSED(totalFrames)
+    ui->dataitemLabel->setText(
+        frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames));
+}
+
+/*
+ * Ends the grab loop cooperatively: clears its running flag and stops the
+ * camera, which wakes a fetch that waits for a frame, then waits for the
+ * thread without limit (it ends within milliseconds). Leaves m_isGrabbing
+ * alone. Never terminates the thread. GUI thread.
+ */
+void MainWindow::stopGrabThread()
+{
+    if (!m_workThread)
+        return;
+    m_workThread->setRunning(false);
+    if (!m_workThread->isRunning())
+        return;
+    if (m_handle)
+        MV_CC_StopGrabbing(m_handle);
+    m_workThread->wait();
+}
+
+/*
+ * Releases the camera: stops grabbing, closes the device and destroys the
+ * handle (statuses not examined; a vanished camera fails them harmlessly),
+ * then forgets the handle. Nothing when no handle is set. The grab thread must
+ * have ended. GUI thread.
+ */
+void MainWindow::releaseCamera()
+{
+    if (!m_handle)
+        return;
+    QMutexLocker cameraLock(&m_cameraMutex);
+    MV_CC_StopGrabbing(m_handle);
+    MV_CC_CloseDevice(m_handle);
+    MV_CC_DestroyHandle(m_handle);
+    m_handle = nullptr;
+}
