@@ -176,6 +176,11 @@ public:
     int m_expectedFrameWidth = 0;
     int m_expectedFrameHeight = 0;
     bool m_expectedFrameSizeKnown = false;
+
+    // Stitch jobs posted to the worker and not yet ended by finished/failed;
+    // while finishing them at shutdown, failures are logged, not boxed.
+    int m_pendingStitchJobs = 0;
+    bool m_finishingStitchJobs = false;
 };
 
 #endif // MAINWINDOW_H
