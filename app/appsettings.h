@@ -15,7 +15,10 @@
  */
 namespace AppSettings {
 
-inline const QString fileName() { return QStringLiteral("setting.ini"); }
+inline const QString fileName()
+{
+    return QStringLiteral("setting.ini");
+}
 
 // Keys.
 constexpr const char *kGvRotationAngle = "UI/GvRotationAngle";

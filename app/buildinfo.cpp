@@ -58,7 +58,7 @@ QTime parseBuildTime(const QString &timeText)
 QString buildLine(const QDate &date, const QTime &time)
 {
     return QStringLiteral("Build:") + date.toString(QStringLiteral("yyyyMMdd"))
-           + time.toString(QStringLiteral("hhmmss"));
+        + time.toString(QStringLiteral("hhmmss"));
 }
 
 namespace {

@@ -98,6 +98,12 @@ MainWindow::~MainWindow()
     m_livePixmapItem = nullptr;
 
     finishStitchJobs();
+    // Whatever became of queued saves, the thread object (a child of this
+    // window) must not be destroyed while its thread runs.
+    if (m_stitchThread && m_stitchThread->isRunning()) {
+        m_stitchThread->quit();
+        m_stitchThread->wait();
+    }
 
     delete ui;
     ui = nullptr;
