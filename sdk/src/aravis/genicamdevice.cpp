@@ -1,0 +1,808 @@
+#include "genicamdevice.h"
+
+#include "convert.h"
+#include "genicamrules.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace mvcc {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A waiting fetch looks at the stop and lost flags this often: Aravis's pop
+// cannot be interrupted, so a stop is noticed within one slice.
+constexpr std::chrono::milliseconds fetchSlice(50);
+
+// Owns the GError an Aravis call may set.
+class ErrorSlot {
+public:
+    ErrorSlot() = default;
+    ErrorSlot(const ErrorSlot &) = delete;
+    ErrorSlot &operator=(const ErrorSlot &) = delete;
+    ~ErrorSlot() { clear(); }
+
+    GError **out()
+    {
+        clear();
+        return &error_;
+    }
+    const GError *get() const { return error_; }
+    explicit operator bool() const { return error_ != nullptr; }
+
+private:
+    void clear()
+    {
+        if (error_)
+            g_error_free(error_);
+        error_ = nullptr;
+    }
+    GError *error_ = nullptr;
+};
+
+/*
+ * The library status for an Aravis error. A camera that stopped answering is
+ * only called gone once Aravis has given up on it (control lost); a single
+ * timeout is not enough, because the C layer never uses a gone handle again.
+ */
+int statusOf(const GError *error, bool lost)
+{
+    if (!error)
+        return MV_OK;
+    if (lost)
+        return MV_E_NODEVICE;
+    if (error->domain == ARV_GC_ERROR) {
+        switch (error->code) {
+        case ARV_GC_ERROR_OUT_OF_RANGE:
+        case ARV_GC_ERROR_ENUM_ENTRY_NOT_FOUND:
+            return MV_E_RANGE;
+        case ARV_GC_ERROR_READ_ONLY:
+            return MV_E_ACCESS_RW;
+        case ARV_GC_ERROR_NODE_NOT_FOUND:
+            return MV_E_NOTFOUND;
+        default:
+            return MV_E_UNKNOWN;
+        }
+    }
+    if (error->domain == ARV_DEVICE_ERROR) {
+        switch (error->code) {
+        case ARV_DEVICE_ERROR_FEATURE_NOT_FOUND:
+            return MV_E_NOTFOUND;
+        case ARV_DEVICE_ERROR_WRONG_FEATURE:
+            return MV_E_TYPE;
+        case ARV_DEVICE_ERROR_NOT_CONTROLLER:
+        case ARV_DEVICE_ERROR_PROTOCOL_ERROR_ACCESS_DENIED:
+        case ARV_DEVICE_ERROR_PROTOCOL_ERROR_WRITE_PROTECT:
+            return MV_E_ACCESS_RW;
+        case ARV_DEVICE_ERROR_NOT_FOUND:
+        case ARV_DEVICE_ERROR_NOT_CONNECTED:
+            return MV_E_NODEVICE;
+        default:
+            return MV_E_UNKNOWN;
+        }
+    }
+    return MV_E_UNKNOWN;
+}
+
+// Emitted by Aravis's heartbeat thread (GigE) when the camera no longer
+// answers: cable pulled, camera powered off, heartbeat expired.
+void onControlLost(ArvDevice *, gpointer flag)
+{
+    static_cast<std::shared_ptr<std::atomic<bool>> *>(flag)->get()->store(true);
+}
+
+void releaseFlag(gpointer flag, GClosure *)
+{
+    delete static_cast<std::shared_ptr<std::atomic<bool>> *>(flag);
+}
+
+/* MV_OK when the node may be read (or written) now, else MV_E_ACCESS_RW. */
+int accessStatus(ArvGcNode *node, bool writing)
+{
+    ArvGcFeatureNode *feature = ARV_GC_FEATURE_NODE(node);
+    ErrorSlot error;
+    if (!arv_gc_feature_node_is_available(feature, error.out()) || error)
+        return MV_E_ACCESS_RW;
+    const ArvGcAccessMode mode = arv_gc_feature_node_get_actual_access_mode(feature);
+    if (writing) {
+        if (mode == ARV_GC_ACCESS_MODE_RO)
+            return MV_E_ACCESS_RW;
+        if (arv_gc_feature_node_is_locked(feature, error.out()) || error)
+            return MV_E_ACCESS_RW;
+    } else if (mode == ARV_GC_ACCESS_MODE_WO) {
+        return MV_E_ACCESS_RW;
+    }
+    return MV_OK;
+}
+
+bool isNumber(ArvGcNode *node)
+{
+    // Enumerations and booleans also answer to the integer interface in
+    // Aravis; the library keeps them apart as the vendor's types do.
+    return !ARV_IS_GC_ENUMERATION(node) && !ARV_IS_GC_BOOLEAN(node) &&
+           (ARV_IS_GC_INTEGER(node) || ARV_IS_GC_FLOAT(node));
+}
+
+// The buffers of the stream ring come from malloc so that a payload too
+// large for memory is a status, not an abort inside GLib.
+ArvBuffer *newRingBuffer(std::size_t bytes)
+{
+    void *memory = std::malloc(bytes);
+    if (!memory)
+        return nullptr;
+    return arv_buffer_new_full(bytes, memory, memory, std::free);
+}
+
+} // namespace
+
+/* The one mutex around Aravis's device list (not thread-safe). Any thread. */
+std::mutex &genicamSystemMutex()
+{
+    static std::mutex mutex; // protects Aravis's interface and device lists
+    return mutex;
+}
+
+// One run of acquisition, from startGrabbing to stopGrabbing. A fetch holds
+// its own reference, so a stop never frees the stream under a waiting fetch.
+struct GenicamDevice::Acquisition {
+    Acquisition(ArvStream *s, bool usb) : stream(s), frameIdsCountLosses(usb) {}
+    Acquisition(const Acquisition &) = delete;
+    Acquisition &operator=(const Acquisition &) = delete;
+    ~Acquisition()
+    {
+        if (pending)
+            g_object_unref(pending);
+        g_object_unref(stream);
+    }
+
+    ArvStream *const stream;
+    // A USB3 Vision stream counts no missing frames; gaps in the frame ids do.
+    const bool frameIdsCountLosses;
+    std::atomic<bool> stopped{false};
+
+    // Touched only by fetches, which the C layer serialises.
+    ArvBuffer *pending = nullptr; // a frame refused for a too small buffer, offered again
+    bool haveFrameId = false;
+    uint64_t lastFrameId = 0;
+
+    // Written by the fetch, read by statistics() in the control thread.
+    std::atomic<uint64_t> delivered{0};
+    std::atomic<uint64_t> lost{0};
+    std::atomic<int64_t> deliveredBytes{0};
+};
+
+/* A device for target; nothing is contacted until open(). */
+GenicamDevice::GenicamDevice(GenicamTarget target)
+    : target_(std::move(target)), controlLost_(std::make_shared<std::atomic<bool>>(false))
+{
+}
+
+GenicamDevice::~GenicamDevice()
+{
+    close();
+}
+
+/*
+ * Connects to the camera and takes exclusive control (every access mode
+ * does). Returns MV_OK, MV_E_CALLORDER (already open), MV_E_NODEVICE (not
+ * found, or another camera now answers at that address) or MV_E_ACCESS
+ * (another program, or another handle in any process, controls it).
+ * Control thread.
+ */
+int GenicamDevice::open(unsigned int)
+{
+    if (camera_)
+        return MV_E_CALLORDER;
+    ErrorSlot error;
+    ArvCamera *camera = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(genicamSystemMutex());
+        camera = arv_camera_new(target_.openName.c_str(), error.out());
+    }
+    if (!camera) {
+        const int status = statusOf(error.get(), false);
+        return status == static_cast<int>(MV_E_ACCESS_RW) ? MV_E_ACCESS : MV_E_NODEVICE;
+    }
+    // Aravis opens a GigE camera held by someone else read-only instead of
+    // failing; this library promises exclusive control.
+    if (arv_camera_is_gv_device(camera) && !arv_gv_device_is_controller(ARV_GV_DEVICE(arv_camera_get_device(camera)))) {
+        g_object_unref(camera);
+        return MV_E_ACCESS;
+    }
+    if (!target_.serial.empty()) {
+        // The record's serial field may hold only the start of a long serial.
+        const char *serial = arv_camera_get_device_serial_number(camera, error.out());
+        if (!serial || std::string(serial).compare(0, target_.serial.size(), target_.serial) != 0) {
+            g_object_unref(camera);
+            return MV_E_NODEVICE;
+        }
+    }
+    arv_camera_set_access_check_policy(camera, ARV_ACCESS_CHECK_POLICY_ENABLE);
+    controlLost_->store(false);
+    g_signal_connect_data(arv_camera_get_device(camera), "control-lost", G_CALLBACK(onControlLost),
+                          new std::shared_ptr<std::atomic<bool>>(controlLost_), releaseFlag, GConnectFlags(0));
+    camera_ = camera;
+    return MV_OK;
+}
+
+/*
+ * Stops acquisition and releases the camera and every buffer, also after the
+ * camera was lost. Only called when no fetch runs. Control thread.
+ */
+void GenicamDevice::close()
+{
+    if (run_)
+        stopGrabbing();
+    if (camera_) {
+        g_object_unref(camera_);
+        camera_ = nullptr;
+    }
+}
+
+/*
+ * Starts a run: a stream with a ring of buffers sized from "PayloadSize",
+ * continuous acquisition, counters from 0. Returns MV_OK, MV_E_CALLORDER (not
+ * open, or already grabbing), MV_E_NODEVICE, MV_E_RESOURCE (no memory for the
+ * ring) or the camera's refusal. Control thread.
+ */
+int GenicamDevice::startGrabbing()
+{
+    if (!camera_)
+        return MV_E_CALLORDER;
+    if (isLost())
+        return MV_E_NODEVICE;
+    {
+        std::lock_guard<std::mutex> lock(runMutex_);
+        if (run_)
+            return MV_E_CALLORDER;
+    }
+    ErrorSlot error;
+    const guint payload = arv_camera_get_payload(camera_, error.out());
+    if (error || payload == 0)
+        return error ? statusOf(error.get(), isLost()) : MV_E_UNKNOWN;
+    ArvStream *stream = arv_camera_create_stream(camera_, nullptr, nullptr, error.out());
+    if (!stream)
+        return error ? statusOf(error.get(), isLost()) : MV_E_RESOURCE;
+    auto run = std::make_shared<Acquisition>(stream, arv_camera_is_uv_device(camera_));
+    const unsigned int count = genicam::ringBufferCount(payload);
+    for (unsigned int i = 0; i < count; ++i) {
+        ArvBuffer *buffer = newRingBuffer(payload);
+        if (!buffer)
+            return MV_E_RESOURCE;
+        arv_stream_push_buffer(stream, buffer);
+    }
+    // Continuous mode is the standard default; a camera without the feature
+    // streams continuously anyway, so a refusal here is not fatal.
+    arv_camera_set_acquisition_mode(camera_, ARV_ACQUISITION_MODE_CONTINUOUS, error.out());
+    arv_camera_start_acquisition(camera_, error.out());
+    if (error)
+        return statusOf(error.get(), isLost());
+    std::lock_guard<std::mutex> lock(runMutex_);
+    run_ = std::move(run);
+    lastCounters_ = StreamStatistics();
+    return MV_OK;
+}
+
+/*
+ * Ends the run: a waiting fetch returns MV_E_NODATA within one slice, frames
+ * not fetched are dropped, the counters keep their last values. Returns
+ * MV_OK or MV_E_CALLORDER (not grabbing). Control thread.
+ */
+int GenicamDevice::stopGrabbing()
+{
+    std::shared_ptr<Acquisition> run;
+    {
+        std::lock_guard<std::mutex> lock(runMutex_);
+        if (!run_)
+            return MV_E_CALLORDER;
+        run = std::move(run_);
+        run->stopped = true;
+        lastCounters_ = countersOf(*run);
+    }
+    // A lost camera would make every command wait out its retries.
+    if (camera_ && !isLost()) {
+        ErrorSlot error;
+        arv_camera_stop_acquisition(camera_, error.out());
+    }
+    return MV_OK;
+}
+
+/*
+ * Waits up to timeoutMs for the next complete or early-ended frame and copies
+ * its complete lines into buffer. Returns MV_OK, MV_E_NODATA (nothing in
+ * time, or stopped meanwhile), MV_E_CALLORDER (not grabbing), MV_E_BUFOVER
+ * (the frame stays for the next call), MV_E_SUPPORT (a pixel format the
+ * library cannot convert; the frame is dropped) or MV_E_NODEVICE (camera
+ * lost). Frames the transport damaged are skipped and counted as lost. Grab
+ * thread, concurrently with control calls.
+ */
+int GenicamDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info,
+                            unsigned int timeoutMs)
+{
+    std::shared_ptr<Acquisition> run;
+    {
+        std::lock_guard<std::mutex> lock(runMutex_);
+        run = run_;
+    }
+    if (isLost())
+        return MV_E_NODEVICE;
+    if (!run)
+        return MV_E_CALLORDER;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (isLost())
+            return MV_E_NODEVICE;
+        if (run->stopped)
+            return MV_E_NODATA;
+        ArvBuffer *frame = std::exchange(run->pending, nullptr);
+        if (!frame) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return MV_E_NODATA;
+            const auto slice = std::min<std::chrono::microseconds>(left, fetchSlice);
+            frame = arv_stream_timeout_pop_buffer(run->stream, static_cast<guint64>(slice.count()));
+            if (!frame)
+                continue;
+        }
+        const int status = deliver(*run, frame, buffer, size, info);
+        if (status == static_cast<int>(MV_E_BUFOVER)) {
+            run->pending = frame;
+            return status;
+        }
+        arv_stream_push_buffer(run->stream, frame);
+        if (status != static_cast<int>(MV_E_NODATA))
+            return status;
+    }
+}
+
+/*
+ * Copies one popped frame out. MV_E_NODATA means "not a frame for the
+ * caller" (damaged, or no complete line) and the fetch waits on.
+ */
+int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *buffer, unsigned int size,
+                           MV_FRAME_OUT_INFO_EX &info)
+{
+    const uint64_t frameId = arv_buffer_get_frame_id(frame);
+    if (run.frameIdsCountLosses) {
+        if (run.haveFrameId)
+            run.lost += genicam::framesMissedBetween(run.lastFrameId, frameId);
+        run.haveFrameId = true;
+        run.lastFrameId = frameId;
+    }
+    if (arv_buffer_get_status(frame) != ARV_BUFFER_STATUS_SUCCESS) {
+        if (run.frameIdsCountLosses)
+            ++run.lost;
+        return MV_E_NODATA;
+    }
+    const ArvBufferPayloadType payloadType = arv_buffer_get_payload_type(frame);
+    if (payloadType != ARV_BUFFER_PAYLOAD_TYPE_IMAGE && payloadType != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
+        return MV_E_SUPPORT;
+
+    const MvGvspPixelType pixelType = arv_buffer_get_image_pixel_format(frame);
+    const unsigned int pixelBytes = bytesPerPixel(pixelType);
+    const gint width = arv_buffer_get_image_width(frame);
+    const gint height = arv_buffer_get_image_height(frame);
+    if (pixelBytes == 0 || width <= 0 || height <= 0)
+        return MV_E_SUPPORT;
+
+    // The image part's size is the announced one; what arrived is the
+    // buffer's received size, counted from where the image starts.
+    std::size_t received = 0, imageSize = 0;
+    const auto *start = static_cast<const unsigned char *>(arv_buffer_get_data(frame, &received));
+    const auto *image = static_cast<const unsigned char *>(arv_buffer_get_image_data(frame, &imageSize));
+    if (!start || !image || image < start || static_cast<std::size_t>(image - start) > received)
+        return MV_E_NODATA;
+    const std::size_t available = std::min(imageSize, received - static_cast<std::size_t>(image - start));
+
+    gint xPadding = 0, yPadding = 0;
+    arv_buffer_get_image_padding(frame, &xPadding, &yPadding);
+    const uint64_t lineBytes = uint64_t(width) * pixelBytes;
+    const uint64_t stride = lineBytes + static_cast<uint64_t>(std::max(0, xPadding));
+    const unsigned int lines = genicam::completeLines(available, stride, static_cast<unsigned int>(height));
+    if (lines == 0)
+        return MV_E_NODATA;
+    const uint64_t total = lineBytes * lines;
+    if (total > size)
+        return MV_E_BUFOVER;
+    if (stride == lineBytes) {
+        std::memcpy(buffer, image, total);
+    } else {
+        for (unsigned int line = 0; line < lines; ++line)
+            std::memcpy(buffer + line * lineBytes, image + line * stride, lineBytes);
+    }
+
+    std::memset(&info, 0, sizeof info);
+    info.nWidth = static_cast<unsigned int>(width);
+    info.nHeight = lines;
+    info.enPixelType = pixelType;
+    info.nFrameNum = static_cast<unsigned int>(frameId);
+    // Aravis gives the device clock in nanoseconds; the library's is in
+    // microseconds, like the program's statistics line.
+    const uint64_t deviceUs = arv_buffer_get_timestamp(frame) / 1000;
+    info.nDevTimeStampHigh = static_cast<unsigned int>(deviceUs >> 32);
+    info.nDevTimeStampLow = static_cast<unsigned int>(deviceUs);
+    info.nFrameLen = static_cast<unsigned int>(total);
+    info.nHostTimeStamp = static_cast<int64_t>(arv_buffer_get_system_timestamp(frame) / 1000000);
+    ++run.delivered;
+    run.deliveredBytes += static_cast<int64_t>(total);
+    return MV_OK;
+}
+
+/* The counters of a run: Aravis's stream counts for GigE, the fetch's for USB3. */
+StreamStatistics GenicamDevice::countersOf(Acquisition &run) const
+{
+    StreamStatistics counters;
+    counters.receivedBytes = run.deliveredBytes;
+    if (run.frameIdsCountLosses) {
+        counters.receivedFrames = run.delivered;
+        counters.lostFrames = run.lost;
+        return counters;
+    }
+    guint64 completed = 0, failures = 0, underruns = 0;
+    arv_stream_get_statistics(run.stream, &completed, &failures, &underruns);
+    // Frames of which not one packet arrived never become a failed buffer;
+    // the stream still notices the gap in their ids.
+    const guint64 missing = arv_stream_get_info_uint64_by_name(run.stream, "n_missing_frames");
+    counters.receivedFrames = completed;
+    counters.lostFrames = failures + underruns + missing;
+    return counters;
+}
+
+/*
+ * Frames received and lost in the current run (or the last one, after a
+ * stop); 0 before the first start. Control thread.
+ */
+int GenicamDevice::statistics(StreamStatistics &stats)
+{
+    if (!camera_)
+        return MV_E_CALLORDER;
+    std::lock_guard<std::mutex> lock(runMutex_);
+    stats = run_ ? countersOf(*run_) : lastCounters_;
+    return MV_OK;
+}
+
+/*
+ * The packet size Aravis negotiates with a GigE camera (it tries sizes up to
+ * the interface's MTU and keeps the largest that gets through). Returns it
+ * (> 0), or MV_E_CALLORDER, MV_E_SUPPORT (USB3), MV_E_NODEVICE, MV_E_UNKNOWN.
+ * Control thread.
+ */
+int GenicamDevice::optimalPacketSize()
+{
+    if (!camera_)
+        return static_cast<int>(MV_E_CALLORDER);
+    if (!arv_camera_is_gv_device(camera_))
+        return static_cast<int>(MV_E_SUPPORT);
+    if (isLost())
+        return static_cast<int>(MV_E_NODEVICE);
+    ErrorSlot error;
+    const guint packetSize = arv_camera_gv_auto_packet_size(camera_, error.out());
+    if (error || packetSize == 0 || packetSize > INT32_MAX)
+        return static_cast<int>(error ? statusOf(error.get(), isLost()) : MV_E_UNKNOWN);
+    return static_cast<int>(packetSize);
+}
+
+// ---- Features ----------------------------------------------------------
+
+/*
+ * The camera's node for a feature: the first of its names (see
+ * featureCandidates) that the camera implements.
+ */
+GenicamDevice::Found GenicamDevice::findFeature(const std::string &name) const
+{
+    Found found;
+    if (!camera_) {
+        found.status = MV_E_CALLORDER;
+        return found;
+    }
+    if (isLost()) {
+        found.status = MV_E_NODEVICE;
+        return found;
+    }
+    ArvDevice *device = arv_camera_get_device(camera_);
+    for (const std::string &candidate : genicam::featureCandidates(name)) {
+        ArvGcNode *node = arv_device_get_feature(device, candidate.c_str());
+        if (!node || !ARV_IS_GC_FEATURE_NODE(node))
+            continue;
+        ErrorSlot error;
+        if (!arv_gc_feature_node_is_implemented(ARV_GC_FEATURE_NODE(node), error.out()) || error)
+            continue;
+        found.node = node;
+        found.name = candidate;
+        return found;
+    }
+    found.status = MV_E_NOTFOUND;
+    return found;
+}
+
+/*
+ * Reads an integer feature; a float node is rounded, its range narrowed to
+ * whole numbers. Returns MV_OK, MV_E_NOTFOUND, MV_E_TYPE (enumeration,
+ * boolean, ...), MV_E_ACCESS_RW, MV_E_CALLORDER, MV_E_NODEVICE or
+ * MV_E_UNKNOWN. Control thread.
+ */
+int GenicamDevice::getInt(const std::string &name, MVCC_INTVALUE_EX &value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!isNumber(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, false))
+        return status;
+    ErrorSlot error;
+    MVCC_INTVALUE_EX result;
+    std::memset(&result, 0, sizeof result);
+    if (ARV_IS_GC_INTEGER(found.node)) {
+        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
+        result.nCurValue = arv_gc_integer_get_value(node, error.out());
+        if (!error)
+            result.nMin = arv_gc_integer_get_min(node, error.out());
+        if (!error)
+            result.nMax = arv_gc_integer_get_max(node, error.out());
+        if (!error)
+            result.nInc = std::max<int64_t>(1, arv_gc_integer_get_inc(node, error.out()));
+    } else {
+        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
+        const double current = arv_gc_float_get_value(node, error.out());
+        double min = 0, max = 0;
+        if (!error)
+            min = arv_gc_float_get_min(node, error.out());
+        if (!error)
+            max = arv_gc_float_get_max(node, error.out());
+        const genicam::IntegerView view = genicam::integerView(current, min, max);
+        result.nCurValue = view.value;
+        result.nMin = view.min;
+        result.nMax = view.max;
+        result.nInc = 1;
+    }
+    if (error)
+        return statusOf(error.get(), isLost());
+    value = result;
+    return MV_OK;
+}
+
+/*
+ * Writes an integer feature to the camera; a float node takes the value as a
+ * float. Returns MV_OK, MV_E_RANGE (outside the node's range or increment),
+ * and the statuses of getInt. Control thread.
+ */
+int GenicamDevice::setInt(const std::string &name, int64_t value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!isNumber(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, true))
+        return status;
+    ErrorSlot error;
+    if (ARV_IS_GC_INTEGER(found.node)) {
+        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
+        const int64_t min = arv_gc_integer_get_min(node, error.out());
+        const int64_t max = error ? 0 : arv_gc_integer_get_max(node, error.out());
+        const int64_t inc = error ? 1 : arv_gc_integer_get_inc(node, error.out());
+        if (error)
+            return statusOf(error.get(), isLost());
+        if (value < min || value > max || (inc > 1 && (value - min) % inc != 0))
+            return MV_E_RANGE;
+        arv_gc_integer_set_value(node, value, error.out());
+    } else {
+        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
+        const double min = arv_gc_float_get_min(node, error.out());
+        const double max = error ? 0 : arv_gc_float_get_max(node, error.out());
+        if (error)
+            return statusOf(error.get(), isLost());
+        const double asFloat = static_cast<double>(value);
+        if (asFloat < min || asFloat > max)
+            return MV_E_RANGE;
+        arv_gc_float_set_value(node, asFloat, error.out());
+    }
+    return statusOf(error.get(), isLost());
+}
+
+/*
+ * Reads a float feature; an integer node is converted. Statuses as getInt.
+ * Control thread.
+ */
+int GenicamDevice::getFloat(const std::string &name, MVCC_FLOATVALUE &value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!isNumber(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, false))
+        return status;
+    ErrorSlot error;
+    double current = 0, min = 0, max = 0;
+    if (ARV_IS_GC_FLOAT(found.node)) {
+        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
+        current = arv_gc_float_get_value(node, error.out());
+        if (!error)
+            min = arv_gc_float_get_min(node, error.out());
+        if (!error)
+            max = arv_gc_float_get_max(node, error.out());
+    } else {
+        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
+        current = static_cast<double>(arv_gc_integer_get_value(node, error.out()));
+        if (!error)
+            min = static_cast<double>(arv_gc_integer_get_min(node, error.out()));
+        if (!error)
+            max = static_cast<double>(arv_gc_integer_get_max(node, error.out()));
+    }
+    if (error)
+        return statusOf(error.get(), isLost());
+    std::memset(&value, 0, sizeof value);
+    value.fCurValue = static_cast<float>(current);
+    value.fMin = static_cast<float>(min);
+    value.fMax = static_cast<float>(max);
+    return MV_OK;
+}
+
+/*
+ * Writes a float feature; an integer node takes the nearest integer.
+ * MV_E_RANGE for NaN and values outside the node's range. Control thread.
+ */
+int GenicamDevice::setFloat(const std::string &name, float value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!isNumber(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, true))
+        return status;
+    ErrorSlot error;
+    if (ARV_IS_GC_FLOAT(found.node)) {
+        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
+        const double min = arv_gc_float_get_min(node, error.out());
+        const double max = error ? 0 : arv_gc_float_get_max(node, error.out());
+        if (error)
+            return statusOf(error.get(), isLost());
+        const double asDouble = static_cast<double>(value);
+        if (!(asDouble >= min && asDouble <= max))
+            return MV_E_RANGE;
+        arv_gc_float_set_value(node, asDouble, error.out());
+        return statusOf(error.get(), isLost());
+    }
+    int64_t rounded = 0;
+    if (!genicam::integerForFloat(static_cast<double>(value), rounded))
+        return MV_E_RANGE;
+    return setInt(found.name, rounded);
+}
+
+namespace {
+
+// The implemented and available entries of an enumeration, with the values
+// the library uses for them.
+std::vector<std::pair<std::string, unsigned int>> enumEntries(ArvGcEnumeration *enumeration,
+                                                              const std::string &feature)
+{
+    std::vector<std::pair<std::string, unsigned int>> entries;
+    for (const GSList *item = arv_gc_enumeration_get_entries(enumeration); item; item = item->next) {
+        if (!ARV_IS_GC_ENUM_ENTRY(item->data))
+            continue;
+        ArvGcFeatureNode *entry = ARV_GC_FEATURE_NODE(item->data);
+        ErrorSlot error;
+        if (!arv_gc_feature_node_is_implemented(entry, error.out()) || error)
+            continue;
+        if (!arv_gc_feature_node_is_available(entry, error.out()) || error)
+            continue;
+        const std::string entryName = arv_gc_feature_node_get_name(entry);
+        unsigned int value = 0;
+        if (!genicam::enumValueOfEntry(feature, entryName, value)) {
+            const gint64 own = arv_gc_enum_entry_get_value(ARV_GC_ENUM_ENTRY(entry), error.out());
+            if (error || own < 0 || own > UINT32_MAX)
+                continue;
+            value = static_cast<unsigned int>(own);
+        }
+        entries.emplace_back(entryName, value);
+    }
+    return entries;
+}
+
+} // namespace
+
+/*
+ * Reads an enumeration: the current value and up to MV_MAX_SYMBOLIC_NUM
+ * available values. Standard entries (see enumEntryName) read as the
+ * library's numbers, others as the camera's. Statuses as getInt.
+ * Control thread.
+ */
+int GenicamDevice::getEnum(const std::string &name, MVCC_ENUMVALUE &value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!ARV_IS_GC_ENUMERATION(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, false))
+        return status;
+    ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
+    ErrorSlot error;
+    const char *current = arv_gc_enumeration_get_string_value(enumeration, error.out());
+    if (error || !current)
+        return error ? statusOf(error.get(), isLost()) : MV_E_UNKNOWN;
+    MVCC_ENUMVALUE result;
+    std::memset(&result, 0, sizeof result);
+    bool currentKnown = false;
+    for (const auto &entry : enumEntries(enumeration, name)) {
+        if (entry.first == current) {
+            result.nCurValue = entry.second;
+            currentKnown = true;
+        }
+        if (result.nSupportedNum < MV_MAX_SYMBOLIC_NUM)
+            result.nSupportValue[result.nSupportedNum++] = entry.second;
+    }
+    if (!currentKnown)
+        return MV_E_UNKNOWN;
+    value = result;
+    return MV_OK;
+}
+
+/*
+ * Writes an enumeration by the library's value: a standard entry by its name,
+ * any other by the camera's own integer. MV_E_RANGE when no available entry
+ * has that value. Control thread.
+ */
+int GenicamDevice::setEnum(const std::string &name, unsigned int value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!ARV_IS_GC_ENUMERATION(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, true))
+        return status;
+    ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
+    for (const auto &entry : enumEntries(enumeration, name)) {
+        if (entry.second != value)
+            continue;
+        ErrorSlot error;
+        arv_gc_enumeration_set_string_value(enumeration, entry.first.c_str(), error.out());
+        return statusOf(error.get(), isLost());
+    }
+    return MV_E_RANGE;
+}
+
+/* Reads a boolean feature. Statuses as getInt. Control thread. */
+int GenicamDevice::getBool(const std::string &name, bool &value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!ARV_IS_GC_BOOLEAN(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, false))
+        return status;
+    ErrorSlot error;
+    const gboolean current = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(found.node), error.out());
+    if (error)
+        return statusOf(error.get(), isLost());
+    value = current != FALSE;
+    return MV_OK;
+}
+
+/* Writes a boolean feature. Statuses as getInt. Control thread. */
+int GenicamDevice::setBool(const std::string &name, bool value)
+{
+    const Found found = findFeature(name);
+    if (found.status != MV_OK)
+        return found.status;
+    if (!ARV_IS_GC_BOOLEAN(found.node))
+        return MV_E_TYPE;
+    if (const int status = accessStatus(found.node, true))
+        return status;
+    ErrorSlot error;
+    arv_gc_boolean_set_value(ARV_GC_BOOLEAN(found.node), value ? TRUE : FALSE, error.out());
+    return statusOf(error.get(), isLost());
+}
+
+} // namespace mvcc
