@@ -79,12 +79,13 @@ class SdkImagesTest : public QObject {
 private slots:
     void mono8BecomesGrayRgbPixelForPixel()
     {
-        std::vector<unsigned char> gray(256 * 3);
+        // 257 x 3 pixels: whole blocks of sixteen and a remainder.
+        std::vector<unsigned char> gray(257 * 3);
         for (std::size_t i = 0; i < gray.size(); ++i)
             gray[i] = static_cast<unsigned char>(i * 7);
         std::vector<unsigned char> rgb(gray.size() * 3 + 8, 0xEE);
         unsigned int written = 0;
-        QCOMPARE(convert(gray, PixelType_Gvsp_Mono8, 256, 3, rgb, &written), MV_OK);
+        QCOMPARE(convert(gray, PixelType_Gvsp_Mono8, 257, 3, rgb, &written), MV_OK);
         QCOMPARE(written, unsigned(gray.size() * 3));
         for (std::size_t i = 0; i < gray.size(); ++i) {
             QCOMPARE(rgb[3 * i], gray[i]);

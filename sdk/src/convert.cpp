@@ -3,6 +3,10 @@
 #include <climits>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
 namespace mvcc {
 
 /* Bytes per pixel of type, 0 when the library cannot convert or save it. */
@@ -25,19 +29,67 @@ uint64_t frameBytes(MvGvspPixelType type, uint64_t width, uint64_t height)
     return width * height * bytesPerPixel(type);
 }
 
+namespace {
+
+// Writes r, g, b at out with one 4-byte store; the fourth byte spills into
+// the next pixel, which the caller writes afterwards.
+inline void storePixelSpilling(unsigned char *out, unsigned int r, unsigned int g, unsigned int b)
+{
+    const uint32_t word = r | (g << 8) | (b << 16);
+    std::memcpy(out, &word, sizeof word);
+}
+
+void mono8ToRgb8Scalar(const unsigned char *__restrict src, unsigned char *__restrict dst, std::size_t pixels)
+{
+    if (pixels == 0)
+        return;
+    for (std::size_t i = 0; i + 1 < pixels; ++i)
+        storePixelSpilling(dst + 3 * i, src[i], src[i], src[i]);
+    const std::size_t last = pixels - 1;
+    dst[3 * last] = dst[3 * last + 1] = dst[3 * last + 2] = src[last];
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen gray pixels become 48 bytes through three byte shuffles.
+__attribute__((target("ssse3"))) void mono8ToRgb8Ssse3(const unsigned char *__restrict src,
+                                                       unsigned char *__restrict dst, std::size_t pixels)
+{
+    const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m128i third = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    std::size_t i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        const __m128i gray = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
+        __m128i *out = reinterpret_cast<__m128i *>(dst + 3 * i);
+        _mm_storeu_si128(out, _mm_shuffle_epi8(gray, first));
+        _mm_storeu_si128(out + 1, _mm_shuffle_epi8(gray, second));
+        _mm_storeu_si128(out + 2, _mm_shuffle_epi8(gray, third));
+    }
+    mono8ToRgb8Scalar(src + i, dst + 3 * i, pixels - i);
+}
+
+bool haveSsse3()
+{
+    static const bool supported = __builtin_cpu_supports("ssse3");
+    return supported;
+}
+#endif
+
+} // namespace
+
 /*
- * Gray to RGB: each gray byte becomes three equal bytes. Written as a plain
- * loop the compiler turns into interleaving vector stores; the grab thread runs
- * it for every frame.
+ * Gray to RGB: each gray byte becomes three equal bytes. The grab thread runs
+ * it for every frame, so it uses byte shuffles where the processor has them.
  */
 void mono8ToRgb8(const unsigned char *__restrict src, unsigned char *__restrict dst, std::size_t pixels)
 {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const unsigned char v = src[i];
-        dst[3 * i] = v;
-        dst[3 * i + 1] = v;
-        dst[3 * i + 2] = v;
+#if defined(__x86_64__) || defined(__i386__)
+    if (haveSsse3()) {
+        mono8ToRgb8Ssse3(src, dst, pixels);
+        return;
     }
+#endif
+    mono8ToRgb8Scalar(src, dst, pixels);
 }
 
 namespace {
@@ -54,13 +106,10 @@ void demosaicLine(const unsigned char *__restrict rRow, const unsigned char *__r
     const unsigned int pairs = (width - 1) / 2;
     for (unsigned int p = 0; p < pairs; ++p) {
         const unsigned int x = 2 * p;
-        unsigned char *o = out + 3 * x;
-        o[0] = rRow[x];
-        o[1] = static_cast<unsigned char>((rRow[x + 1] + bRow[x] + 1) >> 1);
-        o[2] = bRow[x + 1];
-        o[3] = rRow[x + 2];
-        o[4] = static_cast<unsigned char>((rRow[x + 1] + bRow[x + 2] + 1) >> 1);
-        o[5] = bRow[x + 1];
+        // The tail below always writes at least one more pixel, so the
+        // spilling stores never pass the end of the line's last pixel.
+        storePixelSpilling(out + 3 * x, rRow[x], (rRow[x + 1] + bRow[x] + 1) >> 1, bRow[x + 1]);
+        storePixelSpilling(out + 3 * x + 3, rRow[x + 2], (rRow[x + 1] + bRow[x + 2] + 1) >> 1, bRow[x + 1]);
     }
     // Tail: the last one or two pixels take the window at the last full column.
     for (unsigned int x = 2 * pairs; x < width; ++x) {
