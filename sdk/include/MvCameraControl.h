@@ -218,6 +218,39 @@ typedef struct _MV_SAVE_IMG_TO_FILE_PARAM_ {
 } MV_SAVE_IMG_TO_FILE_PARAM;
 
 /* ---- Operations ------------------------------------------------------- */
+/*
+ * Statuses each call returns besides MV_OK (the codes are unsigned literals:
+ * compare with (int)MV_E_... or cast the result). Every call that takes a
+ * handle returns MV_E_HANDLE for a null, unknown or destroyed one, except
+ * MV_CC_ConvertPixelType and MV_CC_SaveImageToFile, which need no device and
+ * accept a null handle. A device that has gone answers MV_E_NODEVICE to
+ * everything but MV_CC_CloseDevice and MV_CC_DestroyHandle, which still
+ * release it.
+ *   EnumDevices        PARAMETER (null list, no known layer)
+ *   CreateHandle       PARAMETER, NODEVICE (no backend knows the record)
+ *   DestroyHandle      -- (closes an open device first)
+ *   OpenDevice         PARAMETER (access mode), CALLORDER (already open),
+ *                      ACCESS (open through another handle), NODEVICE
+ *   CloseDevice        CALLORDER (not open)
+ *   GetOptimalPacketSize  negative CALLORDER, SUPPORT (USB3), NODEVICE
+ *   Get/Set...Value    PARAMETER (null name or result), CALLORDER (not open),
+ *                      NOTFOUND, TYPE, RANGE, ACCESS_RW (read-only or locked
+ *                      while grabbing)
+ *   StartGrabbing      CALLORDER (not open or already grabbing)
+ *   StopGrabbing       CALLORDER (not grabbing); wakes a waiting fetch
+ *   GetOneFrameTimeout PARAMETER, CALLORDER (not grabbing), NODATA (timeout,
+ *                      or stopped while waiting), BUFOVER (frame larger than
+ *                      nDataSize: nothing written, the frame stays queued)
+ *   ConvertPixelType   PARAMETER (null buffers, zero size, short source),
+ *                      SUPPORT (format), BUFOVER (destination too small)
+ *   GIGE_GetNetTransInfo  PARAMETER, SUPPORT (not GigE), CALLORDER
+ *   GetAllMatchInfo    PARAMETER (null, too small, unknown type), SUPPORT
+ *                      (type not of this transport), CALLORDER
+ *   SaveImageToFile    PARAMETER (data, size, path, image type), SUPPORT
+ *                      (pixel type), RESOURCE, WRITEFILE
+ * Feature calls, statistics and StopGrabbing may run in one thread while
+ * another waits in MV_CC_GetOneFrameTimeout on the same handle.
+ */
 MV_CAMCTRL_API int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST *pstDevList);
 MV_CAMCTRL_API int MV_CC_CreateHandle(void **handle, const MV_CC_DEVICE_INFO *pstDevInfo);
 MV_CAMCTRL_API int MV_CC_DestroyHandle(void *handle);
