@@ -37,8 +37,9 @@ MV_CAMCTRL_API void setFault(const std::string &operation, int status, const std
                              int count = -1);
 MV_CAMCTRL_API void clearFaults();
 
-// Makes the camera with this serial vanish once it has delivered frames more
-// frames since it was opened (or configured, if it is not open); 0 = now.
+// Makes the camera with this serial vanish once it has delivered `frames`
+// frames since it was opened (a camera not open counts from its next open);
+// 0 = at once.
 MV_CAMCTRL_API void vanishAfter(const std::string &serial, unsigned int frames);
 
 // The line number stamped into a line whose first pixels start at pixels:
