@@ -9,6 +9,7 @@
 #include "preview.h"
 #include "workthread.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -194,10 +195,18 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
 /*
  * Starts collecting frames: switches the grab thread's stitch feed on and
  * swaps the enabled state of the two stitch actions. The open batch is left
- * as it is. Idempotent. GUI thread.
+ * as it is. Calls queued to the window before the feed was on are delivered
+ * first, so this may run other slots. Idempotent. GUI thread.
  */
 void MainWindow::on_actionStitchStart_triggered()
 {
+    if (!m_stitchActive) {
+        // Frames the grab thread posted before the feed is switched on belong
+        // to an earlier run (a quick Stop and Start, or Close, Open and Start):
+        // delivered now, while the session is off, they are dropped instead of
+        // joining the new batch out of order.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     m_stitchActive = true;
     if (m_workThread)
         m_workThread->setReportChanges(true);

@@ -99,6 +99,7 @@ private slots:
     void shownBatchIsPlacedFramedAndScrolledToTheNewestFrame();
     void stitchStartAndStopSwitchTheFeedAndTheActions();
     void stitchStopLeavesTheOpenBatchAlone();
+    void framesQueuedBeforeStitchStartDoNotJoinTheNewBatch();
 
     void liveViewPaintsOnlyTheNewestOfQueuedFrames();
     void liveFrameFromAnotherThreadIsShownInTheWindowThread();
@@ -395,6 +396,23 @@ void TestSession::stitchStopLeavesTheOpenBatchAlone()
     call("on_actionStitchStart_triggered");
     feedComplete(1);
     QCOMPARE(w().m_batchCounter, 1);
+}
+
+void TestSession::framesQueuedBeforeStitchStartDoNotJoinTheNewBatch()
+{
+    // Frames of an earlier run still waiting in the queue when the next run
+    // starts, as after a quick camera Stop and Start.
+    call("on_actionStitchStop_triggered");
+    const QImage stale = cameraFrame();
+    for (int i = 0; i < 2; ++i)
+        QMetaObject::invokeMethod(&w(), "onChangeDetected", Qt::QueuedConnection,
+                                  Q_ARG(QImage, stale), Q_ARG(QImage, stale), Q_ARG(qlonglong, 0),
+                                  Q_ARG(qlonglong, 0));
+    call("on_actionStitchStart_triggered");
+    QCoreApplication::processEvents();
+    QVERIFY(w().m_batchFrames.isEmpty());
+    feedComplete(1);
+    QCOMPARE(w().m_batchFrames.size(), 1);
 }
 
 void TestSession::liveViewPaintsOnlyTheNewestOfQueuedFrames()
