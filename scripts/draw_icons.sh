@@ -37,32 +37,30 @@ $svg_open
 </svg>
 SVG
 
-# Open: a plug moving towards its socket (connect). Close: the pair pulled
-# apart with a red bar (disconnect).
+# Open (connect): an upright plug. Close (disconnect): the same plug, greyed,
+# under a red "no" sign. Both fill the square so they read at toolbar size.
+plug() {
+    cat <<SVG
+<g fill="$1">
+  <rect x="88" y="22" width="24" height="66" rx="8"/>
+  <rect x="144" y="22" width="24" height="66" rx="8"/>
+  <path d="M60 82 L196 82 L196 136 Q196 184 150 190 L106 190 Q60 184 60 136 Z"/>
+  <rect x="114" y="186" width="28" height="30"/>
+</g>
+<path d="M128 212 Q128 244 168 244 L226 244" fill="none" stroke="$1" stroke-width="20" stroke-linecap="round"/>
+SVG
+}
 draw Open 1636 1636 <<SVG
 $svg_open
-  <rect x="150" y="92" width="84" height="72" rx="14" fill="#2e7d32"/>
-  <rect x="166" y="78" width="14" height="22" fill="#2e7d32"/>
-  <rect x="166" y="156" width="14" height="22" fill="#2e7d32"/>
-  <path d="M150 128 L120 128" stroke="#2e7d32" stroke-width="16" stroke-linecap="round"/>
-  <path d="M234 128 Q248 128 250 150" stroke="#2e7d32" stroke-width="12" fill="none" stroke-linecap="round"/>
-  <path d="M18 150 Q20 128 34 128 L60 128" stroke="#1565c0" stroke-width="12" fill="none" stroke-linecap="round"/>
-  <rect x="56" y="92" width="70" height="72" rx="14" fill="#1565c0"/>
-  <rect x="126" y="102" width="34" height="12" rx="4" fill="#1565c0"/>
-  <rect x="126" y="142" width="34" height="12" rx="4" fill="#1565c0"/>
+$(plug "#2e7d32")
 </svg>
 SVG
 
 draw Close 1636 1636 <<SVG
 $svg_open
-  <path d="M10 160 Q12 128 30 128 L44 128" stroke="#607d8b" stroke-width="12" fill="none" stroke-linecap="round"/>
-  <rect x="40" y="92" width="70" height="72" rx="14" fill="#607d8b"/>
-  <rect x="110" y="102" width="30" height="12" rx="4" fill="#607d8b"/>
-  <rect x="110" y="142" width="30" height="12" rx="4" fill="#607d8b"/>
-  <rect x="170" y="92" width="70" height="72" rx="14" fill="#607d8b"/>
-  <path d="M240 128 Q250 128 250 160" stroke="#607d8b" stroke-width="12" fill="none" stroke-linecap="round"/>
-  <circle cx="128" cy="128" r="96" fill="none" stroke="#d32f2f" stroke-width="22"/>
-  <path d="M60 196 L196 60" stroke="#d32f2f" stroke-width="22" stroke-linecap="round"/>
+$(plug "#78909c")
+  <circle cx="128" cy="128" r="104" fill="none" stroke="#d32f2f" stroke-width="24"/>
+  <path d="M54 202 L202 54" stroke="#d32f2f" stroke-width="24" stroke-linecap="round"/>
 </svg>
 SVG
 

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs everything Corvista needs to build, test and run on Debian 12.
+# Idempotent: prints nothing and changes nothing when all packages are there.
+# Runs as root, or through sudo for another user.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    qtbase5-dev qtbase5-dev-tools qt5-image-formats-plugins # Qt 5 widgets, JPEG/TIFF encoders
+    libaravis-dev aravis-tools                              # GenICam cameras and a fake one for tests
+    libvips-tools imagemagick librsvg2-bin                  # benchmarks and redrawing the icons
+    xvfb xauth fonts-dejavu-core                            # running the window without a display
+    clang-format-14
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "setup.sh: missing packages: ${missing[*]}" >&2
+        echo "setup.sh: run this script as root (sudo is not installed)" >&2
+        exit 1
+    fi
+    as_root=(sudo)
+fi
+
+echo "setup.sh: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
