@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -521,88 +522,129 @@ GenicamDevice::Found GenicamDevice::findFeature(const std::string &name) const
     return found;
 }
 
+namespace {
+
+// A node's range. Many nodes (PayloadSize, most registers) declare none:
+// Aravis then reports an error together with the widest limits, which are
+// exactly what such a node accepts.
+struct NumberRange {
+    double min = -DBL_MAX;
+    double max = DBL_MAX;
+    int64_t intMin = INT64_MIN;
+    int64_t intMax = INT64_MAX;
+    int64_t inc = 1;
+};
+
+NumberRange rangeOf(ArvGcNode *node)
+{
+    NumberRange range;
+    ErrorSlot error;
+    if (ARV_IS_GC_INTEGER(node)) {
+        ArvGcInteger *integer = ARV_GC_INTEGER(node);
+        const int64_t min = arv_gc_integer_get_min(integer, error.out());
+        if (!error)
+            range.intMin = min;
+        const int64_t max = arv_gc_integer_get_max(integer, error.out());
+        if (!error)
+            range.intMax = max;
+        const int64_t inc = arv_gc_integer_get_inc(integer, error.out());
+        if (!error && inc > 1)
+            range.inc = inc;
+        range.min = static_cast<double>(range.intMin);
+        range.max = static_cast<double>(range.intMax);
+    } else {
+        ArvGcFloat *number = ARV_GC_FLOAT(node);
+        const double min = arv_gc_float_get_min(number, error.out());
+        if (!error)
+            range.min = min;
+        const double max = arv_gc_float_get_max(number, error.out());
+        if (!error)
+            range.max = max;
+        const genicam::IntegerView view = genicam::integerView(0, range.min, range.max);
+        range.intMin = view.min;
+        range.intMax = view.max;
+    }
+    return range;
+}
+
+// The current value of an integer or float node, as a double and as the
+// nearest integer.
+int readNumber(ArvGcNode *node, double &asFloat, int64_t &asInteger, bool lost)
+{
+    ErrorSlot error;
+    if (ARV_IS_GC_INTEGER(node)) {
+        asInteger = arv_gc_integer_get_value(ARV_GC_INTEGER(node), error.out());
+        asFloat = static_cast<double>(asInteger);
+    } else {
+        asFloat = arv_gc_float_get_value(ARV_GC_FLOAT(node), error.out());
+        asInteger = genicam::integerView(asFloat, 0, 0).value;
+    }
+    return statusOf(error.get(), lost);
+}
+
+} // namespace
+
+/*
+ * The node of a number feature the program may read (or write) now: MV_OK,
+ * or MV_E_NOTFOUND, MV_E_TYPE (enumeration, boolean, string, command),
+ * MV_E_ACCESS_RW, MV_E_CALLORDER, MV_E_NODEVICE.
+ */
+GenicamDevice::Found GenicamDevice::findNumber(const std::string &name, bool writing) const
+{
+    Found found = findFeature(name);
+    if (found.status == MV_OK && !isNumber(found.node))
+        found.status = MV_E_TYPE;
+    if (found.status == MV_OK)
+        found.status = accessStatus(found.node, writing);
+    return found;
+}
+
 /*
  * Reads an integer feature; a float node is rounded, its range narrowed to
- * whole numbers. Returns MV_OK, MV_E_NOTFOUND, MV_E_TYPE (enumeration,
- * boolean, ...), MV_E_ACCESS_RW, MV_E_CALLORDER, MV_E_NODEVICE or
- * MV_E_UNKNOWN. Control thread.
+ * whole numbers. Returns MV_OK, the statuses of findNumber, or MV_E_UNKNOWN.
+ * Control thread.
  */
 int GenicamDevice::getInt(const std::string &name, MVCC_INTVALUE_EX &value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNumber(name, false);
     if (found.status != MV_OK)
         return found.status;
-    if (!isNumber(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, false))
+    double asFloat = 0;
+    int64_t asInteger = 0;
+    if (const int status = readNumber(found.node, asFloat, asInteger, isLost()))
         return status;
-    ErrorSlot error;
-    MVCC_INTVALUE_EX result;
-    std::memset(&result, 0, sizeof result);
-    if (ARV_IS_GC_INTEGER(found.node)) {
-        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
-        result.nCurValue = arv_gc_integer_get_value(node, error.out());
-        if (!error)
-            result.nMin = arv_gc_integer_get_min(node, error.out());
-        if (!error)
-            result.nMax = arv_gc_integer_get_max(node, error.out());
-        if (!error)
-            result.nInc = std::max<int64_t>(1, arv_gc_integer_get_inc(node, error.out()));
-    } else {
-        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
-        const double current = arv_gc_float_get_value(node, error.out());
-        double min = 0, max = 0;
-        if (!error)
-            min = arv_gc_float_get_min(node, error.out());
-        if (!error)
-            max = arv_gc_float_get_max(node, error.out());
-        const genicam::IntegerView view = genicam::integerView(current, min, max);
-        result.nCurValue = view.value;
-        result.nMin = view.min;
-        result.nMax = view.max;
-        result.nInc = 1;
-    }
-    if (error)
-        return statusOf(error.get(), isLost());
-    value = result;
+    const NumberRange range = rangeOf(found.node);
+    std::memset(&value, 0, sizeof value);
+    value.nCurValue = asInteger;
+    value.nMin = range.intMin;
+    value.nMax = range.intMax;
+    value.nInc = range.inc;
     return MV_OK;
 }
 
 /*
  * Writes an integer feature to the camera; a float node takes the value as a
- * float. Returns MV_OK, MV_E_RANGE (outside the node's range or increment),
- * and the statuses of getInt. Control thread.
+ * float. Returns MV_OK, MV_E_RANGE (outside the node's range, or off its
+ * increment), the statuses of findNumber, or MV_E_UNKNOWN. Control thread.
  */
 int GenicamDevice::setInt(const std::string &name, int64_t value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNumber(name, true);
     if (found.status != MV_OK)
         return found.status;
-    if (!isNumber(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, true))
-        return status;
+    const NumberRange range = rangeOf(found.node);
     ErrorSlot error;
     if (ARV_IS_GC_INTEGER(found.node)) {
-        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
-        const int64_t min = arv_gc_integer_get_min(node, error.out());
-        const int64_t max = error ? 0 : arv_gc_integer_get_max(node, error.out());
-        const int64_t inc = error ? 1 : arv_gc_integer_get_inc(node, error.out());
-        if (error)
-            return statusOf(error.get(), isLost());
-        if (value < min || value > max || (inc > 1 && (value - min) % inc != 0))
+        // Unsigned, since the distance from a minimum of INT64_MIN overflows.
+        if (value < range.intMin || value > range.intMax ||
+            (static_cast<uint64_t>(value) - static_cast<uint64_t>(range.intMin)) % static_cast<uint64_t>(range.inc) != 0)
             return MV_E_RANGE;
-        arv_gc_integer_set_value(node, value, error.out());
+        arv_gc_integer_set_value(ARV_GC_INTEGER(found.node), value, error.out());
     } else {
-        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
-        const double min = arv_gc_float_get_min(node, error.out());
-        const double max = error ? 0 : arv_gc_float_get_max(node, error.out());
-        if (error)
-            return statusOf(error.get(), isLost());
         const double asFloat = static_cast<double>(value);
-        if (asFloat < min || asFloat > max)
+        if (asFloat < range.min || asFloat > range.max)
             return MV_E_RANGE;
-        arv_gc_float_set_value(node, asFloat, error.out());
+        arv_gc_float_set_value(ARV_GC_FLOAT(found.node), asFloat, error.out());
     }
     return statusOf(error.get(), isLost());
 }
@@ -613,69 +655,44 @@ int GenicamDevice::setInt(const std::string &name, int64_t value)
  */
 int GenicamDevice::getFloat(const std::string &name, MVCC_FLOATVALUE &value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNumber(name, false);
     if (found.status != MV_OK)
         return found.status;
-    if (!isNumber(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, false))
+    double asFloat = 0;
+    int64_t asInteger = 0;
+    if (const int status = readNumber(found.node, asFloat, asInteger, isLost()))
         return status;
-    ErrorSlot error;
-    double current = 0, min = 0, max = 0;
-    if (ARV_IS_GC_FLOAT(found.node)) {
-        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
-        current = arv_gc_float_get_value(node, error.out());
-        if (!error)
-            min = arv_gc_float_get_min(node, error.out());
-        if (!error)
-            max = arv_gc_float_get_max(node, error.out());
-    } else {
-        ArvGcInteger *node = ARV_GC_INTEGER(found.node);
-        current = static_cast<double>(arv_gc_integer_get_value(node, error.out()));
-        if (!error)
-            min = static_cast<double>(arv_gc_integer_get_min(node, error.out()));
-        if (!error)
-            max = static_cast<double>(arv_gc_integer_get_max(node, error.out()));
-    }
-    if (error)
-        return statusOf(error.get(), isLost());
+    const NumberRange range = rangeOf(found.node);
     std::memset(&value, 0, sizeof value);
-    value.fCurValue = static_cast<float>(current);
-    value.fMin = static_cast<float>(min);
-    value.fMax = static_cast<float>(max);
+    value.fCurValue = static_cast<float>(asFloat);
+    value.fMin = static_cast<float>(std::max<double>(range.min, -FLT_MAX));
+    value.fMax = static_cast<float>(std::min<double>(range.max, FLT_MAX));
     return MV_OK;
 }
 
 /*
  * Writes a float feature; an integer node takes the nearest integer.
- * MV_E_RANGE for NaN and values outside the node's range. Control thread.
+ * MV_E_RANGE for NaN and values outside the node's range; otherwise the
+ * statuses of setInt. Control thread.
  */
 int GenicamDevice::setFloat(const std::string &name, float value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNumber(name, true);
     if (found.status != MV_OK)
         return found.status;
-    if (!isNumber(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, true))
-        return status;
-    ErrorSlot error;
-    if (ARV_IS_GC_FLOAT(found.node)) {
-        ArvGcFloat *node = ARV_GC_FLOAT(found.node);
-        const double min = arv_gc_float_get_min(node, error.out());
-        const double max = error ? 0 : arv_gc_float_get_max(node, error.out());
-        if (error)
-            return statusOf(error.get(), isLost());
-        const double asDouble = static_cast<double>(value);
-        if (!(asDouble >= min && asDouble <= max))
+    if (ARV_IS_GC_INTEGER(found.node)) {
+        int64_t rounded = 0;
+        if (!genicam::integerForFloat(static_cast<double>(value), rounded))
             return MV_E_RANGE;
-        arv_gc_float_set_value(node, asDouble, error.out());
-        return statusOf(error.get(), isLost());
+        return setInt(found.name, rounded);
     }
-    int64_t rounded = 0;
-    if (!genicam::integerForFloat(static_cast<double>(value), rounded))
+    const NumberRange range = rangeOf(found.node);
+    const double asDouble = static_cast<double>(value);
+    if (!(asDouble >= range.min && asDouble <= range.max))
         return MV_E_RANGE;
-    return setInt(found.name, rounded);
+    ErrorSlot error;
+    arv_gc_float_set_value(ARV_GC_FLOAT(found.node), asDouble, error.out());
+    return statusOf(error.get(), isLost());
 }
 
 namespace {
