@@ -92,11 +92,16 @@ public:
 
     // Starts the camera and waits until a search lists it; false with the
     // reason in why otherwise.
-    bool start(const QString &serial, QString &why)
+    // lostPacketsPerThousand makes the camera drop that share of its stream
+    // packets at random, as a bad network would.
+    bool start(const QString &serial, QString &why, int lostPacketsPerThousand = 0)
     {
         stop();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(fakeCameraProgram(), {QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-s"), serial});
+        QStringList arguments{QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-s"), serial};
+        if (lostPacketsPerThousand > 0)
+            arguments << QStringLiteral("-r") << QString::number(lostPacketsPerThousand);
+        m_process.start(fakeCameraProgram(), arguments);
         if (!m_process.waitForStarted(5000)) {
             why = QStringLiteral("the fake camera did not start: ") + m_process.errorString();
             return false;
