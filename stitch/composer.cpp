@@ -119,14 +119,29 @@ FrameSurvey surveyFrames(const QList<QImage> &frames)
 }
 
 /*
- * A black canvas, 8-bit gray when gray is true, else 24-bit RGB. Comes back
- * null when the image library cannot allocate it; drawing into a null canvas
- * does nothing and writing it fails with "Empty image.". Any thread.
+ * The pixel format of a segment canvas: 8-bit gray when every frame is gray,
+ * else 24-bit RGB. For BMP output a colour canvas is held as 32-bit RGB
+ * instead: Qt's BMP encoder converts any other colour picture to that format
+ * in one piece before writing, which would hold a second, larger canvas in
+ * memory; the 24-bit file it writes is the same. extension is the result of
+ * extensionForFormat(). Pure.
  */
-QImage createCanvas(int width, int height, bool gray)
+QImage::Format canvasFormat(bool gray, const QString &extension)
 {
-    QImage canvas(width, height, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    canvas.fill(0);
+    if (gray)
+        return QImage::Format_Grayscale8;
+    return extension == QLatin1String("bmp") ? QImage::Format_RGB32 : QImage::Format_RGB888;
+}
+
+/*
+ * A black canvas of the given format. Comes back null when the image library
+ * cannot allocate it; drawing into a null canvas does nothing and writing it
+ * fails with "Empty image.". Any thread.
+ */
+QImage createCanvas(int width, int height, QImage::Format format)
+{
+    QImage canvas(width, height, format);
+    canvas.fill(Qt::black);
     return canvas;
 }
 
@@ -183,6 +198,7 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
     const QVector<int> lengths = survey.lengths(job.horizontal);
     const int crossLength = job.horizontal ? survey.maxHeight : survey.maxWidth;
     const QString extension = extensionForFormat(job.format);
+    const QImage::Format format = canvasFormat(survey.gray, extension);
     const QDir folder(job.folder);
     const int total = job.segments.size();
 
@@ -207,8 +223,8 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
         bool written = false;
         {
             QImage canvas = job.horizontal
-                                    ? createCanvas(int(summedLength), crossLength, survey.gray)
-                                    : createCanvas(crossLength, int(summedLength), survey.gray);
+                                    ? createCanvas(int(summedLength), crossLength, format)
+                                    : createCanvas(crossLength, int(summedLength), format);
             int offset = 0;
             for (int k = 0; k < segment.end - segment.first; ++k) {
                 const int i = job.reverse ? segment.end - 1 - k : segment.first + k;

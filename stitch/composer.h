@@ -57,7 +57,8 @@ bool isGrayFormat(QImage::Format format);
 bool isHorizontalDirection(int direction);
 bool drawsInReverse(int direction);
 
-QImage createCanvas(int width, int height, bool gray);
+QImage::Format canvasFormat(bool gray, const QString &extension);
+QImage createCanvas(int width, int height, QImage::Format format);
 int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal);
 
 // Everything a save needs to turn its segments into files.

@@ -47,6 +47,8 @@ private slots:
     void drawingCopiesTheSamePixelsAsAPainter_data();
     void drawingCopiesTheSamePixelsAsAPainter();
     void drawingIntoANullCanvasDoesNothing();
+    void canvasIsGrayOnlyForGrayBatches_data();
+    void canvasIsGrayOnlyForGrayBatches();
 };
 
 void StitchComposerTest::splitIsGreedyAndNeverCutsAFrame_data()
@@ -143,19 +145,23 @@ void StitchComposerTest::directionDecidesAxisAndOrder()
 
 void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter_data()
 {
-    QTest::addColumn<bool>("grayCanvas");
+    QTest::addColumn<int>("canvasFormat");
     QTest::addColumn<int>("frameFormat");
     QTest::addColumn<bool>("horizontal");
     const QList<QPair<const char *, QImage::Format>> formats = {
             {"RGB888", QImage::Format_RGB888},     {"RGB32", QImage::Format_RGB32},
             {"Gray8", QImage::Format_Grayscale8}, {"Mono", QImage::Format_Mono},
             {"Indexed8", QImage::Format_Indexed8}};
-    for (bool grayCanvas : {false, true}) {
+    const QList<QPair<const char *, QImage::Format>> canvases = {
+            {"RGB888", QImage::Format_RGB888},
+            {"RGB32", QImage::Format_RGB32},
+            {"Gray8", QImage::Format_Grayscale8}};
+    for (const auto &canvas : canvases) {
         for (const auto &format : formats) {
             for (bool horizontal : {true, false}) {
-                QTest::addRow("%s canvas, %s frame, %s", grayCanvas ? "gray" : "rgb",
-                              format.first, horizontal ? "x" : "y")
-                        << grayCanvas << int(format.second) << horizontal;
+                QTest::addRow("%s canvas, %s frame, %s", canvas.first, format.first,
+                              horizontal ? "x" : "y")
+                        << int(canvas.second) << int(format.second) << horizontal;
             }
         }
     }
@@ -163,7 +169,7 @@ void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter_data()
 
 void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter()
 {
-    QFETCH(bool, grayCanvas);
+    QFETCH(int, canvasFormat);
     QFETCH(int, frameFormat);
     QFETCH(bool, horizontal);
     // The second frame runs past the canvas edge, the first is shorter than
@@ -171,14 +177,14 @@ void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter()
     const QImage first = patternFrame(5, 4, QImage::Format(frameFormat), 1);
     const QImage second = patternFrame(9, 8, QImage::Format(frameFormat), 2);
 
-    QImage drawn = createCanvas(11, 7, grayCanvas);
+    QImage drawn = createCanvas(11, 7, QImage::Format(canvasFormat));
     int offset = drawFrame(drawn, first, 0, horizontal);
     QCOMPARE(offset, horizontal ? 5 : 4);
     offset = drawFrame(drawn, second, offset, horizontal);
     QCOMPARE(offset, horizontal ? 14 : 12);
 
-    QImage painted(11, 7, grayCanvas ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    painted.fill(0);
+    QImage painted(11, 7, QImage::Format(canvasFormat));
+    painted.fill(Qt::black);
     {
         QPainter painter(&painted);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -195,6 +201,30 @@ void StitchComposerTest::drawingIntoANullCanvasDoesNothing()
     const QImage frame = patternFrame(5, 4, QImage::Format_RGB888, 1);
     QCOMPARE(drawFrame(canvas, frame, 3, true), 8);
     QVERIFY(canvas.isNull());
+}
+
+void StitchComposerTest::canvasIsGrayOnlyForGrayBatches_data()
+{
+    QTest::addColumn<bool>("gray");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<int>("format");
+    QTest::newRow("gray png") << true << "png" << int(QImage::Format_Grayscale8);
+    QTest::newRow("gray bmp") << true << "bmp" << int(QImage::Format_Grayscale8);
+    QTest::newRow("colour jpg") << false << "jpg" << int(QImage::Format_RGB888);
+    QTest::newRow("colour tif") << false << "tif" << int(QImage::Format_RGB888);
+    // The BMP encoder takes 32-bit pixels without a whole-picture copy.
+    QTest::newRow("colour bmp") << false << "bmp" << int(QImage::Format_RGB32);
+}
+
+void StitchComposerTest::canvasIsGrayOnlyForGrayBatches()
+{
+    QFETCH(bool, gray);
+    QFETCH(QString, extension);
+    QFETCH(int, format);
+    QCOMPARE(int(canvasFormat(gray, extension)), format);
+    const QImage canvas = createCanvas(3, 2, QImage::Format(format));
+    QCOMPARE(int(canvas.format()), format);
+    QCOMPARE(canvas.convertToFormat(QImage::Format_RGB888).pixel(2, 1), qRgb(0, 0, 0));
 }
 
 QTEST_GUILESS_MAIN(StitchComposerTest)

@@ -79,6 +79,8 @@ private slots:
     void grayFramesGiveGrayFilesUnlessOneIsColour_data();
     void grayFramesGiveGrayFilesUnlessOneIsColour();
     void nullFramesAreSkippedWithoutAnEmptySegment();
+    void bmpFilesKeepTwentyFourBitsForColourAndEightForGray_data();
+    void bmpFilesKeepTwentyFourBitsForColourAndEightForGray();
     void fileNameCarriesCameraDirectionAndBatch();
     void dotFolderMeansWorkingDirectory();
     void missingNestedFolderIsCreated();
@@ -314,6 +316,31 @@ void StitchWorkerTest::nullFramesAreSkippedWithoutAnEmptySegment()
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888),
              expectedCanvas({a, b}, true, QImage::Format_RGB888));
+}
+
+void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray_data()
+{
+    QTest::addColumn<int>("frameFormat");
+    QTest::addColumn<int>("bitsPerPixel");
+    QTest::newRow("colour") << int(QImage::Format_RGB888) << 24;
+    QTest::newRow("gray") << int(QImage::Format_Grayscale8) << 8;
+}
+
+void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray()
+{
+    QFETCH(int, frameFormat);
+    QFETCH(int, bitsPerPixel);
+    const QList<QImage> frames = {patternFrame(7, 5, QImage::Format(frameFormat), 1),
+                                  patternFrame(6, 3, QImage::Format(frameFormat), 2)};
+    const Run result = run(frames, 0, m_dir->path(), 0, QStringLiteral("BMP"));
+    QCOMPARE(result.files.size(), 1);
+    QFile file(result.files.first());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray header = file.read(30);
+    QCOMPARE(header.left(2), QByteArray("BM"));
+    QCOMPARE(int(uchar(header.at(28))) | int(uchar(header.at(29))) << 8, bitsPerPixel);
+    const QImage expected = expectedCanvas(frames, true, QImage::Format_RGB888);
+    QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888), expected);
 }
 
 void StitchWorkerTest::fileNameCarriesCameraDirectionAndBatch()

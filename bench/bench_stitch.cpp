@@ -1,0 +1,269 @@
+// Stitches a batch of 30 RGB frames of 1000 x 4096 (direction Left: one
+// segment of 30000 x 4096) into each output format, and joins the same frames
+// with `vips arrayjoin` at matched encoder settings. Prints, per format, the
+// median wall time of both, their ratio and the peak resident memory of each.
+//
+//   bench_stitch [--runs N]          the comparison (default 3 runs)
+//   bench_stitch --ours FORMAT DIR   one timed save in this process (used by
+//                                    the comparison, one child per run)
+#include "stitchworker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kFrames = 30;
+constexpr int kFrameWidth = 1000;
+constexpr int kFrameHeight = 4096;
+
+// A line-scan-like picture: smooth shading, a repeating texture and sensor
+// noise, so that every encoder has realistic work to do.
+QImage benchFrame(int index)
+{
+    QImage frame(kFrameWidth, kFrameHeight, QImage::Format_RGB888);
+    quint32 noise = 2463534242u + quint32(index) * 7919u;
+    for (int y = 0; y < kFrameHeight; ++y) {
+        uchar *row = frame.scanLine(y);
+        for (int x = 0; x < kFrameWidth; ++x) {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            const int shade = (x + index * kFrameWidth) / 160 + y / 24;
+            const int texture = ((x / 7) ^ (y / 5)) & 15;
+            const int grain = int(noise & 7);
+            row[3 * x] = uchar(60 + shade % 120 + texture + grain);
+            row[3 * x + 1] = uchar(50 + (shade * 3) % 110 + texture + grain);
+            row[3 * x + 2] = uchar(40 + (shade * 5) % 100 + grain);
+        }
+    }
+    return frame;
+}
+
+long peakResidentKb()
+{
+    FILE *status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    char line[256];
+    long kb = -1;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0)
+            kb = std::strtol(line + 6, nullptr, 10);
+    }
+    std::fclose(status);
+    return kb;
+}
+
+// Child mode: builds the batch (not timed), stitches and writes it once.
+int runOurs(const QString &format, const QString &folder)
+{
+    QList<QImage> batch;
+    for (int i = 0; i < kFrames; ++i)
+        batch << benchFrame(i);
+    const long batchPeakKb = peakResidentKb();
+
+    StitchWorker worker;
+    QStringList files;
+    QString error;
+    QObject::connect(&worker, &StitchWorker::finished, [&](const QStringList &saved) { files = saved; });
+    QObject::connect(&worker, &StitchWorker::failed, [&](const QString &text) { error = text; });
+    QElapsedTimer timer;
+    timer.start();
+    worker.saveStitchImages(batch, 0, folder, QString(), QString(), 0, format, 95, 8);
+    const qint64 ms = timer.elapsed();
+    if (!error.isEmpty() || files.size() != 1) {
+        std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("%lld %ld %ld %lld\n", static_cast<long long>(ms), peakResidentKb(), batchPeakKb,
+                static_cast<long long>(QFileInfo(files.first()).size()));
+    return 0;
+}
+
+struct ChildResult
+{
+    bool ok = false;
+    double wallMs = 0;
+    long maxRssKb = 0;
+    std::string output;
+};
+
+// Runs a program to its end and measures its wall time and peak memory.
+ChildResult runChild(const std::vector<std::string> &args)
+{
+    ChildResult result;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return result;
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        std::vector<char *> argv;
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        result.output.append(buffer, size_t(n));
+    close(pipeFds[0]);
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return result;
+    result.wallMs = double(timer.nsecsElapsed()) / 1e6;
+    result.maxRssKb = usage.ru_maxrss;
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void removeFiles(const QString &folder)
+{
+    QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files))
+        dir.remove(name);
+}
+
+struct FormatCase
+{
+    const char *name;       // our format name
+    const char *vipsTarget; // vips output file with its save options
+    const char *vipsLabel;
+};
+
+int runComparison(int runs)
+{
+    QTemporaryDir work;
+    if (!work.isValid())
+        return 1;
+    const QString framesDir = work.filePath(QStringLiteral("frames"));
+    const QString oursDir = work.filePath(QStringLiteral("ours"));
+    const QString vipsDir = work.filePath(QStringLiteral("vips"));
+    QDir().mkpath(framesDir);
+    QDir().mkpath(oursDir);
+    QDir().mkpath(vipsDir);
+
+    // vips reads its native .v files (uncompressed, memory-mapped), so its
+    // timing holds no decoding.
+    std::string frameList;
+    for (int i = 0; i < kFrames; ++i) {
+        const QString png = QDir(framesDir).filePath(QStringLiteral("f%1.png").arg(i, 2, 10, QLatin1Char('0')));
+        const QString v = QDir(framesDir).filePath(QStringLiteral("f%1.v").arg(i, 2, 10, QLatin1Char('0')));
+        if (!benchFrame(i).save(png, "PNG", 100))
+            return 1;
+        if (!runChild({"vips", "copy", png.toStdString(), v.toStdString()}).ok) {
+            std::fprintf(stderr, "vips is missing or cannot convert the frames\n");
+            return 1;
+        }
+        QFile::remove(png);
+        frameList += (i ? " " : "") + v.toStdString();
+    }
+
+    const std::vector<FormatCase> cases = {
+            {"JPG", "out.jpg[Q=95,subsample-mode=on]", "jpegsave Q 95, 4:2:0"},
+            {"PNG", "out.png[compression=8,filter=all]", "pngsave compression 8, all filters"},
+            {"TIFF", "out.tif[compression=none]", "tiffsave uncompressed"},
+            {"BMP", "out.bmp", "magicksave (ImageMagick) BMP"},
+    };
+
+    const std::string self = QCoreApplication::applicationFilePath().toStdString();
+    std::printf("batch: %d RGB frames of %d x %d, direction Left, one %d x %d segment; "
+                "median of %d runs\n",
+                kFrames, kFrameWidth, kFrameHeight, kFrames * kFrameWidth, kFrameHeight, runs);
+    std::printf("batch %.0f MiB, canvas %.0f MiB\n",
+                double(kFrames) * kFrameWidth * kFrameHeight * 3 / 1048576.0,
+                double(kFrames) * kFrameWidth * kFrameHeight * 3 / 1048576.0);
+    std::printf("%-5s %10s %12s %12s %10s %8s %12s  %s\n", "fmt", "ours ms", "ours peak MiB",
+                "batch MiB", "vips ms", "ratio", "vips peak MiB", "vips settings");
+    for (const FormatCase &format : cases) {
+        std::vector<double> ours, vips;
+        long oursPeak = 0, oursBatch = 0, vipsPeak = 0;
+        bool vipsOk = true;
+        for (int run = 0; run < runs; ++run) {
+            const ChildResult child =
+                    runChild({self, "--ours", format.name, oursDir.toStdString()});
+            removeFiles(oursDir);
+            long long ms = 0, fileBytes = 0;
+            long peak = 0, batchPeak = 0;
+            if (!child.ok
+                || std::sscanf(child.output.c_str(), "%lld %ld %ld %lld", &ms, &peak, &batchPeak,
+                               &fileBytes)
+                           != 4) {
+                std::fprintf(stderr, "our %s save failed\n", format.name);
+                return 1;
+            }
+            ours.push_back(double(ms));
+            oursPeak = std::max(oursPeak, peak);
+            oursBatch = std::max(oursBatch, batchPeak);
+
+            const std::string target = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
+            const ChildResult joined = runChild({"vips", "arrayjoin", frameList, target, "--across",
+                                                 std::to_string(kFrames)});
+            removeFiles(vipsDir);
+            if (!joined.ok) {
+                vipsOk = false;
+                continue;
+            }
+            vips.push_back(joined.wallMs);
+            vipsPeak = std::max(vipsPeak, joined.maxRssKb);
+        }
+        const double oursMs = median(ours);
+        if (vipsOk && !vips.empty()) {
+            const double vipsMs = median(vips);
+            std::printf("%-5s %10.0f %12.0f %12.0f %10.0f %8.2f %12.0f  %s\n", format.name, oursMs,
+                        oursPeak / 1024.0, oursBatch / 1024.0, vipsMs, oursMs / vipsMs,
+                        vipsPeak / 1024.0, format.vipsLabel);
+        } else {
+            std::printf("%-5s %10.0f %12.0f %12.0f %10s %8s %12s  %s: vips could not write it\n",
+                        format.name, oursMs, oursPeak / 1024.0, oursBatch / 1024.0, "-", "-", "-",
+                        format.vipsLabel);
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args.at(1) == QLatin1String("--ours"))
+        return runOurs(args.at(2), args.at(3));
+    int runs = 3;
+    if (args.size() == 3 && args.at(1) == QLatin1String("--runs"))
+        runs = std::max(1, args.at(2).toInt());
+    return runComparison(runs);
+}
