@@ -68,8 +68,9 @@ RunResult runOnce(MainWindow &owner, int seconds)
     double fetchMs = 0;
     QObject receiver;
     // Counted in the grab thread as it emits, and again where the window would receive it.
-    QObject::connect(&thread, &WorkThread::frameGrabbed, &thread, [&emitted](const QImage &) { ++emitted; },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &thread, &WorkThread::frameGrabbed, &thread, [&emitted](const QImage &) { ++emitted; },
+        Qt::DirectConnection);
     QObject::connect(&thread, &WorkThread::frameGrabbed, &receiver, [&](const QImage &image) {
         if (!image.isNull())
             ++received;
@@ -155,10 +156,11 @@ int main(int argc, char *argv[])
         fps.push_back(r.framesPerSecond);
         megabytes.push_back(r.rawMegabytesPerSecond);
         fetchShares.push_back(r.fetchShare);
-        std::printf("run %d: %.1f frames/s, %.0f MB/s raw (%.0f MB/s as RGB), lost %d, largest queue %lld frames, "
-                    "%.0f%% of the time in the fetch\n",
-                    run + 1, r.framesPerSecond, r.rawMegabytesPerSecond, r.rawMegabytesPerSecond * 3, r.lostFrames,
-                    r.largestBacklog, r.fetchShare * 100);
+        std::printf(
+            "run %d: %.1f frames/s, %.0f MB/s raw (%.0f MB/s as RGB), lost %d, largest queue %lld frames, "
+            "%.0f%% of the time in the fetch\n",
+            run + 1, r.framesPerSecond, r.rawMegabytesPerSecond, r.rawMegabytesPerSecond * 3, r.lostFrames,
+            r.largestBacklog, r.fetchShare * 100);
     }
     std::printf("median: %.1f frames/s = %.0f lines/s, %.0f MB/s raw, %.0f%% of the time in the fetch\n",
                 median(fps), median(fps) * frameLines, median(megabytes), median(fetchShares) * 100);

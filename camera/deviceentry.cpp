@@ -11,14 +11,14 @@ namespace {
  * itself; a field that uses its whole length carries no terminating zero, so
  * it is read only up to its size.
  */
-template <size_t N>
+template<size_t N>
 std::string boundedField(const unsigned char (&field)[N])
 {
     const char *text = reinterpret_cast<const char *>(field);
     return std::string(text, strnlen(text, N));
 }
 
-template <size_t N>
+template<size_t N>
 QString localField(const unsigned char (&field)[N])
 {
     const std::string text = boundedField(field);

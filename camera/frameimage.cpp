@@ -22,8 +22,8 @@ bool rgbLinesArePacked(unsigned int width)
     return (quint64(width) * 3) % 4 == 0;
 }
 
-QImage copyLines(const unsigned char *data, unsigned int width, unsigned int height,
-                 quint64 bytesPerLine, QImage::Format format)
+QImage copyLines(const unsigned char *data, unsigned int width, unsigned int height, quint64 bytesPerLine,
+                 QImage::Format format)
 {
     QImage image(int(width), int(height), format);
     if (image.isNull())
@@ -116,7 +116,8 @@ QImage rgbImageFromPacked(const unsigned char *data, quint64 length, unsigned in
  * needed and is reused; the image returned never refers to it nor to `raw`.
  * Thread: the grab thread (any thread that may call the library on `handle`).
  */
-QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info, ByteBuffer &convertBuffer)
+QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
+                  ByteBuffer &convertBuffer)
 {
     const unsigned int width = info.nWidth;
     const unsigned int height = info.nHeight;

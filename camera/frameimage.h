@@ -30,10 +30,8 @@ private:
 quint64 packedRgbSize(unsigned int width, unsigned int height);
 bool rawFrameShowsAsGray(MvGvspPixelType pixelType);
 
-QImage grayImageFromBytes(const unsigned char *data, quint64 length, unsigned int width,
-                          unsigned int height);
-QImage rgbImageFromPacked(const unsigned char *data, quint64 length, unsigned int width,
-                          unsigned int height);
+QImage grayImageFromBytes(const unsigned char *data, quint64 length, unsigned int width, unsigned int height);
+QImage rgbImageFromPacked(const unsigned char *data, quint64 length, unsigned int width, unsigned int height);
 
 QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
                   ByteBuffer &convertBuffer);

@@ -13,8 +13,8 @@ qint64 frameTimestamp(unsigned int high, unsigned int low)
  * The status line of one frame: counts and size in decimal, the grab time with
  * three decimals, and a blank at the end. Any thread.
  */
-QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp,
-                            qlonglong interval, double grabTimeMs, int lostFrames)
+QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
+                            double grabTimeMs, int lostFrames)
 {
     return QStringLiteral("FrameCount: [%2] | W*H: %3x%4 | TS: %5 us | Interval: %6 us | GrabOne: %7 ms "
                           "| Lost: %8 ")

@@ -7,7 +7,7 @@
 
 qint64 frameTimestamp(unsigned int high, unsigned int low);
 
-QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp,
-                            qlonglong interval, double grabTimeMs, int lostFrames);
+QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
+                            double grabTimeMs, int lostFrames);
 
 #endif // FRAMESTATISTICS_H

@@ -81,7 +81,7 @@ quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int repor
  * A grab thread for `owner`, which must outlive it. Not started; the running
  * flag and the stitch feed are off. GUI thread.
  */
-WorkThread::WorkThread(MainWindow *owner, QObject *parent) : QThread(parent), m_owner(owner) {}
+WorkThread::WorkThread(MainWindow *owner, QObject *parent) : QThread(parent), m_owner(owner) { }
 
 /*
  * The owner stops the thread before destroying it (the loop ends within
@@ -140,8 +140,8 @@ void WorkThread::run()
         QElapsedTimer timer;
         timer.start();
         // Statuses are the library's 32-bit codes; its failure codes have the top bit set.
-        const unsigned int status = unsigned(
-            MV_CC_GetOneFrameTimeout(handle, payload.data(), unsigned(payload.capacity()), &info, grabTimeoutMs));
+        const unsigned int status = unsigned(MV_CC_GetOneFrameTimeout(
+            handle, payload.data(), unsigned(payload.capacity()), &info, grabTimeoutMs));
         const double grabTimeMs = double(timer.nsecsElapsed()) / 1000000.0;
         if (status == MV_E_NODEVICE) {
             // The camera was unplugged or stopped answering; every later call
@@ -155,8 +155,8 @@ void WorkThread::run()
             // room so the following frames fit (the refused one is lost).
             MVCC_INTVALUE_EX current;
             std::memset(&current, 0, sizeof current);
-            const qint64 nowPayload =
-                MV_CC_GetIntValueEx(handle, "PayloadSize", &current) == MV_OK ? current.nCurValue : 0;
+            const qint64 nowPayload
+                = MV_CC_GetIntValueEx(handle, "PayloadSize", &current) == MV_OK ? current.nCurValue : 0;
             const quint64 grown = grownPayloadSize(payload.capacity(), nowPayload, info.nFrameLen);
             if (grown > payload.capacity() && !payload.reserve(grown))
                 payload.reserve(payloadSize);
@@ -194,8 +194,8 @@ void WorkThread::run()
         firstFrame = false;
 
         readStreamCounters(handle, m_isGigE, m_lostFrames, m_receivedFrames);
-        emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp, interval,
-                              m_lostFrames, frameCounter, grabTimeMs);
+        emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp,
+                              interval, m_lostFrames, frameCounter, grabTimeMs);
 
         std::memcpy(m_owner->m_lastFrameBuffer.get(), payload.data(), frameLen);
         m_owner->m_lastFrameInfo = info;

@@ -34,8 +34,8 @@ public:
     bool reportChanges() const { return m_reportChanges.load(); }
 
 signals:
-    void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp,
-                          qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs);
+    void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
+                          int lostFrames, int totalFrames, double grabTimeMs);
     void frameGrabbed(QImage image);
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                         qlonglong prevTimestamp);

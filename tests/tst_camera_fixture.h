@@ -44,6 +44,18 @@ inline bool installCameras(const std::string &ini)
     return ok;
 }
 
+// Whether another handle can open the device, i.e. the window released its exclusive access.
+inline bool deviceIsFree(const MV_CC_DEVICE_INFO &device)
+{
+    void *handle = nullptr;
+    if (MV_CC_CreateHandle(&handle, &device) != MV_OK)
+        return false;
+    const bool opened = MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0) == MV_OK;
+    MV_CC_CloseDevice(handle);
+    MV_CC_DestroyHandle(handle);
+    return opened;
+}
+
 inline QAction *windowAction(MainWindow &window, const char *name)
 {
     return window.findChild<QAction *>(QString::fromLatin1(name));

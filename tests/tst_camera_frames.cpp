@@ -23,7 +23,8 @@ std::unique_ptr<unsigned char[]> exactBlock(size_t size, unsigned char seed)
     return block;
 }
 
-MV_FRAME_OUT_INFO_EX frameInfo(unsigned int width, unsigned int height, MvGvspPixelType type, unsigned int length)
+MV_FRAME_OUT_INFO_EX frameInfo(unsigned int width, unsigned int height, MvGvspPixelType type,
+                               unsigned int length)
 {
     MV_FRAME_OUT_INFO_EX info;
     std::memset(&info, 0, sizeof info);
@@ -112,7 +113,8 @@ void CameraFramesTest::statisticsLineReadsToTheCharacter_data()
         << "FrameCount: [1] | W*H: 2048x512 | TS: 0 us | Interval: 0 us | GrabOne: 12.346 ms | Lost: 3 ";
     QTest::newRow("timestamp beyond 32 bits, negative interval")
         << 4000000000u << 8 << 2 << 0x123456789ALL << -250LL << 1000.0 << 17
-        << "FrameCount: [4000000000] | W*H: 8x2 | TS: 78187493530 us | Interval: -250 us | GrabOne: 1000.000 ms "
+        << "FrameCount: [4000000000] | W*H: 8x2 | TS: 78187493530 us | Interval: -250 us | GrabOne: 1000.000 "
+           "ms "
            "| Lost: 17 ";
 }
 
@@ -238,11 +240,13 @@ void CameraFramesTest::payloadBufferGrowsAfterARefusedFrame_data()
     QTest::addColumn<qint64>("payloadSize");
     QTest::addColumn<unsigned int>("reported");
     QTest::addColumn<quint64>("expected");
-    QTest::newRow("camera now announces a larger payload") << quint64(1000) << qint64(5000) << 0u << quint64(5000);
-    QTest::newRow("library reports the frame's length") << quint64(1000) << qint64(1000) << 3000u << quint64(3000);
+    QTest::newRow("camera now announces a larger payload")
+        << quint64(1000) << qint64(5000) << 0u << quint64(5000);
+    QTest::newRow("library reports the frame's length")
+        << quint64(1000) << qint64(1000) << 3000u << quint64(3000);
     QTest::newRow("nothing known: double") << quint64(1000) << qint64(0) << 0u << quint64(2000);
-    QTest::newRow("capped by the 32-bit length") << quint64(3000000000ULL) << qint64(0) << 0u
-                                                  << quint64(UINT_MAX);
+    QTest::newRow("capped by the 32-bit length")
+        << quint64(3000000000ULL) << qint64(0) << 0u << quint64(UINT_MAX);
     QTest::newRow("cannot grow further") << quint64(UINT_MAX) << qint64(0) << 0u << quint64(UINT_MAX);
 }
 
@@ -269,9 +273,8 @@ void CameraFramesTest::convertedFramesAreRgbImagesOfTheirOwn()
     const unsigned int height = 3;
     const auto raw = exactBlock(width * height, 20);
     ByteBuffer scratch;
-    const QImage image = frameImage(m_handle, raw.get(), frameInfo(width, height, PixelType_Gvsp_Mono8,
-                                                                    width * height),
-                                    scratch);
+    const QImage image = frameImage(m_handle, raw.get(),
+                                    frameInfo(width, height, PixelType_Gvsp_Mono8, width * height), scratch);
     QCOMPARE(image.format(), QImage::Format_RGB888);
     QCOMPARE(image.size(), QSize(int(width), int(height)));
     for (unsigned int y = 0; y < height; ++y)
@@ -310,7 +313,8 @@ void CameraFramesTest::failedConversionOfOtherFramesGivesNoImage()
     mvsim::setFault("MV_CC_ConvertPixelType", int(MV_E_CONVERT));
     const auto raw = exactBlock(6 * 2 * 3, 40);
     ByteBuffer scratch;
-    QVERIFY(frameImage(m_handle, raw.get(), frameInfo(6, 2, PixelType_Gvsp_RGB8_Packed, 36), scratch).isNull());
+    QVERIFY(
+        frameImage(m_handle, raw.get(), frameInfo(6, 2, PixelType_Gvsp_RGB8_Packed, 36), scratch).isNull());
 }
 
 void CameraFramesTest::shortFrameIsNeverReadPastItsEnd_data()

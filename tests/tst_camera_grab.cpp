@@ -76,8 +76,9 @@ void CameraGrabTest::statisticsLineShowsTheFrameInfoToTheCharacter()
                                       Q_ARG(int, 1), Q_ARG(qlonglong, 123456), Q_ARG(qlonglong, 1000),
                                       Q_ARG(int, 0), Q_ARG(int, 77), Q_ARG(double, 0.5)));
     QCOMPARE(statisticsLabel(window)->text(),
-             QStringLiteral("FrameCount: [5] | W*H: 4096x1 | TS: 123456 us | Interval: 1000 us | GrabOne: 0.500 ms "
-                            "| Lost: 0 "));
+             QStringLiteral(
+                 "FrameCount: [5] | W*H: 4096x1 | TS: 123456 us | Interval: 1000 us | GrabOne: 0.500 ms "
+                 "| Lost: 0 "));
 }
 
 void CameraGrabTest::startGrabsAndReportsEveryFrameInTheStatusLine()
@@ -258,10 +259,7 @@ void CameraGrabTest::closeWhileGrabbingStopsTheThreadAndReleasesTheCamera()
     QCOMPARE(window.m_lastFrameBufferSize, 0u);
     QTest::qWait(50);
     QVERIFY(window.m_livePixmapItem->pixmap().isNull());
-    void *handle = nullptr;
-    QCOMPARE(MV_CC_CreateHandle(&handle, &device), MV_OK);
-    QCOMPARE(MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0), MV_OK);
-    MV_CC_DestroyHandle(handle);
+    QVERIFY(deviceIsFree(device));
     QVERIFY(m_fixture->boxes.isEmpty());
 }
 
@@ -294,11 +292,9 @@ void CameraGrabTest::destroyingTheWindowWhileGrabbingReleasesTheCamera()
     const MV_CC_DEVICE_INFO device = m_fixture->window->m_deviceInfo;
     QVERIFY(m_fixture->start());
     QTRY_VERIFY(!statisticsLabel(*m_fixture->window)->text().isEmpty());
+    QVERIFY(!deviceIsFree(device));
     m_fixture->window.reset();
-    void *handle = nullptr;
-    QCOMPARE(MV_CC_CreateHandle(&handle, &device), MV_OK);
-    QCOMPARE(MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0), MV_OK);
-    MV_CC_DestroyHandle(handle);
+    QVERIFY(deviceIsFree(device));
 }
 
 QTEST_MAIN(CameraGrabTest)

@@ -7,7 +7,7 @@
 
 namespace {
 
-template <size_t N>
+template<size_t N>
 void setField(unsigned char (&field)[N], const QByteArray &text)
 {
     std::memset(field, 0, N);
@@ -64,10 +64,10 @@ void DeviceEntryTest::gigeEntryShowsIndexDescriptionAndAddressAfterTwoBlanks_dat
     QTest::addColumn<QString>("expected");
     QTest::newRow("first camera") << 0 << 0xC0A8010Au
                                   << QStringLiteral("[0]GigE: Maker MV-CL042 (SN001)  192.168.1.10");
-    QTest::newRow("later index, no leading zeros") << 12 << 0x0A000005u
-                                                   << QStringLiteral("[12]GigE: Maker MV-CL042 (SN001)  10.0.0.5");
-    QTest::newRow("all bytes at their limits") << 3 << 0xFF00FF00u
-                                               << QStringLiteral("[3]GigE: Maker MV-CL042 (SN001)  255.0.255.0");
+    QTest::newRow("later index, no leading zeros")
+        << 12 << 0x0A000005u << QStringLiteral("[12]GigE: Maker MV-CL042 (SN001)  10.0.0.5");
+    QTest::newRow("all bytes at their limits")
+        << 3 << 0xFF00FF00u << QStringLiteral("[3]GigE: Maker MV-CL042 (SN001)  255.0.255.0");
 }
 
 void DeviceEntryTest::gigeEntryShowsIndexDescriptionAndAddressAfterTwoBlanks()
@@ -118,11 +118,16 @@ void DeviceEntryTest::cameraNamesAreNormalisedForFileNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("one and two blanks, trailing blank") << "MV CA  050 " << "MV_CA_050";
-    QTest::newRow("leading blanks and tabs") << "  MV\tCL\n042" << "MV_CL_042";
-    QTest::newRow("underscores already there stay") << "A_B C" << "A_B_C";
-    QTest::newRow("only blanks") << "   " << "";
-    QTest::newRow("nothing to change") << "SN0042" << "SN0042";
+    QTest::newRow("one and two blanks, trailing blank") << "MV CA  050 "
+                                                        << "MV_CA_050";
+    QTest::newRow("leading blanks and tabs") << "  MV\tCL\n042"
+                                             << "MV_CL_042";
+    QTest::newRow("underscores already there stay") << "A_B C"
+                                                    << "A_B_C";
+    QTest::newRow("only blanks") << "   "
+                                 << "";
+    QTest::newRow("nothing to change") << "SN0042"
+                                       << "SN0042";
 }
 
 void DeviceEntryTest::cameraNamesAreNormalisedForFileNames()

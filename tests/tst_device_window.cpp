@@ -15,18 +15,6 @@ QComboBox *deviceBox(MainWindow &window)
     return window.findChild<QComboBox *>(QStringLiteral("cbSearchDevices"));
 }
 
-// Whether another handle can open the device, i.e. the window released its exclusive access.
-bool deviceIsFree(const MV_CC_DEVICE_INFO &device)
-{
-    void *handle = nullptr;
-    if (MV_CC_CreateHandle(&handle, &device) != MV_OK)
-        return false;
-    const bool opened = MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0) == MV_OK;
-    MV_CC_CloseDevice(handle);
-    MV_CC_DestroyHandle(handle);
-    return opened;
-}
-
 } // namespace
 
 class DeviceWindowTest : public QObject
@@ -139,11 +127,16 @@ void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveNoHandle_data()
 {
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("text");
-    QTest::newRow("index past the list") << "index past" << "Device index is error!";
-    QTest::newRow("negative index") << "negative index" << "Device index is error!";
-    QTest::newRow("missing record") << "null record" << "Device does not exist!";
-    QTest::newRow("handle refused") << "MV_CC_CreateHandle" << "Create handle error!";
-    QTest::newRow("device refuses to open") << "MV_CC_OpenDevice" << "Device Open error!";
+    QTest::newRow("index past the list") << "index past"
+                                         << "Device index is error!";
+    QTest::newRow("negative index") << "negative index"
+                                    << "Device index is error!";
+    QTest::newRow("missing record") << "null record"
+                                    << "Device does not exist!";
+    QTest::newRow("handle refused") << "MV_CC_CreateHandle"
+                                    << "Create handle error!";
+    QTest::newRow("device refuses to open") << "MV_CC_OpenDevice"
+                                            << "Device Open error!";
 }
 
 void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveNoHandle()
@@ -176,8 +169,10 @@ void DeviceWindowTest::packetSizeWarningsLeaveTheGigECameraOpen_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("text");
-    QTest::newRow("size unknown") << "MV_CC_GetOptimalPacketSize" << "Warning: Get Packet Size fail!";
-    QTest::newRow("size not accepted") << "MV_CC_SetIntValueEx" << "Warning: Set Packet Size fail!";
+    QTest::newRow("size unknown") << "MV_CC_GetOptimalPacketSize"
+                                  << "Warning: Get Packet Size fail!";
+    QTest::newRow("size not accepted") << "MV_CC_SetIntValueEx"
+                                       << "Warning: Set Packet Size fail!";
 }
 
 void DeviceWindowTest::packetSizeWarningsLeaveTheGigECameraOpen()

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "tst_camera_fixture.h"
 #include "framestatistics.h"
+#include "tst_camera_fixture.h"
 #include "workthread.h"
 
 namespace {
@@ -67,7 +67,7 @@ public slots:
 QByteArray camera(const char *transport, const char *format, const char *extra = "")
 {
     return QByteArray("[cam]\ntransport = ") + transport + "\nserial = W1\nwidth = 64\nlines_per_frame = 16\n"
-         + "pixel_format = " + format + "\nline_rate = 8000\n" + extra;
+        + "pixel_format = " + format + "\nline_rate = 8000\n" + extra;
 }
 
 // The line numbers stamped into the rows of a grabbed image.
@@ -199,7 +199,8 @@ void WorkThreadTest::framesBecomeImagesByPixelFormat_data()
     QTest::newRow("Mono8 shown as gray when conversion fails")
         << QByteArray("Mono8") << true << int(QImage::Format_Grayscale8);
     QTest::newRow("RGB8 converted") << QByteArray("RGB8") << false << int(QImage::Format_RGB888);
-    QTest::newRow("RGB8 without conversion has no image") << QByteArray("RGB8") << true << int(QImage::Format_Invalid);
+    QTest::newRow("RGB8 without conversion has no image")
+        << QByteArray("RGB8") << true << int(QImage::Format_Invalid);
     QTest::newRow("BayerRG8 converted") << QByteArray("BayerRG8") << false << int(QImage::Format_RGB888);
     QTest::newRow("BayerRG8 shows its mosaic when conversion fails")
         << QByteArray("BayerRG8") << true << int(QImage::Format_Grayscale8);
@@ -232,7 +233,8 @@ void WorkThreadTest::framesBecomeImagesByPixelFormat()
     for (const QImage &image : qAsConst(m_recorder->images))
         lines += stamps(image);
     for (int i = 1; i < lines.size(); ++i)
-        QVERIFY2(lines[i] > lines[i - 1], qPrintable(QStringLiteral("line %1 after %2").arg(lines[i]).arg(lines[i - 1])));
+        QVERIFY2(lines[i] > lines[i - 1],
+                 qPrintable(QStringLiteral("line %1 after %2").arg(lines[i]).arg(lines[i - 1])));
     for (int i = 1; i < 16; ++i)
         QCOMPARE(lines[i], lines[i - 1] + 1);
 }
@@ -248,7 +250,8 @@ void WorkThreadTest::latestRawFrameIsKeptForTheSnapshot()
     QCOMPARE(window.m_lastFrameBufferSize, 64u * 16u);
     QCOMPARE(window.m_lastFrameInfo.nFrameLen, 64u * 16u);
     QCOMPARE(window.m_lastFrameInfo.enPixelType, PixelType_Gvsp_Mono8);
-    QCOMPARE(qlonglong(frameTimestamp(window.m_lastFrameInfo.nDevTimeStampHigh, window.m_lastFrameInfo.nDevTimeStampLow)),
+    QCOMPARE(qlonglong(frameTimestamp(window.m_lastFrameInfo.nDevTimeStampHigh,
+                                      window.m_lastFrameInfo.nDevTimeStampLow)),
              m_recorder->infos.last().timestamp);
     for (int y : {0, 15})
         for (int x = 0; x < 64; ++x)
