@@ -19,7 +19,7 @@ double medianOf(std::vector<double> values)
     return (values[values.size() / 2] + values[(values.size() - 1) / 2]) / 2;
 }
 
-template <typename Work>
+template<typename Work>
 double medianMegabytesPerSecond(std::size_t outputBytes, Work work)
 {
     work(); // warm caches and pages
@@ -44,9 +44,8 @@ int main()
     std::vector<unsigned char> target(pixels * 3);
     std::vector<unsigned char> copySource(pixels * 3, 7);
 
-    const double memcpyRate = medianMegabytesPerSecond(target.size(), [&] {
-        std::memcpy(target.data(), copySource.data(), target.size());
-    });
+    const double memcpyRate = medianMegabytesPerSecond(
+        target.size(), [&] { std::memcpy(target.data(), copySource.data(), target.size()); });
     std::printf("frame %ux%u, output %.1f MB, median of %u runs\n", width, height, target.size() / 1e6, runs);
     std::printf("%-18s %10.0f MB/s\n", "memcpy", memcpyRate);
 
@@ -54,7 +53,8 @@ int main()
         const char *name;
         MvGvspPixelType type;
     };
-    for (const Case &c : {Case{"Mono8 -> RGB8", PixelType_Gvsp_Mono8}, Case{"BayerRG8 -> RGB8", PixelType_Gvsp_BayerRG8}}) {
+    for (const Case &c :
+         {Case{"Mono8 -> RGB8", PixelType_Gvsp_Mono8}, Case{"BayerRG8 -> RGB8", PixelType_Gvsp_BayerRG8}}) {
         int status = MV_OK;
         const double rate = medianMegabytesPerSecond(target.size(), [&] {
             MV_CC_PIXEL_CONVERT_PARAM param;
@@ -73,8 +73,8 @@ int main()
             std::printf("%-18s failed with status 0x%08x\n", c.name, unsigned(status));
             return 1;
         }
-        std::printf("%-18s %10.0f MB/s  %5.2f x memcpy  %6.2f ms per frame\n", c.name, rate, rate / memcpyRate,
-                    double(target.size()) / 1e3 / rate);
+        std::printf("%-18s %10.0f MB/s  %5.2f x memcpy  %6.2f ms per frame\n", c.name, rate,
+                    rate / memcpyRate, double(target.size()) / 1e3 / rate);
     }
     return 0;
 }

@@ -32,13 +32,15 @@ inline std::vector<MV_CC_DEVICE_INFO> enumerateCameras(unsigned int layers = MV_
 
 inline std::string serialOf(const MV_CC_DEVICE_INFO &info)
 {
-    const unsigned char *field = info.nTLayerType == MV_GIGE_DEVICE ? info.SpecialInfo.stGigEInfo.chSerialNumber
-                                                                    : info.SpecialInfo.stUsb3VInfo.chSerialNumber;
+    const unsigned char *field = info.nTLayerType == MV_GIGE_DEVICE
+        ? info.SpecialInfo.stGigEInfo.chSerialNumber
+        : info.SpecialInfo.stUsb3VInfo.chSerialNumber;
     return reinterpret_cast<const char *>(field);
 }
 
 // A handle on the enumerated camera with this serial; destroyed at scope end.
-class CameraHandle {
+class CameraHandle
+{
 public:
     explicit CameraHandle(const std::string &serial)
     {
@@ -84,10 +86,10 @@ public:
 };
 
 // Installs cameras for one test; fails the test when the text is refused.
-#define INSTALL_CAMERAS(ini)                                                                                           \
-    do {                                                                                                               \
-        std::string installError;                                                                                      \
-        QVERIFY2(mvsim::configure(ini, &installError), installError.c_str());                                          \
+#define INSTALL_CAMERAS(ini)                                                                                 \
+    do {                                                                                                     \
+        std::string installError;                                                                            \
+        QVERIFY2(mvsim::configure(ini, &installError), installError.c_str());                                \
     } while (0)
 
 #endif // TST_SDK_CAMERA_H

@@ -37,7 +37,8 @@ QString text(const unsigned char *field)
 
 } // namespace
 
-class SdkConfigTest : public QObject {
+class SdkConfigTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -109,25 +110,44 @@ private slots:
     {
         QTest::addColumn<QString>("ini");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("key outside a section") << "width = 5\n" << "line 1";
-        QTest::newRow("unknown key") << "[A]\nwidht = 5\n" << "unknown key";
-        QTest::newRow("not a number") << "[A]\nwidth = wide\n" << "not a valid number";
-        QTest::newRow("negative number") << "[A]\nwidth = -4\n" << "not a valid number";
-        QTest::newRow("zero width") << "[A]\nwidth = 0\n" << "at least 1";
-        QTest::newRow("frame beyond 2 GiB") << "[A]\nwidth = 65536\nlines_per_frame = 65536\n" << "2 GiB";
-        QTest::newRow("unknown transport") << "[A]\ntransport = CoaXPress\n" << "transport";
-        QTest::newRow("unknown pixel format") << "[A]\npixel_format = Mono16\n" << "pixel_format";
-        QTest::newRow("bad address") << "[A]\naddress = 10.0.300.1\n" << "IPv4";
-        QTest::newRow("short address") << "[A]\naddress = 10.0.1\n" << "IPv4";
-        QTest::newRow("line rate above maximum") << "[A]\nline_rate = 9000\nmax_line_rate = 5000\n" << "line_rate";
-        QTest::newRow("exposure out of range") << "[A]\nexposure_time = 0.5\n" << "exposure_time";
-        QTest::newRow("gap without object") << "[A]\ngap_lines = 10\n" << "object_lines";
-        QTest::newRow("odd Bayer frames") << "[A]\npixel_format = BayerRG8\nlines_per_frame = 7\n" << "even";
-        QTest::newRow("no buffers") << "[A]\nbuffer_count = 0\n" << "buffer_count";
-        QTest::newRow("serial twice") << "[A]\nserial = X\n[B]\nserial = X\n" << "used twice";
-        QTest::newRow("bad section") << "[A\n" << "section";
-        QTest::newRow("no equals sign") << "[A]\nwidth\n" << "key = value";
-        QTest::newRow("bad fault status") << "[A]\nfault.MV_CC_OpenDevice = soon\n" << "status";
+        QTest::newRow("key outside a section") << "width = 5\n"
+                                               << "line 1";
+        QTest::newRow("unknown key") << "[A]\nwidht = 5\n"
+                                     << "unknown key";
+        QTest::newRow("not a number") << "[A]\nwidth = wide\n"
+                                      << "not a valid number";
+        QTest::newRow("negative number") << "[A]\nwidth = -4\n"
+                                         << "not a valid number";
+        QTest::newRow("zero width") << "[A]\nwidth = 0\n"
+                                    << "at least 1";
+        QTest::newRow("frame beyond 2 GiB") << "[A]\nwidth = 65536\nlines_per_frame = 65536\n"
+                                            << "2 GiB";
+        QTest::newRow("unknown transport") << "[A]\ntransport = CoaXPress\n"
+                                           << "transport";
+        QTest::newRow("unknown pixel format") << "[A]\npixel_format = Mono16\n"
+                                              << "pixel_format";
+        QTest::newRow("bad address") << "[A]\naddress = 10.0.300.1\n"
+                                     << "IPv4";
+        QTest::newRow("short address") << "[A]\naddress = 10.0.1\n"
+                                       << "IPv4";
+        QTest::newRow("line rate above maximum") << "[A]\nline_rate = 9000\nmax_line_rate = 5000\n"
+                                                 << "line_rate";
+        QTest::newRow("exposure out of range") << "[A]\nexposure_time = 0.5\n"
+                                               << "exposure_time";
+        QTest::newRow("gap without object") << "[A]\ngap_lines = 10\n"
+                                            << "object_lines";
+        QTest::newRow("odd Bayer frames") << "[A]\npixel_format = BayerRG8\nlines_per_frame = 7\n"
+                                          << "even";
+        QTest::newRow("no buffers") << "[A]\nbuffer_count = 0\n"
+                                    << "buffer_count";
+        QTest::newRow("serial twice") << "[A]\nserial = X\n[B]\nserial = X\n"
+                                      << "used twice";
+        QTest::newRow("bad section") << "[A\n"
+                                     << "section";
+        QTest::newRow("no equals sign") << "[A]\nwidth\n"
+                                        << "key = value";
+        QTest::newRow("bad fault status") << "[A]\nfault.MV_CC_OpenDevice = soon\n"
+                                          << "status";
     }
 
     void aConfigurationThatCannotBeUsedIsRefusedWithItsLine()

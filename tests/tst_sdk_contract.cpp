@@ -14,15 +14,17 @@ namespace {
 const char *slowCamera = "[SLOW]\ntransport = GigE\nwidth = 32\nlines_per_frame = 64\n"
                          "line_rate = 10\nmax_line_rate = 10\n";
 
-const char *twoCameras = "[G1]\ntransport = GigE\nwidth = 16\nlines_per_frame = 4\nline_rate = 0\n"
-                         "[U1]\ntransport = USB3\nwidth = 8\nlines_per_frame = 2\npixel_format = RGB8\nline_rate = 0\n";
+const char *twoCameras
+    = "[G1]\ntransport = GigE\nwidth = 16\nlines_per_frame = 4\nline_rate = 0\n"
+      "[U1]\ntransport = USB3\nwidth = 8\nlines_per_frame = 2\npixel_format = RGB8\nline_rate = 0\n";
 
 } // namespace
 
 using Call = std::function<int(void *)>;
 Q_DECLARE_METATYPE(Call)
 
-class SdkContractTest : public QObject {
+class SdkContractTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -39,11 +41,13 @@ private slots:
         QCOMPARE(cameras.size(), std::size_t(2));
         const MV_GIGE_DEVICE_INFO &gige = cameras[0].SpecialInfo.stGigEInfo;
         QCOMPARE(cameras[0].nTLayerType, unsigned(MV_GIGE_DEVICE));
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(gige.chManufacturerName)), QByteArray("Corvista Simulated"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(gige.chManufacturerName)),
+                 QByteArray("Corvista Simulated"));
         QCOMPARE(gige.nCurrentIp, (192u << 24) | (168u << 16) | (1u << 8) | 10u);
         const MV_USB3_DEVICE_INFO &usb = cameras[1].SpecialInfo.stUsb3VInfo;
         QCOMPARE(cameras[1].nTLayerType, unsigned(MV_USB_DEVICE));
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(usb.chManufacturerName)), QByteArray("Corvista Simulated"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(usb.chManufacturerName)),
+                 QByteArray("Corvista Simulated"));
 
         CameraHandle mono(serialOf(cameras[0]));
         QCOMPARE(mono.open(), MV_OK);
@@ -99,8 +103,8 @@ private slots:
         int count = 0;
         for (const MV_CC_DEVICE_INFO &info : enumerateCameras()) {
             const unsigned char *maker = info.nTLayerType == MV_GIGE_DEVICE
-                                             ? info.SpecialInfo.stGigEInfo.chManufacturerName
-                                             : info.SpecialInfo.stUsb3VInfo.chManufacturerName;
+                ? info.SpecialInfo.stGigEInfo.chManufacturerName
+                : info.SpecialInfo.stUsb3VInfo.chManufacturerName;
             count += QByteArray(reinterpret_cast<const char *>(maker)) == "Corvista Simulated";
         }
         QCOMPARE(count, simulated);
@@ -199,7 +203,8 @@ private slots:
         QTest::newRow("fetch before open") << "created" << fetch << order;
         QTest::newRow("feature before open") << "created" << readWidth << order;
         QTest::newRow("packet size before open") << "created" << Call(MV_CC_GetOptimalPacketSize) << order;
-        QTest::newRow("open twice") << "open" << Call([](void *h) { return MV_CC_OpenDevice(h, 1, 0); }) << order;
+        QTest::newRow("open twice") << "open" << Call([](void *h) { return MV_CC_OpenDevice(h, 1, 0); })
+                                    << order;
         QTest::newRow("stop before start") << "open" << Call(MV_CC_StopGrabbing) << order;
         QTest::newRow("fetch before start") << "open" << fetch << order;
         QTest::newRow("start twice") << "grabbing" << Call(MV_CC_StartGrabbing) << order;
@@ -237,25 +242,30 @@ private slots:
             unsigned char data[64];
             return MV_CC_GetOneFrameTimeout(h, data, sizeof data, nullptr, 10);
         });
-        QTest::newRow("integer without result") << Call([](void *h) { return MV_CC_GetIntValueEx(h, "Width", nullptr); });
+        QTest::newRow("integer without result")
+            << Call([](void *h) { return MV_CC_GetIntValueEx(h, "Width", nullptr); });
         QTest::newRow("feature without name") << Call([](void *h) {
             MVCC_INTVALUE_EX value{};
             return MV_CC_GetIntValueEx(h, nullptr, &value);
         });
-        QTest::newRow("float without result") << Call([](void *h) { return MV_CC_GetFloatValue(h, "Gain", nullptr); });
-        QTest::newRow("enum without result") << Call([](void *h) { return MV_CC_GetEnumValue(h, "PixelFormat", nullptr); });
-        QTest::newRow("bool without result") << Call([](void *h) {
-            return MV_CC_GetBoolValue(h, "AcquisitionLineRateEnable", nullptr);
-        });
-        QTest::newRow("net statistics without record") << Call([](void *h) { return MV_GIGE_GetNetTransInfo(h, nullptr); });
-        QTest::newRow("match info without record") << Call([](void *h) { return MV_CC_GetAllMatchInfo(h, nullptr); });
+        QTest::newRow("float without result")
+            << Call([](void *h) { return MV_CC_GetFloatValue(h, "Gain", nullptr); });
+        QTest::newRow("enum without result")
+            << Call([](void *h) { return MV_CC_GetEnumValue(h, "PixelFormat", nullptr); });
+        QTest::newRow("bool without result")
+            << Call([](void *h) { return MV_CC_GetBoolValue(h, "AcquisitionLineRateEnable", nullptr); });
+        QTest::newRow("net statistics without record")
+            << Call([](void *h) { return MV_GIGE_GetNetTransInfo(h, nullptr); });
+        QTest::newRow("match info without record")
+            << Call([](void *h) { return MV_CC_GetAllMatchInfo(h, nullptr); });
         QTest::newRow("match info too small") << Call([](void *h) {
             unsigned char small[16];
             MV_ALL_MATCH_INFO match{MV_MATCH_TYPE_USB_DETECT, small, sizeof small};
             return MV_CC_GetAllMatchInfo(h, &match);
         });
         QTest::newRow("unknown access mode") << Call([](void *h) { return MV_CC_OpenDevice(h, 2, 0); });
-        QTest::newRow("enumeration without list") << Call([](void *) { return MV_CC_EnumDevices(5, nullptr); });
+        QTest::newRow("enumeration without list")
+            << Call([](void *) { return MV_CC_EnumDevices(5, nullptr); });
         QTest::newRow("enumeration of no layer") << Call([](void *) {
             MV_CC_DEVICE_INFO_LIST list{};
             return MV_CC_EnumDevices(0, &list);
@@ -409,7 +419,8 @@ private slots:
     {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<Call>("call");
-        QTest::newRow("open") << "MV_CC_OpenDevice" << Call([](void *h) { return MV_CC_OpenDevice(h, 1, 0); });
+        QTest::newRow("open") << "MV_CC_OpenDevice"
+                              << Call([](void *h) { return MV_CC_OpenDevice(h, 1, 0); });
         QTest::newRow("packet size") << "MV_CC_GetOptimalPacketSize" << Call([](void *h) {
             MV_CC_OpenDevice(h, 1, 0);
             return MV_CC_GetOptimalPacketSize(h);
@@ -424,7 +435,8 @@ private slots:
         });
         QTest::newRow("conversion") << "MV_CC_ConvertPixelType" << Call([](void *h) {
             unsigned char src[4] = {1, 2, 3, 4}, dst[12];
-            MV_CC_PIXEL_CONVERT_PARAM p{2, 2, PixelType_Gvsp_Mono8, src, 4, PixelType_Gvsp_RGB8_Packed, dst, 0, 12, {}};
+            MV_CC_PIXEL_CONVERT_PARAM p{
+                2, 2, PixelType_Gvsp_Mono8, src, 4, PixelType_Gvsp_RGB8_Packed, dst, 0, 12, {}};
             return MV_CC_ConvertPixelType(h, &p);
         });
         QTest::newRow("enumeration") << "MV_CC_EnumDevices" << Call([](void *) {

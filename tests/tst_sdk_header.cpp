@@ -9,7 +9,8 @@
 extern "C" std::size_t mvcc_c_layout(unsigned int index);
 extern "C" int mvcc_c_calls_with_null_handle(void);
 
-class SdkHeaderTest : public QObject {
+class SdkHeaderTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -55,10 +56,7 @@ private slots:
         QCOMPARE(sizeof(MV_CC_DEVICE_INFO_LIST), sizeof(void *) * 257);
     }
 
-    void cCallersReachTheLibrary()
-    {
-        QCOMPARE(mvcc_c_calls_with_null_handle(), 4);
-    }
+    void cCallersReachTheLibrary() { QCOMPARE(mvcc_c_calls_with_null_handle(), 4); }
 };
 
 QTEST_GUILESS_MAIN(SdkHeaderTest)

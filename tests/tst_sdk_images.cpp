@@ -73,7 +73,8 @@ std::vector<unsigned char> scene(unsigned int type, unsigned int width, unsigned
 
 } // namespace
 
-class SdkImagesTest : public QObject {
+class SdkImagesTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -158,15 +159,19 @@ private slots:
         QTest::addColumn<int>("targetBytes");
         QTest::addColumn<int>("expected");
         const unsigned int mono = PixelType_Gvsp_Mono8, rgb = PixelType_Gvsp_RGB8_Packed;
-        QTest::newRow("unknown source format") << 0x010C0004u << rgb << 4u << 64 << 48 << status(MV_E_SUPPORT);
-        QTest::newRow("vendor format") << (PixelType_Gvsp_CustomFlag | mono) << rgb << 4u << 64 << 48
-                                       << status(MV_E_SUPPORT);
+        QTest::newRow("unknown source format")
+            << 0x010C0004u << rgb << 4u << 64 << 48 << status(MV_E_SUPPORT);
+        QTest::newRow("vendor format")
+            << (PixelType_Gvsp_CustomFlag | mono) << rgb << 4u << 64 << 48 << status(MV_E_SUPPORT);
         QTest::newRow("target not RGB8") << mono << mono << 4u << 64 << 48 << status(MV_E_SUPPORT);
-        QTest::newRow("source shorter than the frame") << mono << rgb << 4u << 15 << 48 << status(MV_E_PARAMETER);
-        QTest::newRow("RGB source shorter than the frame") << rgb << rgb << 4u << 47 << 48 << status(MV_E_PARAMETER);
+        QTest::newRow("source shorter than the frame")
+            << mono << rgb << 4u << 15 << 48 << status(MV_E_PARAMETER);
+        QTest::newRow("RGB source shorter than the frame")
+            << rgb << rgb << 4u << 47 << 48 << status(MV_E_PARAMETER);
         QTest::newRow("target too small") << mono << rgb << 4u << 16 << 47 << status(MV_E_BUFOVER);
         QTest::newRow("no width") << mono << rgb << 0u << 16 << 48 << status(MV_E_PARAMETER);
-        QTest::newRow("size beyond 4 GiB") << mono << rgb << 0x10000000u << 16 << 48 << status(MV_E_PARAMETER);
+        QTest::newRow("size beyond 4 GiB")
+            << mono << rgb << 0x10000000u << 16 << 48 << status(MV_E_PARAMETER);
     }
 
     void conversionRefusesWhatItCannotDoWithoutWriting()
@@ -234,8 +239,8 @@ private slots:
         const unsigned int bpp = pixelType == PixelType_Gvsp_RGB8_Packed ? 3 : 1;
         std::vector<unsigned char> data = scene(pixelType, width, height, bpp);
         const QString path = dir.filePath("Image_1.img");
-        MV_SAVE_IMG_TO_FILE_PARAM param =
-            saveRequest(data, pixelType, width, height, MV_SAVE_IAMGE_TYPE(imageType), path, 90);
+        MV_SAVE_IMG_TO_FILE_PARAM param
+            = saveRequest(data, pixelType, width, height, MV_SAVE_IAMGE_TYPE(imageType), path, 90);
         QCOMPARE(MV_CC_SaveImageToFile(nullptr, &param), MV_OK);
 
         std::vector<unsigned char> expected(std::size_t(width) * height * 3);
@@ -261,9 +266,10 @@ private slots:
         QTemporaryDir dir;
         std::vector<unsigned char> data = scene(PixelType_Gvsp_RGB8_Packed, 256, 64, 3);
         auto sizeOf = [&](MV_SAVE_IAMGE_TYPE type, unsigned int quality, const QString &name) {
-            MV_SAVE_IMG_TO_FILE_PARAM param =
-                saveRequest(data, PixelType_Gvsp_RGB8_Packed, 256, 64, type, dir.filePath(name), quality);
-            return MV_CC_SaveImageToFile(nullptr, &param) == MV_OK ? QFileInfo(dir.filePath(name)).size() : -1;
+            MV_SAVE_IMG_TO_FILE_PARAM param
+                = saveRequest(data, PixelType_Gvsp_RGB8_Packed, 256, 64, type, dir.filePath(name), quality);
+            return MV_CC_SaveImageToFile(nullptr, &param) == MV_OK ? QFileInfo(dir.filePath(name)).size()
+                                                                   : -1;
         };
         const qint64 jpegLow = sizeOf(MV_Image_Jpeg, 55, "low.jpg");
         const qint64 jpegHigh = sizeOf(MV_Image_Jpeg, 99, "high.jpg");
@@ -297,8 +303,8 @@ private slots:
         QFETCH(int, expected);
         QTemporaryDir dir;
         std::vector<unsigned char> data(16 * 4, 100);
-        MV_SAVE_IMG_TO_FILE_PARAM param =
-            saveRequest(data, PixelType_Gvsp_Mono8, 16, 4, MV_Image_Png, dir.filePath("out.png"));
+        MV_SAVE_IMG_TO_FILE_PARAM param
+            = saveRequest(data, PixelType_Gvsp_Mono8, 16, 4, MV_Image_Png, dir.filePath("out.png"));
         if (fault == "vendor")
             param.enPixelType = PixelType_Gvsp_CustomFlag | PixelType_Gvsp_Mono8;
         else if (fault == "pixel")
@@ -333,8 +339,8 @@ private slots:
         QCOMPARE(camera.fetch(frame, info), MV_OK);
         QTemporaryDir dir;
         const QString path = dir.filePath("Image_snapshot.tif");
-        MV_SAVE_IMG_TO_FILE_PARAM param =
-            saveRequest(frame, info.enPixelType, info.nWidth, info.nHeight, MV_Image_Tif, path);
+        MV_SAVE_IMG_TO_FILE_PARAM param
+            = saveRequest(frame, info.enPixelType, info.nWidth, info.nHeight, MV_Image_Tif, path);
         param.nDataLen = info.nFrameLen;
         QCOMPARE(MV_CC_SaveImageToFile(camera.handle, &param), MV_OK);
         const QImage image(path);

@@ -12,8 +12,8 @@ uint64_t timestampOf(const MV_FRAME_OUT_INFO_EX &info)
 }
 
 // Checks that every line of a frame carries the next line number; advances next.
-bool linesFollowOn(const std::vector<unsigned char> &frame, const MV_FRAME_OUT_INFO_EX &info, unsigned int bpp,
-                   uint32_t &next)
+bool linesFollowOn(const std::vector<unsigned char> &frame, const MV_FRAME_OUT_INFO_EX &info,
+                   unsigned int bpp, uint32_t &next)
 {
     for (unsigned int row = 0; row < info.nHeight; ++row) {
         if (mvsim::lineStamp(frame.data() + std::size_t(row) * info.nWidth * bpp, bpp) != next)
@@ -25,7 +25,8 @@ bool linesFollowOn(const std::vector<unsigned char> &frame, const MV_FRAME_OUT_I
 
 } // namespace
 
-class SdkStreamTest : public QObject {
+class SdkStreamTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -104,9 +105,10 @@ private slots:
         QFETCH(QString, format);
         QFETCH(unsigned int, type);
         QFETCH(unsigned int, bpp);
-        INSTALL_CAMERAS(QString("[SCENE]\nwidth = 300\nlines_per_frame = 8\nline_rate = 0\npixel_format = %1\n")
-                            .arg(format)
-                            .toStdString());
+        INSTALL_CAMERAS(
+            QString("[SCENE]\nwidth = 300\nlines_per_frame = 8\nline_rate = 0\npixel_format = %1\n")
+                .arg(format)
+                .toStdString());
         CameraHandle camera("SCENE");
         QVERIFY(camera.start());
         std::vector<unsigned char> frame;
@@ -119,7 +121,8 @@ private slots:
         for (unsigned int row = 0; row < 8; ++row)
             for (unsigned int x = 0; x < 300; ++x)
                 for (unsigned int c = 0; c < bpp; ++c)
-                    mismatches += frame[(row * 300 + x) * bpp + c] != mvsim::scenePixel("SCENE", 8 + row, x, c, type);
+                    mismatches += frame[(row * 300 + x) * bpp + c]
+                        != mvsim::scenePixel("SCENE", 8 + row, x, c, type);
         QCOMPARE(mismatches, 0);
         // Not a flat picture: the scene must show movement and detail.
         QVERIFY(frame[100 * bpp] != frame[(300 + 100) * bpp] || frame[100 * bpp] != frame[140 * bpp]);
@@ -127,10 +130,10 @@ private slots:
 
     void differentCamerasShowDifferentScenes()
     {
-        QVERIFY(mvsim::scenePixel("A-1", 10, 50, 0, PixelType_Gvsp_Mono8) !=
-                    mvsim::scenePixel("B-2", 10, 50, 0, PixelType_Gvsp_Mono8) ||
-                mvsim::scenePixel("A-1", 10, 51, 0, PixelType_Gvsp_Mono8) !=
-                    mvsim::scenePixel("B-2", 10, 51, 0, PixelType_Gvsp_Mono8));
+        QVERIFY(mvsim::scenePixel("A-1", 10, 50, 0, PixelType_Gvsp_Mono8)
+                    != mvsim::scenePixel("B-2", 10, 50, 0, PixelType_Gvsp_Mono8)
+                || mvsim::scenePixel("A-1", 10, 51, 0, PixelType_Gvsp_Mono8)
+                    != mvsim::scenePixel("B-2", 10, 51, 0, PixelType_Gvsp_Mono8));
     }
 
     void lineStampDecodesBigEndianBytesOfTheFirstFourPixels_data()
@@ -346,8 +349,10 @@ private slots:
             QCOMPARE(double(intValue.nMax), max);
             QCOMPARE(MV_CC_GetFloatValue(camera.handle, key, &floatValue), status(MV_E_TYPE));
             if (min != max) {
-                QCOMPARE(MV_CC_SetIntValueEx(camera.handle, key, int64_t(max) + intValue.nInc), status(MV_E_RANGE));
-                QCOMPARE(MV_CC_SetIntValueEx(camera.handle, key, int64_t(min) - intValue.nInc), status(MV_E_RANGE));
+                QCOMPARE(MV_CC_SetIntValueEx(camera.handle, key, int64_t(max) + intValue.nInc),
+                         status(MV_E_RANGE));
+                QCOMPARE(MV_CC_SetIntValueEx(camera.handle, key, int64_t(min) - intValue.nInc),
+                         status(MV_E_RANGE));
                 QCOMPARE(MV_CC_SetIntValueEx(camera.handle, key, int64_t(max)), MV_OK);
             }
         }
@@ -375,11 +380,13 @@ private slots:
 
     void unknownAndRemovedFeaturesAreNotFound()
     {
-        INSTALL_CAMERAS("[R]\nwidth = 16\nlines_per_frame = 4\nmissing_features = AcquisitionLineRateEnable\n");
+        INSTALL_CAMERAS(
+            "[R]\nwidth = 16\nlines_per_frame = 4\nmissing_features = AcquisitionLineRateEnable\n");
         CameraHandle camera("R");
         QCOMPARE(camera.open(), MV_OK);
         bool enabled = true;
-        QCOMPARE(MV_CC_GetBoolValue(camera.handle, "AcquisitionLineRateEnable", &enabled), status(MV_E_NOTFOUND));
+        QCOMPARE(MV_CC_GetBoolValue(camera.handle, "AcquisitionLineRateEnable", &enabled),
+                 status(MV_E_NOTFOUND));
         QCOMPARE(MV_CC_SetBoolValue(camera.handle, "AcquisitionLineRateEnable", true), status(MV_E_NOTFOUND));
         MVCC_INTVALUE_EX value{};
         QCOMPARE(MV_CC_GetIntValueEx(camera.handle, "NoSuchFeature", &value), status(MV_E_NOTFOUND));
@@ -410,7 +417,8 @@ private slots:
         QCOMPARE(camera.intValue("PayloadSize"), int64_t(192));
         QCOMPARE(MV_CC_SetEnumValue(camera.handle, "PixelFormat", 0x12345678), status(MV_E_RANGE));
         QCOMPARE(MV_CC_StartGrabbing(camera.handle), MV_OK);
-        QCOMPARE(MV_CC_SetEnumValue(camera.handle, "PixelFormat", PixelType_Gvsp_Mono8), status(MV_E_ACCESS_RW));
+        QCOMPARE(MV_CC_SetEnumValue(camera.handle, "PixelFormat", PixelType_Gvsp_Mono8),
+                 status(MV_E_ACCESS_RW));
         std::vector<unsigned char> frame;
         MV_FRAME_OUT_INFO_EX info;
         QCOMPARE(camera.fetch(frame, info), MV_OK);

@@ -33,8 +33,8 @@ MV_CAMCTRL_API void reset();
 // status on the camera with this serial ("" = every camera, and calls without
 // a camera such as MV_CC_EnumDevices). count < 0: until cleared; otherwise the
 // next count calls. Status MV_OK removes the fault.
-MV_CAMCTRL_API void setFault(const std::string &operation, int status, const std::string &serial = std::string(),
-                             int count = -1);
+MV_CAMCTRL_API void setFault(const std::string &operation, int status,
+                             const std::string &serial = std::string(), int count = -1);
 MV_CAMCTRL_API void clearFaults();
 
 // Makes the camera with this serial vanish once it has delivered `frames`
@@ -50,8 +50,8 @@ MV_CAMCTRL_API uint32_t lineStamp(const unsigned char *pixels, unsigned int byte
 // The byte a simulated camera with this serial produces for the given channel
 // (0 red or gray, 1 green, 2 blue) at column x of absolute line number line,
 // stamp included. Lets a test check whole pictures, not only the stamps.
-MV_CAMCTRL_API unsigned char scenePixel(const std::string &serial, uint64_t line, unsigned int x, unsigned int channel,
-                                        MvGvspPixelType format);
+MV_CAMCTRL_API unsigned char scenePixel(const std::string &serial, uint64_t line, unsigned int x,
+                                        unsigned int channel, MvGvspPixelType format);
 
 } // namespace mvsim
 

@@ -33,7 +33,8 @@ struct StreamStatistics {
     int64_t receivedBytes = 0;
 };
 
-class CameraDevice {
+class CameraDevice
+{
 public:
     virtual ~CameraDevice() = default;
 
@@ -48,7 +49,8 @@ public:
     // MV_E_NODATA after timeoutMs, MV_E_BUFOVER when the frame does not fit
     // (never writing past size), MV_E_NODEVICE when the device is gone.
     virtual int getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info,
-                         unsigned int timeoutMs) = 0;
+                         unsigned int timeoutMs)
+        = 0;
 
     // Features by name. Missing feature: MV_E_NOTFOUND; another type:
     // MV_E_TYPE; value outside the range: MV_E_RANGE; read-only: MV_E_ACCESS_RW.
@@ -67,7 +69,8 @@ public:
     virtual int statistics(StreamStatistics &stats) = 0;
 };
 
-class CameraBackend {
+class CameraBackend
+{
 public:
     virtual ~CameraBackend() = default;
 

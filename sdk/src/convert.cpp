@@ -158,7 +158,8 @@ void bayerRg8ToRgb8(const unsigned char *src, unsigned char *dst, unsigned int w
         const unsigned char *a = src + static_cast<std::size_t>(top) * width;
         const unsigned char *b = a + width;
         const bool topIsRed = (top & 1) == 0;
-        demosaicLine(topIsRed ? a : b, topIsRed ? b : a, dst + static_cast<std::size_t>(y) * width * 3, width);
+        demosaicLine(topIsRed ? a : b, topIsRed ? b : a, dst + static_cast<std::size_t>(y) * width * 3,
+                     width);
     }
 }
 

@@ -47,9 +47,10 @@ int injectedFault(const char *operation, const std::string &serial)
 void setFault(const std::string &operation, int status, const std::string &serial, int count)
 {
     std::lock_guard<std::mutex> lock(faultMutex);
-    faultTable.erase(std::remove_if(faultTable.begin(), faultTable.end(),
-                                    [&](const Fault &f) { return f.operation == operation && f.serial == serial; }),
-                     faultTable.end());
+    faultTable.erase(
+        std::remove_if(faultTable.begin(), faultTable.end(),
+                       [&](const Fault &f) { return f.operation == operation && f.serial == serial; }),
+        faultTable.end());
     if (status == MV_OK || count == 0)
         return;
     // Device-specific faults first so they win over an "every device" fault.

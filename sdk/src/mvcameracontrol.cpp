@@ -69,8 +69,10 @@ void releaseDevice(const std::string &identity)
 std::string recordSerial(const MV_CC_DEVICE_INFO &info)
 {
     if (info.nTLayerType == MV_GIGE_DEVICE)
-        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber, sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
-    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber, sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
+        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber,
+                         sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
+    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber,
+                     sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
 }
 
 // A status from the device; MV_E_NODEVICE marks the handle's device as gone.
@@ -95,7 +97,7 @@ void closeLocked(Handle &handle)
 }
 
 // Common entry of the feature calls: the handle, an injected fault, a name, an open device.
-template <typename Call>
+template<typename Call>
 int featureCall(void *handle, const char *operation, const char *key, bool valid, Call call)
 {
     const auto h = lookup(handle);
@@ -184,7 +186,8 @@ int MV_CC_CreateHandle(void **handle, const MV_CC_DEVICE_INFO *pstDevInfo)
     if (!handle)
         return MV_E_PARAMETER;
     *handle = nullptr;
-    if (!pstDevInfo || (pstDevInfo->nTLayerType != MV_GIGE_DEVICE && pstDevInfo->nTLayerType != MV_USB_DEVICE))
+    if (!pstDevInfo
+        || (pstDevInfo->nTLayerType != MV_GIGE_DEVICE && pstDevInfo->nTLayerType != MV_USB_DEVICE))
         return MV_E_PARAMETER;
     const std::string serial = recordSerial(*pstDevInfo);
     if (const int fault = injectedFault("MV_CC_CreateHandle", serial))
@@ -244,7 +247,8 @@ int MV_CC_OpenDevice(void *handle, unsigned int nAccessMode, unsigned short)
         return MV_E_HANDLE;
     if (const int fault = injectedFault("MV_CC_OpenDevice", h->serial))
         return fault;
-    if (nAccessMode != MV_ACCESS_Exclusive && nAccessMode != MV_ACCESS_Control && nAccessMode != MV_ACCESS_Monitor)
+    if (nAccessMode != MV_ACCESS_Exclusive && nAccessMode != MV_ACCESS_Control
+        && nAccessMode != MV_ACCESS_Monitor)
         return MV_E_PARAMETER;
     if (h->gone)
         return MV_E_NODEVICE;
@@ -322,8 +326,9 @@ int MV_CC_SetIntValueEx(void *handle, const char *strKey, int64_t nValue)
 
 int MV_CC_GetFloatValue(void *handle, const char *strKey, MVCC_FLOATVALUE *pstFloatValue)
 {
-    return featureCall(handle, "MV_CC_GetFloatValue", strKey, pstFloatValue != nullptr,
-                       [&](CameraDevice &d, const std::string &key) { return d.getFloat(key, *pstFloatValue); });
+    return featureCall(
+        handle, "MV_CC_GetFloatValue", strKey, pstFloatValue != nullptr,
+        [&](CameraDevice &d, const std::string &key) { return d.getFloat(key, *pstFloatValue); });
 }
 
 int MV_CC_SetFloatValue(void *handle, const char *strKey, float fValue)
@@ -334,8 +339,9 @@ int MV_CC_SetFloatValue(void *handle, const char *strKey, float fValue)
 
 int MV_CC_GetEnumValue(void *handle, const char *strKey, MVCC_ENUMVALUE *pstEnumValue)
 {
-    return featureCall(handle, "MV_CC_GetEnumValue", strKey, pstEnumValue != nullptr,
-                       [&](CameraDevice &d, const std::string &key) { return d.getEnum(key, *pstEnumValue); });
+    return featureCall(
+        handle, "MV_CC_GetEnumValue", strKey, pstEnumValue != nullptr,
+        [&](CameraDevice &d, const std::string &key) { return d.getEnum(key, *pstEnumValue); });
 }
 
 int MV_CC_SetEnumValue(void *handle, const char *strKey, unsigned int nValue)

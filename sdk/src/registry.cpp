@@ -46,7 +46,8 @@ CameraBackend *backendNamed(const std::string &name, bool explicitlyChosen)
 {
     auto found = createdBackends.find(name);
     if (found == createdBackends.end()) {
-        std::unique_ptr<CameraBackend> backend = name == "simulator" ? createSimulatorBackend() : createGenicamBackend();
+        std::unique_ptr<CameraBackend> backend
+            = name == "simulator" ? createSimulatorBackend() : createGenicamBackend();
         found = createdBackends.emplace(name, std::move(backend)).first;
     }
     if (!found->second && explicitlyChosen)
@@ -105,7 +106,8 @@ void copyField(unsigned char *field, std::size_t fieldSize, const std::string &t
 std::string fieldText(const unsigned char *field, std::size_t fieldSize)
 {
     const void *zero = std::memchr(field, 0, fieldSize);
-    const std::size_t length = zero ? static_cast<std::size_t>(static_cast<const unsigned char *>(zero) - field) : fieldSize;
+    const std::size_t length
+        = zero ? static_cast<std::size_t>(static_cast<const unsigned char *>(zero) - field) : fieldSize;
     return std::string(reinterpret_cast<const char *>(field), length);
 }
 

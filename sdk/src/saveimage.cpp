@@ -80,7 +80,8 @@ int saveImageToFile(const MV_SAVE_IMG_TO_FILE_PARAM &param)
         break;
     default:
         try {
-            rgb.resize(static_cast<std::size_t>(frameBytes(PixelType_Gvsp_RGB8_Packed, param.nWidth, param.nHeight)));
+            rgb.resize(static_cast<std::size_t>(
+                frameBytes(PixelType_Gvsp_RGB8_Packed, param.nWidth, param.nHeight)));
         } catch (const std::bad_alloc &) {
             return MV_E_RESOURCE;
         }

@@ -17,7 +17,8 @@ namespace {
 
 // The simulated cameras of this process: their configuration and what
 // outlives each open of them.
-class SimWorld {
+class SimWorld
+{
 public:
     static SimWorld &instance()
     {
@@ -134,7 +135,8 @@ void fillRecord(const SimCameraConfig &camera, unsigned int index, MV_CC_DEVICE_
         copyField(gige.chManufacturerName, sizeof gige.chManufacturerName, camera.manufacturer);
         copyField(gige.chModelName, sizeof gige.chModelName, camera.model);
         copyField(gige.chDeviceVersion, sizeof gige.chDeviceVersion, camera.version);
-        copyField(gige.chManufacturerSpecificInfo, sizeof gige.chManufacturerSpecificInfo, "simulated line-scan camera");
+        copyField(gige.chManufacturerSpecificInfo, sizeof gige.chManufacturerSpecificInfo,
+                  "simulated line-scan camera");
         copyField(gige.chSerialNumber, sizeof gige.chSerialNumber, camera.serial);
         copyField(gige.chUserDefinedName, sizeof gige.chUserDefinedName, camera.userName);
     } else {
@@ -156,11 +158,14 @@ void fillRecord(const SimCameraConfig &camera, unsigned int index, MV_CC_DEVICE_
 std::string recordSerial(const MV_CC_DEVICE_INFO &info)
 {
     if (info.nTLayerType == MV_GIGE_DEVICE)
-        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber, sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
-    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber, sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
+        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber,
+                         sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
+    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber,
+                     sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
 }
 
-class SimBackend final : public CameraBackend {
+class SimBackend final : public CameraBackend
+{
 public:
     std::string name() const override { return "simulator"; }
 

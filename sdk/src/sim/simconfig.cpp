@@ -66,8 +66,8 @@ bool parseAddress(const std::string &text, uint32_t &out)
     int count = 0;
     while (std::getline(parts, part, '.')) {
         unsigned int byte = 0;
-        if (++count > 4 || part.empty() || part.find_first_not_of("0123456789") != std::string::npos ||
-            !parseUnsigned(part, 255, byte))
+        if (++count > 4 || part.empty() || part.find_first_not_of("0123456789") != std::string::npos
+            || !parseUnsigned(part, 255, byte))
             return false;
         address = (address << 8) | byte;
     }
@@ -109,10 +109,12 @@ std::string applyKey(Section &section, const std::string &key, const std::string
     SimCameraConfig &c = section.camera;
     const std::string k = lower(key);
     auto number = [&](uint64_t max, unsigned int &field) {
-        return parseUnsigned(value, max, field) ? std::string() : "\"" + value + "\" is not a valid number for " + key;
+        return parseUnsigned(value, max, field) ? std::string()
+                                                : "\"" + value + "\" is not a valid number for " + key;
     };
     auto real = [&](float &field) {
-        return parseFloat(value, field) ? std::string() : "\"" + value + "\" is not a valid number for " + key;
+        return parseFloat(value, field) ? std::string()
+                                        : "\"" + value + "\" is not a valid number for " + key;
     };
     if (k == "transport") {
         const std::string t = lower(value);
@@ -157,8 +159,9 @@ std::string applyKey(Section &section, const std::string &key, const std::string
     if (k == "lines_per_frame")
         return number(65536, c.linesPerFrame);
     if (k == "pixel_format")
-        return parsePixelFormat(value, c.pixelFormat) ? std::string()
-                                                      : "pixel_format must be Mono8, RGB8 or BayerRG8, not \"" + value + "\"";
+        return parsePixelFormat(value, c.pixelFormat)
+            ? std::string()
+            : "pixel_format must be Mono8, RGB8 or BayerRG8, not \"" + value + "\"";
     if (k == "line_rate")
         return number(10000000, c.lineRate);
     if (k == "max_line_rate") {
@@ -204,8 +207,8 @@ std::string finish(Section &section, std::size_t index)
     if (!section.hasSerial)
         c.serial = section.name;
     if (!section.hasModel)
-        c.model = std::string("LS") + std::to_string(c.width) + " " + formatName(c.pixelFormat) + " " +
-                  (c.transport == MV_GIGE_DEVICE ? "GigE" : "USB3") + " Sim";
+        c.model = std::string("LS") + std::to_string(c.width) + " " + formatName(c.pixelFormat) + " "
+            + (c.transport == MV_GIGE_DEVICE ? "GigE" : "USB3") + " Sim";
     if (!section.hasAddress)
         c.address = (192u << 24) | (168u << 16) | (1u << 8) | static_cast<uint32_t>(10 + index % 200);
     if (!section.hasMaxLineRate)
@@ -292,8 +295,8 @@ bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &camer
             error = "line " + std::to_string(lineNumber) + ": key outside a [camera] section";
             return false;
         }
-        const std::string problem =
-            applyKey(sections.back(), trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
+        const std::string problem
+            = applyKey(sections.back(), trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
         if (!problem.empty()) {
             error = "line " + std::to_string(lineNumber) + ": " + problem;
             return false;
@@ -303,7 +306,8 @@ bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &camer
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const std::string problem = finish(sections[i], i);
         if (!problem.empty()) {
-            error = "camera [" + sections[i].name + "] (line " + std::to_string(sections[i].line) + "): " + problem;
+            error = "camera [" + sections[i].name + "] (line " + std::to_string(sections[i].line)
+                + "): " + problem;
             return false;
         }
         for (const SimCameraConfig &earlier : result)

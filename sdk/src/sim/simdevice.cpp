@@ -20,10 +20,17 @@ struct FeatureType {
 };
 
 constexpr FeatureType featureTypes[] = {
-    {"Width", 'i'},        {"Height", 'i'},        {"PayloadSize", 'i'},
-    {"PixelFormat", 'e'},  {"ExposureTime", 'f'},  {"ExposureMode", 'e'},
-    {"ExposureAuto", 'e'}, {"Gain", 'f'},          {"AcquisitionLineRate", 'i'},
-    {"AcquisitionLineRateEnable", 'b'},            {"ResultingLineRate", 'i'},
+    {"Width", 'i'},
+    {"Height", 'i'},
+    {"PayloadSize", 'i'},
+    {"PixelFormat", 'e'},
+    {"ExposureTime", 'f'},
+    {"ExposureMode", 'e'},
+    {"ExposureAuto", 'e'},
+    {"Gain", 'f'},
+    {"AcquisitionLineRate", 'i'},
+    {"AcquisitionLineRateEnable", 'b'},
+    {"ResultingLineRate", 'i'},
     {"GevSCPSPacketSize", 'i'},
 };
 
@@ -49,10 +56,11 @@ void fillInt(MVCC_INTVALUE_EX &value, int64_t current, int64_t min, int64_t max,
  */
 SimDevice::SimDevice(const SimCameraConfig &config, std::shared_ptr<SimCameraState> state)
     : config_(config), sceneOffset_(sceneOffset(config.serial)),
-      framesPerObject_(config.objectLines == 0 ? 1 : (config.objectLines + config.linesPerFrame - 1) / config.linesPerFrame),
+      framesPerObject_(config.objectLines == 0
+                           ? 1
+                           : (config.objectLines + config.linesPerFrame - 1) / config.linesPerFrame),
       state_(std::move(state))
-{
-}
+{ }
 
 /*
  * Powers the camera up: features take their configured values, line numbers,
@@ -139,7 +147,8 @@ int SimDevice::stopGrabbing()
  * out. MV_E_BUFOVER leaves the frame queued for a later call with a larger
  * buffer; a stop during the wait gives MV_E_NODATA.
  */
-int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs)
+int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info,
+                        unsigned int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -160,7 +169,8 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
         }
         if (!queue_.empty()) {
             const QueuedFrame frame = queue_.front();
-            const uint64_t bytes = uint64_t(config_.width) * linesOf(frame.index) * bytesPerPixelOf(pixelFormat_);
+            const uint64_t bytes
+                = uint64_t(config_.width) * linesOf(frame.index) * bytesPerPixelOf(pixelFormat_);
             if (size < bytes)
                 return MV_E_BUFOVER;
             queue_.pop_front();
@@ -175,6 +185,7 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
     }
 }
 
+/* Renders frame into buffer (known to be large enough) and fills info. */
 void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, MV_FRAME_OUT_INFO_EX &info)
 {
     const unsigned int lines = linesOf(frame.index);
@@ -213,19 +224,23 @@ double SimDevice::slotsAt(Clock::time_point when) const
     return anchorSlot_ + elapsed.count() * pace_ + 1e-6 * pace_;
 }
 
+/* When the line slot passes; only meaningful while paced (pace_ > 0). */
 SimDevice::Clock::time_point SimDevice::timeOfSlot(double slot) const
 {
     const std::chrono::duration<double> offset((slot - anchorSlot_) / pace_);
     return anchorTime_ + std::chrono::duration_cast<Clock::duration>(offset) + std::chrono::microseconds(1);
 }
 
+/* Lines of the stream's frames before frame (gap periods hold no lines). */
 uint64_t SimDevice::linesBefore(uint64_t frame) const
 {
     if (config_.objectLines == 0)
         return frame * config_.linesPerFrame;
-    return (frame / framesPerObject_) * config_.objectLines + (frame % framesPerObject_) * config_.linesPerFrame;
+    return (frame / framesPerObject_) * config_.objectLines
+        + (frame % framesPerObject_) * config_.linesPerFrame;
 }
 
+/* Lines of one frame: full, or what remains of its object. */
 unsigned int SimDevice::linesOf(uint64_t frame) const
 {
     if (config_.objectLines == 0)
@@ -234,16 +249,18 @@ unsigned int SimDevice::linesOf(uint64_t frame) const
     return static_cast<unsigned int>(std::min<uint64_t>(config_.linesPerFrame, config_.objectLines - done));
 }
 
+/* The slot after the last line of frame: when it can be read out. */
 uint64_t SimDevice::completionSlot(uint64_t frame) const
 {
     if (config_.objectLines == 0)
         return (frame + 1) * config_.linesPerFrame;
     const uint64_t cycle = uint64_t(config_.objectLines) + config_.gapLines;
     const uint64_t k = frame % framesPerObject_;
-    return (frame / framesPerObject_) * cycle +
-           std::min<uint64_t>((k + 1) * config_.linesPerFrame, config_.objectLines);
+    return (frame / framesPerObject_) * cycle
+        + std::min<uint64_t>((k + 1) * config_.linesPerFrame, config_.objectLines);
 }
 
+/* How many frames of the stream are read out once slots have passed. */
 uint64_t SimDevice::framesCompletedBy(double slots) const
 {
     if (slots < 0)
@@ -275,7 +292,8 @@ void SimDevice::advanceLocked(Clock::time_point now)
     const auto openOffset = std::chrono::duration<double>(anchorTime_ - openTime_).count();
     for (uint64_t i = 0; i < kept; ++i) {
         const uint64_t frame = produced_ + i;
-        const double seconds = openOffset + (static_cast<double>(completionSlot(frame)) - anchorSlot_) / pace_;
+        const double seconds
+            = openOffset + (static_cast<double>(completionSlot(frame)) - anchorSlot_) / pace_;
         queue_.push_back({frame, static_cast<uint64_t>(std::llround(std::max(0.0, seconds) * 1e6))});
     }
     stats_.lostFrames += fresh - kept;
@@ -285,7 +303,8 @@ void SimDevice::advanceLocked(Clock::time_point now)
 /* The line rate now in force: the requested or the maximum rate, within what the exposure allows. */
 double SimDevice::resultingLineRateLocked() const
 {
-    const double requested = lineRateEnable_ ? static_cast<double>(lineRate_) : static_cast<double>(config_.maxLineRate);
+    const double requested
+        = lineRateEnable_ ? static_cast<double>(lineRate_) : static_cast<double>(config_.maxLineRate);
     return std::min(requested, 1e6 / exposureTime_);
 }
 
@@ -370,6 +389,7 @@ int SimDevice::setInt(const std::string &name, int64_t value)
     return MV_E_ACCESS_RW;
 }
 
+/* ExposureTime (2..1000 us) and Gain (0..20) with their ranges. */
 int SimDevice::getFloat(const std::string &name, MVCC_FLOATVALUE &value)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -451,6 +471,7 @@ int SimDevice::setEnum(const std::string &name, unsigned int value)
     return MV_OK;
 }
 
+/* AcquisitionLineRateEnable, the camera's only boolean. */
 int SimDevice::getBool(const std::string &name, bool &value)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -460,6 +481,7 @@ int SimDevice::getBool(const std::string &name, bool &value)
     return MV_OK;
 }
 
+/* Switching line rate control re-paces a running stream at once. */
 int SimDevice::setBool(const std::string &name, bool value)
 {
     std::lock_guard<std::mutex> lock(mutex_);

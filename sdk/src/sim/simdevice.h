@@ -20,7 +20,8 @@ struct SimCameraState {
     std::atomic<int64_t> vanishLimit{-1}; // frames after open; < 0 never
 };
 
-class SimDevice final : public CameraDevice {
+class SimDevice final : public CameraDevice
+{
 public:
     SimDevice(const SimCameraConfig &config, std::shared_ptr<SimCameraState> state);
 
@@ -28,7 +29,8 @@ public:
     void close() override;
     int startGrabbing() override;
     int stopGrabbing() override;
-    int getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs) override;
+    int getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info,
+                 unsigned int timeoutMs) override;
     int getInt(const std::string &name, MVCC_INTVALUE_EX &value) override;
     int setInt(const std::string &name, int64_t value) override;
     int getFloat(const std::string &name, MVCC_FLOATVALUE &value) override;
@@ -64,7 +66,7 @@ private:
     const unsigned int framesPerObject_;
     const std::shared_ptr<SimCameraState> state_;
 
-    std::mutex mutex_; // protects every member below
+    std::mutex mutex_;                   // protects every member below
     std::condition_variable frameReady_; // a frame completed, or grabbing stopped
     bool open_ = false;
     bool grabbing_ = false;

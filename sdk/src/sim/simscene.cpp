@@ -47,7 +47,8 @@ unsigned int sceneOffset(const std::string &serial)
  * with an even line number hold R G R G ..., odd ones G B G B ...; the first
  * four pixels of every line carry the line number in all channels.
  */
-unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsigned int channel, MvGvspPixelType format)
+unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsigned int channel,
+                        MvGvspPixelType format)
 {
     if (x < 4)
         return stampByte(line, x);
@@ -59,11 +60,14 @@ unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsi
     } else if (format != PixelType_Gvsp_RGB8_Packed) {
         channel = 0;
     }
-    return channel == 0 ? red(offset, line, x) : channel == 1 ? green(offset, line, x) : blue(offset, line, x);
+    return channel == 0 ? red(offset, line, x)
+        : channel == 1  ? green(offset, line, x)
+                        : blue(offset, line, x);
 }
 
 /* Renders one line; out holds width pixels of format. */
-void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format, unsigned char *out)
+void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format,
+                     unsigned char *out)
 {
     const unsigned int stamp = width < 4 ? width : 4;
     if (format == PixelType_Gvsp_RGB8_Packed) {

@@ -19,10 +19,12 @@ unsigned int sceneOffset(const std::string &serial);
 
 // One byte of the scene (channel 0 red or gray, 1 green, 2 blue; for
 // BayerRG8 the raw mosaic byte), stamp included.
-unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsigned int channel, MvGvspPixelType format);
+unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsigned int channel,
+                        MvGvspPixelType format);
 
 // Writes one line of width pixels in format into out.
-void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format, unsigned char *out);
+void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format,
+                     unsigned char *out);
 
 } // namespace mvcc
 
