@@ -218,6 +218,13 @@ private slots:
         QCOMPARE(MV_CC_GetOptimalPacketSize(healthy.handle), 1500);
     }
 
+    void aConfiguredSearchFaultFailsEverySearch()
+    {
+        INSTALL_CAMERAS("[F]\nfault.MV_CC_EnumDevices = 0x80000006\n");
+        MV_CC_DEVICE_INFO_LIST list{};
+        QCOMPARE(MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list), status(MV_E_RESOURCE));
+    }
+
     void resetRemovesInjectedFaults()
     {
         INSTALL_CAMERAS("[F]\nfault.MV_CC_OpenDevice = 0x80000008\n");

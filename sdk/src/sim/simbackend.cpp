@@ -93,7 +93,9 @@ private:
                 state->vanishLimit = camera.vanishAfterFrames;
             states_[camera.serial] = state;
             for (const SimFault &fault : camera.faults)
-                setFault(fault.operation, fault.status, camera.serial, -1);
+                // A search concerns no camera in particular: its fault applies to all.
+                setFault(fault.operation, fault.status,
+                         fault.operation == "MV_CC_EnumDevices" ? std::string() : camera.serial, -1);
         }
     }
 
