@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 
@@ -38,6 +39,7 @@ private slots:
     void reportedDirectoryIsWrittenAtOnce();
     void emptyReportedDirectoryIsIgnored();
     void fileFollowsTheWorkingDirectory();
+    void unwritableFileIsLoggedAndTheWindowCloses();
 };
 
 namespace {
@@ -285,6 +287,17 @@ void TestSettings::fileFollowsTheWorkingDirectory()
     closeWindow(window);
     QVERIFY(QFile::exists(elsewhere.filePath(QStringLiteral("setting.ini"))));
     QVERIFY(!QFile::exists(m_scratch->filePath(QStringLiteral("setting.ini"))));
+}
+
+void TestSettings::unwritableFileIsLoggedAndTheWindowCloses()
+{
+    // A directory in the file's place cannot be written, even by root.
+    QVERIFY(QDir().mkdir(QStringLiteral("setting.ini")));
+    MainWindow window;
+    QCOMPARE(window.m_imageFormat, QStringLiteral("JPG"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^Settings: cannot write .*setting\\.ini")));
+    QVERIFY(window.close());
 }
 
 QTEST_MAIN(TestSettings)
