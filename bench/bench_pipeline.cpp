@@ -1,0 +1,382 @@
+// How fast a line rate the whole chain sustains: the real window, offscreen,
+// with a simulated 4096-pixel camera of 1024 lines per frame, batches of 30
+// frames stitched Left and saved. For each output format a coarse bisection
+// with short trials finds the highest rate without a lost frame and without a
+// growing backlog, and a long trial confirms it. Also prints what each step of
+// the chain costs on its own, and the peak memory.
+//
+//   bench_pipeline [--trial S] [--confirm S] [--formats JPG,TIFF,BMP,PNG]
+//                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
+//                  [--memory-limit MiB] [--steps-only] [--no-steps]
+#include "appsettings.h"
+#include "frameturn.h"
+#include "imagewriter.h"
+#include "mainwindow.h"
+#include "mvsim.h"
+#include "preview.h"
+#include "stitchworker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 4096;
+constexpr int kLines = 1024;
+constexpr int kBatch = 30;
+
+struct Options
+{
+    int trialSeconds = 20;
+    int confirmSeconds = 60;
+    QStringList formats = {"JPG", "TIFF", "BMP", "PNG"};
+    QString pixel = "Mono8";
+    int low = 5000;
+    int high = 60000;
+    int steps = 4;
+    int memoryLimitMiB = 8000;
+    bool stepsOnly = false;
+    bool noSteps = false;
+};
+
+struct TrialResult
+{
+    bool ok = false;
+    qint64 lost = 0;
+    qint64 received = 0;
+    qint64 maxIntakeBacklog = 0; // frames fetched but not yet batched by the window
+    qint64 maxSaveBacklog = 0;   // batches handed to the worker but not yet written
+    qint64 endSaveBacklog = 0;
+    double drainSeconds = 0;
+    qint64 peakKiB = 0;
+    bool aborted = false; // memory ran past the limit: the window fell hopelessly behind
+};
+
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Lets the peak resident size start again from the current one.
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The form's action with this object name, as the operator would click it.
+void trigger(MainWindow &w, const char *action)
+{
+    if (QAction *a = w.findChild<QAction *>(QLatin1String(action)))
+        a->trigger();
+    else
+        std::fprintf(stderr, "no action %s\n", action);
+}
+
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool cameraCounters(void *handle, qint64 &received, qint64 &lost)
+{
+    MV_MATCH_INFO_USB_DETECT usb{};
+    MV_ALL_MATCH_INFO info{};
+    info.nType = MV_MATCH_TYPE_USB_DETECT;
+    info.pInfo = &usb;
+    info.nInfoSize = sizeof usb;
+    if (!handle || MV_CC_GetAllMatchInfo(handle, &info) != MV_OK)
+        return false;
+    received = usb.nReceivedFrameCount;
+    lost = usb.nErrorFrameCount;
+    return true;
+}
+
+TrialResult runTrial(const Options &o, const QString &format, int rate, int seconds)
+{
+    TrialResult r;
+    QTemporaryDir scratch;
+    QDir::setCurrent(scratch.path());
+    const QString ini =
+        QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n")
+            .arg(kWidth)
+            .arg(kLines)
+            .arg(o.pixel)
+            .arg(rate);
+    std::string error;
+    if (!mvsim::configure(ini.toStdString(), &error)) {
+        std::fprintf(stderr, "camera configuration refused: %s\n", error.c_str());
+        return r;
+    }
+    AppSettings::setValue(AppSettings::kStitchDirection, 0);
+    AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, true);
+    AppSettings::setValue(AppSettings::kPartialStitch, true);
+    AppSettings::setValue(AppSettings::kFormat, format);
+    AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
+
+    resetPeakMemory();
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    // Written files are removed as soon as they are reported, so that a long
+    // trial does not fill the disk; the encoding and writing still happen.
+    std::atomic<qint64> written{0};
+    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(),
+                     [&written](const QStringList &files) {
+                         for (const QString &f : files)
+                             QFile::remove(f);
+                         ++written;
+                     });
+    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
+                     [&written](const QString &e) {
+                         std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
+                         ++written;
+                     });
+    trigger(*w, "actionCameraSearch");
+    if (QComboBox *devices = w->findChild<QComboBox *>(QStringLiteral("cbSearchDevices")))
+        devices->setCurrentIndex(0);
+    trigger(*w, "actionCameraOpen");
+    trigger(*w, "actionCameraStart");
+    if (!w->m_isGrabbing) {
+        std::fprintf(stderr, "camera did not start\n");
+        return r;
+    }
+    // A window that falls behind queues frames without bound; on a shared
+    // machine the trial is cut short before that hurts anyone. The camera
+    // library allows stopping from another thread while the grab thread waits.
+    std::atomic<bool> trialOver{false};
+    std::atomic<bool> aborted{false};
+    void *handle = w->m_handle;
+    std::thread watchdog([&] {
+        while (!trialOver.load()) {
+            if (statusKiB("VmRSS:") > qint64(o.memoryLimitMiB) * 1024) {
+                aborted.store(true);
+                MV_CC_StopGrabbing(handle);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < seconds * 1000 && !aborted.load()) {
+        spin(250);
+        qint64 received = 0, lost = 0;
+        if (cameraCounters(w->m_handle, received, lost)) {
+            r.received = received;
+            r.lost = lost;
+        }
+        const qint64 batched = qint64(w->m_batchCounter) * kBatch + w->m_batchFrames.size();
+        r.maxIntakeBacklog = std::max(r.maxIntakeBacklog, r.received - batched);
+        r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
+    }
+    r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
+    trialOver.store(true);
+    watchdog.join();
+    r.aborted = aborted.load();
+    trigger(*w, "actionCameraStart"); // stop
+    QElapsedTimer drain;
+    drain.start();
+    while (written.load() < w->m_batchCounter && drain.elapsed() < 120000)
+        spin(50);
+    r.drainSeconds = drain.elapsed() / 1000.0;
+    r.peakKiB = statusKiB("VmHWM:");
+    trigger(*w, "actionCameraOpen"); // close
+    w.reset();
+    QDir::setCurrent(QDir::tempPath());
+    // Steady state: nothing lost, the window keeps up with the frames, and at
+    // most the batch being written plus one waiting.
+    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch &&
+           r.endSaveBacklog <= 2;
+    return r;
+}
+
+void printTrial(const QString &format, int rate, int seconds, const TrialResult &r)
+{
+    std::printf(
+        "  %-4s %6d lines/s %3d s: %s%s  received %lld lost %lld  intake backlog max %lld frames"
+        "  save backlog max %lld end %lld  drain %.1f s  VmHWM %lld MiB\n",
+        qPrintable(format), rate, seconds, r.ok ? "ok  " : "FAIL",
+        r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
+        r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds, r.peakKiB / 1024);
+    std::fflush(stdout);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <typename F> double medianMs(int runs, F step)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        step();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    return median(ms);
+}
+
+// The cost of each step of the chain on its own, median of several runs.
+void printStepCosts(const Options &o)
+{
+    // The grab thread hands the window RGB888 frames for every pixel format
+    // the camera library converts, Mono8 included.
+    QImage frame(kWidth, kLines, QImage::Format_RGB888);
+    frame.fill(Qt::gray);
+    std::printf("Step costs (RGB888 frame %dx%d, median of runs):\n", kWidth, kLines);
+    std::printf("  turn for Left (-90)            %8.1f ms per frame\n",
+                medianMs(9, [&] { QImage t = turnFrameForDirection(frame, 0); }));
+    std::printf("  turn for Top (180)             %8.1f ms per frame\n",
+                medianMs(9, [&] { QImage t = turnFrameForDirection(frame, 3); }));
+    std::printf("  pixmap of a live frame         %8.1f ms per shown frame\n",
+                medianMs(9, [&] { QPixmap p = QPixmap::fromImage(frame); }));
+    QList<QImage> batch;
+    const QImage turned = turnFrameForDirection(frame, 0);
+    for (int i = 0; i < kBatch; ++i)
+        batch.append(turned.copy());
+    std::printf("  preview, bounded (as shown)    %8.1f ms per batch\n", medianMs(5, [&] {
+                    QPixmap p =
+                        QPixmap::fromImage(composePreview(batch, 0, kPreviewPixelBudget).picture);
+                }));
+    std::printf("  preview, full resolution       %8.1f ms per batch\n", medianMs(3, [&] {
+                    QPixmap p = QPixmap::fromImage(composePreview(batch, 0).picture);
+                }));
+    const QImage stitched = composePreview(batch, 0).picture;
+    QTemporaryDir dir;
+    for (const QString &format : o.formats) {
+        const QString path = dir.filePath(QStringLiteral("s.") + format.toLower());
+        std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n",
+                    qPrintable(format),
+                    medianMs(3,
+                             [&] {
+                                 writeImageFile(path, stitched, format, 95, 8);
+                                 QFile::remove(path);
+                             }),
+                    stitched.width(), stitched.height());
+    }
+    std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s\n",
+                1000.0 * kBatch * kLines / 30000.0);
+    std::fflush(stdout);
+}
+
+Options parseOptions(const QStringList &args)
+{
+    Options o;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString a = args[i];
+        const QString next = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == "--trial")
+            o.trialSeconds = next.toInt(), ++i;
+        else if (a == "--confirm")
+            o.confirmSeconds = next.toInt(), ++i;
+        else if (a == "--formats")
+            o.formats = next.split(','), ++i;
+        else if (a == "--pixel")
+            o.pixel = next, ++i;
+        else if (a == "--low")
+            o.low = next.toInt(), ++i;
+        else if (a == "--high")
+            o.high = next.toInt(), ++i;
+        else if (a == "--steps")
+            o.steps = next.toInt(), ++i;
+        else if (a == "--memory-limit")
+            o.memoryLimitMiB = next.toInt(), ++i;
+        else if (a == "--steps-only")
+            o.stepsOnly = true;
+        else if (a == "--no-steps")
+            o.noSteps = true;
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("CORVISTA_CAMERAS", "simulator");
+    QApplication app(argc, argv);
+    const Options o = parseOptions(app.arguments());
+
+    if (!o.noSteps)
+        printStepCosts(o);
+    if (o.stepsOnly)
+        return 0;
+
+    struct Row
+    {
+        QString format;
+        int rate;
+        TrialResult confirm;
+    };
+    std::vector<Row> rows;
+    for (const QString &format : o.formats) {
+        std::printf("%s: bisection with %d s trials\n", qPrintable(format), o.trialSeconds);
+        // Coarse bisection on a geometric scale between low and high.
+        int good = 0;
+        int lo = o.low;
+        int hi = o.high;
+        for (int step = 0; step < o.steps; ++step) {
+            const int rate = step == 0 ? std::min(30000, hi) : (lo + hi) / 2 / 500 * 500;
+            const TrialResult r = runTrial(o, format, rate, o.trialSeconds);
+            printTrial(format, rate, o.trialSeconds, r);
+            if (r.ok) {
+                good = rate;
+                lo = rate;
+            } else {
+                hi = rate;
+            }
+            if (hi - lo <= 1000)
+                break;
+        }
+        if (good == 0)
+            good = o.low;
+        // Confirm for the long run; step down by a tenth until it holds.
+        TrialResult confirm;
+        for (int tries = 0; tries < 3; ++tries) {
+            confirm = runTrial(o, format, good, o.confirmSeconds);
+            printTrial(format, good, o.confirmSeconds, confirm);
+            if (confirm.ok)
+                break;
+            good = good * 9 / 10 / 500 * 500;
+        }
+        rows.push_back({format, confirm.ok ? good : 0, confirm});
+    }
+    std::printf("\nSustained line rate (%s, %dx%d frames, batches of %d, Left, saving on):\n",
+                qPrintable(o.pixel), kWidth, kLines, kBatch);
+    std::printf("  format  lines/s  (confirmed %d s)  peak memory\n", o.confirmSeconds);
+    for (const Row &row : rows)
+        std::printf("  %-6s  %7d  %s  %lld MiB\n", qPrintable(row.format), row.rate,
+                    row.rate ? "yes              " : "no rate held     ",
+                    row.confirm.peakKiB / 1024);
+    return 0;
+}
