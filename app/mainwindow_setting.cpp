@@ -37,9 +37,9 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
 {
     QMutexLocker frameLock(&m_frameMutex);
     MV_SAVE_IMG_TO_FILE_PARAM param{};
-    const int status =
-        SettingRules::prepareSnapshotParam(m_lastFrameInfo, m_lastFrameBuffer.get(), m_lastFrameBufferSize,
-                                           path.toLocal8Bit(), imageType, quality, &param);
+    const int status
+        = SettingRules::prepareSnapshotParam(m_lastFrameInfo, m_lastFrameBuffer.get(), m_lastFrameBufferSize,
+                                             path.toLocal8Bit(), imageType, quality, &param);
     if (status != MV_OK)
         return status;
     return MV_CC_SaveImageToFile(m_handle, &param);

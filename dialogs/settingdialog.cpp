@@ -129,8 +129,7 @@ SnapshotKind snapshotKindFor(const QString &format)
  */
 QString snapshotFileName(const QDateTime &when, const QString &extension)
 {
-    return QStringLiteral("Image_%1.%2")
-        .arg(when.toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")), extension);
+    return QStringLiteral("Image_%1.%2").arg(when.toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")), extension);
 }
 
 /*
@@ -143,8 +142,7 @@ QString snapshotSuccessText(const QString &path, int imageType, int quality)
     if (imageType == MV_Image_Jpeg)
         text += QCoreApplication::translate("settingdialog", "JPG质量: %1 (55-99)").arg(quality);
     else if (imageType == MV_Image_Png)
-        text += QCoreApplication::translate("settingdialog", "PNG压缩级别: %1 (0-9, 0=不压缩)")
-                    .arg(quality);
+        text += QCoreApplication::translate("settingdialog", "PNG压缩级别: %1 (0-9, 0=不压缩)").arg(quality);
     return text;
 }
 
@@ -292,13 +290,8 @@ void settingdialog::loadSettingsIntoControls()
         ui->leAcquisitionLineRate->setText(QString::number(intValue(kLineRate, kDefaultLineRate)));
     }
 
-    switch (intValue(kStitchDirection, kDefaultStitchDirection)) {
-    case 0: ui->cbLeftStitch->setChecked(true); break;
-    case 1: ui->cbRightStitch->setChecked(true); break;
-    case 2: ui->cbBottomStitch->setChecked(true); break;
-    case 3: ui->cbTopStitch->setChecked(true); break;
-    default: break;
-    }
+    if (QRadioButton *direction = directionButton(intValue(kStitchDirection, kDefaultStitchDirection)))
+        direction->setChecked(true);
 
     ui->cbPartialStitch->setChecked(boolValue(kPartialStitch, kDefaultPartialStitch));
     ui->cbSaveStitchImage->setChecked(boolValue(kSaveStitchImage, kDefaultSaveStitchImage));
@@ -499,17 +492,31 @@ void settingdialog::on_leAcquisitionLineRate_editingFinished()
 
 // ---- Stitch and display options ---------------------------------------------
 
+// The button of a direction code: 0 left, 1 right, 2 bottom, 3 top; null for
+// any other code.
+QRadioButton *settingdialog::directionButton(int direction) const
+{
+    switch (direction) {
+    case 0:
+        return ui->cbLeftStitch;
+    case 1:
+        return ui->cbRightStitch;
+    case 2:
+        return ui->cbBottomStitch;
+    case 3:
+        return ui->cbTopStitch;
+    default:
+        return nullptr;
+    }
+}
+
 void settingdialog::chooseDirection(int direction, bool checked)
 {
     if (m_loading || !checked)
         return;
-    const struct {
-        QRadioButton *button;
-        int direction;
-    } buttons[] = {{ui->cbLeftStitch, 0}, {ui->cbRightStitch, 1}, {ui->cbBottomStitch, 2}, {ui->cbTopStitch, 3}};
-    for (const auto &entry : buttons) {
-        if (entry.direction != direction)
-            entry.button->setChecked(false);
+    for (int other = 0; other < 4; ++other) {
+        if (other != direction)
+            directionButton(other)->setChecked(false);
     }
     AppSettings::setValueSynced(AppSettings::kStitchDirection, direction);
     if (m_mainWindow)
@@ -697,7 +704,8 @@ void settingdialog::on_btnSaveImage_clicked()
     const SnapshotKind kind = snapshotKindFor(format);
     const int quality = format == kFormatJpg ? m_dlgJpgQuality : format == kFormatPng ? m_dlgPngQuality : 0;
     const QString folder = snapshotFolder(m_saveDirText, QDir::currentPath());
-    const QString path = QDir(folder).filePath(snapshotFileName(QDateTime::currentDateTime(), kind.extension));
+    const QString path
+        = QDir(folder).filePath(snapshotFileName(QDateTime::currentDateTime(), kind.extension));
 
     const int status = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality);
     if (status != MV_OK) {

@@ -12,6 +12,7 @@ QT_BEGIN_NAMESPACE
 namespace Ui {
 class settingdialog;
 }
+class QRadioButton;
 class QTimer;
 QT_END_NAMESPACE
 
@@ -31,8 +32,7 @@ inline const QString kFormatTif = QStringLiteral("TIF");
 QString canonicalFormatName(const QString &storedName);
 
 // How the quality controls behave for one output format.
-struct QualityRange
-{
+struct QualityRange {
     bool adjustable = false; // BMP and TIF have no quality to choose
     int minimum = 0;
     int maximum = 0;
@@ -48,8 +48,7 @@ QString saveDirForChoice(const QString &chosenDir, const QString &currentDir);
 QString snapshotFolder(const QString &saveDirText, const QString &currentDir);
 
 // Image type code and file extension of a snapshot in one output format.
-struct SnapshotKind
-{
+struct SnapshotKind {
     int imageType = MV_Image_Bmp;
     QString extension;
 };
@@ -117,6 +116,7 @@ private:
     void loadLineRateControls();
     void refreshResultingLineRate();
     void recordResultingLineRateCeiling(void *handle);
+    QRadioButton *directionButton(int direction) const;
     void chooseDirection(int direction, bool checked);
     QString formatFromButtons() const;
     void warn(const QString &title, const QString &text);

@@ -281,8 +281,10 @@ void SettingDialogTest::directionAndFormatButtonsAreEachExclusive()
     SimulatedCamera camera(window, "DLG-1");
     settingdialog dialog(&window, &window);
 
-    const QList<QRadioButton *> directions = control<QGroupBox>(dialog, "groupBox_18")->findChildren<QRadioButton *>();
-    const QList<QRadioButton *> formats = control<QGroupBox>(dialog, "groupBox_19")->findChildren<QRadioButton *>();
+    const QList<QRadioButton *> directions
+        = control<QGroupBox>(dialog, "groupBox_18")->findChildren<QRadioButton *>();
+    const QList<QRadioButton *> formats
+        = control<QGroupBox>(dialog, "groupBox_19")->findChildren<QRadioButton *>();
     QCOMPARE(directions.size(), 4);
     QCOMPARE(formats.size(), 4);
     for (const QList<QRadioButton *> &group : {directions, formats}) {
@@ -301,12 +303,13 @@ void SettingDialogTest::directionAndFormatButtonsAreEachExclusive()
 void SettingDialogTest::fieldsAcceptOnlyTheirIntegerRanges()
 {
     settingdialog dialog(nullptr, nullptr);
-    const auto *frames = qobject_cast<const QIntValidator *>(control<QLineEdit>(dialog, "leFrameCount")->validator());
+    const auto *frames
+        = qobject_cast<const QIntValidator *>(control<QLineEdit>(dialog, "leFrameCount")->validator());
     QVERIFY(frames);
     QCOMPARE(frames->bottom(), 1);
     QCOMPARE(frames->top(), 1000000);
-    const auto *rate =
-        qobject_cast<const QIntValidator *>(control<QLineEdit>(dialog, "leAcquisitionLineRate")->validator());
+    const auto *rate = qobject_cast<const QIntValidator *>(
+        control<QLineEdit>(dialog, "leAcquisitionLineRate")->validator());
     QVERIFY(rate);
     QCOMPARE(rate->bottom(), 10);
     QCOMPARE(rate->top(), 10000000);
@@ -637,7 +640,8 @@ void SettingDialogTest::partialAndSaveOptionsReachTheWindow()
     MainWindow window;
     SimulatedCamera camera(window, "DLG-1");
     settingdialog dialog(&window, &window);
-    bool &option = box == QLatin1String("cbPartialStitch") ? window.m_partialStitch : window.m_saveStitchImage;
+    bool &option
+        = box == QLatin1String("cbPartialStitch") ? window.m_partialStitch : window.m_saveStitchImage;
     auto *check = control<QCheckBox>(dialog, qPrintable(box));
     QVERIFY(check->isChecked());
     QVERIFY(option);
@@ -705,8 +709,10 @@ void SettingDialogTest::tiffAndBmpDisableTheQualityControlsKeepingTheLastValue_d
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("to");
     QTest::addColumn<int>("kept");
-    QTest::newRow("JPG to TIFF") << "rdButtonJpg" << "rdButtonTiff" << 80;
-    QTest::newRow("PNG to BMP") << "rdButtonPng" << "rdButtonBmp" << 3;
+    QTest::newRow("JPG to TIFF") << "rdButtonJpg"
+                                 << "rdButtonTiff" << 80;
+    QTest::newRow("PNG to BMP") << "rdButtonPng"
+                                << "rdButtonBmp" << 3;
 }
 
 void SettingDialogTest::tiffAndBmpDisableTheQualityControlsKeepingTheLastValue()
@@ -768,7 +774,8 @@ void SettingDialogTest::formatChoiceIsStoredAndAnnounced()
     const struct {
         const char *button;
         const char *format;
-    } choices[] = {{"rdButtonPng", "PNG"}, {"rdButtonTiff", "TIF"}, {"rdButtonJpg", "JPG"}, {"rdButtonBmp", "BMP"}};
+    } choices[]
+        = {{"rdButtonPng", "PNG"}, {"rdButtonTiff", "TIF"}, {"rdButtonJpg", "JPG"}, {"rdButtonBmp", "BMP"}};
     for (const auto &choice : choices) {
         announced.clear();
         control<QRadioButton>(dialog, choice.button)->click();
@@ -789,10 +796,14 @@ void SettingDialogTest::qualityEditIsStoredAndAnnouncedOnce_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("jpg");
     QTest::addColumn<int>("png");
-    QTest::newRow("JPG by spin box") << "rdButtonJpg" << false << 60 << AppSettings::kJpgQuality << "JPG" << 60 << 5;
-    QTest::newRow("JPG by slider") << "rdButtonJpg" << true << 97 << AppSettings::kJpgQuality << "JPG" << 97 << 5;
-    QTest::newRow("PNG by spin box") << "rdButtonPng" << false << 1 << AppSettings::kPngQuality << "PNG" << 90 << 1;
-    QTest::newRow("PNG by slider") << "rdButtonPng" << true << 9 << AppSettings::kPngQuality << "PNG" << 90 << 9;
+    QTest::newRow("JPG by spin box") << "rdButtonJpg" << false << 60 << AppSettings::kJpgQuality << "JPG"
+                                     << 60 << 5;
+    QTest::newRow("JPG by slider") << "rdButtonJpg" << true << 97 << AppSettings::kJpgQuality << "JPG" << 97
+                                   << 5;
+    QTest::newRow("PNG by spin box") << "rdButtonPng" << false << 1 << AppSettings::kPngQuality << "PNG" << 90
+                                     << 1;
+    QTest::newRow("PNG by slider") << "rdButtonPng" << true << 9 << AppSettings::kPngQuality << "PNG" << 90
+                                   << 9;
 }
 
 void SettingDialogTest::qualityEditIsStoredAndAnnouncedOnce()
@@ -997,14 +1008,20 @@ void SettingDialogTest::typedExposureOrGainMovesTheSliderAndIsSentAsTyped_data()
     QTest::addColumn<QString>("shown");
     // A letter reads as 0: the slider stops at its minimum and sends that,
     // then 0 itself is sent, which the camera refuses.
-    QTest::newRow("exposure as a letter") << "leExposure" << "slExposure" << "ExposureTime" << AppSettings::kExposure
-                                          << "x" << 2 << 2.0f << 0 << "0";
-    QTest::newRow("exposure in range") << "leExposure" << "slExposure" << "ExposureTime" << AppSettings::kExposure
-                                       << "300" << 300 << 300.0f << 300 << "300";
-    QTest::newRow("gain above range") << "leGain" << "slGain" << "Gain" << AppSettings::kGain << "50" << 20 << 20.0f
-                                      << 50 << "50";
-    QTest::newRow("gain in range") << "leGain" << "slGain" << "Gain" << AppSettings::kGain << "7" << 7 << 7.0f << 7
-                                   << "7";
+    QTest::newRow("exposure as a letter")
+        << "leExposure"
+        << "slExposure"
+        << "ExposureTime" << AppSettings::kExposure << "x" << 2 << 2.0f << 0 << "0";
+    QTest::newRow("exposure in range")
+        << "leExposure"
+        << "slExposure"
+        << "ExposureTime" << AppSettings::kExposure << "300" << 300 << 300.0f << 300 << "300";
+    QTest::newRow("gain above range") << "leGain"
+                                      << "slGain"
+                                      << "Gain" << AppSettings::kGain << "50" << 20 << 20.0f << 50 << "50";
+    QTest::newRow("gain in range") << "leGain"
+                                   << "slGain"
+                                   << "Gain" << AppSettings::kGain << "7" << 7 << 7.0f << 7 << "7";
 }
 
 void SettingDialogTest::typedExposureOrGainMovesTheSliderAndIsSentAsTyped()
@@ -1152,7 +1169,8 @@ void SettingDialogTest::rejectedLineRateWarnsAndRestoresTheCameraValue()
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().kind, QMessageBox::Warning);
     QCOMPARE(boxes.last().title, QStringLiteral("Line Rate Control"));
-    QCOMPARE(boxes.last().text, QStringLiteral("Failed to set acquisition line rate, error code: -2147483636"));
+    QCOMPARE(boxes.last().text,
+             QStringLiteral("Failed to set acquisition line rate, error code: -2147483636"));
     QCOMPARE(field->text(), QStringLiteral("1000"));
     QCOMPARE(camera.intFeature("AcquisitionLineRate"), qint64(1000));
     QCOMPARE(stored(AppSettings::kLineRate).toInt(), 1200);

@@ -136,7 +136,8 @@ void SettingActionTest::dialogChangesReachTheWindowWhileItRuns()
         dialog->findChild<QCheckBox *>(QStringLiteral("cbShowLiveView"))->click();
         QVERIFY(!liveView->isHidden());
 
-        QVERIFY(QMetaObject::invokeMethod(dialog, "sigSaveDirChanged", Q_ARG(QString, QStringLiteral("/data/line3"))));
+        QVERIFY(QMetaObject::invokeMethod(dialog, "sigSaveDirChanged",
+                                          Q_ARG(QString, QStringLiteral("/data/line3"))));
         QCOMPARE(window.m_saveDir, QStringLiteral("/data/line3"));
     });
 

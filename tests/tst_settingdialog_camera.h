@@ -43,8 +43,8 @@ public:
         for (unsigned int i = 0; i < list.nDeviceNum && !m_handle; ++i) {
             const MV_CC_DEVICE_INFO *info = list.pDeviceInfo[i];
             const char *found = reinterpret_cast<const char *>(info->SpecialInfo.stUsb3VInfo.chSerialNumber);
-            if (std::strcmp(found, serial) == 0 && MV_CC_CreateHandle(&m_handle, info) == MV_OK &&
-                MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
+            if (std::strcmp(found, serial) == 0 && MV_CC_CreateHandle(&m_handle, info) == MV_OK
+                && MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
                 MV_CC_DestroyHandle(m_handle);
                 m_handle = nullptr;
             }

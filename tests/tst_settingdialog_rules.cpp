@@ -35,16 +35,26 @@ void SettingDialogRulesTest::storedFormatNameSelectsOneOfTheFourFormats_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("format");
-    QTest::newRow("JPG") << "JPG" << "JPG";
-    QTest::newRow("lower-case jpeg") << "jpeg" << "JPG";
-    QTest::newRow("mixed-case Jpg") << "Jpg" << "JPG";
-    QTest::newRow("png") << "png" << "PNG";
-    QTest::newRow("TIF") << "TIF" << "TIF";
-    QTest::newRow("tiff") << "tiff" << "TIF";
-    QTest::newRow("BMP") << "BMP" << "BMP";
-    QTest::newRow("unknown gif") << "gif" << "BMP";
-    QTest::newRow("empty") << "" << "BMP";
-    QTest::newRow("padded jpg is not a format") << " jpg" << "BMP";
+    QTest::newRow("JPG") << "JPG"
+                         << "JPG";
+    QTest::newRow("lower-case jpeg") << "jpeg"
+                                     << "JPG";
+    QTest::newRow("mixed-case Jpg") << "Jpg"
+                                    << "JPG";
+    QTest::newRow("png") << "png"
+                         << "PNG";
+    QTest::newRow("TIF") << "TIF"
+                         << "TIF";
+    QTest::newRow("tiff") << "tiff"
+                          << "TIF";
+    QTest::newRow("BMP") << "BMP"
+                         << "BMP";
+    QTest::newRow("unknown gif") << "gif"
+                                 << "BMP";
+    QTest::newRow("empty") << ""
+                           << "BMP";
+    QTest::newRow("padded jpg is not a format") << " jpg"
+                                                << "BMP";
 }
 
 void SettingDialogRulesTest::storedFormatNameSelectsOneOfTheFourFormats()
@@ -158,10 +168,14 @@ void SettingDialogRulesTest::snapshotFolderFollowsTheWorkingDirectory_data()
 {
     QTest::addColumn<QString>("saveDirText");
     QTest::addColumn<QString>("folder");
-    QTest::newRow("dot") << "." << "/run/current";
-    QTest::newRow("empty") << "" << "/run/current";
-    QTest::newRow("absolute") << "/data/out" << "/data/out";
-    QTest::newRow("relative other than dot") << "out" << "out";
+    QTest::newRow("dot") << "."
+                         << "/run/current";
+    QTest::newRow("empty") << ""
+                           << "/run/current";
+    QTest::newRow("absolute") << "/data/out"
+                              << "/data/out";
+    QTest::newRow("relative other than dot") << "out"
+                                             << "out";
 }
 
 void SettingDialogRulesTest::snapshotFolderFollowsTheWorkingDirectory()

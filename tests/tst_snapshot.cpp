@@ -140,10 +140,14 @@ void SnapshotTest::snapshotIsWrittenAndReportedInTheChosenFormat_data()
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("qualityLine");
     QTest::addColumn<bool>("lossless");
-    QTest::newRow("JPEG") << "rdButtonJpg" << "jpg" << QStringLiteral("JPG质量: 80 (55-99)") << false;
-    QTest::newRow("PNG") << "rdButtonPng" << "png" << QStringLiteral("PNG压缩级别: 3 (0-9, 0=不压缩)") << true;
-    QTest::newRow("TIFF") << "rdButtonTiff" << "tif" << QString() << true;
-    QTest::newRow("BMP") << "rdButtonBmp" << "bmp" << QString() << true;
+    QTest::newRow("JPEG") << "rdButtonJpg"
+                          << "jpg" << QStringLiteral("JPG质量: 80 (55-99)") << false;
+    QTest::newRow("PNG") << "rdButtonPng"
+                         << "png" << QStringLiteral("PNG压缩级别: 3 (0-9, 0=不压缩)") << true;
+    QTest::newRow("TIFF") << "rdButtonTiff"
+                          << "tif" << QString() << true;
+    QTest::newRow("BMP") << "rdButtonBmp"
+                         << "bmp" << QString() << true;
 }
 
 void SnapshotTest::snapshotIsWrittenAndReportedInTheChosenFormat()
@@ -165,10 +169,11 @@ void SnapshotTest::snapshotIsWrittenAndReportedInTheChosenFormat()
 
     const QStringList files = snapshotsIn(QDir::currentPath());
     QCOMPARE(files.size(), 1);
-    QVERIFY2(QRegularExpression(QStringLiteral("^Image_\\d{8}_\\d{6}_\\d{3}\\.") + extension + QLatin1Char('$'))
-                 .match(files.first())
-                 .hasMatch(),
-             qPrintable(files.first()));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^Image_\\d{8}_\\d{6}_\\d{3}\\.") + extension + QLatin1Char('$'))
+            .match(files.first())
+            .hasMatch(),
+        qPrintable(files.first()));
     const QString path = QDir(QDir::currentPath()).filePath(files.first());
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().kind, QMessageBox::Information);
@@ -209,10 +214,12 @@ void SnapshotTest::failedSnapshotShowsTheStatusAsSignedDecimal_data()
     QTest::addColumn<uint>("pixelType");
     QTest::addColumn<QString>("saveDir");
     QTest::addColumn<QString>("status");
-    QTest::newRow("no frame since grabbing restarted") << 0u << "." << "-2147483641";
-    QTest::newRow("vendor-specific pixel type") << 0x81080001u << "." << "-2147483647";
-    QTest::newRow("path of 256 bytes or more") << uint(PixelType_Gvsp_Mono8) << QString(240, QLatin1Char('d'))
-                                               << "-2147483644";
+    QTest::newRow("no frame since grabbing restarted") << 0u << "."
+                                                       << "-2147483641";
+    QTest::newRow("vendor-specific pixel type") << 0x81080001u << "."
+                                                << "-2147483647";
+    QTest::newRow("path of 256 bytes or more")
+        << uint(PixelType_Gvsp_Mono8) << QString(240, QLatin1Char('d')) << "-2147483644";
     QTest::newRow("folder that does not exist") << uint(PixelType_Gvsp_Mono8) << "missing/folder"
                                                 << "-2147483634";
 }

@@ -128,7 +128,8 @@ void SnapshotRulesTest::frameThatCannotBeSavedIsRefusedWithItsStatus_data()
     QTest::addColumn<int>("status");
     QTest::newRow("no buffer yet") << false << uint(PixelType_Gvsp_Mono8) << 10 << int(0x80000007);
     QTest::newRow("no frame since grabbing started") << true << 0u << 10 << int(0x80000007);
-    QTest::newRow("vendor-specific pixel type") << true << (0x80000000u | 0x0108ABCDu) << 10 << int(0x80000001);
+    QTest::newRow("vendor-specific pixel type")
+        << true << (0x80000000u | 0x0108ABCDu) << 10 << int(0x80000001);
     QTest::newRow("path of 256 bytes") << true << uint(PixelType_Gvsp_Mono8) << 256 << int(0x80000004);
     QTest::newRow("path of 300 bytes") << true << uint(PixelType_Gvsp_Mono8) << 300 << int(0x80000004);
     QTest::newRow("path of 255 bytes fits") << true << uint(PixelType_Gvsp_Mono8) << 255 << int(MV_OK);
@@ -149,8 +150,9 @@ void SnapshotRulesTest::frameThatCannotBeSavedIsRefusedWithItsStatus()
     MV_SAVE_IMG_TO_FILE_PARAM param{};
     param.nWidth = 777;
 
-    QCOMPARE(prepareSnapshotParam(info, hasBuffer ? buffer.data() : nullptr, 64, path, MV_Image_Bmp, 0, &param),
-             status);
+    QCOMPARE(
+        prepareSnapshotParam(info, hasBuffer ? buffer.data() : nullptr, 64, path, MV_Image_Bmp, 0, &param),
+        status);
     if (status != MV_OK) {
         QCOMPARE(param.nWidth, 0u);
         QVERIFY(param.pData == nullptr);
@@ -171,8 +173,9 @@ void SnapshotRulesTest::recordDescribesTheLatestFrameAndTarget()
     std::memset(&param, 0xAB, sizeof(param));
 
     const QByteArray path("/out/Image_20260408_090507_042.jpg");
-    QCOMPARE(prepareSnapshotParam(info, buffer.data(), unsigned(buffer.size()), path, MV_Image_Jpeg, 90, &param),
-             int(MV_OK));
+    QCOMPARE(
+        prepareSnapshotParam(info, buffer.data(), unsigned(buffer.size()), path, MV_Image_Jpeg, 90, &param),
+        int(MV_OK));
     QCOMPARE(param.enPixelType, PixelType_Gvsp_RGB8_Packed);
     QCOMPARE(param.nWidth, 640u);
     QCOMPARE(param.nHeight, 8u);
@@ -192,11 +195,13 @@ void SnapshotRulesTest::dataLengthNeverExceedsTheFrameBuffer()
     std::vector<unsigned char> buffer(4096);
     MV_FRAME_OUT_INFO_EX info = monoFrame(64, 80); // claims 5120 bytes
     MV_SAVE_IMG_TO_FILE_PARAM param{};
-    QCOMPARE(prepareSnapshotParam(info, buffer.data(), 4096, "/out/a.bmp", MV_Image_Bmp, 0, &param), int(MV_OK));
+    QCOMPARE(prepareSnapshotParam(info, buffer.data(), 4096, "/out/a.bmp", MV_Image_Bmp, 0, &param),
+             int(MV_OK));
     QCOMPARE(param.nDataLen, 4096u);
 
     info.nFrameLen = 1000;
-    QCOMPARE(prepareSnapshotParam(info, buffer.data(), 4096, "/out/a.bmp", MV_Image_Bmp, 0, &param), int(MV_OK));
+    QCOMPARE(prepareSnapshotParam(info, buffer.data(), 4096, "/out/a.bmp", MV_Image_Bmp, 0, &param),
+             int(MV_OK));
     QCOMPARE(param.nDataLen, 1000u);
 }
 
