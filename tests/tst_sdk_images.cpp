@@ -150,6 +150,50 @@ private slots:
         QCOMPARE(std::vector<unsigned char>(rgb.begin() + 12, rgb.end()), expected);
     }
 
+    void bayerOfAnyPictureFollowsTheTwoByTwoWindowRule_data()
+    {
+        QTest::addColumn<unsigned int>("width");
+        QTest::addColumn<unsigned int>("height");
+        QTest::newRow("wide, odd") << 53u << 6u;
+        QTest::newRow("blocks of sixteen and one") << 33u << 3u;
+        QTest::newRow("exactly sixteen") << 16u << 2u;
+        QTest::newRow("frame line") << 4096u << 4u;
+    }
+
+    void bayerOfAnyPictureFollowsTheTwoByTwoWindowRule()
+    {
+        QFETCH(unsigned int, width);
+        QFETCH(unsigned int, height);
+        std::vector<unsigned char> raw(std::size_t(width) * height);
+        uint32_t seed = 12345;
+        for (unsigned char &byte : raw) {
+            seed = seed * 1103515245u + 12345u;
+            byte = static_cast<unsigned char>(seed >> 16);
+        }
+        std::vector<unsigned char> rgb(raw.size() * 3);
+        QCOMPARE(convert(raw, PixelType_Gvsp_BayerRG8, width, height, rgb), MV_OK);
+        int mismatches = 0;
+        for (unsigned int y = 0; y < height; ++y)
+            for (unsigned int x = 0; x < width; ++x) {
+                // The window starts at the pixel, or one step back at the last line or column.
+                const unsigned int left = std::min(x, width - 2), top = std::min(y, height - 2);
+                int red = -1, blue = -1, greens = 0;
+                for (unsigned int wy = top; wy < top + 2; ++wy)
+                    for (unsigned int wx = left; wx < left + 2; ++wx) {
+                        const int v = raw[wy * width + wx];
+                        if (wy % 2 == 0 && wx % 2 == 0)
+                            red = v;
+                        else if (wy % 2 == 1 && wx % 2 == 1)
+                            blue = v;
+                        else
+                            greens += v;
+                    }
+                const unsigned char *p = &rgb[(std::size_t(y) * width + x) * 3];
+                mismatches += p[0] != red || p[1] != (greens + 1) / 2 || p[2] != blue;
+            }
+        QCOMPARE(mismatches, 0);
+    }
+
     void conversionRefusesWhatItCannotDoWithoutWriting_data()
     {
         QTest::addColumn<unsigned int>("source");

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -95,24 +96,24 @@ void mono8ToRgb8(const unsigned char *__restrict src, unsigned char *__restrict 
 namespace {
 
 /*
- * One output line of the 2x2 demosaic. rRow is the raw line that holds red
- * (R G R G ...), bRow its neighbour that holds blue (G B G B ...). Each pixel
- * takes red, blue and the mean of the two greens from the 2x2 window starting
- * at its own column (the last column reuses the window of the one before).
+ * One output line of the 2x2 demosaic from column start (even) on. rRow is
+ * the raw line that holds red (R G R G ...), bRow its neighbour that holds
+ * blue (G B G B ...). Each pixel takes red, blue and the mean of the two
+ * greens from the 2x2 window starting at its own column (the last column
+ * reuses the window of the one before).
  */
-void demosaicLine(const unsigned char *__restrict rRow, const unsigned char *__restrict bRow,
-                  unsigned char *__restrict out, unsigned int width)
+void demosaicLineScalar(const unsigned char *__restrict rRow, const unsigned char *__restrict bRow,
+                        unsigned char *__restrict out, unsigned int width, unsigned int start)
 {
     const unsigned int pairs = (width - 1) / 2;
-    for (unsigned int p = 0; p < pairs; ++p) {
-        const unsigned int x = 2 * p;
+    for (unsigned int x = start; x < 2 * pairs; x += 2) {
         // The tail below always writes at least one more pixel, so the
         // spilling stores never pass the end of the line's last pixel.
         storePixelSpilling(out + 3 * x, rRow[x], (rRow[x + 1] + bRow[x] + 1) >> 1, bRow[x + 1]);
         storePixelSpilling(out + 3 * x + 3, rRow[x + 2], (rRow[x + 1] + bRow[x + 2] + 1) >> 1, bRow[x + 1]);
     }
     // Tail: the last one or two pixels take the window at the last full column.
-    for (unsigned int x = 2 * pairs; x < width; ++x) {
+    for (unsigned int x = std::max(start, 2 * pairs); x < width; ++x) {
         const unsigned int s = x < width - 1 ? x : width - 2;
         unsigned char *o = out + 3 * x;
         if ((s & 1) == 0) {
@@ -125,6 +126,67 @@ void demosaicLine(const unsigned char *__restrict rRow, const unsigned char *__r
             o[2] = bRow[s];
         }
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+/*
+ * The same demosaic sixteen pixels at a time: even and odd columns pick their
+ * bytes from the raw lines and from the lines one column further on, then
+ * three byte shuffles per colour interleave them into packed RGB.
+ */
+__attribute__((target("ssse3"))) void demosaicLineSsse3(const unsigned char *__restrict rRow,
+                                                        const unsigned char *__restrict bRow,
+                                                        unsigned char *__restrict out, unsigned int width)
+{
+    const __m128i odd = _mm_set1_epi16(static_cast<short>(0xFF00));
+    const auto pick = [&](__m128i even, __m128i oddLanes) {
+        return _mm_or_si128(_mm_andnot_si128(odd, even), _mm_and_si128(odd, oddLanes));
+    };
+    // Byte i of the output comes from pixel i / 3 of colour i % 3; -1 gives 0.
+    const __m128i r0 = _mm_setr_epi8(0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, 5);
+    const __m128i g0 = _mm_setr_epi8(-1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1);
+    const __m128i b0 = _mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
+    const __m128i r1 = _mm_setr_epi8(-1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, -1);
+    const __m128i g1 = _mm_setr_epi8(5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10);
+    const __m128i b1 = _mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1);
+    const __m128i r2 = _mm_setr_epi8(-1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1);
+    const __m128i g2 = _mm_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1);
+    const __m128i b2 = _mm_setr_epi8(10, -1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15);
+    unsigned int x = 0;
+    // Each block also reads column x + 16, which must exist.
+    for (; x + 16 < width; x += 16) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rRow + x));
+        const __m128i rNext = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rRow + x + 1));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bRow + x));
+        const __m128i bNext = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bRow + x + 1));
+        const __m128i red = pick(r, rNext);
+        const __m128i green = pick(_mm_avg_epu8(rNext, b), _mm_avg_epu8(r, bNext));
+        const __m128i blue = pick(bNext, b);
+        __m128i *o = reinterpret_cast<__m128i *>(out + 3 * x);
+        _mm_storeu_si128(o,
+                         _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(red, r0), _mm_shuffle_epi8(green, g0)),
+                                      _mm_shuffle_epi8(blue, b0)));
+        _mm_storeu_si128(o + 1,
+                         _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(red, r1), _mm_shuffle_epi8(green, g1)),
+                                      _mm_shuffle_epi8(blue, b1)));
+        _mm_storeu_si128(o + 2,
+                         _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(red, r2), _mm_shuffle_epi8(green, g2)),
+                                      _mm_shuffle_epi8(blue, b2)));
+    }
+    demosaicLineScalar(rRow, bRow, out, width, x);
+}
+#endif
+
+void demosaicLine(const unsigned char *rRow, const unsigned char *bRow, unsigned char *out,
+                  unsigned int width)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (haveSsse3()) {
+        demosaicLineSsse3(rRow, bRow, out, width);
+        return;
+    }
+#endif
+    demosaicLineScalar(rRow, bRow, out, width, 0);
 }
 
 } // namespace
