@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "mainwindow.h"
@@ -31,6 +32,8 @@ struct RunResult {
     int lostFrames = 0;
     long long largestBacklog = 0;
     double fetchShare = 0; // part of the time spent waiting in the library's fetch
+    double cpuMsPerFrame
+        = 0; // processor time of the whole process per frame, less sensitive to a busy machine
 };
 
 long long peakResidentKilobytes()
@@ -67,6 +70,7 @@ RunResult runOnce(MainWindow &owner, int seconds)
     int lost = 0;
     double fetchMs = 0;
     QObject receiver;
+    QEventLoop warmUp;
     // Counted in the grab thread as it emits, and again where the window would receive it.
     QObject::connect(
         &thread, &WorkThread::frameGrabbed, &thread, [&emitted](const QImage &) { ++emitted; },
@@ -74,6 +78,8 @@ RunResult runOnce(MainWindow &owner, int seconds)
     QObject::connect(&thread, &WorkThread::frameGrabbed, &receiver, [&](const QImage &image) {
         if (!image.isNull())
             ++received;
+        if (received == 5)
+            warmUp.quit();
         largestBacklog = std::max(largestBacklog, emitted.load() - received);
     });
     QObject::connect(&thread, &WorkThread::frameInfoUpdated, &receiver,
@@ -86,16 +92,19 @@ RunResult runOnce(MainWindow &owner, int seconds)
     thread.setRunning(true);
     thread.start();
     MV_CC_StartGrabbing(owner.m_handle);
-    // Let the first frames through before the clock starts.
-    while (received < 5) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    // Let the first frames through before the clock starts. The GUI thread
+    // sleeps in its event loop between frames, as the window's would.
+    QTimer::singleShot(30000, &warmUp, &QEventLoop::quit);
+    warmUp.exec();
     const long long startCount = received;
+    const std::clock_t cpuStart = std::clock();
     clock.start();
-    while (clock.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QEventLoop measuring;
+    QTimer::singleShot(seconds * 1000, &measuring, &QEventLoop::quit);
+    measuring.exec();
     const long long counted = received - startCount;
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const double cpuMs = double(std::clock() - cpuStart) * 1000.0 / CLOCKS_PER_SEC;
 
     thread.setRunning(false);
     MV_CC_StopGrabbing(owner.m_handle);
@@ -111,6 +120,7 @@ RunResult runOnce(MainWindow &owner, int seconds)
     result.lostFrames = lost;
     result.largestBacklog = largestBacklog;
     result.fetchShare = fetchMs / (elapsed * 1000);
+    result.cpuMsPerFrame = counted > 0 ? cpuMs / double(counted) : 0;
     return result;
 }
 
@@ -148,7 +158,7 @@ int main(int argc, char *argv[])
 
     std::printf("grab thread, %ux%u Mono8 frames converted to RGB888, unpaced camera, %d runs of %d s\n",
                 frameWidth, frameLines, runs, seconds);
-    std::vector<double> fps, megabytes, fetchShares;
+    std::vector<double> fps, megabytes, fetchShares, cpuPerFrame;
     for (int run = 0; run < runs; ++run) {
         const RunResult r = runOnce(owner, seconds);
         if (r.framesPerSecond <= 0)
@@ -156,14 +166,17 @@ int main(int argc, char *argv[])
         fps.push_back(r.framesPerSecond);
         megabytes.push_back(r.rawMegabytesPerSecond);
         fetchShares.push_back(r.fetchShare);
+        cpuPerFrame.push_back(r.cpuMsPerFrame);
         std::printf(
             "run %d: %.1f frames/s, %.0f MB/s raw (%.0f MB/s as RGB), lost %d, largest queue %lld frames, "
-            "%.0f%% of the time in the fetch\n",
+            "%.0f%% of the time in the fetch, %.1f ms of processor time per frame\n",
             run + 1, r.framesPerSecond, r.rawMegabytesPerSecond, r.rawMegabytesPerSecond * 3, r.lostFrames,
-            r.largestBacklog, r.fetchShare * 100);
+            r.largestBacklog, r.fetchShare * 100, r.cpuMsPerFrame);
     }
-    std::printf("median: %.1f frames/s = %.0f lines/s, %.0f MB/s raw, %.0f%% of the time in the fetch\n",
-                median(fps), median(fps) * frameLines, median(megabytes), median(fetchShares) * 100);
+    std::printf("median: %.1f frames/s = %.0f lines/s, %.0f MB/s raw, %.0f%% of the time in the fetch, "
+                "%.1f ms of processor time per frame\n",
+                median(fps), median(fps) * frameLines, median(megabytes), median(fetchShares) * 100,
+                median(cpuPerFrame));
     std::printf("peak resident memory: %lld kB\n", peakResidentKilobytes());
     return 0;
 }
