@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 
@@ -6,6 +7,15 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     MainWindow window;
+
+    // Ctrl+C or a stop request takes the same road as the window's close box,
+    // so the settings are written and the camera is released on the way out.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+        if (window.close())
+            QApplication::quit();
+    });
+
     window.show();
     return app.exec();
 }
