@@ -117,6 +117,11 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame)
 void showPendingLiveFrame(MainWindow &w)
 {
     w.m_liveRepaintPending = false;
+    // A hidden live view keeps only the newest frame and paints it when it is
+    // shown again: nobody can tell, and a 4096-pixel frame costs milliseconds
+    // to turn into a pixmap.
+    if (w.ui->gv->isHidden())
+        return;
     const QImage image = std::move(w.m_pendingLiveFrame);
     w.m_pendingLiveFrame = QImage();
     if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
@@ -272,12 +277,18 @@ void MainWindow::setMaxStitchCount(int count)
 }
 
 /*
- * Shows or hides the live view; hidden, it still receives every frame and the
- * stitch view takes its room. GUI thread.
+ * Shows or hides the live view; the stitch view takes its room. Hidden, it
+ * keeps the newest frame and shows it as soon as it is visible again.
+ * GUI thread.
  */
 void MainWindow::setLiveViewVisible(bool visible)
 {
     ui->gv->setVisible(visible);
+    if (visible && !m_pendingLiveFrame.isNull() && !m_liveRepaintPending) {
+        m_liveRepaintPending = true;
+        QMetaObject::invokeMethod(
+            this, [this] { showPendingLiveFrame(*this); }, Qt::QueuedConnection);
+    }
 }
 
 /*

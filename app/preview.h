@@ -22,7 +22,10 @@ struct ComposedPreview
 
 // Largest preview, in pixels, that composePreview builds when asked to bound
 // it.
-constexpr qint64 kPreviewPixelBudget = 16 * 1024 * 1024;
+// 8 Mpx is several times what a fitted stitch view can show on any screen, and
+// keeps composing and converting a batch of 4096-pixel frames well under the
+// time the next batch takes to arrive.
+constexpr qint64 kPreviewPixelBudget = 8 * 1024 * 1024;
 
 QList<QRect> placeFrames(const QList<QImage> &frames, int direction);
 ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels = 0);
