@@ -181,6 +181,28 @@ int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
 }
 
 /*
+ * The parts of a job that every save shares: creates folder with all its
+ * missing parents (a failure shows later as a failed write) and takes the
+ * timestamp once for all segments. The caller sets the axis, the order and
+ * the naming. survey must outlive the job. Runs on the stitch worker's thread.
+ */
+SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
+                             const QString &folder, const QString &format, int jpgQuality,
+                             int pngQuality)
+{
+    QDir().mkpath(folder);
+    SegmentJob job;
+    job.survey = survey;
+    job.segments = segments;
+    job.folder = folder;
+    job.timestamp = currentTimestampText();
+    job.format = format;
+    job.jpgQuality = jpgQuality;
+    job.pngQuality = pngQuality;
+    return job;
+}
+
+/*
  * Draws and writes every segment of job in order. frameAt(i) yields frame i
  * of the job when it is drawn (a null image is skipped without moving the
  * offset). A segment without a valid frame or with a summed length below 1

@@ -78,6 +78,10 @@ struct SegmentJob
     int pngQuality = 8;
 };
 
+SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
+                             const QString &folder, const QString &format, int jpgQuality,
+                             int pngQuality);
+
 using FrameSource = std::function<QImage(int index)>;
 using ProgressReport = std::function<void(int current, int total)>;
 

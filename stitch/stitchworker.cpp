@@ -3,11 +3,30 @@
 #include "composer.h"
 #include "naming.h"
 
-#include <QDir>
 #include <QImageReader>
 
 #include <exception>
 #include <new>
+
+namespace {
+
+QString crossDimensionTooLarge(const QString &format, int size, int limit)
+{
+    return QStringLiteral("Stitched image height too large for %1: %2 > %3")
+            .arg(format)
+            .arg(size)
+            .arg(limit);
+}
+
+QString singleFrameTooLong(const QString &format, int length, int limit)
+{
+    return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
+            .arg(format)
+            .arg(length)
+            .arg(limit);
+}
+
+} // namespace
 
 /*
  * Reads a picture file, recognising its format from the content rather than
@@ -78,19 +97,14 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
             return;
         }
         if (survey.maxHeight > maxDimension) {
-            emit failed(QStringLiteral("Stitched image height too large for %1: %2 > %3")
-                                .arg(format)
-                                .arg(survey.maxHeight)
-                                .arg(maxDimension));
+            emit failed(crossDimensionTooLarge(format, survey.maxHeight, maxDimension));
             return;
         }
         const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
         if (split.oversizedFrame >= 0) {
-            emit failed(QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).\nFile: %4")
-                                .arg(format)
-                                .arg(survey.widths.at(split.oversizedFrame))
-                                .arg(maxDimension)
-                                .arg(imagePaths.at(split.oversizedFrame)));
+            emit failed(singleFrameTooLong(format, survey.widths.at(split.oversizedFrame),
+                                           maxDimension)
+                        + QStringLiteral("\nFile: ") + imagePaths.at(split.oversizedFrame));
             return;
         }
         if (split.segments.isEmpty()) {
@@ -98,19 +112,12 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
             return;
         }
 
-        QDir().mkpath(folder);
-        SegmentJob job;
-        job.survey = &survey;
-        job.segments = split.segments;
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality,
+                                           pngQuality);
         job.horizontal = true;
         job.reverse = rotateClockwise != 0;
-        job.folder = folder;
-        job.timestamp = currentTimestampText();
         job.baseName = fileListStitchBaseName(cameraModelName, cameraSerialNumber);
         job.fileName = fileListSegmentFileName;
-        job.format = format;
-        job.jpgQuality = jpgQuality;
-        job.pngQuality = pngQuality;
 
         QStringList savedFiles;
         const QString error = writeSegments(
@@ -163,19 +170,13 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
         const bool horizontal = isHorizontalDirection(rotateClockwise);
         const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
         if (crossLength > maxDimension) {
-            emit failed(QStringLiteral("Stitched image height too large for %1: %2 > %3")
-                                .arg(format)
-                                .arg(crossLength)
-                                .arg(maxDimension));
+            emit failed(crossDimensionTooLarge(format, crossLength, maxDimension));
             return;
         }
         const QVector<int> lengths = survey.lengths(horizontal);
         const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
         if (split.oversizedFrame >= 0) {
-            emit failed(QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-                                .arg(format)
-                                .arg(lengths.at(split.oversizedFrame))
-                                .arg(maxDimension));
+            emit failed(singleFrameTooLong(format, lengths.at(split.oversizedFrame), maxDimension));
             return;
         }
         if (split.segments.isEmpty()) {
@@ -183,20 +184,13 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
             return;
         }
 
-        QDir().mkpath(folder);
-        SegmentJob job;
-        job.survey = &survey;
-        job.segments = split.segments;
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality,
+                                           pngQuality);
         job.horizontal = horizontal;
         job.reverse = drawsInReverse(rotateClockwise);
-        job.folder = folder;
-        job.timestamp = currentTimestampText();
         job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise,
                                            batchIndex);
         job.fileName = batchSegmentFileName;
-        job.format = format;
-        job.jpgQuality = jpgQuality;
-        job.pngQuality = pngQuality;
 
         QStringList savedFiles;
         const QString error = writeSegments(

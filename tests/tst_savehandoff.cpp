@@ -5,6 +5,7 @@
 #include "messageboxrecorder.h"
 #include "scratchdirectory.h"
 #include "stitchworker.h"
+#include "tst_stitch_support.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,19 +20,6 @@
 
 namespace {
 
-QImage patternFrame(int width, int height, QImage::Format format, int seed)
-{
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar(seed * 40 + x * 9 + y);
-            row[3 * x + 1] = uchar(seed * 70 + ((x * y) >> 3));
-            row[3 * x + 2] = uchar(seed * 20 + (x ^ y) * 5);
-        }
-    }
-    return image.convertToFormat(format);
-}
 
 QStringList filesIn(const QString &folder)
 {

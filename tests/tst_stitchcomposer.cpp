@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "composer.h"
+#include "tst_stitch_support.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
 
@@ -13,20 +14,6 @@ QString describe(const QVector<Segment> &segments)
     for (const Segment &segment : segments)
         parts << QStringLiteral("%1-%2").arg(segment.first).arg(segment.end);
     return parts.join(QLatin1Char(','));
-}
-
-QImage patternFrame(int width, int height, QImage::Format format, int seed)
-{
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar(seed * 40 + x * 9 + y);
-            row[3 * x + 1] = uchar(seed * 70 + y * 13);
-            row[3 * x + 2] = uchar(seed * 20 + (x ^ y) * 5);
-        }
-    }
-    return image.convertToFormat(format);
 }
 
 } // namespace

@@ -10,49 +10,8 @@
 #include <stdexcept>
 
 #include "stitchworker.h"
+#include "tst_stitch_support.h"
 
-namespace {
-
-QImage patternFrame(int width, int height, QImage::Format format, int seed)
-{
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar(seed * 40 + x * 9 + y);
-            row[3 * x + 1] = uchar(seed * 70 + y * 13 + 1);
-            row[3 * x + 2] = uchar(seed * 20 + (x ^ y) * 5);
-        }
-    }
-    return image.convertToFormat(format);
-}
-
-QImage sideBySide(const QList<QImage> &placed, int height)
-{
-    int width = 0;
-    for (const QImage &frame : placed)
-        width += frame.width();
-    QImage canvas(width, height, QImage::Format_RGB888);
-    canvas.fill(0);
-    QPainter painter(&canvas);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    int offset = 0;
-    for (const QImage &frame : placed) {
-        painter.drawImage(offset, 0, frame.convertToFormat(QImage::Format_RGB888));
-        offset += frame.width();
-    }
-    return canvas;
-}
-
-struct Run
-{
-    QList<QPair<int, int>> progress;
-    QStringList files;
-    QStringList failures;
-    int finishedCount = 0;
-};
-
-} // namespace
 
 class StitchFilesTest : public QObject
 {
@@ -75,7 +34,7 @@ private slots:
 
 private:
     QString writeFrame(const QString &name, const QImage &image, const char *format = "PNG");
-    Run run(const QStringList &paths, int rotateClockwise, const QString &format = "PNG",
+    StitchRun run(const QStringList &paths, int rotateClockwise, const QString &format = "PNG",
             const QString &model = QString(), const QString &serial = QString(),
             const QString &folder = QString());
 
@@ -100,23 +59,14 @@ QString StitchFilesTest::writeFrame(const QString &name, const QImage &image, co
     return path;
 }
 
-Run StitchFilesTest::run(const QStringList &paths, int rotateClockwise, const QString &format,
-                         const QString &model, const QString &serial, const QString &folder)
+StitchRun StitchFilesTest::run(const QStringList &paths, int rotateClockwise,
+                               const QString &format, const QString &model,
+                               const QString &serial, const QString &folder)
 {
-    Run result;
-    QSignalSpy progress(&m_worker, &StitchWorker::progress);
-    QSignalSpy finished(&m_worker, &StitchWorker::finished);
-    QSignalSpy failed(&m_worker, &StitchWorker::failed);
-    m_worker.saveStitch(paths, rotateClockwise, folder.isEmpty() ? m_out->path() : folder, model,
-                        serial, format, 95, 8);
-    for (const QList<QVariant> &args : progress)
-        result.progress.append({args.at(0).toInt(), args.at(1).toInt()});
-    for (const QList<QVariant> &args : failed)
-        result.failures << args.at(0).toString();
-    result.finishedCount = finished.size();
-    if (!finished.isEmpty())
-        result.files = finished.first().at(0).toStringList();
-    return result;
+    return recordStitchRun(m_worker, [&] {
+        m_worker.saveStitch(paths, rotateClockwise, folder.isEmpty() ? m_out->path() : folder,
+                            model, serial, format, 95, 8);
+    });
 }
 
 void StitchFilesTest::unusableListsFailWithTheirText_data()
@@ -134,7 +84,7 @@ void StitchFilesTest::unusableListsFailWithTheirText()
 {
     QFETCH(QStringList, paths);
     QFETCH(QString, error);
-    const Run result = run(paths, 0);
+    const StitchRun result = run(paths, 0);
     QCOMPARE(result.failures, QStringList{error});
     QCOMPARE(result.finishedCount, 0);
     QVERIFY(result.progress.isEmpty());
@@ -156,7 +106,7 @@ void StitchFilesTest::fiveWideFilesGiveTwoNumberedParts()
     paths.insert(2, text.fileName());
     paths.insert(4, QString());
 
-    const Run result = run(paths, 0, QStringLiteral("bmp"), QStringLiteral("CamA"),
+    const StitchRun result = run(paths, 0, QStringLiteral("bmp"), QStringLiteral("CamA"),
                            QStringLiteral("SN0042"));
     QVERIFY2(result.failures.isEmpty(), qPrintable(result.failures.value(0)));
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 2}, {2, 2}}));
@@ -169,9 +119,9 @@ void StitchFilesTest::fiveWideFilesGiveTwoNumberedParts()
         QCOMPARE(match.captured(1).toInt(), i + 1);
     }
     QCOMPARE(QImage(result.files.at(0)).convertToFormat(QImage::Format_RGB888),
-             sideBySide(frames.mid(0, 3), 2));
+             placedFrames(frames.mid(0, 3), true));
     QCOMPARE(QImage(result.files.at(1)).convertToFormat(QImage::Format_RGB888),
-             sideBySide(frames.mid(3, 2), 2));
+             placedFrames(frames.mid(3, 2), true));
 }
 
 void StitchFilesTest::layoutOrderFollowsRotateClockwise_data()
@@ -193,7 +143,7 @@ void StitchFilesTest::layoutOrderFollowsRotateClockwise()
     QStringList paths;
     for (int i = 0; i < frames.size(); ++i)
         paths << writeFrame(QStringLiteral("f%1.png").arg(i), frames.at(i));
-    const Run result = run(paths, rotateClockwise, QStringLiteral("TIFF"));
+    const StitchRun result = run(paths, rotateClockwise, QStringLiteral("TIFF"));
     QCOMPARE(result.files.size(), 1);
     QVERIFY(QRegularExpression(QStringLiteral("^RotatedStitched_\\d{8}_\\d{6}_\\d{3}\\.tif$"))
                     .match(QFileInfo(result.files.first()).fileName())
@@ -201,7 +151,7 @@ void StitchFilesTest::layoutOrderFollowsRotateClockwise()
     if (reversed)
         std::reverse(frames.begin(), frames.end());
     QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888),
-             sideBySide(frames, 6));
+             placedFrames(frames, true));
 }
 
 void StitchFilesTest::fileWiderThanTheLimitNamesItsPath()
@@ -210,7 +160,7 @@ void StitchFilesTest::fileWiderThanTheLimitNamesItsPath()
                                      patternFrame(10, 1, QImage::Format_Grayscale8, 1));
     const QString wide = writeFrame(QStringLiteral("wide.png"),
                                     patternFrame(33000, 1, QImage::Format_Grayscale8, 2));
-    const Run result = run({small, wide}, 0, QStringLiteral("Png"));
+    const StitchRun result = run({small, wide}, 0, QStringLiteral("Png"));
     QCOMPARE(result.failures,
              QStringList{QStringLiteral("A single frame is too wide for Png (33000 px > 32768 px).\nFile: ")
                          + wide});
@@ -221,13 +171,13 @@ void StitchFilesTest::tallestFileSetsTheCanvasHeight()
 {
     const QString tooTall = writeFrame(QStringLiteral("tall.png"),
                                        patternFrame(1, 32769, QImage::Format_Grayscale8, 1));
-    const Run rejected = run({tooTall}, 0, QStringLiteral("jpg"));
+    const StitchRun rejected = run({tooTall}, 0, QStringLiteral("jpg"));
     QCOMPARE(rejected.failures,
              QStringList{QStringLiteral("Stitched image height too large for jpg: 32769 > 32768")});
 
     const QImage low = patternFrame(20000, 1, QImage::Format_Grayscale8, 1);
     const QImage high = patternFrame(20000, 3, QImage::Format_Grayscale8, 2);
-    const Run result =
+    const StitchRun result =
             run({writeFrame("low.png", low), writeFrame("high.png", high)}, 0, QStringLiteral("PNG"));
     QCOMPARE(result.files.size(), 2);
     const QImage first(result.files.first());
@@ -240,7 +190,7 @@ void StitchFilesTest::fileFormatIsRecognisedByContent()
 {
     const QImage frame = patternFrame(6, 4, QImage::Format_RGB888, 1);
     const QString misnamed = writeFrame(QStringLiteral("frame.jpg"), frame, "PNG");
-    const Run result = run({misnamed}, 0);
+    const StitchRun result = run({misnamed}, 0);
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888), frame);
 }
@@ -261,14 +211,14 @@ void StitchFilesTest::fileDeletedAfterTheSurveyLeavesBlackAtTheEnd()
             QFile::remove(paths.at(1));
         return image;
     });
-    const Run result = run(paths, 0);
+    const StitchRun result = run(paths, 0);
     QCOMPARE(reads, 6);
     QCOMPARE(result.files.size(), 1);
     const QImage written = QImage(result.files.first()).convertToFormat(QImage::Format_RGB888);
     QCOMPARE(written.size(), QSize(15, 3));
     QImage black(4, 3, QImage::Format_RGB888);
     black.fill(0);
-    QCOMPARE(written.copy(0, 0, 11, 3), sideBySide({frames.at(0), frames.at(2)}, 3));
+    QCOMPARE(written.copy(0, 0, 11, 3), placedFrames({frames.at(0), frames.at(2)}, true));
     QCOMPARE(written.copy(11, 0, 4, 3), black);
 }
 
@@ -293,7 +243,7 @@ void StitchFilesTest::exceptionsBecomeOneFailure()
             throw std::bad_alloc();
         throw 42;
     });
-    const Run result = run({path}, 0);
+    const StitchRun result = run({path}, 0);
     QCOMPARE(result.failures, QStringList{error});
     QCOMPARE(result.finishedCount, 0);
 }
@@ -303,7 +253,7 @@ void StitchFilesTest::unwritableFolderFailsWithPathAndReason()
     const QString path = writeFrame(QStringLiteral("f.png"), patternFrame(4, 4, QImage::Format_RGB888, 1));
     // A regular file as the parent folder: the write fails even for root.
     const QString folder = path + QStringLiteral("/out");
-    const Run result = run({path}, 0, QStringLiteral("PNG"), QString(), QString(), folder);
+    const StitchRun result = run({path}, 0, QStringLiteral("PNG"), QString(), QString(), folder);
     QCOMPARE(result.failures.size(), 1);
     const QRegularExpression message(
             QStringLiteral("^Failed to save image:\n%1/RotatedStitched_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")

@@ -10,57 +10,10 @@
 #include <unistd.h>
 
 #include "stitchworker.h"
+#include "tst_stitch_support.h"
 
 Q_DECLARE_METATYPE(QList<QImage>)
 
-namespace {
-
-QImage patternFrame(int width, int height, QImage::Format format, int seed)
-{
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = image.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = uchar(seed * 40 + x * 9 + y);
-            row[3 * x + 1] = uchar(seed * 70 + y * 13 + 1);
-            row[3 * x + 2] = uchar(seed * 20 + (x ^ y) * 5);
-        }
-    }
-    return image.convertToFormat(format);
-}
-
-// Composes what a stitched segment must look like, with a painter, from the
-// frames in placement order.
-QImage expectedCanvas(const QList<QImage> &placed, bool horizontal, QImage::Format format)
-{
-    int along = 0;
-    int across = 0;
-    for (const QImage &frame : placed) {
-        along += horizontal ? frame.width() : frame.height();
-        across = std::max(across, horizontal ? frame.height() : frame.width());
-    }
-    QImage canvas(horizontal ? along : across, horizontal ? across : along, format);
-    canvas.fill(0);
-    QPainter painter(&canvas);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    int offset = 0;
-    for (const QImage &frame : placed) {
-        painter.drawImage(horizontal ? QPoint(offset, 0) : QPoint(0, offset),
-                          frame.convertToFormat(format));
-        offset += horizontal ? frame.width() : frame.height();
-    }
-    return canvas;
-}
-
-struct Run
-{
-    QList<QPair<int, int>> progress;
-    QStringList files;
-    QStringList failures;
-    int finishedCount = 0;
-};
-
-} // namespace
 
 class StitchWorkerTest : public QObject
 {
@@ -90,7 +43,7 @@ private slots:
     void queuedJobsRunInOrderInTheWorkerThread();
 
 private:
-    Run run(const QList<QImage> &frames, int direction, const QString &folder, int batch = 0,
+    StitchRun run(const QList<QImage> &frames, int direction, const QString &folder, int batch = 0,
             const QString &format = QStringLiteral("PNG"), const QString &model = QString(),
             const QString &serial = QString());
 
@@ -98,28 +51,13 @@ private:
     QScopedPointer<QTemporaryDir> m_dir;
 };
 
-Run StitchWorkerTest::run(const QList<QImage> &frames, int direction,
-                                            const QString &folder, int batch,
-                                            const QString &format, const QString &model,
-                                            const QString &serial)
+StitchRun StitchWorkerTest::run(const QList<QImage> &frames, int direction, const QString &folder,
+                               int batch, const QString &format, const QString &model,
+                               const QString &serial)
 {
-    Run result;
-    const auto progressConnection = connect(&m_worker, &StitchWorker::progress, this,
-                                            [&](int current, int total) {
-                                                result.progress.append({current, total});
-                                            });
-    const auto finishedConnection =
-            connect(&m_worker, &StitchWorker::finished, this, [&](const QStringList &files) {
-                result.files = files;
-                ++result.finishedCount;
-            });
-    const auto failedConnection = connect(&m_worker, &StitchWorker::failed, this,
-                                          [&](const QString &error) { result.failures << error; });
-    m_worker.saveStitchImages(frames, direction, folder, model, serial, batch, format, 95, 8);
-    disconnect(progressConnection);
-    disconnect(finishedConnection);
-    disconnect(failedConnection);
-    return result;
+    return recordStitchRun(m_worker, [&] {
+        m_worker.saveStitchImages(frames, direction, folder, model, serial, batch, format, 95, 8);
+    });
 }
 
 void StitchWorkerTest::init()
@@ -158,7 +96,7 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText()
     QFETCH(int, direction);
     QFETCH(QString, format);
     QFETCH(QString, error);
-    const Run result = run(frames, direction, m_dir->path(), 0, format);
+    const StitchRun result = run(frames, direction, m_dir->path(), 0, format);
     QCOMPARE(result.failures, QStringList{error});
     QCOMPARE(result.finishedCount, 0);
     QVERIFY(result.progress.isEmpty());
@@ -190,12 +128,12 @@ void StitchWorkerTest::framesArePlacedByDirectionPixelForPixel()
     if (reverse)
         std::reverse(placed.begin(), placed.end());
 
-    const Run result = run(frames, direction, m_dir->path(), 0, format);
+    const StitchRun result = run(frames, direction, m_dir->path(), 0, format);
     QVERIFY2(result.failures.isEmpty(), qPrintable(result.failures.value(0)));
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 1}}));
     const QImage written = QImage(result.files.first()).convertToFormat(QImage::Format_RGB888);
-    QCOMPARE(written, expectedCanvas(placed, horizontal, QImage::Format_RGB888));
+    QCOMPARE(written, placedFrames(placed, horizontal, QImage::Format_RGB888));
 
     // One spot check that does not depend on the painter: the first frame's
     // top-left pixel sits where the direction says.
@@ -208,7 +146,7 @@ void StitchWorkerTest::tenWideFramesGiveThreeSegmentsWithProgress()
     QList<QImage> frames;
     for (int i = 0; i < 10; ++i)
         frames << patternFrame(8192, 1, QImage::Format_Grayscale8, i);
-    const Run result = run(frames, 0, m_dir->path());
+    const StitchRun result = run(frames, 0, m_dir->path());
     QVERIFY(result.failures.isEmpty());
     QCOMPARE(result.finishedCount, 1);
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
@@ -241,7 +179,7 @@ void StitchWorkerTest::segmentNumbersArePaddedByTheirCount()
     QFETCH(QString, lastSuffix);
     // One-pixel-high frames as long as the limit: one segment each, cheap.
     const QImage frame = patternFrame(32768, 1, QImage::Format_Grayscale8, 1);
-    const Run result = run(QList<QImage>().fromVector(QVector<QImage>(segments, frame)), 0,
+    const StitchRun result = run(QList<QImage>().fromVector(QVector<QImage>(segments, frame)), 0,
                            m_dir->path(), 0, QStringLiteral("BMP"));
     QVERIFY(result.failures.isEmpty());
     QCOMPARE(result.files.size(), segments);
@@ -270,7 +208,7 @@ void StitchWorkerTest::tallestFrameSetsTheHeightOfEverySegment()
 {
     const QImage low = patternFrame(20000, 1, QImage::Format_RGB888, 1);
     const QImage tall = patternFrame(20000, 5, QImage::Format_RGB888, 2);
-    const Run result = run({low, tall}, 0, m_dir->path());
+    const StitchRun result = run({low, tall}, 0, m_dir->path());
     QCOMPARE(result.files.size(), 2);
     const QImage first = QImage(result.files.at(0)).convertToFormat(QImage::Format_RGB888);
     QCOMPARE(first.size(), QSize(20000, 5));
@@ -297,7 +235,7 @@ void StitchWorkerTest::grayFramesGiveGrayFilesUnlessOneIsColour()
     // to colour all the same.
     const QList<QImage> frames = {patternFrame(20000, 3, QImage::Format_Grayscale8, 1),
                                   patternFrame(20000, 3, QImage::Format(otherFormat), 2)};
-    const Run result = run(frames, 0, m_dir->path());
+    const StitchRun result = run(frames, 0, m_dir->path());
     QCOMPARE(result.files.size(), 2);
     const QImage::Format expected = grayFile ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     for (int i = 0; i < 2; ++i) {
@@ -311,11 +249,11 @@ void StitchWorkerTest::nullFramesAreSkippedWithoutAnEmptySegment()
 {
     const QImage a = patternFrame(6, 3, QImage::Format_RGB888, 1);
     const QImage b = patternFrame(4, 3, QImage::Format_RGB888, 2);
-    const Run result = run({QImage(), a, QImage(), b, QImage()}, 0, m_dir->path());
+    const StitchRun result = run({QImage(), a, QImage(), b, QImage()}, 0, m_dir->path());
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 1}}));
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888),
-             expectedCanvas({a, b}, true, QImage::Format_RGB888));
+             placedFrames({a, b}, true, QImage::Format_RGB888));
 }
 
 void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray_data()
@@ -332,20 +270,20 @@ void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray()
     QFETCH(int, bitsPerPixel);
     const QList<QImage> frames = {patternFrame(7, 5, QImage::Format(frameFormat), 1),
                                   patternFrame(6, 3, QImage::Format(frameFormat), 2)};
-    const Run result = run(frames, 0, m_dir->path(), 0, QStringLiteral("BMP"));
+    const StitchRun result = run(frames, 0, m_dir->path(), 0, QStringLiteral("BMP"));
     QCOMPARE(result.files.size(), 1);
     QFile file(result.files.first());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray header = file.read(30);
     QCOMPARE(header.left(2), QByteArray("BM"));
     QCOMPARE(int(uchar(header.at(28))) | int(uchar(header.at(29))) << 8, bitsPerPixel);
-    const QImage expected = expectedCanvas(frames, true, QImage::Format_RGB888);
+    const QImage expected = placedFrames(frames, true, QImage::Format_RGB888);
     QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888), expected);
 }
 
 void StitchWorkerTest::fileNameCarriesCameraDirectionAndBatch()
 {
-    const Run result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 2, m_dir->path(), 12,
+    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 2, m_dir->path(), 12,
                            QStringLiteral("jpeg"), QStringLiteral("CamA"),
                            QStringLiteral("SN0042"));
     QCOMPARE(result.files.size(), 1);
@@ -362,8 +300,8 @@ void StitchWorkerTest::dotFolderMeansWorkingDirectory()
 {
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(m_dir->path()));
-    const Run dot = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, QStringLiteral("."));
-    const Run empty = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 1, QString());
+    const StitchRun dot = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, QStringLiteral("."));
+    const StitchRun empty = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 1, QString());
     const QString working = QDir::currentPath();
     QDir::setCurrent(previous);
     QCOMPARE(dot.files.size(), 1);
@@ -377,7 +315,7 @@ void StitchWorkerTest::dotFolderMeansWorkingDirectory()
 void StitchWorkerTest::missingNestedFolderIsCreated()
 {
     const QString folder = m_dir->filePath(QStringLiteral("a/b/c"));
-    const Run result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
+    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
     QCOMPARE(result.files.size(), 1);
     QVERIFY(result.files.first().startsWith(folder + QLatin1Char('/')));
     QVERIFY(QFile::exists(result.files.first()));
@@ -390,7 +328,7 @@ void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const QString folder = m_dir->filePath(QStringLiteral("blocker/out"));
-    const Run result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
+    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
     QCOMPARE(result.finishedCount, 0);
     QVERIFY(result.progress.isEmpty());
     QCOMPARE(result.failures.size(), 1);
@@ -407,7 +345,7 @@ void StitchWorkerTest::folderWithoutPermissionFailsForOrdinaryUsers()
     const QString folder = m_dir->filePath(QStringLiteral("locked"));
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    const Run result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
+    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(result.failures.size(), 1);
     QVERIFY(result.failures.first().startsWith(QStringLiteral("Failed to save image:\n") + folder));
@@ -427,7 +365,7 @@ void StitchWorkerTest::writeFailureInTheSecondSegmentKeepsTheFirstFile()
     QList<QImage> frames;
     for (int i = 0; i < 3; ++i)
         frames << patternFrame(20000, 2, QImage::Format_RGB888, i);
-    const Run result = run(frames, 0, m_dir->path());
+    const StitchRun result = run(frames, 0, m_dir->path());
     QVERIFY2(QDateTime::currentDateTime() < start.addMSecs(10000), "the machine was too slow");
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 3}}));
     QCOMPARE(result.finishedCount, 0);
