@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace mvcc {
@@ -142,6 +143,31 @@ ArvBuffer *newRingBuffer(std::size_t bytes)
 
 } // namespace
 
+namespace {
+
+// Releasing a lost GigE camera makes Aravis send its farewell commands into
+// the void: stream and device each wait out their retries (about 2.5 s). That
+// happens in a thread of its own, so Close returns at once; an open waits for
+// it, so that the old connection never meets a camera that came back.
+std::mutex &releaseMutex()
+{
+    static std::mutex *mutex = new std::mutex; // held while a lost camera is released; never destroyed,
+                                              // so a release still running at exit finds it alive
+    return *mutex;
+}
+
+void releaseInBackground(ArvCamera *camera, std::shared_ptr<void> acquisition)
+{
+    std::thread([camera, acquisition = std::move(acquisition)]() mutable {
+        std::lock_guard<std::mutex> lock(releaseMutex());
+        acquisition.reset();
+        if (camera)
+            g_object_unref(camera);
+    }).detach();
+}
+
+} // namespace
+
 /* The one mutex around Aravis's device list (not thread-safe). Any thread. */
 std::mutex &genicamSystemMutex()
 {
@@ -203,6 +229,7 @@ int GenicamDevice::open(unsigned int)
     ErrorSlot error;
     ArvCamera *camera = nullptr;
     {
+        std::lock_guard<std::mutex> released(releaseMutex());
         std::lock_guard<std::mutex> lock(genicamSystemMutex());
         camera = arv_camera_new(target_.openName.c_str(), error.out());
     }
@@ -234,16 +261,27 @@ int GenicamDevice::open(unsigned int)
 
 /*
  * Stops acquisition and releases the camera and every buffer, also after the
- * camera was lost. Only called when no fetch runs. Control thread.
+ * camera was lost (then in the background; the next open waits for it).
+ * Only called when no fetch runs. Control thread.
  */
 void GenicamDevice::close()
 {
-    if (run_)
-        stopGrabbing();
-    if (camera_) {
-        g_object_unref(camera_);
-        camera_ = nullptr;
+    std::shared_ptr<Acquisition> run;
+    {
+        std::lock_guard<std::mutex> lock(runMutex_);
+        run = run_;
     }
+    if (run)
+        stopGrabbing();
+    if (!camera_)
+        return;
+    if (isLost()) {
+        releaseInBackground(std::exchange(camera_, nullptr), std::move(run));
+        return;
+    }
+    run.reset();
+    g_object_unref(camera_);
+    camera_ = nullptr;
 }
 
 /*
@@ -307,7 +345,11 @@ int GenicamDevice::stopGrabbing()
         lastCounters_ = countersOf(*run);
     }
     // A lost camera would make every command wait out its retries.
-    if (camera_ && !isLost()) {
+    if (isLost()) {
+        releaseInBackground(nullptr, std::move(run));
+        return MV_OK;
+    }
+    if (camera_) {
         ErrorSlot error;
         arv_camera_stop_acquisition(camera_, error.out());
     }
