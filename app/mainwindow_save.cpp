@@ -28,11 +28,10 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
         ui->statusBar->showMessage(QStringLiteral("Saving stitched image (background)..."));
 
     const bool posted = QMetaObject::invokeMethod(
-            m_stitchWorker, "saveStitchImages", Qt::QueuedConnection,
-            Q_ARG(QList<QImage>, frames), Q_ARG(int, m_stitchDirection),
-            Q_ARG(QString, resolveOutputFolder(m_saveDir)), Q_ARG(QString, m_cameraModelName),
-            Q_ARG(QString, m_cameraSerialNumber), Q_ARG(int, batchNumber),
-            Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
+        m_stitchWorker, "saveStitchImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
+        Q_ARG(int, m_stitchDirection), Q_ARG(QString, resolveOutputFolder(m_saveDir)),
+        Q_ARG(QString, m_cameraModelName), Q_ARG(QString, m_cameraSerialNumber), Q_ARG(int, batchNumber),
+        Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
     if (posted)
         ++m_pendingStitchJobs;
 }
@@ -51,8 +50,7 @@ void MainWindow::on_actionSave_Image_triggered()
     }
     if (m_lastBatchFrames.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Save Image"),
-                             QStringLiteral("No completed stitched image to save!"),
-                             QMessageBox::Ok);
+                             QStringLiteral("No completed stitched image to save!"), QMessageBox::Ok);
         return;
     }
     handOffBatch(m_lastBatchFrames, 0);
@@ -65,8 +63,7 @@ void MainWindow::on_actionSave_Image_triggered()
 void MainWindow::onStitchSaveProgress(int current, int total)
 {
     if (ui && ui->statusBar)
-        ui->statusBar->showMessage(
-                QStringLiteral("Saving stitched image... %1/%2").arg(current).arg(total));
+        ui->statusBar->showMessage(QStringLiteral("Saving stitched image... %1/%2").arg(current).arg(total));
 }
 
 /*
@@ -126,8 +123,8 @@ void MainWindow::finishStitchJobs()
         // one wakes this loop and lowers the count.
         while (m_pendingStitchJobs > 0 && m_stitchThread->isRunning()) {
             dialog.setLabelText(QStringLiteral("Saving stitched images… %1 of %2 batches left")
-                                        .arg(m_pendingStitchJobs)
-                                        .arg(total));
+                                    .arg(m_pendingStitchJobs)
+                                    .arg(total));
             dialog.setValue(total - m_pendingStitchJobs);
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }

@@ -145,8 +145,7 @@ int runDrawing(int runs)
     return 0;
 }
 
-struct ChildResult
-{
+struct ChildResult {
     bool ok = false;
     double wallMs = 0;
     long maxRssKb = 0;
@@ -198,8 +197,7 @@ void removeFiles(const QString &folder)
         dir.remove(name);
 }
 
-struct FormatCase
-{
+struct FormatCase {
     const char *name;       // our format name
     const char *vipsTarget; // vips output file with its save options
     const char *vipsLabel;
@@ -221,7 +219,8 @@ int runComparison(int runs)
     // timing holds no decoding.
     std::string frameList;
     for (int i = 0; i < kFrames; ++i) {
-        const QString png = QDir(framesDir).filePath(QStringLiteral("f%1.png").arg(i, 2, 10, QLatin1Char('0')));
+        const QString png
+            = QDir(framesDir).filePath(QStringLiteral("f%1.png").arg(i, 2, 10, QLatin1Char('0')));
         const QString v = QDir(framesDir).filePath(QStringLiteral("f%1.v").arg(i, 2, 10, QLatin1Char('0')));
         if (!benchFrame(i).save(png, "PNG", 100))
             return 1;
@@ -234,10 +233,10 @@ int runComparison(int runs)
     }
 
     const std::vector<FormatCase> cases = {
-            {"JPG", "out.jpg[Q=95,subsample-mode=on]", "jpegsave Q 95, 4:2:0"},
-            {"PNG", "out.png[compression=8,filter=all]", "pngsave compression 8, all filters"},
-            {"TIFF", "out.tif[compression=none]", "tiffsave uncompressed"},
-            {"BMP", "out.bmp", "magicksave (ImageMagick) BMP"},
+        {"JPG", "out.jpg[Q=95,subsample-mode=on]", "jpegsave Q 95, 4:2:0"},
+        {"PNG", "out.png[compression=8,filter=all]", "pngsave compression 8, all filters"},
+        {"TIFF", "out.tif[compression=none]", "tiffsave uncompressed"},
+        {"BMP", "out.bmp", "magicksave (ImageMagick) BMP"},
     };
 
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
@@ -245,24 +244,22 @@ int runComparison(int runs)
                 "median of %d runs\n",
                 kFrames, kFrameWidth, kFrameHeight, kFrames * kFrameWidth, kFrameHeight, runs);
     const double rgbMiB = double(kFrames) * kFrameWidth * kFrameHeight * 3 / 1048576.0;
-    std::printf("batch %.0f MiB; canvas %.0f MiB (%.0f MiB as 32-bit RGB for BMP)\n", rgbMiB,
-                rgbMiB, rgbMiB * 4 / 3);
-    std::printf("%-5s %10s %12s %12s %10s %8s %12s  %s\n", "fmt", "ours ms", "ours peak MiB",
-                "batch MiB", "vips ms", "ratio", "vips peak MiB", "vips settings");
+    std::printf("batch %.0f MiB; canvas %.0f MiB (%.0f MiB as 32-bit RGB for BMP)\n", rgbMiB, rgbMiB,
+                rgbMiB * 4 / 3);
+    std::printf("%-5s %10s %12s %12s %10s %8s %12s  %s\n", "fmt", "ours ms", "ours peak MiB", "batch MiB",
+                "vips ms", "ratio", "vips peak MiB", "vips settings");
     for (const FormatCase &format : cases) {
         std::vector<double> ours, vips;
         long oursPeak = 0, oursBatch = 0, vipsPeak = 0;
         bool vipsOk = true;
         for (int run = 0; run < runs; ++run) {
-            const ChildResult child =
-                    runChild({self, "--ours", format.name, oursDir.toStdString()});
+            const ChildResult child = runChild({self, "--ours", format.name, oursDir.toStdString()});
             removeFiles(oursDir);
             long long ms = 0, fileBytes = 0;
             long peak = 0, batchPeak = 0;
             if (!child.ok
-                || std::sscanf(child.output.c_str(), "%lld %ld %ld %lld", &ms, &peak, &batchPeak,
-                               &fileBytes)
-                           != 4) {
+                || std::sscanf(child.output.c_str(), "%lld %ld %ld %lld", &ms, &peak, &batchPeak, &fileBytes)
+                    != 4) {
                 std::fprintf(stderr, "our %s save failed\n", format.name);
                 return 1;
             }
@@ -270,9 +267,10 @@ int runComparison(int runs)
             oursPeak = std::max(oursPeak, peak);
             oursBatch = std::max(oursBatch, batchPeak);
 
-            const std::string target = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
-            const ChildResult joined = runChild({"vips", "arrayjoin", frameList, target, "--across",
-                                                 std::to_string(kFrames)});
+            const std::string target
+                = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
+            const ChildResult joined
+                = runChild({"vips", "arrayjoin", frameList, target, "--across", std::to_string(kFrames)});
             removeFiles(vipsDir);
             if (!joined.ok) {
                 vipsOk = false;
@@ -285,12 +283,11 @@ int runComparison(int runs)
         if (vipsOk && !vips.empty()) {
             const double vipsMs = median(vips);
             std::printf("%-5s %10.0f %12.0f %12.0f %10.0f %8.2f %12.0f  %s\n", format.name, oursMs,
-                        oursPeak / 1024.0, oursBatch / 1024.0, vipsMs, oursMs / vipsMs,
-                        vipsPeak / 1024.0, format.vipsLabel);
-        } else {
-            std::printf("%-5s %10.0f %12.0f %12.0f %10s %8s %12s  %s: vips could not write it\n",
-                        format.name, oursMs, oursPeak / 1024.0, oursBatch / 1024.0, "-", "-", "-",
+                        oursPeak / 1024.0, oursBatch / 1024.0, vipsMs, oursMs / vipsMs, vipsPeak / 1024.0,
                         format.vipsLabel);
+        } else {
+            std::printf("%-5s %10.0f %12.0f %12.0f %10s %8s %12s  %s: vips could not write it\n", format.name,
+                        oursMs, oursPeak / 1024.0, oursBatch / 1024.0, "-", "-", "-", format.vipsLabel);
         }
         std::fflush(stdout);
     }

@@ -50,7 +50,7 @@ SegmentSplit splitIntoSegments(const QVector<int> &lengths, int limit)
 bool isGrayFormat(QImage::Format format)
 {
     return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono
-           || format == QImage::Format_Indexed8;
+        || format == QImage::Format_Indexed8;
 }
 
 /*
@@ -74,10 +74,8 @@ bool drawsInReverse(int direction)
 /*
  * An empty survey of frameCount frames: no frame valid, sizes 0, gray.
  */
-FrameSurvey::FrameSurvey(int frameCount)
-    : valid(frameCount, 0), widths(frameCount, 0), heights(frameCount, 0)
-{
-}
+FrameSurvey::FrameSurvey(int frameCount) : valid(frameCount, 0), widths(frameCount, 0), heights(frameCount, 0)
+{ }
 
 /*
  * Records frame index: a null frame leaves its entry at 0; any other frame
@@ -159,8 +157,7 @@ int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
     if (canvas.isNull() || frame.isNull())
         return next;
 
-    const QImage source =
-            frame.format() == canvas.format() ? frame : frame.convertToFormat(canvas.format());
+    const QImage source = frame.format() == canvas.format() ? frame : frame.convertToFormat(canvas.format());
     if (source.isNull())
         return next;
 
@@ -187,8 +184,7 @@ int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
  * the naming. survey must outlive the job. Runs on the stitch worker's thread.
  */
 SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
-                             const QString &folder, const QString &format, int jpgQuality,
-                             int pngQuality)
+                             const QString &folder, const QString &format, int jpgQuality, int pngQuality)
 {
     QDir().mkpath(folder);
     SegmentJob job;
@@ -213,8 +209,8 @@ SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &
  * not be written (files written before it stay on disk). Runs on the stitch
  * worker's thread; may throw std::bad_alloc.
  */
-QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
-                      const ProgressReport &reportProgress, QStringList *savedFiles)
+QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const ProgressReport &reportProgress,
+                      QStringList *savedFiles)
 {
     const FrameSurvey &survey = *job.survey;
     const QVector<int> lengths = survey.lengths(job.horizontal);
@@ -239,14 +235,13 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
             continue;
         }
 
-        const QString path = folder.filePath(
-                job.fileName(job.baseName, job.timestamp, handled + 1, total, extension));
+        const QString path
+            = folder.filePath(job.fileName(job.baseName, job.timestamp, handled + 1, total, extension));
         QString reason;
         bool written = false;
         {
-            QImage canvas = job.horizontal
-                                    ? createCanvas(int(summedLength), crossLength, format)
-                                    : createCanvas(crossLength, int(summedLength), format);
+            QImage canvas = job.horizontal ? createCanvas(int(summedLength), crossLength, format)
+                                           : createCanvas(crossLength, int(summedLength), format);
             int offset = 0;
             for (int k = 0; k < segment.end - segment.first; ++k) {
                 const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
@@ -257,8 +252,7 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
                     continue;
                 offset = drawFrame(canvas, frame, offset, job.horizontal);
             }
-            written = writeImageFile(path, canvas, job.format, job.jpgQuality, job.pngQuality,
-                                     &reason);
+            written = writeImageFile(path, canvas, job.format, job.jpgQuality, job.pngQuality, &reason);
         }
         if (!written)
             return QStringLiteral("Failed to save image:\n%1\nReason: %2").arg(path, reason);

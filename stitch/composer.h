@@ -16,8 +16,7 @@
  */
 
 // A half-open range [first, end) of frame indices.
-struct Segment
-{
+struct Segment {
     int first = 0;
     int end = 0;
 };
@@ -27,8 +26,7 @@ inline bool operator==(const Segment &a, const Segment &b)
     return a.first == b.first && a.end == b.end;
 }
 
-struct SegmentSplit
-{
+struct SegmentSplit {
     QVector<Segment> segments;
     int oversizedFrame = -1; // index of the first frame longer than the limit, or -1
 };
@@ -36,8 +34,7 @@ struct SegmentSplit
 SegmentSplit splitIntoSegments(const QVector<int> &lengths, int limit);
 
 // Sizes and kinds of the frames of one save; frames themselves are not kept.
-struct FrameSurvey
-{
+struct FrameSurvey {
     QVector<quint8> valid;
     QVector<qint32> widths;
     QVector<qint32> heights;
@@ -62,8 +59,7 @@ QImage createCanvas(int width, int height, QImage::Format format);
 int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal);
 
 // Everything a save needs to turn its segments into files.
-struct SegmentJob
-{
+struct SegmentJob {
     const FrameSurvey *survey = nullptr;
     QVector<Segment> segments;
     bool horizontal = true;
@@ -72,20 +68,20 @@ struct SegmentJob
     QString baseName;
     QString timestamp;
     QString (*fileName)(const QString &baseName, const QString &timestamp, int segmentNumber,
-                        int segmentCount, const QString &extension) = nullptr;
+                        int segmentCount, const QString &extension)
+        = nullptr;
     QString format;
     int jpgQuality = 95;
     int pngQuality = 8;
 };
 
 SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
-                             const QString &folder, const QString &format, int jpgQuality,
-                             int pngQuality);
+                             const QString &folder, const QString &format, int jpgQuality, int pngQuality);
 
 using FrameSource = std::function<QImage(int index)>;
 using ProgressReport = std::function<void(int current, int total)>;
 
-QString writeSegments(const SegmentJob &job, const FrameSource &frameAt,
-                      const ProgressReport &reportProgress, QStringList *savedFiles);
+QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const ProgressReport &reportProgress,
+                      QStringList *savedFiles);
 
 #endif // COMPOSER_H

@@ -40,8 +40,8 @@ int pngCompressionSetting(int level)
  * ("Empty image." for a null image, else the image library's own text).
  * Touches no shared state; runs on the stitch worker's thread.
  */
-bool writeImageFile(const QString &path, const QImage &image, const QString &format,
-                    int jpgQuality, int pngQuality, QString *errorText)
+bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
+                    int pngQuality, QString *errorText)
 {
     if (image.isNull()) {
         if (errorText)

@@ -7,7 +7,7 @@
 QString pathWithExtension(const QString &path, const QString &extension);
 int pngCompressionSetting(int level);
 
-bool writeImageFile(const QString &path, const QImage &image, const QString &format,
-                    int jpgQuality, int pngQuality, QString *errorText = nullptr);
+bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
+                    int pngQuality, QString *errorText = nullptr);
 
 #endif // IMAGEWRITER_H

@@ -106,8 +106,8 @@ static QString baseWithCamera(const QString &prefix, const QString &cameraModelN
  * Model and serial are used verbatim and only when both are non-empty.
  * Pure; any thread.
  */
-QString batchStitchBaseName(const QString &cameraModelName, const QString &cameraSerialNumber,
-                            int direction, int batchIndex)
+QString batchStitchBaseName(const QString &cameraModelName, const QString &cameraSerialNumber, int direction,
+                            int batchIndex)
 {
     QString base = baseWithCamera(QStringLiteral("Stitched"), cameraModelName, cameraSerialNumber);
     base += QLatin1Char('_') + directionName(direction);
@@ -134,15 +134,14 @@ int segmentNumberWidth(int segmentCount)
     return segmentCount < 100 ? 2 : 3;
 }
 
-static QString segmentFileName(const QString &baseName, const QString &timestamp,
-                               const QString &partTag, int segmentNumber, int segmentCount,
-                               const QString &extension)
+static QString segmentFileName(const QString &baseName, const QString &timestamp, const QString &partTag,
+                               int segmentNumber, int segmentCount, const QString &extension)
 {
     QString name = baseName + QLatin1Char('_') + timestamp;
     if (segmentCount != 1)
         name += partTag
-                + QString::number(segmentNumber).rightJustified(segmentNumberWidth(segmentCount),
-                                                                QLatin1Char('0'));
+            + QString::number(segmentNumber)
+                  .rightJustified(segmentNumberWidth(segmentCount), QLatin1Char('0'));
     return name + QLatin1Char('.') + extension;
 }
 
@@ -154,19 +153,19 @@ static QString segmentFileName(const QString &baseName, const QString &timestamp
 QString batchSegmentFileName(const QString &baseName, const QString &timestamp, int segmentNumber,
                              int segmentCount, const QString &extension)
 {
-    return segmentFileName(baseName, timestamp, QStringLiteral("_Seg"), segmentNumber,
-                           segmentCount, extension);
+    return segmentFileName(baseName, timestamp, QStringLiteral("_Seg"), segmentNumber, segmentCount,
+                           extension);
 }
 
 /*
  * As batchSegmentFileName() with "_part" instead of "_Seg", for the
  * file-list stitch. Pure; any thread.
  */
-QString fileListSegmentFileName(const QString &baseName, const QString &timestamp,
-                                int segmentNumber, int segmentCount, const QString &extension)
+QString fileListSegmentFileName(const QString &baseName, const QString &timestamp, int segmentNumber,
+                                int segmentCount, const QString &extension)
 {
-    return segmentFileName(baseName, timestamp, QStringLiteral("_part"), segmentNumber,
-                           segmentCount, extension);
+    return segmentFileName(baseName, timestamp, QStringLiteral("_part"), segmentNumber, segmentCount,
+                           extension);
 }
 
 /*

@@ -23,15 +23,15 @@ QString resolveOutputFolder(const QString &saveDirPath);
 
 QString directionName(int direction);
 
-QString batchStitchBaseName(const QString &cameraModelName, const QString &cameraSerialNumber,
-                            int direction, int batchIndex);
+QString batchStitchBaseName(const QString &cameraModelName, const QString &cameraSerialNumber, int direction,
+                            int batchIndex);
 QString fileListStitchBaseName(const QString &cameraModelName, const QString &cameraSerialNumber);
 
 int segmentNumberWidth(int segmentCount);
 QString batchSegmentFileName(const QString &baseName, const QString &timestamp, int segmentNumber,
                              int segmentCount, const QString &extension);
-QString fileListSegmentFileName(const QString &baseName, const QString &timestamp,
-                                int segmentNumber, int segmentCount, const QString &extension);
+QString fileListSegmentFileName(const QString &baseName, const QString &timestamp, int segmentNumber,
+                                int segmentCount, const QString &extension);
 QString snapshotFileName(const QString &timestamp, const QString &extension);
 
 #endif // NAMING_H

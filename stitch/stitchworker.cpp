@@ -12,18 +12,15 @@ namespace {
 
 QString crossDimensionTooLarge(const QString &format, int size, int limit)
 {
-    return QStringLiteral("Stitched image height too large for %1: %2 > %3")
-            .arg(format)
-            .arg(size)
-            .arg(limit);
+    return QStringLiteral("Stitched image height too large for %1: %2 > %3").arg(format).arg(size).arg(limit);
 }
 
 QString singleFrameTooLong(const QString &format, int length, int limit)
 {
     return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-            .arg(format)
-            .arg(length)
-            .arg(limit);
+        .arg(format)
+        .arg(length)
+        .arg(limit);
 }
 
 } // namespace
@@ -49,8 +46,7 @@ QImage readFrameFile(const QString &path)
  */
 StitchWorker::StitchWorker(QObject *parent)
     : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
-{
-}
+{ }
 
 StitchWorker::~StitchWorker() = default;
 
@@ -102,8 +98,7 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
         }
         const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
         if (split.oversizedFrame >= 0) {
-            emit failed(singleFrameTooLong(format, survey.widths.at(split.oversizedFrame),
-                                           maxDimension)
+            emit failed(singleFrameTooLong(format, survey.widths.at(split.oversizedFrame), maxDimension)
                         + QStringLiteral("\nFile: ") + imagePaths.at(split.oversizedFrame));
             return;
         }
@@ -112,8 +107,7 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
             return;
         }
 
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality,
-                                           pngQuality);
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
         job.horizontal = true;
         job.reverse = rotateClockwise != 0;
         job.baseName = fileListStitchBaseName(cameraModelName, cameraSerialNumber);
@@ -121,8 +115,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
 
         QStringList savedFiles;
         const QString error = writeSegments(
-                job, [&](int i) { return m_readFrameFile(imagePaths.at(i)); },
-                [this](int current, int total) { emit progress(current, total); }, &savedFiles);
+            job, [&](int i) { return m_readFrameFile(imagePaths.at(i)); },
+            [this](int current, int total) { emit progress(current, total); }, &savedFiles);
         if (!error.isEmpty()) {
             emit failed(error);
             return;
@@ -152,8 +146,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * worker's thread; no exception leaves it.
  */
 void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
-                                    QString cameraModelName, QString cameraSerialNumber,
-                                    int batchIndex, QString format, int jpgQuality, int pngQuality)
+                                    QString cameraModelName, QString cameraSerialNumber, int batchIndex,
+                                    QString format, int jpgQuality, int pngQuality)
 {
     if (images.isEmpty()) {
         emit failed(QStringLiteral("No frames to save!"));
@@ -184,18 +178,16 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
             return;
         }
 
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality,
-                                           pngQuality);
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
         job.horizontal = horizontal;
         job.reverse = drawsInReverse(rotateClockwise);
-        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise,
-                                           batchIndex);
+        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
         job.fileName = batchSegmentFileName;
 
         QStringList savedFiles;
         const QString error = writeSegments(
-                job, [&images](int i) { return images.at(i); },
-                [this](int current, int total) { emit progress(current, total); }, &savedFiles);
+            job, [&images](int i) { return images.at(i); },
+            [this](int current, int total) { emit progress(current, total); }, &savedFiles);
         if (!error.isEmpty()) {
             emit failed(error);
             return;

@@ -35,12 +35,11 @@ signals:
     void failed(QString error);
 
 public slots:
-    void saveStitch(QStringList imagePaths, int rotateClockwise, QString saveDirPath,
-                    QString cameraModelName, QString cameraSerialNumber, QString format,
-                    int jpgQuality, int pngQuality);
+    void saveStitch(QStringList imagePaths, int rotateClockwise, QString saveDirPath, QString cameraModelName,
+                    QString cameraSerialNumber, QString format, int jpgQuality, int pngQuality);
     void saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
-                          QString cameraModelName, QString cameraSerialNumber, int batchIndex,
-                          QString format, int jpgQuality, int pngQuality);
+                          QString cameraModelName, QString cameraSerialNumber, int batchIndex, QString format,
+                          int jpgQuality, int pngQuality);
 
 private:
     FrameFileReader m_readFrameFile;

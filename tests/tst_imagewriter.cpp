@@ -96,11 +96,16 @@ void ImageWriterTest::formatNameChoosesEncoderAndExtension_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("contentFormat");
-    QTest::newRow("jpeg") << "jpeg" << "out.jpg" << QByteArray("jpeg");
-    QTest::newRow("JPG") << "JPG" << "out.jpg" << QByteArray("jpeg");
-    QTest::newRow("Tiff") << "Tiff" << "out.tif" << QByteArray("tiff");
-    QTest::newRow("bmp") << "bmp" << "out.bmp" << QByteArray("bmp");
-    QTest::newRow("empty is png") << "" << "out.png" << QByteArray("png");
+    QTest::newRow("jpeg") << "jpeg"
+                          << "out.jpg" << QByteArray("jpeg");
+    QTest::newRow("JPG") << "JPG"
+                         << "out.jpg" << QByteArray("jpeg");
+    QTest::newRow("Tiff") << "Tiff"
+                          << "out.tif" << QByteArray("tiff");
+    QTest::newRow("bmp") << "bmp"
+                         << "out.bmp" << QByteArray("bmp");
+    QTest::newRow("empty is png") << ""
+                                  << "out.png" << QByteArray("png");
 }
 
 void ImageWriterTest::formatNameChoosesEncoderAndExtension()
@@ -123,11 +128,21 @@ void ImageWriterTest::pathExtensionIsCorrectedToTheFormat_data()
     QTest::addColumn<QString>("requested");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("written");
-    QTest::newRow("other extension") << "a.png" << "JPG" << "a.jpg";
-    QTest::newRow("no extension") << "a" << "JPG" << "a.jpg";
-    QTest::newRow("last dot only") << "a.b.c" << "jpg" << "a.b.jpg";
-    QTest::newRow("case differs") << "A.JPG" << "jpg" << "A.JPG";
-    QTest::newRow("tiff long name") << "scan.tiff" << "TIFF" << "scan.tif";
+    QTest::newRow("other extension") << "a.png"
+                                     << "JPG"
+                                     << "a.jpg";
+    QTest::newRow("no extension") << "a"
+                                  << "JPG"
+                                  << "a.jpg";
+    QTest::newRow("last dot only") << "a.b.c"
+                                   << "jpg"
+                                   << "a.b.jpg";
+    QTest::newRow("case differs") << "A.JPG"
+                                  << "jpg"
+                                  << "A.JPG";
+    QTest::newRow("tiff long name") << "scan.tiff"
+                                    << "TIFF"
+                                    << "scan.tif";
 }
 
 void ImageWriterTest::pathExtensionIsCorrectedToTheFormat()
@@ -135,8 +150,7 @@ void ImageWriterTest::pathExtensionIsCorrectedToTheFormat()
     QFETCH(QString, requested);
     QFETCH(QString, format);
     QFETCH(QString, written);
-    QVERIFY(writeImageFile(path(requested), patternImage(8, 8, QImage::Format_RGB888), format, 95,
-                           8));
+    QVERIFY(writeImageFile(path(requested), patternImage(8, 8, QImage::Format_RGB888), format, 95, 8));
     const QStringList files = QDir(m_dir->path()).entryList(QDir::Files);
     QCOMPARE(files, QStringList{written});
 }
@@ -229,9 +243,8 @@ void ImageWriterTest::gifIsWrittenOnlyWhenTheLibraryCanEncodeIt()
 {
     const bool canEncode = QImageWriter::supportedImageFormats().contains("gif");
     QString reason;
-    const bool written =
-            writeImageFile(path("x.png"), patternImage(8, 8, QImage::Format_RGB888), "gif", 95, 8,
-                           &reason);
+    const bool written
+        = writeImageFile(path("x.png"), patternImage(8, 8, QImage::Format_RGB888), "gif", 95, 8, &reason);
     QCOMPARE(written, canEncode);
     QCOMPARE(QFile::exists(path("x.gif")), canEncode);
     if (!canEncode)
@@ -241,8 +254,8 @@ void ImageWriterTest::gifIsWrittenOnlyWhenTheLibraryCanEncodeIt()
 void ImageWriterTest::unknownEncoderReportsTheLibraryText()
 {
     QString reason;
-    QVERIFY(!writeImageFile(path("x"), patternImage(8, 8, QImage::Format_RGB888), "NoSuchFormat", 95,
-                            8, &reason));
+    QVERIFY(!writeImageFile(path("x"), patternImage(8, 8, QImage::Format_RGB888), "NoSuchFormat", 95, 8,
+                            &reason));
     QVERIFY(!reason.isEmpty());
     QVERIFY(reason != QStringLiteral("Empty image."));
 }
@@ -254,8 +267,8 @@ void ImageWriterTest::unwritablePathReportsTheReason()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QString reason;
-    QVERIFY(!writeImageFile(path("blocker/out.png"), patternImage(8, 8, QImage::Format_RGB888),
-                            "PNG", 95, 8, &reason));
+    QVERIFY(!writeImageFile(path("blocker/out.png"), patternImage(8, 8, QImage::Format_RGB888), "PNG", 95, 8,
+                            &reason));
     QVERIFY(!reason.isEmpty());
     QVERIFY(reason != QStringLiteral("Empty image."));
 }

@@ -11,8 +11,6 @@ class NamingTest : public QObject
 private slots:
     void formatNameGivesExtension_data();
     void formatNameGivesExtension();
-    void qualitiesAreClampedToTheEncoderRanges_data();
-    void qualitiesAreClampedToTheEncoderRanges();
     void timestampHasMillisecondsAndTwentyFourHourClock();
     void emptyOrDotFolderMeansWorkingDirectory_data();
     void emptyOrDotFolderMeansWorkingDirectory();
@@ -32,15 +30,24 @@ void NamingTest::formatNameGivesExtension_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("JPG") << "JPG" << "jpg";
-    QTest::newRow("jpeg") << "jpeg" << "jpg";
-    QTest::newRow("Png") << "Png" << "png";
-    QTest::newRow("empty") << "" << "png";
-    QTest::newRow("Tiff") << "Tiff" << "tif";
-    QTest::newRow("TIF") << "TIF" << "tif";
-    QTest::newRow("bmp") << "bmp" << "bmp";
-    QTest::newRow("unknown is lower-cased") << "GiF" << "gif";
-    QTest::newRow("white space is kept") << " jpg" << " jpg";
+    QTest::newRow("JPG") << "JPG"
+                         << "jpg";
+    QTest::newRow("jpeg") << "jpeg"
+                          << "jpg";
+    QTest::newRow("Png") << "Png"
+                         << "png";
+    QTest::newRow("empty") << ""
+                           << "png";
+    QTest::newRow("Tiff") << "Tiff"
+                          << "tif";
+    QTest::newRow("TIF") << "TIF"
+                         << "tif";
+    QTest::newRow("bmp") << "bmp"
+                         << "bmp";
+    QTest::newRow("unknown is lower-cased") << "GiF"
+                                            << "gif";
+    QTest::newRow("white space is kept") << " jpg"
+                                         << " jpg";
 }
 
 void NamingTest::formatNameGivesExtension()
@@ -48,29 +55,6 @@ void NamingTest::formatNameGivesExtension()
     QFETCH(QString, format);
     QFETCH(QString, extension);
     QCOMPARE(extensionForFormat(format), extension);
-}
-
-void NamingTest::qualitiesAreClampedToTheEncoderRanges_data()
-{
-    QTest::addColumn<int>("jpgIn");
-    QTest::addColumn<int>("jpgOut");
-    QTest::addColumn<int>("pngIn");
-    QTest::addColumn<int>("pngOut");
-    QTest::newRow("below") << 10 << 55 << -1 << 0;
-    QTest::newRow("lower edge") << 55 << 55 << 0 << 0;
-    QTest::newRow("inside") << 95 << 95 << 8 << 8;
-    QTest::newRow("upper edge") << 99 << 99 << 9 << 9;
-    QTest::newRow("above") << 100 << 99 << 12 << 9;
-}
-
-void NamingTest::qualitiesAreClampedToTheEncoderRanges()
-{
-    QFETCH(int, jpgIn);
-    QFETCH(int, jpgOut);
-    QFETCH(int, pngIn);
-    QFETCH(int, pngOut);
-    QCOMPARE(clampJpegQuality(jpgIn), jpgOut);
-    QCOMPARE(clampPngCompression(pngIn), pngOut);
 }
 
 void NamingTest::timestampHasMillisecondsAndTwentyFourHourClock()
@@ -130,12 +114,18 @@ void NamingTest::batchBaseNameCarriesCameraDirectionAndBatch_data()
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("batch");
     QTest::addColumn<QString>("base");
-    QTest::newRow("full") << "CamA" << "SN0042" << 0 << 7 << "Stitched_CamA_SN0042_Left_Batch007";
-    QTest::newRow("no serial") << "CamA" << "" << 2 << 0 << "Stitched_Bottom";
-    QTest::newRow("no model") << "" << "SN0042" << 1 << 12 << "Stitched_Right_Batch012";
-    QTest::newRow("negative batch") << "" << "" << 3 << -5 << "Stitched_Top";
-    QTest::newRow("wide batch") << "" << "" << 7 << 1234 << "Stitched_Unknown_Batch1234";
-    QTest::newRow("verbatim names") << "A/B C" << "x:y" << 0 << 1 << "Stitched_A/B C_x:y_Left_Batch001";
+    QTest::newRow("full") << "CamA"
+                          << "SN0042" << 0 << 7 << "Stitched_CamA_SN0042_Left_Batch007";
+    QTest::newRow("no serial") << "CamA"
+                               << "" << 2 << 0 << "Stitched_Bottom";
+    QTest::newRow("no model") << ""
+                              << "SN0042" << 1 << 12 << "Stitched_Right_Batch012";
+    QTest::newRow("negative batch") << ""
+                                    << "" << 3 << -5 << "Stitched_Top";
+    QTest::newRow("wide batch") << ""
+                                << "" << 7 << 1234 << "Stitched_Unknown_Batch1234";
+    QTest::newRow("verbatim names") << "A/B C"
+                                    << "x:y" << 0 << 1 << "Stitched_A/B C_x:y_Left_Batch001";
 }
 
 void NamingTest::batchBaseNameCarriesCameraDirectionAndBatch()
@@ -153,9 +143,15 @@ void NamingTest::fileListBaseNameCarriesCameraOnly_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("base");
-    QTest::newRow("both") << "CamA" << "SN0042" << "RotatedStitched_CamA_SN0042";
-    QTest::newRow("model only") << "CamA" << "" << "RotatedStitched";
-    QTest::newRow("none") << "" << "" << "RotatedStitched";
+    QTest::newRow("both") << "CamA"
+                          << "SN0042"
+                          << "RotatedStitched_CamA_SN0042";
+    QTest::newRow("model only") << "CamA"
+                                << ""
+                                << "RotatedStitched";
+    QTest::newRow("none") << ""
+                          << ""
+                          << "RotatedStitched";
 }
 
 void NamingTest::fileListBaseNameCarriesCameraOnly()
@@ -184,19 +180,17 @@ void NamingTest::segmentNumbersArePaddedByCount()
     QFETCH(int, number);
     QFETCH(int, count);
     QFETCH(QString, name);
-    QCOMPARE(batchSegmentFileName(QStringLiteral("B"), QStringLiteral("T"), number, count,
-                                  QStringLiteral("png")),
-             name);
+    QCOMPARE(
+        batchSegmentFileName(QStringLiteral("B"), QStringLiteral("T"), number, count, QStringLiteral("png")),
+        name);
 }
 
 void NamingTest::fileListSegmentsUsePartTag()
 {
     QCOMPARE(fileListSegmentFileName(QStringLiteral("RotatedStitched_CamA_SN0042"),
-                                     QStringLiteral("20240307_142501_042"), 1, 3,
-                                     QStringLiteral("bmp")),
+                                     QStringLiteral("20240307_142501_042"), 1, 3, QStringLiteral("bmp")),
              QStringLiteral("RotatedStitched_CamA_SN0042_20240307_142501_042_part01.bmp"));
-    QCOMPARE(fileListSegmentFileName(QStringLiteral("R"), QStringLiteral("T"), 1, 1,
-                                     QStringLiteral("tif")),
+    QCOMPARE(fileListSegmentFileName(QStringLiteral("R"), QStringLiteral("T"), 1, 1, QStringLiteral("tif")),
              QStringLiteral("R_T.tif"));
 }
 

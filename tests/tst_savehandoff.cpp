@@ -20,7 +20,6 @@
 
 namespace {
 
-
 QStringList filesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
@@ -109,8 +108,8 @@ void TestSaveHandOff::saveImageWithoutAWorkerIsReportedAsCritical()
 
 void TestSaveHandOff::saveImageSavesTheLastBatchWithoutBatchNumber()
 {
-    const QList<QImage> frames = {patternFrame(5, 3, QImage::Format_RGB888, 1),
-                                  patternFrame(4, 3, QImage::Format_RGB888, 2)};
+    const QList<QImage> frames
+        = {patternFrame(5, 3, QImage::Format_RGB888, 1), patternFrame(4, 3, QImage::Format_RGB888, 2)};
     m_window->m_lastBatchFrames = frames;
     m_window->m_saveStitchImage = false;
     m_window->m_stitchDirection = 1;
@@ -122,8 +121,8 @@ void TestSaveHandOff::saveImageSavesTheLastBatchWithoutBatchNumber()
     QVERIFY(files.size() >= 1);
     for (const QString &file : files) {
         QVERIFY2(QRegularExpression(QStringLiteral("^Stitched_Right_\\d{8}_\\d{6}_\\d{3}\\.tif$"))
-                         .match(file)
-                         .hasMatch(),
+                     .match(file)
+                     .hasMatch(),
                  qPrintable(file));
     }
     // Right: the last frame of the batch at the left edge.
@@ -145,11 +144,11 @@ void TestSaveHandOff::handOffUsesTheSettingsOfTheMoment()
     QTRY_COMPARE(m_window->m_pendingStitchJobs, 0);
     const QStringList files = filesIn(m_out);
     QCOMPARE(files.size(), 1);
-    QVERIFY2(QRegularExpression(
-                     QStringLiteral("^Stitched_CamA_SN0042_Left_Batch007_\\d{8}_\\d{6}_\\d{3}\\.bmp$"))
-                     .match(files.first())
-                     .hasMatch(),
-             qPrintable(files.first()));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^Stitched_CamA_SN0042_Left_Batch007_\\d{8}_\\d{6}_\\d{3}\\.bmp$"))
+            .match(files.first())
+            .hasMatch(),
+        qPrintable(files.first()));
     QVERIFY(!QDir(m_scratch->filePath(QStringLiteral("elsewhere"))).exists());
 }
 
@@ -166,8 +165,8 @@ void TestSaveHandOff::dotFolderSavesIntoTheWorkingDirectory()
     m_window->m_saveDir = QStringLiteral(".");
     m_window->handOffBatch({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 1);
     QTRY_COMPARE(m_window->m_pendingStitchJobs, 0);
-    const QStringList files =
-            QDir(m_scratch->path()).entryList({QStringLiteral("Stitched_*.bmp")}, QDir::Files);
+    const QStringList files
+        = QDir(m_scratch->path()).entryList({QStringLiteral("Stitched_*.bmp")}, QDir::Files);
     QCOMPARE(files.size(), 1);
 }
 
@@ -182,11 +181,11 @@ void TestSaveHandOff::statusBarShowsEachSegmentThenSaveDone()
     QStringList shown;
     for (const QList<QVariant> &args : messages)
         shown << args.at(0).toString();
-    QCOMPARE(shown, (QStringList{QStringLiteral("Saving stitched image (background)..."),
-                                 QStringLiteral("Saving stitched image... 1/3"),
-                                 QStringLiteral("Saving stitched image... 2/3"),
-                                 QStringLiteral("Saving stitched image... 3/3"),
-                                 QStringLiteral("Save done.")}));
+    QCOMPARE(shown,
+             (QStringList{QStringLiteral("Saving stitched image (background)..."),
+                          QStringLiteral("Saving stitched image... 1/3"),
+                          QStringLiteral("Saving stitched image... 2/3"),
+                          QStringLiteral("Saving stitched image... 3/3"), QStringLiteral("Save done.")}));
     QCOMPARE(filesIn(m_out).size(), 3);
     // "Save done." is not permanent.
     QTRY_COMPARE_WITH_TIMEOUT(m_window->ui->statusBar->currentMessage(), QString(), 5000);
@@ -200,8 +199,8 @@ void TestSaveHandOff::failedSaveShowsCriticalBoxAndClearsTheStatusBar()
     QVERIFY(boxes.waitForCount(1));
     QCOMPARE(boxes.last().kind, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Save Image"));
-    QVERIFY2(boxes.last().text.startsWith(QStringLiteral("Failed to save image:\n")
-                                          + m_window->m_saveDir + QStringLiteral("/Stitched_Left_Batch002_")),
+    QVERIFY2(boxes.last().text.startsWith(QStringLiteral("Failed to save image:\n") + m_window->m_saveDir
+                                          + QStringLiteral("/Stitched_Left_Batch002_")),
              qPrintable(boxes.last().text));
     QVERIFY(boxes.last().text.contains(QStringLiteral(".bmp\nReason: ")));
     QCOMPARE(m_window->ui->statusBar->currentMessage(), QString());

@@ -49,16 +49,14 @@ inline QImage placedFrames(const QList<QImage> &placed, bool horizontal,
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     int offset = 0;
     for (const QImage &frame : placed) {
-        painter.drawImage(horizontal ? QPoint(offset, 0) : QPoint(0, offset),
-                          frame.convertToFormat(format));
+        painter.drawImage(horizontal ? QPoint(offset, 0) : QPoint(0, offset), frame.convertToFormat(format));
         offset += horizontal ? frame.width() : frame.height();
     }
     return canvas;
 }
 
 // The signals of one worker call.
-struct StitchRun
-{
+struct StitchRun {
     QList<QPair<int, int>> progress;
     QStringList files;
     QStringList failures;

@@ -29,8 +29,6 @@ private slots:
     void surveyKeepsGrayOnlyForGrayFormats_data();
     void surveyKeepsGrayOnlyForGrayFormats();
     void surveyIgnoresNullFrames();
-    void directionDecidesAxisAndOrder_data();
-    void directionDecidesAxisAndOrder();
     void drawingCopiesTheSamePixelsAsAPainter_data();
     void drawingCopiesTheSamePixelsAsAPainter();
     void drawingIntoANullCanvasDoesNothing();
@@ -108,47 +106,24 @@ void StitchComposerTest::surveyIgnoresNullFrames()
     QCOMPARE(survey.lengths(false), (QVector<int>{0, 3, 0, 9}));
 }
 
-void StitchComposerTest::directionDecidesAxisAndOrder_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<bool>("horizontal");
-    QTest::addColumn<bool>("reverse");
-    QTest::newRow("Left") << 0 << true << false;
-    QTest::newRow("Right") << 1 << true << true;
-    QTest::newRow("Bottom") << 2 << false << false;
-    QTest::newRow("Top") << 3 << false << true;
-    QTest::newRow("-1") << -1 << false << false;
-    QTest::newRow("7") << 7 << false << false;
-}
-
-void StitchComposerTest::directionDecidesAxisAndOrder()
-{
-    QFETCH(int, direction);
-    QFETCH(bool, horizontal);
-    QFETCH(bool, reverse);
-    QCOMPARE(isHorizontalDirection(direction), horizontal);
-    QCOMPARE(drawsInReverse(direction), reverse);
-}
-
 void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter_data()
 {
     QTest::addColumn<int>("canvasFormat");
     QTest::addColumn<int>("frameFormat");
     QTest::addColumn<bool>("horizontal");
-    const QList<QPair<const char *, QImage::Format>> formats = {
-            {"RGB888", QImage::Format_RGB888},     {"RGB32", QImage::Format_RGB32},
-            {"Gray8", QImage::Format_Grayscale8}, {"Mono", QImage::Format_Mono},
-            {"Indexed8", QImage::Format_Indexed8}};
-    const QList<QPair<const char *, QImage::Format>> canvases = {
-            {"RGB888", QImage::Format_RGB888},
-            {"RGB32", QImage::Format_RGB32},
-            {"Gray8", QImage::Format_Grayscale8}};
+    const QList<QPair<const char *, QImage::Format>> formats = {{"RGB888", QImage::Format_RGB888},
+                                                                {"RGB32", QImage::Format_RGB32},
+                                                                {"Gray8", QImage::Format_Grayscale8},
+                                                                {"Mono", QImage::Format_Mono},
+                                                                {"Indexed8", QImage::Format_Indexed8}};
+    const QList<QPair<const char *, QImage::Format>> canvases = {{"RGB888", QImage::Format_RGB888},
+                                                                 {"RGB32", QImage::Format_RGB32},
+                                                                 {"Gray8", QImage::Format_Grayscale8}};
     for (const auto &canvas : canvases) {
         for (const auto &format : formats) {
             for (bool horizontal : {true, false}) {
-                QTest::addRow("%s canvas, %s frame, %s", canvas.first, format.first,
-                              horizontal ? "x" : "y")
-                        << int(canvas.second) << int(format.second) << horizontal;
+                QTest::addRow("%s canvas, %s frame, %s", canvas.first, format.first, horizontal ? "x" : "y")
+                    << int(canvas.second) << int(format.second) << horizontal;
             }
         }
     }
@@ -176,8 +151,7 @@ void StitchComposerTest::drawingCopiesTheSamePixelsAsAPainter()
         QPainter painter(&painted);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(QPoint(0, 0), first.convertToFormat(painted.format()));
-        painter.drawImage(horizontal ? QPoint(5, 0) : QPoint(0, 4),
-                          second.convertToFormat(painted.format()));
+        painter.drawImage(horizontal ? QPoint(5, 0) : QPoint(0, 4), second.convertToFormat(painted.format()));
     }
     QCOMPARE(drawn, painted);
 }

@@ -12,7 +12,6 @@
 #include "stitchworker.h"
 #include "tst_stitch_support.h"
 
-
 class StitchFilesTest : public QObject
 {
     Q_OBJECT
@@ -35,8 +34,8 @@ private slots:
 private:
     QString writeFrame(const QString &name, const QImage &image, const char *format = "PNG");
     StitchRun run(const QStringList &paths, int rotateClockwise, const QString &format = "PNG",
-            const QString &model = QString(), const QString &serial = QString(),
-            const QString &folder = QString());
+                  const QString &model = QString(), const QString &serial = QString(),
+                  const QString &folder = QString());
 
     StitchWorker m_worker;
     QScopedPointer<QTemporaryDir> m_in;
@@ -59,13 +58,12 @@ QString StitchFilesTest::writeFrame(const QString &name, const QImage &image, co
     return path;
 }
 
-StitchRun StitchFilesTest::run(const QStringList &paths, int rotateClockwise,
-                               const QString &format, const QString &model,
-                               const QString &serial, const QString &folder)
+StitchRun StitchFilesTest::run(const QStringList &paths, int rotateClockwise, const QString &format,
+                               const QString &model, const QString &serial, const QString &folder)
 {
     return recordStitchRun(m_worker, [&] {
-        m_worker.saveStitch(paths, rotateClockwise, folder.isEmpty() ? m_out->path() : folder,
-                            model, serial, format, 95, 8);
+        m_worker.saveStitch(paths, rotateClockwise, folder.isEmpty() ? m_out->path() : folder, model, serial,
+                            format, 95, 8);
     });
 }
 
@@ -74,8 +72,7 @@ void StitchFilesTest::unusableListsFailWithTheirText_data()
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<QString>("error");
     QTest::newRow("empty list") << QStringList{} << "No frames to save!";
-    QTest::newRow("empty paths") << QStringList{QString(), QString()}
-                                 << "No valid frames to stitch!";
+    QTest::newRow("empty paths") << QStringList{QString(), QString()} << "No valid frames to stitch!";
     QTest::newRow("missing file") << QStringList{QStringLiteral("/nonexistent/frame.png")}
                                   << "No valid frames to stitch!";
 }
@@ -106,13 +103,13 @@ void StitchFilesTest::fiveWideFilesGiveTwoNumberedParts()
     paths.insert(2, text.fileName());
     paths.insert(4, QString());
 
-    const StitchRun result = run(paths, 0, QStringLiteral("bmp"), QStringLiteral("CamA"),
-                           QStringLiteral("SN0042"));
+    const StitchRun result
+        = run(paths, 0, QStringLiteral("bmp"), QStringLiteral("CamA"), QStringLiteral("SN0042"));
     QVERIFY2(result.failures.isEmpty(), qPrintable(result.failures.value(0)));
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 2}, {2, 2}}));
     QCOMPARE(result.files.size(), 2);
     const QRegularExpression name(
-            QStringLiteral("^RotatedStitched_CamA_SN0042_\\d{8}_\\d{6}_\\d{3}_part0(\\d)\\.bmp$"));
+        QStringLiteral("^RotatedStitched_CamA_SN0042_\\d{8}_\\d{6}_\\d{3}_part0(\\d)\\.bmp$"));
     for (int i = 0; i < 2; ++i) {
         const QRegularExpressionMatch match = name.match(QFileInfo(result.files.at(i)).fileName());
         QVERIFY2(match.hasMatch(), qPrintable(result.files.at(i)));
@@ -137,29 +134,28 @@ void StitchFilesTest::layoutOrderFollowsRotateClockwise()
 {
     QFETCH(int, rotateClockwise);
     QFETCH(bool, reversed);
-    QList<QImage> frames = {patternFrame(5, 4, QImage::Format_RGB888, 1),
-                            patternFrame(3, 6, QImage::Format_RGB888, 2),
-                            patternFrame(4, 2, QImage::Format_RGB888, 3)};
+    QList<QImage> frames
+        = {patternFrame(5, 4, QImage::Format_RGB888, 1), patternFrame(3, 6, QImage::Format_RGB888, 2),
+           patternFrame(4, 2, QImage::Format_RGB888, 3)};
     QStringList paths;
     for (int i = 0; i < frames.size(); ++i)
         paths << writeFrame(QStringLiteral("f%1.png").arg(i), frames.at(i));
     const StitchRun result = run(paths, rotateClockwise, QStringLiteral("TIFF"));
     QCOMPARE(result.files.size(), 1);
     QVERIFY(QRegularExpression(QStringLiteral("^RotatedStitched_\\d{8}_\\d{6}_\\d{3}\\.tif$"))
-                    .match(QFileInfo(result.files.first()).fileName())
-                    .hasMatch());
+                .match(QFileInfo(result.files.first()).fileName())
+                .hasMatch());
     if (reversed)
         std::reverse(frames.begin(), frames.end());
-    QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888),
-             placedFrames(frames, true));
+    QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888), placedFrames(frames, true));
 }
 
 void StitchFilesTest::fileWiderThanTheLimitNamesItsPath()
 {
-    const QString small = writeFrame(QStringLiteral("small.png"),
-                                     patternFrame(10, 1, QImage::Format_Grayscale8, 1));
-    const QString wide = writeFrame(QStringLiteral("wide.png"),
-                                    patternFrame(33000, 1, QImage::Format_Grayscale8, 2));
+    const QString small
+        = writeFrame(QStringLiteral("small.png"), patternFrame(10, 1, QImage::Format_Grayscale8, 1));
+    const QString wide
+        = writeFrame(QStringLiteral("wide.png"), patternFrame(33000, 1, QImage::Format_Grayscale8, 2));
     const StitchRun result = run({small, wide}, 0, QStringLiteral("Png"));
     QCOMPARE(result.failures,
              QStringList{QStringLiteral("A single frame is too wide for Png (33000 px > 32768 px).\nFile: ")
@@ -169,16 +165,16 @@ void StitchFilesTest::fileWiderThanTheLimitNamesItsPath()
 
 void StitchFilesTest::tallestFileSetsTheCanvasHeight()
 {
-    const QString tooTall = writeFrame(QStringLiteral("tall.png"),
-                                       patternFrame(1, 32769, QImage::Format_Grayscale8, 1));
+    const QString tooTall
+        = writeFrame(QStringLiteral("tall.png"), patternFrame(1, 32769, QImage::Format_Grayscale8, 1));
     const StitchRun rejected = run({tooTall}, 0, QStringLiteral("jpg"));
     QCOMPARE(rejected.failures,
              QStringList{QStringLiteral("Stitched image height too large for jpg: 32769 > 32768")});
 
     const QImage low = patternFrame(20000, 1, QImage::Format_Grayscale8, 1);
     const QImage high = patternFrame(20000, 3, QImage::Format_Grayscale8, 2);
-    const StitchRun result =
-            run({writeFrame("low.png", low), writeFrame("high.png", high)}, 0, QStringLiteral("PNG"));
+    const StitchRun result
+        = run({writeFrame("low.png", low), writeFrame("high.png", high)}, 0, QStringLiteral("PNG"));
     QCOMPARE(result.files.size(), 2);
     const QImage first(result.files.first());
     QCOMPARE(first.format(), QImage::Format_Grayscale8);
@@ -197,9 +193,9 @@ void StitchFilesTest::fileFormatIsRecognisedByContent()
 
 void StitchFilesTest::fileDeletedAfterTheSurveyLeavesBlackAtTheEnd()
 {
-    const QList<QImage> frames = {patternFrame(5, 3, QImage::Format_RGB888, 1),
-                                  patternFrame(4, 3, QImage::Format_RGB888, 2),
-                                  patternFrame(6, 3, QImage::Format_RGB888, 3)};
+    const QList<QImage> frames
+        = {patternFrame(5, 3, QImage::Format_RGB888, 1), patternFrame(4, 3, QImage::Format_RGB888, 2),
+           patternFrame(6, 3, QImage::Format_RGB888, 3)};
     QStringList paths;
     for (int i = 0; i < frames.size(); ++i)
         paths << writeFrame(QStringLiteral("f%1.png").arg(i), frames.at(i));
@@ -256,8 +252,8 @@ void StitchFilesTest::unwritableFolderFailsWithPathAndReason()
     const StitchRun result = run({path}, 0, QStringLiteral("PNG"), QString(), QString(), folder);
     QCOMPARE(result.failures.size(), 1);
     const QRegularExpression message(
-            QStringLiteral("^Failed to save image:\n%1/RotatedStitched_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")
-                    .arg(QRegularExpression::escape(folder)));
+        QStringLiteral("^Failed to save image:\n%1/RotatedStitched_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")
+            .arg(QRegularExpression::escape(folder)));
     QVERIFY2(message.match(result.failures.first()).hasMatch(), qPrintable(result.failures.first()));
     QCOMPARE(result.finishedCount, 0);
 }

@@ -14,7 +14,6 @@
 
 Q_DECLARE_METATYPE(QList<QImage>)
 
-
 class StitchWorkerTest : public QObject
 {
     Q_OBJECT
@@ -44,16 +43,15 @@ private slots:
 
 private:
     StitchRun run(const QList<QImage> &frames, int direction, const QString &folder, int batch = 0,
-            const QString &format = QStringLiteral("PNG"), const QString &model = QString(),
-            const QString &serial = QString());
+                  const QString &format = QStringLiteral("PNG"), const QString &model = QString(),
+                  const QString &serial = QString());
 
     StitchWorker m_worker;
     QScopedPointer<QTemporaryDir> m_dir;
 };
 
-StitchRun StitchWorkerTest::run(const QList<QImage> &frames, int direction, const QString &folder,
-                               int batch, const QString &format, const QString &model,
-                               const QString &serial)
+StitchRun StitchWorkerTest::run(const QList<QImage> &frames, int direction, const QString &folder, int batch,
+                                const QString &format, const QString &model, const QString &serial)
 {
     return recordStitchRun(m_worker, [&] {
         m_worker.saveStitchImages(frames, direction, folder, model, serial, batch, format, 95, 8);
@@ -73,21 +71,22 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("error");
     const QImage gray = patternFrame(3, 2, QImage::Format_Grayscale8, 1);
-    QTest::newRow("empty batch") << QList<QImage>{} << 0 << "PNG" << "No frames to save!";
-    QTest::newRow("only null frames")
-            << QList<QImage>{QImage(), QImage()} << 0 << "PNG" << "No valid frames to stitch!";
+    QTest::newRow("empty batch") << QList<QImage>{} << 0 << "PNG"
+                                 << "No frames to save!";
+    QTest::newRow("only null frames") << QList<QImage>{QImage(), QImage()} << 0 << "PNG"
+                                      << "No valid frames to stitch!";
     QTest::newRow("too tall for Left")
-            << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 0
-            << "jpg" << "Stitched image height too large for jpg: 32769 > 32768";
+        << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 0 << "jpg"
+        << "Stitched image height too large for jpg: 32769 > 32768";
     QTest::newRow("too wide for Top")
-            << QList<QImage>{patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 3 << "Tiff"
-            << "Stitched image height too large for Tiff: 40000 > 32768";
+        << QList<QImage>{patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 3 << "Tiff"
+        << "Stitched image height too large for Tiff: 40000 > 32768";
     QTest::newRow("one frame too long for Right")
-            << QList<QImage>{gray, patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 1
-            << "BMP" << "A single frame is too wide for BMP (40000 px > 32768 px).";
+        << QList<QImage>{gray, patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 1 << "BMP"
+        << "A single frame is too wide for BMP (40000 px > 32768 px).";
     QTest::newRow("one frame too long for Bottom")
-            << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 2
-            << "png" << "A single frame is too wide for png (32769 px > 32768 px).";
+        << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 2 << "png"
+        << "A single frame is too wide for png (32769 px > 32768 px).";
 }
 
 void StitchWorkerTest::rejectedBatchesFailWithTheirText()
@@ -119,9 +118,9 @@ void StitchWorkerTest::framesArePlacedByDirectionPixelForPixel()
     QFETCH(QString, format);
     // Unequal sizes: the canvas is as large as the largest cross side and
     // the rest of it must stay black.
-    const QList<QImage> frames = {patternFrame(5, 4, QImage::Format_RGB888, 1),
-                                  patternFrame(3, 6, QImage::Format_RGB888, 2),
-                                  patternFrame(4, 2, QImage::Format_RGB888, 3)};
+    const QList<QImage> frames
+        = {patternFrame(5, 4, QImage::Format_RGB888, 1), patternFrame(3, 6, QImage::Format_RGB888, 2),
+           patternFrame(4, 2, QImage::Format_RGB888, 3)};
     const bool horizontal = direction == 0 || direction == 1;
     const bool reverse = direction == 1 || direction == 3;
     QList<QImage> placed = frames;
@@ -166,10 +165,14 @@ void StitchWorkerTest::segmentNumbersArePaddedByTheirCount_data()
     QTest::addColumn<int>("segments");
     QTest::addColumn<QString>("firstSuffix");
     QTest::addColumn<QString>("lastSuffix");
-    QTest::newRow("one") << 1 << "_Left" << "_Left";
-    QTest::newRow("two") << 2 << "_Seg01" << "_Seg02";
-    QTest::newRow("ninety-nine") << 99 << "_Seg01" << "_Seg99";
-    QTest::newRow("one hundred") << 100 << "_Seg001" << "_Seg100";
+    QTest::newRow("one") << 1 << "_Left"
+                         << "_Left";
+    QTest::newRow("two") << 2 << "_Seg01"
+                         << "_Seg02";
+    QTest::newRow("ninety-nine") << 99 << "_Seg01"
+                                 << "_Seg99";
+    QTest::newRow("one hundred") << 100 << "_Seg001"
+                                 << "_Seg100";
 }
 
 void StitchWorkerTest::segmentNumbersArePaddedByTheirCount()
@@ -180,7 +183,7 @@ void StitchWorkerTest::segmentNumbersArePaddedByTheirCount()
     // One-pixel-high frames as long as the limit: one segment each, cheap.
     const QImage frame = patternFrame(32768, 1, QImage::Format_Grayscale8, 1);
     const StitchRun result = run(QList<QImage>().fromVector(QVector<QImage>(segments, frame)), 0,
-                           m_dir->path(), 0, QStringLiteral("BMP"));
+                                 m_dir->path(), 0, QStringLiteral("BMP"));
     QVERIFY(result.failures.isEmpty());
     QCOMPARE(result.files.size(), segments);
     QCOMPARE(result.progress.size(), segments);
@@ -190,8 +193,8 @@ void StitchWorkerTest::segmentNumbersArePaddedByTheirCount()
     const QString last = QFileInfo(result.files.last()).completeBaseName();
     if (segments == 1) {
         QVERIFY(QRegularExpression(QStringLiteral("^Stitched_Left_\\d{8}_\\d{6}_\\d{3}$"))
-                        .match(first)
-                        .hasMatch());
+                    .match(first)
+                    .hasMatch());
     } else {
         QVERIFY2(first.endsWith(firstSuffix), qPrintable(first));
         QVERIFY2(last.endsWith(lastSuffix), qPrintable(last));
@@ -284,14 +287,13 @@ void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray()
 void StitchWorkerTest::fileNameCarriesCameraDirectionAndBatch()
 {
     const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 2, m_dir->path(), 12,
-                           QStringLiteral("jpeg"), QStringLiteral("CamA"),
-                           QStringLiteral("SN0042"));
+                                 QStringLiteral("jpeg"), QStringLiteral("CamA"), QStringLiteral("SN0042"));
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(QFileInfo(result.files.first()).absolutePath(), QDir(m_dir->path()).absolutePath());
     QVERIFY2(QRegularExpression(
-                     QStringLiteral("^Stitched_CamA_SN0042_Bottom_Batch012_\\d{8}_\\d{6}_\\d{3}\\.jpg$"))
-                     .match(QFileInfo(result.files.first()).fileName())
-                     .hasMatch(),
+                 QStringLiteral("^Stitched_CamA_SN0042_Bottom_Batch012_\\d{8}_\\d{6}_\\d{3}\\.jpg$"))
+                 .match(QFileInfo(result.files.first()).fileName())
+                 .hasMatch(),
              qPrintable(result.files.first()));
     QVERIFY(QFile::exists(result.files.first()));
 }
@@ -333,8 +335,8 @@ void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
     QVERIFY(result.progress.isEmpty());
     QCOMPARE(result.failures.size(), 1);
     const QRegularExpression message(
-            QStringLiteral("^Failed to save image:\n%1/Stitched_Left_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")
-                    .arg(QRegularExpression::escape(folder)));
+        QStringLiteral("^Failed to save image:\n%1/Stitched_Left_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")
+            .arg(QRegularExpression::escape(folder)));
     QVERIFY2(message.match(result.failures.first()).hasMatch(), qPrintable(result.failures.first()));
 }
 
@@ -391,10 +393,9 @@ void StitchWorkerTest::queuedJobsRunInOrderInTheWorkerThread()
     const QList<QImage> frames = {patternFrame(5, 3, QImage::Format_RGB888, 1)};
     for (int batch = 1; batch <= 3; ++batch) {
         QVERIFY(QMetaObject::invokeMethod(
-                worker, "saveStitchImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
-                Q_ARG(int, 0), Q_ARG(QString, m_dir->path()), Q_ARG(QString, QString()),
-                Q_ARG(QString, QString()), Q_ARG(int, batch), Q_ARG(QString, QStringLiteral("BMP")),
-                Q_ARG(int, 95), Q_ARG(int, 8)));
+            worker, "saveStitchImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames), Q_ARG(int, 0),
+            Q_ARG(QString, m_dir->path()), Q_ARG(QString, QString()), Q_ARG(QString, QString()),
+            Q_ARG(int, batch), Q_ARG(QString, QStringLiteral("BMP")), Q_ARG(int, 95), Q_ARG(int, 8)));
     }
     QTRY_COMPARE(finished.size(), 3);
     thread.quit();
