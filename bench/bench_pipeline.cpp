@@ -7,7 +7,7 @@
 //
 //   bench_pipeline [--trial S] [--confirm S] [--formats JPG,TIFF,BMP,PNG]
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
-//                  [--memory-limit MiB] [--steps-only] [--no-steps]
+//                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
 #include "appsettings.h"
 #include "frameturn.h"
 #include "imagewriter.h"
@@ -24,6 +24,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QPixmap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -52,6 +53,7 @@ struct Options
     int memoryLimitMiB = 8000;
     bool stepsOnly = false;
     bool noSteps = false;
+    int only = 0; // run one trial of --confirm seconds at this rate, in this process
 };
 
 struct TrialResult
@@ -288,6 +290,29 @@ void printStepCosts(const Options &o)
     std::fflush(stdout);
 }
 
+TrialResult confirmInChild(const Options &o, const QString &format, int rate)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel,
+                 "--confirm", QString::number(o.confirmSeconds), "--memory-limit",
+                 QString::number(o.memoryLimitMiB)});
+    child.waitForFinished(-1);
+    TrialResult r;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("RESULT ")) {
+            const QList<QByteArray> f = line.split(' ');
+            r.ok = f.value(1) == "1";
+            r.peakKiB = f.value(2).toLongLong();
+        } else if (!line.isEmpty()) {
+            std::printf("%s\n", line.constData());
+        }
+    }
+    std::fflush(stdout);
+    return r;
+}
+
 Options parseOptions(const QStringList &args)
 {
     Options o;
@@ -314,6 +339,8 @@ Options parseOptions(const QStringList &args)
             o.stepsOnly = true;
         else if (a == "--no-steps")
             o.noSteps = true;
+        else if (a == "--only")
+            o.only = next.toInt(), ++i;
     }
     return o;
 }
@@ -327,6 +354,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const Options o = parseOptions(app.arguments());
 
+    if (o.only > 0) {
+        const QString format = o.formats.value(0);
+        const TrialResult r = runTrial(o, format, o.only, o.confirmSeconds);
+        printTrial(format, o.only, o.confirmSeconds, r);
+        std::printf("RESULT %d %lld\n", r.ok ? 1 : 0, r.peakKiB);
+        return r.ok ? 0 : 1;
+    }
     if (!o.noSteps)
         printStepCosts(o);
     if (o.stepsOnly)
@@ -360,11 +394,12 @@ int main(int argc, char **argv)
         }
         if (good == 0)
             good = o.low;
-        // Confirm for the long run; step down by a tenth until it holds.
+        // Confirm for the long run in a fresh process, so that its peak memory
+        // is not the heap left behind by a failed trial; step down by a tenth
+        // until the rate holds.
         TrialResult confirm;
         for (int tries = 0; tries < 3; ++tries) {
-            confirm = runTrial(o, format, good, o.confirmSeconds);
-            printTrial(format, good, o.confirmSeconds, confirm);
+            confirm = confirmInChild(o, format, good);
             if (confirm.ok)
                 break;
             good = good * 9 / 10 / 500 * 500;
