@@ -171,10 +171,12 @@ void GenicamCameraTest::openCamera()
     QCOMPARE(MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0), int(MV_OK));
 }
 
-int GenicamCameraTest::grabOne(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs)
+int GenicamCameraTest::grabOne(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info,
+                               unsigned int timeoutMs)
 {
     std::memset(&info, 0, sizeof info);
-    return MV_CC_GetOneFrameTimeout(m_handle, frame.data(), static_cast<unsigned int>(frame.size()), &info, timeoutMs);
+    return MV_CC_GetOneFrameTimeout(m_handle, frame.data(), static_cast<unsigned int>(frame.size()), &info,
+                                    timeoutMs);
 }
 
 void GenicamCameraTest::searchListsTheFakeCameraAsGigEOnLoopback()
@@ -274,7 +276,8 @@ void GenicamCameraTest::framesArriveWithTheirSizeFormatAndTimestamps()
         QVERIFY(info.nHostTimeStamp > 0);
         if (i > 0) {
             QVERIFY(followsInStream(previousInfo.nFrameNum, info.nFrameNum));
-            const uint64_t before = (uint64_t(previousInfo.nDevTimeStampHigh) << 32) | previousInfo.nDevTimeStampLow;
+            const uint64_t before
+                = (uint64_t(previousInfo.nDevTimeStampHigh) << 32) | previousInfo.nDevTimeStampLow;
             const uint64_t now = (uint64_t(info.nDevTimeStampHigh) << 32) | info.nDevTimeStampLow;
             QVERIFY(now > before);
             QVERIFY(frame != previous);
@@ -347,7 +350,8 @@ void GenicamCameraTest::exposureAndGainReachTheCameraThroughOlderNames_data()
     QTest::addColumn<float>("min");
     QTest::addColumn<float>("max");
     // The fake camera has ExposureTimeAbs (a float) and GainRaw (an integer).
-    QTest::newRow("exposure as ExposureTimeAbs") << QByteArray("ExposureTime") << 5000.0f << 5000.0f << 10.0f << 1e7f;
+    QTest::newRow("exposure as ExposureTimeAbs")
+        << QByteArray("ExposureTime") << 5000.0f << 5000.0f << 10.0f << 1e7f;
     QTest::newRow("gain as integer GainRaw") << QByteArray("Gain") << 3.6f << 4.0f << 0.0f << 10.0f;
     QTest::newRow("gain at its maximum") << QByteArray("Gain") << 10.0f << 10.0f << 0.0f << 10.0f;
 }

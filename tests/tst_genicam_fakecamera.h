@@ -35,11 +35,14 @@ inline QString uniqueSerial()
 
 inline QString serialOf(const MV_CC_DEVICE_INFO &record)
 {
-    const unsigned char *field = record.nTLayerType == MV_GIGE_DEVICE ? record.SpecialInfo.stGigEInfo.chSerialNumber
-                                                                      : record.SpecialInfo.stUsb3VInfo.chSerialNumber;
-    const std::size_t size = record.nTLayerType == MV_GIGE_DEVICE ? sizeof record.SpecialInfo.stGigEInfo.chSerialNumber
-                                                                  : sizeof record.SpecialInfo.stUsb3VInfo.chSerialNumber;
-    return QString::fromLatin1(reinterpret_cast<const char *>(field), int(strnlen(reinterpret_cast<const char *>(field), size)));
+    const unsigned char *field = record.nTLayerType == MV_GIGE_DEVICE
+        ? record.SpecialInfo.stGigEInfo.chSerialNumber
+        : record.SpecialInfo.stUsb3VInfo.chSerialNumber;
+    const std::size_t size = record.nTLayerType == MV_GIGE_DEVICE
+        ? sizeof record.SpecialInfo.stGigEInfo.chSerialNumber
+        : sizeof record.SpecialInfo.stUsb3VInfo.chSerialNumber;
+    return QString::fromLatin1(reinterpret_cast<const char *>(field),
+                               int(strnlen(reinterpret_cast<const char *>(field), size)));
 }
 
 // The records of one search through the library (copies), empty on failure.
@@ -98,7 +101,8 @@ public:
     {
         stop();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QStringList arguments{QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-s"), serial};
+        QStringList arguments{QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-s"),
+                              serial};
         if (lostPacketsPerThousand > 0)
             arguments << QStringLiteral("-r") << QString::number(lostPacketsPerThousand);
         m_process.start(fakeCameraProgram(), arguments);
@@ -108,8 +112,8 @@ public:
         }
         MV_CC_DEVICE_INFO record;
         if (!findCamera(serial, record)) {
-            why = QStringLiteral("the fake camera was not found by a search: ") +
-                  QString::fromLocal8Bit(m_process.readAll());
+            why = QStringLiteral("the fake camera was not found by a search: ")
+                + QString::fromLocal8Bit(m_process.readAll());
             stop();
             return false;
         }

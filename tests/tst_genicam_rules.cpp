@@ -8,7 +8,6 @@
 
 using namespace mvcc::genicam;
 
-
 class GenicamRulesTest : public QObject
 {
     Q_OBJECT
@@ -39,11 +38,13 @@ void GenicamRulesTest::featuresFallBackToTheOlderNamesInOrder_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("candidates");
-    QTest::newRow("exposure") << "ExposureTime" << QStringList{"ExposureTime", "ExposureTimeAbs", "ExposureTimeRaw"};
+    QTest::newRow("exposure") << "ExposureTime"
+                              << QStringList{"ExposureTime", "ExposureTimeAbs", "ExposureTimeRaw"};
     QTest::newRow("gain") << "Gain" << QStringList{"Gain", "GainRaw", "GainAbs"};
-    QTest::newRow("line rate") << "AcquisitionLineRate" << QStringList{"AcquisitionLineRate", "AcquisitionLineRateAbs"};
-    QTest::newRow("resulting line rate") << "ResultingLineRate"
-                                         << QStringList{"ResultingLineRate", "ResultingLineRateAbs"};
+    QTest::newRow("line rate") << "AcquisitionLineRate"
+                               << QStringList{"AcquisitionLineRate", "AcquisitionLineRateAbs"};
+    QTest::newRow("resulting line rate")
+        << "ResultingLineRate" << QStringList{"ResultingLineRate", "ResultingLineRateAbs"};
     QTest::newRow("no fallback") << "PayloadSize" << QStringList{"PayloadSize"};
     QTest::newRow("an old name has none") << "ExposureTimeAbs" << QStringList{"ExposureTimeAbs"};
     QTest::newRow("names are case-sensitive") << "exposuretime" << QStringList{"exposuretime"};
@@ -67,8 +68,8 @@ void GenicamRulesTest::incompleteFrameReportsOnlyItsCompleteLines_data()
     QTest::addColumn<uint>("lines");
     QTest::newRow("full frame") << quint64(4096 * 512) << quint64(4096) << 512u << 512u;
     QTest::newRow("object ended after 100 lines") << quint64(4096 * 100) << quint64(4096) << 512u << 100u;
-    QTest::newRow("a partly received line is not counted") << quint64(4096 * 100 + 4095) << quint64(4096) << 512u
-                                                           << 100u;
+    QTest::newRow("a partly received line is not counted")
+        << quint64(4096 * 100 + 4095) << quint64(4096) << 512u << 100u;
     QTest::newRow("less than one line") << quint64(100) << quint64(4096) << 512u << 0u;
     QTest::newRow("more bytes than announced lines") << quint64(4096 * 600) << quint64(4096) << 512u << 512u;
     QTest::newRow("RGB lines") << quint64(3 * 2048 * 7) << quint64(3 * 2048) << 16u << 7u;
@@ -115,13 +116,15 @@ void GenicamRulesTest::floatNodeReadAsIntegerIsRoundedWithinItsRange_data()
     QTest::addColumn<qint64>("intValue");
     QTest::addColumn<qint64>("intMin");
     QTest::addColumn<qint64>("intMax");
-    QTest::newRow("whole numbers") << 5000.0 << 10.0 << 10000000.0 << qint64(5000) << qint64(10) << qint64(10000000);
+    QTest::newRow("whole numbers") << 5000.0 << 10.0 << 10000000.0 << qint64(5000) << qint64(10)
+                                   << qint64(10000000);
     QTest::newRow("fractions round to nearest") << 2.5 << 0.4 << 19.6 << qint64(3) << qint64(1) << qint64(19);
     QTest::newRow("negative values") << -1.6 << -10.5 << -0.5 << qint64(-2) << qint64(-10) << qint64(-1);
-    QTest::newRow("huge range saturates") << 1.0 << -1e300 << 1e300 << qint64(1)
-                                          << std::numeric_limits<qint64>::min()
-                                          << std::numeric_limits<qint64>::max();
-    QTest::newRow("not a number reads as 0") << std::nan("") << 0.0 << 1.0 << qint64(0) << qint64(0) << qint64(1);
+    QTest::newRow("huge range saturates")
+        << 1.0 << -1e300 << 1e300 << qint64(1) << std::numeric_limits<qint64>::min()
+        << std::numeric_limits<qint64>::max();
+    QTest::newRow("not a number reads as 0")
+        << std::nan("") << 0.0 << 1.0 << qint64(0) << qint64(0) << qint64(1);
 }
 
 void GenicamRulesTest::floatNodeReadAsIntegerIsRoundedWithinItsRange()

@@ -27,7 +27,8 @@ QString statisticsLine(MainWindow &window)
 // The frame count of the statistics line, or -1 while it shows none.
 int framesCounted(MainWindow &window)
 {
-    static const QRegularExpression pattern(QStringLiteral("^FrameCount: \\[(\\d+)\\] \\| W\\*H: 512x512 \\| "));
+    static const QRegularExpression pattern(
+        QStringLiteral("^FrameCount: \\[(\\d+)\\] \\| W\\*H: 512x512 \\| "));
     const QRegularExpressionMatch match = pattern.match(statisticsLine(window));
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
@@ -137,7 +138,8 @@ void GenicamWindowTest::openStartStopAndCloseGrabFramesWithTheStatisticsLine()
     QVERIFY2(m_fixture->boxes.isEmpty(), qPrintable(m_fixture->boxes.texts().join(QLatin1Char('|'))));
     QCOMPARE(window.m_cameraModelName, QStringLiteral("Fake"));
     QCOMPARE(window.m_cameraSerialNumber, m_serial);
-    QVERIFY2(statisticsLine(window).endsWith(QStringLiteral(" | Lost: 0 ")), qPrintable(statisticsLine(window)));
+    QVERIFY2(statisticsLine(window).endsWith(QStringLiteral(" | Lost: 0 ")),
+             qPrintable(statisticsLine(window)));
 
     windowAction(window, "actionCameraStop")->trigger();
     QVERIFY(!window.m_isGrabbing);

@@ -6,8 +6,8 @@
 #include <arv.h>
 
 #include <cstring>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 namespace mvcc {
@@ -32,11 +32,12 @@ std::string textOr(const char *text)
 
 std::string dottedAddress(uint32_t address)
 {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xff) + "." +
-           std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xff) + "."
+        + std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
 }
 
-class GenicamBackend final : public CameraBackend {
+class GenicamBackend final : public CameraBackend
+{
 public:
     GenicamBackend()
     {
@@ -74,9 +75,9 @@ int GenicamBackend::enumerate(unsigned int tlayerMask, std::vector<MV_CC_DEVICE_
         const unsigned int count = arv_get_n_devices();
         for (unsigned int i = 0; i < count; ++i) {
             const std::string protocol = textOr(arv_get_device_protocol(i));
-            const unsigned int transport = protocol == "GigEVision"   ? MV_GIGE_DEVICE
-                                           : protocol == "USB3Vision" ? MV_USB_DEVICE
-                                                                      : 0u;
+            const unsigned int transport = protocol == "GigEVision" ? MV_GIGE_DEVICE
+                : protocol == "USB3Vision"                          ? MV_USB_DEVICE
+                                                                    : 0u;
             if ((transport & tlayerMask) == 0)
                 continue;
             const std::string vendor = textOr(arv_get_device_vendor(i));
@@ -99,7 +100,8 @@ int GenicamBackend::enumerate(unsigned int tlayerMask, std::vector<MV_CC_DEVICE_
                 copyField(gige.chManufacturerSpecificInfo, sizeof gige.chManufacturerSpecificInfo,
                           textOr(arv_get_device_manufacturer_info(i)));
                 found[{transport, fieldText(gige.chSerialNumber, sizeof gige.chSerialNumber),
-                       dottedAddress(address)}] = dottedAddress(address);
+                       dottedAddress(address)}]
+                    = dottedAddress(address);
             } else {
                 MV_USB3_DEVICE_INFO &usb = info.SpecialInfo.stUsb3VInfo;
                 const std::string id = textOr(arv_get_device_id(i));
@@ -109,7 +111,8 @@ int GenicamBackend::enumerate(unsigned int tlayerMask, std::vector<MV_CC_DEVICE_
                 copyField(usb.chSerialNumber, sizeof usb.chSerialNumber, serial);
                 copyField(usb.chDeviceGUID, sizeof usb.chDeviceGUID, id);
                 found[{transport, fieldText(usb.chSerialNumber, sizeof usb.chSerialNumber),
-                       fieldText(usb.chDeviceGUID, sizeof usb.chDeviceGUID)}] = id;
+                       fieldText(usb.chDeviceGUID, sizeof usb.chDeviceGUID)}]
+                    = id;
             }
             devices.push_back(info);
         }

@@ -4,8 +4,8 @@
 #include "genicamrules.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds fetchSlice(50);
 
 // Owns the GError an Aravis call may set.
-class ErrorSlot {
+class ErrorSlot
+{
 public:
     ErrorSlot() = default;
     ErrorSlot(const ErrorSlot &) = delete;
@@ -127,8 +128,8 @@ bool isNumber(ArvGcNode *node)
 {
     // Enumerations and booleans also answer to the integer interface in
     // Aravis; the library keeps them apart as the vendor's types do.
-    return !ARV_IS_GC_ENUMERATION(node) && !ARV_IS_GC_BOOLEAN(node) &&
-           (ARV_IS_GC_INTEGER(node) || ARV_IS_GC_FLOAT(node));
+    return !ARV_IS_GC_ENUMERATION(node) && !ARV_IS_GC_BOOLEAN(node)
+        && (ARV_IS_GC_INTEGER(node) || ARV_IS_GC_FLOAT(node));
 }
 
 // The buffers of the stream ring come from malloc so that a payload too
@@ -151,8 +152,9 @@ namespace {
 // it, so that the old connection never meets a camera that came back.
 std::mutex &releaseMutex()
 {
-    static std::mutex *mutex = new std::mutex; // held while a lost camera is released; never destroyed,
-                                              // so a release still running at exit finds it alive
+    // Held while a lost camera is released. Never destroyed, so that a
+    // release still running when the process exits finds it alive.
+    static std::mutex *mutex = new std::mutex;
     return *mutex;
 }
 
@@ -178,7 +180,7 @@ std::mutex &genicamSystemMutex()
 // One run of acquisition, from startGrabbing to stopGrabbing. A fetch holds
 // its own reference, so a stop never frees the stream under a waiting fetch.
 struct GenicamDevice::Acquisition {
-    Acquisition(ArvStream *s, bool usb) : stream(s), frameIdsCountLosses(usb) {}
+    Acquisition(ArvStream *s, bool usb) : stream(s), frameIdsCountLosses(usb) { }
     Acquisition(const Acquisition &) = delete;
     Acquisition &operator=(const Acquisition &) = delete;
     ~Acquisition()
@@ -207,8 +209,7 @@ struct GenicamDevice::Acquisition {
 /* A device for target; nothing is contacted until open(). */
 GenicamDevice::GenicamDevice(GenicamTarget target)
     : target_(std::move(target)), controlLost_(std::make_shared<std::atomic<bool>>(false))
-{
-}
+{ }
 
 GenicamDevice::~GenicamDevice()
 {
@@ -239,7 +240,8 @@ int GenicamDevice::open(unsigned int)
     }
     // Aravis opens a GigE camera held by someone else read-only instead of
     // failing; this library promises exclusive control.
-    if (arv_camera_is_gv_device(camera) && !arv_gv_device_is_controller(ARV_GV_DEVICE(arv_camera_get_device(camera)))) {
+    if (arv_camera_is_gv_device(camera)
+        && !arv_gv_device_is_controller(ARV_GV_DEVICE(arv_camera_get_device(camera)))) {
         g_object_unref(camera);
         return MV_E_ACCESS;
     }
@@ -254,7 +256,8 @@ int GenicamDevice::open(unsigned int)
     arv_camera_set_access_check_policy(camera, ARV_ACCESS_CHECK_POLICY_ENABLE);
     controlLost_->store(false);
     g_signal_connect_data(arv_camera_get_device(camera), "control-lost", G_CALLBACK(onControlLost),
-                          new std::shared_ptr<std::atomic<bool>>(controlLost_), releaseFlag, GConnectFlags(0));
+                          new std::shared_ptr<std::atomic<bool>>(controlLost_), releaseFlag,
+                          GConnectFlags(0));
     camera_ = camera;
     return MV_OK;
 }
@@ -424,7 +427,8 @@ int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *bu
         return MV_E_NODATA;
     }
     const ArvBufferPayloadType payloadType = arv_buffer_get_payload_type(frame);
-    if (payloadType != ARV_BUFFER_PAYLOAD_TYPE_IMAGE && payloadType != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
+    if (payloadType != ARV_BUFFER_PAYLOAD_TYPE_IMAGE
+        && payloadType != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
         return MV_E_SUPPORT;
 
     const MvGvspPixelType pixelType = arv_buffer_get_image_pixel_format(frame);
@@ -678,8 +682,10 @@ int GenicamDevice::setInt(const std::string &name, int64_t value)
     ErrorSlot error;
     if (ARV_IS_GC_INTEGER(found.node)) {
         // Unsigned, since the distance from a minimum of INT64_MIN overflows.
-        if (value < range.intMin || value > range.intMax ||
-            (static_cast<uint64_t>(value) - static_cast<uint64_t>(range.intMin)) % static_cast<uint64_t>(range.inc) != 0)
+        if (value < range.intMin || value > range.intMax
+            || (static_cast<uint64_t>(value) - static_cast<uint64_t>(range.intMin))
+                    % static_cast<uint64_t>(range.inc)
+                != 0)
             return MV_E_RANGE;
         arv_gc_integer_set_value(ARV_GC_INTEGER(found.node), value, error.out());
     } else {

@@ -23,7 +23,8 @@ struct GenicamTarget {
 // Serialises Aravis's process-wide device list: searches and opens by name.
 std::mutex &genicamSystemMutex();
 
-class GenicamDevice final : public CameraDevice {
+class GenicamDevice final : public CameraDevice
+{
 public:
     explicit GenicamDevice(GenicamTarget target);
     ~GenicamDevice() override;
@@ -35,7 +36,8 @@ public:
     void close() override;
     int startGrabbing() override;
     int stopGrabbing() override;
-    int getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs) override;
+    int getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_INFO_EX &info,
+                 unsigned int timeoutMs) override;
     int getInt(const std::string &name, MVCC_INTVALUE_EX &value) override;
     int setInt(const std::string &name, int64_t value) override;
     int getFloat(const std::string &name, MVCC_FLOATVALUE &value) override;

@@ -40,10 +40,9 @@ struct EnumEntry {
 // are 0); cameras give the same entries arbitrary integers (one gives "Off"
 // the value 1), so writing the library's number as is could pick another mode.
 constexpr EnumEntry standardEntries[] = {
-    {"ExposureMode", 0, "Timed"},      {"ExposureMode", 1, "TriggerWidth"},
-    {"ExposureAuto", 0, "Off"},        {"ExposureAuto", 1, "Once"},
-    {"ExposureAuto", 2, "Continuous"}, {"GainAuto", 0, "Off"},
-    {"GainAuto", 1, "Once"},           {"GainAuto", 2, "Continuous"},
+    {"ExposureMode", 0, "Timed"}, {"ExposureMode", 1, "TriggerWidth"}, {"ExposureAuto", 0, "Off"},
+    {"ExposureAuto", 1, "Once"},  {"ExposureAuto", 2, "Continuous"},   {"GainAuto", 0, "Off"},
+    {"GainAuto", 1, "Once"},      {"GainAuto", 2, "Continuous"},
 };
 
 constexpr uint64_t ringBudgetBytes = 128ull << 20;
@@ -150,7 +149,8 @@ bool parseMac(const std::string &text, uint32_t &high, uint32_t &low)
     unsigned int bytes[6];
     char tail = 0;
     if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                    &bytes[4], &bytes[5], &tail) != 6)
+                    &bytes[4], &bytes[5], &tail)
+        != 6)
         return false;
     high = (bytes[0] << 8) | bytes[1];
     low = (bytes[2] << 24) | (bytes[3] << 16) | (bytes[4] << 8) | bytes[5];
