@@ -101,6 +101,9 @@ std::vector<CameraBackend *> activeBackends();
 void copyField(unsigned char *field, std::size_t fieldSize, const std::string &text);
 std::string fieldText(const unsigned char *field, std::size_t fieldSize);
 
+// The serial number of a device record, from its GigE or USB3 part.
+std::string recordSerial(const MV_CC_DEVICE_INFO &info);
+
 } // namespace mvcc
 
 #endif // MVCC_BACKEND_H

@@ -66,15 +66,6 @@ void releaseDevice(const std::string &identity)
     openDevices.erase(identity);
 }
 
-std::string recordSerial(const MV_CC_DEVICE_INFO &info)
-{
-    if (info.nTLayerType == MV_GIGE_DEVICE)
-        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber,
-                         sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
-    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber,
-                     sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
-}
-
 // A status from the device; MV_E_NODEVICE marks the handle's device as gone.
 int noted(Handle &handle, int status)
 {
@@ -96,23 +87,33 @@ void closeLocked(Handle &handle)
     releaseDevice(handle.identity);
 }
 
-// Common entry of the feature calls: the handle, an injected fault, a name, an open device.
-template<typename Call>
-int featureCall(void *handle, const char *operation, const char *key, bool valid, Call call)
+// The common course of a call on an open device: the handle, an injected
+// fault, the caller's arguments (check returns a status or MV_OK), a device
+// that has gone, the call order; then body under the control lock.
+template<typename Check, typename Body>
+int openDeviceCall(void *handle, const char *operation, Check check, Body body)
 {
     const auto h = lookup(handle);
     if (!h)
         return MV_E_HANDLE;
     if (const int fault = injectedFault(operation, h->serial))
         return fault;
-    if (!key || !valid)
-        return MV_E_PARAMETER;
+    if (const int problem = check(*h))
+        return problem;
     if (h->gone)
         return MV_E_NODEVICE;
     std::lock_guard<std::mutex> lock(h->control);
     if (h->state == State::Created)
         return MV_E_CALLORDER;
-    return noted(*h, call(*h->device, std::string(key)));
+    return noted(*h, body(*h));
+}
+
+template<typename Call>
+int featureCall(void *handle, const char *operation, const char *key, bool valid, Call call)
+{
+    return openDeviceCall(
+        handle, operation, [&](Handle &) { return key && valid ? int(MV_OK) : int(MV_E_PARAMETER); },
+        [&](Handle &h) { return call(*h.device, std::string(key)); });
 }
 
 // Convert and save need no device: a null handle is accepted, an unknown one is not.
@@ -291,17 +292,9 @@ int MV_CC_CloseDevice(void *handle)
  */
 int MV_CC_GetOptimalPacketSize(void *handle)
 {
-    const auto h = lookup(handle);
-    if (!h)
-        return static_cast<int>(MV_E_HANDLE);
-    if (const int fault = injectedFault("MV_CC_GetOptimalPacketSize", h->serial))
-        return fault;
-    if (h->gone)
-        return static_cast<int>(MV_E_NODEVICE);
-    std::lock_guard<std::mutex> lock(h->control);
-    if (h->state == State::Created)
-        return static_cast<int>(MV_E_CALLORDER);
-    return noted(*h, h->device->optimalPacketSize());
+    return openDeviceCall(
+        handle, "MV_CC_GetOptimalPacketSize", [](Handle &) { return int(MV_OK); },
+        [](Handle &h) { return h.device->optimalPacketSize(); });
 }
 
 /*
@@ -368,20 +361,16 @@ int MV_CC_SetBoolValue(void *handle, const char *strKey, bool bValue)
  */
 int MV_CC_StartGrabbing(void *handle)
 {
-    const auto h = lookup(handle);
-    if (!h)
-        return MV_E_HANDLE;
-    if (const int fault = injectedFault("MV_CC_StartGrabbing", h->serial))
-        return fault;
-    if (h->gone)
-        return MV_E_NODEVICE;
-    std::lock_guard<std::mutex> lock(h->control);
-    if (h->state != State::Open)
-        return MV_E_CALLORDER;
-    const int status = noted(*h, h->device->startGrabbing());
-    if (status == MV_OK)
-        h->state = State::Grabbing;
-    return status;
+    return openDeviceCall(
+        handle, "MV_CC_StartGrabbing", [](Handle &) { return int(MV_OK); },
+        [](Handle &h) {
+            if (h.state != State::Open)
+                return int(MV_E_CALLORDER);
+            const int status = h.device->startGrabbing();
+            if (status == MV_OK)
+                h.state = State::Grabbing;
+            return status;
+        });
 }
 
 /*
@@ -456,28 +445,21 @@ int MV_CC_ConvertPixelType(void *handle, MV_CC_PIXEL_CONVERT_PARAM *pstCvtParam)
  */
 int MV_GIGE_GetNetTransInfo(void *handle, MV_NETTRANS_INFO *pstInfo)
 {
-    const auto h = lookup(handle);
-    if (!h)
-        return MV_E_HANDLE;
-    if (const int fault = injectedFault("MV_GIGE_GetNetTransInfo", h->serial))
-        return fault;
-    if (!pstInfo)
-        return MV_E_PARAMETER;
-    if (h->transport != MV_GIGE_DEVICE)
-        return MV_E_SUPPORT;
-    if (h->gone)
-        return MV_E_NODEVICE;
-    std::lock_guard<std::mutex> lock(h->control);
-    if (h->state == State::Created)
-        return MV_E_CALLORDER;
-    StreamStatistics stats;
-    if (const int status = noted(*h, h->device->statistics(stats)))
-        return status;
-    std::memset(pstInfo, 0, sizeof *pstInfo);
-    pstInfo->nReceiveDataSize = stats.receivedBytes;
-    pstInfo->nThrowFrameCount = static_cast<int>(stats.lostFrames);
-    pstInfo->nNetRecvFrameCount = static_cast<unsigned int>(stats.receivedFrames);
-    return MV_OK;
+    const auto check = [&](Handle &h) {
+        if (!pstInfo)
+            return int(MV_E_PARAMETER);
+        return h.transport == MV_GIGE_DEVICE ? int(MV_OK) : int(MV_E_SUPPORT);
+    };
+    return openDeviceCall(handle, "MV_GIGE_GetNetTransInfo", check, [&](Handle &h) {
+        StreamStatistics stats;
+        if (const int status = h.device->statistics(stats))
+            return status;
+        std::memset(pstInfo, 0, sizeof *pstInfo);
+        pstInfo->nReceiveDataSize = stats.receivedBytes;
+        pstInfo->nThrowFrameCount = static_cast<int>(stats.lostFrames);
+        pstInfo->nNetRecvFrameCount = static_cast<unsigned int>(stats.receivedFrames);
+        return int(MV_OK);
+    });
 }
 
 /*
@@ -489,36 +471,28 @@ int MV_GIGE_GetNetTransInfo(void *handle, MV_NETTRANS_INFO *pstInfo)
  */
 int MV_CC_GetAllMatchInfo(void *handle, MV_ALL_MATCH_INFO *pstInfo)
 {
-    const auto h = lookup(handle);
-    if (!h)
-        return MV_E_HANDLE;
-    if (const int fault = injectedFault("MV_CC_GetAllMatchInfo", h->serial))
-        return fault;
-    if (!pstInfo || !pstInfo->pInfo)
-        return MV_E_PARAMETER;
-    if (pstInfo->nType == MV_MATCH_TYPE_NET_DETECT)
-        return MV_E_SUPPORT;
-    if (pstInfo->nType != MV_MATCH_TYPE_USB_DETECT)
-        return MV_E_PARAMETER;
-    if (pstInfo->nInfoSize < sizeof(MV_MATCH_INFO_USB_DETECT))
-        return MV_E_PARAMETER;
-    if (h->transport != MV_USB_DEVICE)
-        return MV_E_SUPPORT;
-    if (h->gone)
-        return MV_E_NODEVICE;
-    std::lock_guard<std::mutex> lock(h->control);
-    if (h->state == State::Created)
-        return MV_E_CALLORDER;
-    StreamStatistics stats;
-    if (const int status = noted(*h, h->device->statistics(stats)))
-        return status;
-    MV_MATCH_INFO_USB_DETECT info;
-    std::memset(&info, 0, sizeof info);
-    info.nReceiveDataSize = stats.receivedBytes;
-    info.nReceivedFrameCount = static_cast<unsigned int>(stats.receivedFrames);
-    info.nErrorFrameCount = static_cast<unsigned int>(stats.lostFrames);
-    std::memcpy(pstInfo->pInfo, &info, sizeof info);
-    return MV_OK;
+    const auto check = [&](Handle &h) {
+        if (!pstInfo || !pstInfo->pInfo)
+            return int(MV_E_PARAMETER);
+        if (pstInfo->nType == MV_MATCH_TYPE_NET_DETECT)
+            return int(MV_E_SUPPORT);
+        if (pstInfo->nType != MV_MATCH_TYPE_USB_DETECT
+            || pstInfo->nInfoSize < sizeof(MV_MATCH_INFO_USB_DETECT))
+            return int(MV_E_PARAMETER);
+        return h.transport == MV_USB_DEVICE ? int(MV_OK) : int(MV_E_SUPPORT);
+    };
+    return openDeviceCall(handle, "MV_CC_GetAllMatchInfo", check, [&](Handle &h) {
+        StreamStatistics stats;
+        if (const int status = h.device->statistics(stats))
+            return status;
+        MV_MATCH_INFO_USB_DETECT info;
+        std::memset(&info, 0, sizeof info);
+        info.nReceiveDataSize = stats.receivedBytes;
+        info.nReceivedFrameCount = static_cast<unsigned int>(stats.receivedFrames);
+        info.nErrorFrameCount = static_cast<unsigned int>(stats.lostFrames);
+        std::memcpy(pstInfo->pInfo, &info, sizeof info);
+        return int(MV_OK);
+    });
 }
 
 /*

@@ -111,4 +111,14 @@ std::string fieldText(const unsigned char *field, std::size_t fieldSize)
     return std::string(reinterpret_cast<const char *>(field), length);
 }
 
+/* The serial number of a record: the GigE part for GigE devices, else the USB3 part. */
+std::string recordSerial(const MV_CC_DEVICE_INFO &info)
+{
+    if (info.nTLayerType == MV_GIGE_DEVICE)
+        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber,
+                         sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
+    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber,
+                     sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
+}
+
 } // namespace mvcc

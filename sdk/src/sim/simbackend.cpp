@@ -157,15 +157,6 @@ void fillRecord(const SimCameraConfig &camera, unsigned int index, MV_CC_DEVICE_
     }
 }
 
-std::string recordSerial(const MV_CC_DEVICE_INFO &info)
-{
-    if (info.nTLayerType == MV_GIGE_DEVICE)
-        return fieldText(info.SpecialInfo.stGigEInfo.chSerialNumber,
-                         sizeof info.SpecialInfo.stGigEInfo.chSerialNumber);
-    return fieldText(info.SpecialInfo.stUsb3VInfo.chSerialNumber,
-                     sizeof info.SpecialInfo.stUsb3VInfo.chSerialNumber);
-}
-
 class SimBackend final : public CameraBackend
 {
 public:
