@@ -28,6 +28,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -174,9 +176,10 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     std::atomic<bool> trialOver{false};
     std::atomic<bool> aborted{false};
     void *handle = w->m_handle;
+    const qint64 baselineKiB = statusKiB("VmRSS:");
     std::thread watchdog([&] {
         while (!trialOver.load()) {
-            if (statusKiB("VmRSS:") > qint64(o.memoryLimitMiB) * 1024) {
+            if (statusKiB("VmRSS:") - baselineKiB > qint64(o.memoryLimitMiB) * 1024) {
                 aborted.store(true);
                 MV_CC_StopGrabbing(handle);
                 return;
@@ -210,6 +213,9 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     r.peakKiB = statusKiB("VmHWM:");
     trigger(*w, "actionCameraOpen"); // close
     w.reset();
+    // glibc keeps freed frame buffers in its heap; give them back so that the
+    // next trial starts from the same footprint.
+    malloc_trim(0);
     QDir::setCurrent(QDir::tempPath());
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
