@@ -85,6 +85,24 @@ inline bool findCamera(const QString &serial, MV_CC_DEVICE_INFO &record, int tim
     return false;
 }
 
+// Chooses the GenICam backend for this process and tells why the fake camera
+// tests cannot run here (an empty text when they can).
+inline QString unavailableReason(const QString &ourSerial)
+{
+#ifndef CORVISTA_HAVE_ARAVIS
+    Q_UNUSED(ourSerial)
+    return QStringLiteral("the camera library was built without Aravis: no GenICam backend");
+#else
+    if (fakeCameraProgram().isEmpty())
+        return QStringLiteral("arv-fake-gv-camera-0.8 (aravis-tools) is not installed");
+    qputenv("CORVISTA_CAMERAS", "genicam");
+    if (otherLoopbackCameras(ourSerial) != 0)
+        return QStringLiteral(
+            "another GigE Vision camera answers on 127.0.0.1; these tests need the loopback port alone");
+    return QString();
+#endif
+}
+
 class FakeCamera
 {
 public:

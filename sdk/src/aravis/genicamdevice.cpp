@@ -132,6 +132,16 @@ bool isNumber(ArvGcNode *node)
         && (ARV_IS_GC_INTEGER(node) || ARV_IS_GC_FLOAT(node));
 }
 
+bool isEnumeration(ArvGcNode *node)
+{
+    return ARV_IS_GC_ENUMERATION(node);
+}
+
+bool isBoolean(ArvGcNode *node)
+{
+    return ARV_IS_GC_BOOLEAN(node);
+}
+
 // The buffers of the stream ring come from malloc so that a payload too
 // large for memory is a status, not an abort inside GLib.
 ArvBuffer *newRingBuffer(std::size_t bytes)
@@ -247,8 +257,10 @@ int GenicamDevice::open(unsigned int)
     }
     if (!target_.serial.empty()) {
         // The record's serial field may hold only the start of a long serial.
+        // A camera that cannot tell its serial through GenICam (older ones
+        // lack the node) is taken on the search's word.
         const char *serial = arv_camera_get_device_serial_number(camera, error.out());
-        if (!serial || std::string(serial).compare(0, target_.serial.size(), target_.serial) != 0) {
+        if (serial && std::string(serial).compare(0, target_.serial.size(), target_.serial) != 0) {
             g_object_unref(camera);
             return MV_E_NODEVICE;
         }
@@ -631,14 +643,15 @@ int readNumber(ArvGcNode *node, double &asFloat, int64_t &asInteger, bool lost)
 } // namespace
 
 /*
- * The node of a number feature the program may read (or write) now: MV_OK,
- * or MV_E_NOTFOUND, MV_E_TYPE (enumeration, boolean, string, command),
- * MV_E_ACCESS_RW, MV_E_CALLORDER, MV_E_NODEVICE.
+ * The node of a feature of the kind isKind accepts that the program may read
+ * (or write) now: MV_OK, or MV_E_NOTFOUND, MV_E_TYPE (a node of another
+ * kind), MV_E_ACCESS_RW, MV_E_CALLORDER, MV_E_NODEVICE.
  */
-GenicamDevice::Found GenicamDevice::findNumber(const std::string &name, bool writing) const
+GenicamDevice::Found GenicamDevice::findNode(const std::string &name, bool writing,
+                                             bool (*isKind)(ArvGcNode *)) const
 {
     Found found = findFeature(name);
-    if (found.status == MV_OK && !isNumber(found.node))
+    if (found.status == MV_OK && !isKind(found.node))
         found.status = MV_E_TYPE;
     if (found.status == MV_OK)
         found.status = accessStatus(found.node, writing);
@@ -647,12 +660,12 @@ GenicamDevice::Found GenicamDevice::findNumber(const std::string &name, bool wri
 
 /*
  * Reads an integer feature; a float node is rounded, its range narrowed to
- * whole numbers. Returns MV_OK, the statuses of findNumber, or MV_E_UNKNOWN.
+ * whole numbers. Returns MV_OK, the statuses of findNode, or MV_E_UNKNOWN.
  * Control thread.
  */
 int GenicamDevice::getInt(const std::string &name, MVCC_INTVALUE_EX &value)
 {
-    const Found found = findNumber(name, false);
+    const Found found = findNode(name, false, isNumber);
     if (found.status != MV_OK)
         return found.status;
     double asFloat = 0;
@@ -671,11 +684,11 @@ int GenicamDevice::getInt(const std::string &name, MVCC_INTVALUE_EX &value)
 /*
  * Writes an integer feature to the camera; a float node takes the value as a
  * float. Returns MV_OK, MV_E_RANGE (outside the node's range, or off its
- * increment), the statuses of findNumber, or MV_E_UNKNOWN. Control thread.
+ * increment), the statuses of findNode, or MV_E_UNKNOWN. Control thread.
  */
 int GenicamDevice::setInt(const std::string &name, int64_t value)
 {
-    const Found found = findNumber(name, true);
+    const Found found = findNode(name, true, isNumber);
     if (found.status != MV_OK)
         return found.status;
     const NumberRange range = rangeOf(found.node);
@@ -703,7 +716,7 @@ int GenicamDevice::setInt(const std::string &name, int64_t value)
  */
 int GenicamDevice::getFloat(const std::string &name, MVCC_FLOATVALUE &value)
 {
-    const Found found = findNumber(name, false);
+    const Found found = findNode(name, false, isNumber);
     if (found.status != MV_OK)
         return found.status;
     double asFloat = 0;
@@ -725,7 +738,7 @@ int GenicamDevice::getFloat(const std::string &name, MVCC_FLOATVALUE &value)
  */
 int GenicamDevice::setFloat(const std::string &name, float value)
 {
-    const Found found = findNumber(name, true);
+    const Found found = findNode(name, true, isNumber);
     if (found.status != MV_OK)
         return found.status;
     if (ARV_IS_GC_INTEGER(found.node)) {
@@ -783,13 +796,9 @@ std::vector<std::pair<std::string, unsigned int>> enumEntries(ArvGcEnumeration *
  */
 int GenicamDevice::getEnum(const std::string &name, MVCC_ENUMVALUE &value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNode(name, false, isEnumeration);
     if (found.status != MV_OK)
         return found.status;
-    if (!ARV_IS_GC_ENUMERATION(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, false))
-        return status;
     ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
     ErrorSlot error;
     const char *current = arv_gc_enumeration_get_string_value(enumeration, error.out());
@@ -819,13 +828,9 @@ int GenicamDevice::getEnum(const std::string &name, MVCC_ENUMVALUE &value)
  */
 int GenicamDevice::setEnum(const std::string &name, unsigned int value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNode(name, true, isEnumeration);
     if (found.status != MV_OK)
         return found.status;
-    if (!ARV_IS_GC_ENUMERATION(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, true))
-        return status;
     ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
     for (const auto &entry : enumEntries(enumeration, name)) {
         if (entry.second != value)
@@ -840,13 +845,9 @@ int GenicamDevice::setEnum(const std::string &name, unsigned int value)
 /* Reads a boolean feature. Statuses as getInt. Control thread. */
 int GenicamDevice::getBool(const std::string &name, bool &value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNode(name, false, isBoolean);
     if (found.status != MV_OK)
         return found.status;
-    if (!ARV_IS_GC_BOOLEAN(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, false))
-        return status;
     ErrorSlot error;
     const gboolean current = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(found.node), error.out());
     if (error)
@@ -858,13 +859,9 @@ int GenicamDevice::getBool(const std::string &name, bool &value)
 /* Writes a boolean feature. Statuses as getInt. Control thread. */
 int GenicamDevice::setBool(const std::string &name, bool value)
 {
-    const Found found = findFeature(name);
+    const Found found = findNode(name, true, isBoolean);
     if (found.status != MV_OK)
         return found.status;
-    if (!ARV_IS_GC_BOOLEAN(found.node))
-        return MV_E_TYPE;
-    if (const int status = accessStatus(found.node, true))
-        return status;
     ErrorSlot error;
     arv_gc_boolean_set_value(ARV_GC_BOOLEAN(found.node), value ? TRUE : FALSE, error.out());
     return statusOf(error.get(), isLost());

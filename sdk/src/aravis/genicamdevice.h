@@ -58,7 +58,7 @@ private:
     };
 
     Found findFeature(const std::string &name) const;
-    Found findNumber(const std::string &name, bool writing) const;
+    Found findNode(const std::string &name, bool writing, bool (*isKind)(ArvGcNode *)) const;
     int deliver(Acquisition &run, ArvBuffer *frame, unsigned char *buffer, unsigned int size,
                 MV_FRAME_OUT_INFO_EX &info);
     StreamStatistics countersOf(Acquisition &run) const;
