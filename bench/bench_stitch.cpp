@@ -3,7 +3,9 @@
 // with `vips arrayjoin` at matched encoder settings. Prints, per format, the
 // median wall time of both, their ratio and the peak resident memory of each.
 //
-//   bench_stitch [--runs N]          the comparison (default 3 runs)
+//   bench_stitch [--runs N] [--formats JPG,PNG,TIFF,BMP]
+//                                    the comparison (default 3 runs, every
+//                                    format; PNG at level 8 takes minutes)
 //   bench_stitch --ours FORMAT DIR   one timed save in this process (used by
 //                                    the comparison, one child per run)
 //   bench_stitch --draw              canvas drawing only: scanline copies
@@ -203,7 +205,7 @@ struct FormatCase {
     const char *vipsLabel;
 };
 
-int runComparison(int runs)
+int runComparison(int runs, const QStringList &formats)
 {
     QTemporaryDir work;
     if (!work.isValid())
@@ -249,6 +251,8 @@ int runComparison(int runs)
     std::printf("%-5s %10s %12s %12s %10s %8s %12s  %s\n", "fmt", "ours ms", "ours peak MiB", "batch MiB",
                 "vips ms", "ratio", "vips peak MiB", "vips settings");
     for (const FormatCase &format : cases) {
+        if (!formats.contains(QLatin1String(format.name)))
+            continue;
         std::vector<double> ours, vips;
         long oursPeak = 0, oursBatch = 0, vipsPeak = 0;
         bool vipsOk = true;
@@ -278,6 +282,8 @@ int runComparison(int runs)
             }
             vips.push_back(joined.wallMs);
             vipsPeak = std::max(vipsPeak, joined.maxRssKb);
+            std::printf("  %s run %d: ours %lld ms, vips %.0f ms\n", format.name, run + 1, ms, joined.wallMs);
+            std::fflush(stdout);
         }
         const double oursMs = median(ours);
         if (vipsOk && !vips.empty()) {
@@ -305,7 +311,12 @@ int main(int argc, char **argv)
     if (args.size() >= 2 && args.at(1) == QLatin1String("--draw"))
         return runDrawing(5);
     int runs = 3;
-    if (args.size() == 3 && args.at(1) == QLatin1String("--runs"))
-        runs = std::max(1, args.at(2).toInt());
-    return runComparison(runs);
+    QStringList formats = {"JPG", "PNG", "TIFF", "BMP"};
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args.at(i) == QLatin1String("--runs"))
+            runs = std::max(1, args.at(i + 1).toInt());
+        else if (args.at(i) == QLatin1String("--formats"))
+            formats = args.at(i + 1).toUpper().split(QLatin1Char(','));
+    }
+    return runComparison(runs, formats);
 }
