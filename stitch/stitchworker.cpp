@@ -48,6 +48,9 @@ StitchWorker::StitchWorker(QObject *parent)
     : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
 { }
 
+/*
+ * Runs in the stitch thread, through deleteLater() when that thread finishes.
+ */
 StitchWorker::~StitchWorker() = default;
 
 /*
