@@ -109,6 +109,7 @@ private slots:
     void pixelFormatsDecideBetweenFramesAndNotSupported_data();
     void pixelFormatsDecideBetweenFramesAndNotSupported();
     void streamCountersReportReceivedFrames();
+    void searchWhileGrabbingLeavesTheStreamRunning();
     void framesDamagedInTransportAreSkippedAndCountedAsLost();
     void killedCameraEndsGrabbingAsGoneAndCloseReleasesIt();
 
@@ -574,6 +575,23 @@ void GenicamCameraTest::streamCountersReportReceivedFrames()
     QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &counters), int(MV_OK));
     QVERIFY2(counters.nNetRecvFrameCount >= 1 && counters.nNetRecvFrameCount < 5,
              qPrintable(QString::number(counters.nNetRecvFrameCount)));
+}
+
+void GenicamCameraTest::searchWhileGrabbingLeavesTheStreamRunning()
+{
+    openCamera();
+    QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+    std::vector<unsigned char> frame(fakeWidth * fakeHeight);
+    MV_FRAME_OUT_INFO_EX before, after;
+    QCOMPARE(grabOne(frame, before), int(MV_OK));
+    MV_CC_DEVICE_INFO record;
+    QVERIFY(findCamera(m_serial, record));
+    QCOMPARE(grabOne(frame, after), int(MV_OK));
+    QVERIFY(isDiagonalRamp(frame, fakeWidth, fakeHeight));
+    MV_NETTRANS_INFO counters;
+    std::memset(&counters, 0, sizeof counters);
+    QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &counters), int(MV_OK));
+    QCOMPARE(counters.nThrowFrameCount, 0);
 }
 
 void GenicamCameraTest::framesDamagedInTransportAreSkippedAndCountedAsLost()
