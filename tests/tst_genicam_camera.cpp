@@ -93,6 +93,7 @@ private slots:
     void optimalPacketSizeIsNegotiatedAndWrittenToTheCamera();
     void framesArriveWithTheirSizeFormatAndTimestamps();
     void fetchWithoutFramesEndsWithNoDataAfterItsTimeout();
+    void frameAlreadyReceivedIsFetchedWithAZeroTimeout();
     void stopWakesAWaitingFetchPromptly();
     void frameTooLargeForTheBufferIsOfferedAgain();
     void exposureAndGainReachTheCameraThroughOlderNames_data();
@@ -295,6 +296,20 @@ void GenicamCameraTest::fetchWithoutFramesEndsWithNoDataAfterItsTimeout()
     clock.start();
     QCOMPARE(grabOne(frame, info, 300), int(MV_E_NODATA));
     QVERIFY(clock.elapsed() >= 290);
+}
+
+void GenicamCameraTest::frameAlreadyReceivedIsFetchedWithAZeroTimeout()
+{
+    openCamera();
+    QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+    std::vector<unsigned char> frame(fakeWidth * fakeHeight);
+    MV_FRAME_OUT_INFO_EX info;
+    QCOMPARE(grabOne(frame, info), int(MV_OK));
+    // The camera sends 25 frames a second: several are waiting by now.
+    QThread::msleep(300);
+    QCOMPARE(statusText(grabOne(frame, info, 0)), statusText(MV_OK));
+    QCOMPARE(statusText(grabOne(frame, info, 0)), statusText(MV_OK));
+    QVERIFY(isDiagonalRamp(frame, fakeWidth, fakeHeight));
 }
 
 void GenicamCameraTest::stopWakesAWaitingFetchPromptly()

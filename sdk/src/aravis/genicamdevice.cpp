@@ -400,13 +400,19 @@ int GenicamDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_O
             return MV_E_NODATA;
         ArvBuffer *frame = std::exchange(run->pending, nullptr);
         if (!frame) {
+            // Once the time is up, frames already received are still taken
+            // (a zero timeout asks for exactly that), but none is waited for.
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                return MV_E_NODATA;
-            const auto slice = std::min<std::chrono::microseconds>(left, fetchSlice);
-            frame = arv_stream_timeout_pop_buffer(run->stream, static_cast<guint64>(slice.count()));
-            if (!frame)
-                continue;
+            if (left.count() <= 0) {
+                frame = arv_stream_try_pop_buffer(run->stream);
+                if (!frame)
+                    return MV_E_NODATA;
+            } else {
+                const auto slice = std::min<std::chrono::microseconds>(left, fetchSlice);
+                frame = arv_stream_timeout_pop_buffer(run->stream, static_cast<guint64>(slice.count()));
+                if (!frame)
+                    continue;
+            }
         }
         const int status = deliver(*run, frame, buffer, size, info);
         if (status == static_cast<int>(MV_E_BUFOVER)) {
