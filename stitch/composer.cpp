@@ -148,8 +148,9 @@ QImage createCanvas(int width, int height, QImage::Format format)
  * horizontal, else at (0, offset), converting it to the canvas format first
  * when it differs, and clipping at the canvas edges; the pixels replace the
  * canvas pixels. Copying scanlines gives the same pixels as a painter in
- * Source mode at a fraction of its cost on 24-bit canvases. Returns offset
- * advanced by the frame's width (horizontal) or height. Any thread.
+ * Source mode and needs no paint engine on the stitch thread (bench_stitch
+ * --draw measures both). Returns offset advanced by the frame's width
+ * (horizontal) or height. Any thread.
  */
 int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
 {
