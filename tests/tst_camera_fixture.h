@@ -14,24 +14,12 @@
 #include "mvsim.h"
 #include "scratchdirectory.h"
 
-/*
- * A GigE and a USB3 camera, small and quick: 64 pixels per line, 16 lines per
- * frame. The GigE model name has a double and a trailing blank on purpose.
- */
+// 64 x 16 GigE and 32 x 8 USB3; the GigE model has a double and a trailing blank on purpose.
 inline const char *twoSmallCameras()
 {
-    return "[gige]\n"
-           "transport = GigE\n"
-           "manufacturer = Maker\n"
-           "model = MV  CA 050 \n"
-           "serial = G1\n"
-           "address = 10.1.2.3\n"
-           "width = 64\nlines_per_frame = 16\npixel_format = Mono8\nline_rate = 4000\n"
-           "[usb]\n"
-           "transport = USB3\n"
-           "manufacturer = Maker\n"
-           "model = Line RGB\n"
-           "serial = U7\n"
+    return "[gige]\ntransport = GigE\nmanufacturer = Maker\nmodel = MV  CA 050 \nserial = G1\n"
+           "address = 10.1.2.3\nwidth = 64\nlines_per_frame = 16\npixel_format = Mono8\nline_rate = 4000\n"
+           "[usb]\ntransport = USB3\nmanufacturer = Maker\nmodel = Line RGB\nserial = U7\n"
            "width = 32\nlines_per_frame = 8\npixel_format = RGB8\nline_rate = 4000\n";
 }
 
@@ -61,12 +49,19 @@ inline QAction *windowAction(MainWindow &window, const char *name)
     return window.findChild<QAction *>(QString::fromLatin1(name));
 }
 
+// Every recorded box as "title|text|kind", one a line, so one comparison checks all three.
+inline QString boxSummary(const MessageBoxRecorder &boxes)
+{
+    QStringList lines;
+    for (const MessageBoxRecorder::Record &box : boxes.records())
+        lines << QStringLiteral("%1|%2|%3").arg(box.title, box.text).arg(int(box.kind));
+    return lines.join(QLatin1Char('\n'));
+}
+
 /*
  * A window in a private working directory, with every message box recorded.
- * The window searches for cameras one second after it is built; make() waits
- * for that search so that it cannot interfere with the test, and then
- * forgets the boxes it may have shown. A test that never looks at the device
- * list nor at the boxes may skip the wait.
+ * make() waits for the search the window runs one second after it is built,
+ * so that it cannot interfere with the test, and forgets its boxes.
  */
 struct CameraWindow {
     ScratchDirectory scratch;
@@ -82,7 +77,7 @@ struct CameraWindow {
         return window != nullptr;
     }
 
-    // Searches, opens the entry at `entry` through the window's slots (no action state involved).
+    // Searches and opens the entry at `entry` through the window's slots (no action state involved).
     bool openEntry(int entry)
     {
         QMetaObject::invokeMethod(window.get(), "on_actionCameraSearch_triggered");
@@ -101,7 +96,6 @@ struct CameraWindow {
     }
 
     void stop() { QMetaObject::invokeMethod(window.get(), "on_actionCameraStop_triggered"); }
-    void close() { QMetaObject::invokeMethod(window.get(), "on_actionCameraClose_triggered"); }
 };
 
 #endif // TST_CAMERA_FIXTURE_H

@@ -4,18 +4,7 @@
 #include <QComboBox>
 #include <QGraphicsPixmapItem>
 
-#include <cstring>
-
 #include "tst_camera_fixture.h"
-
-namespace {
-
-QComboBox *deviceBox(MainWindow &window)
-{
-    return window.findChild<QComboBox *>(QStringLiteral("cbSearchDevices"));
-}
-
-} // namespace
 
 class DeviceWindowTest : public QObject
 {
@@ -28,21 +17,23 @@ private slots:
     void searchListsEveryCameraWithItsEntryText();
     void searchThatFindsNothingOrFailsSaysNoDeviceOnce_data();
     void searchThatFindsNothingOrFailsSaysNoDeviceOnce();
-    void openWithoutAFoundCameraAsksToChooseOne();
-    void openFailuresShowTheirBoxAndLeaveNoHandle_data();
-    void openFailuresShowTheirBoxAndLeaveNoHandle();
-    void packetSizeWarningsLeaveTheGigECameraOpen_data();
-    void packetSizeWarningsLeaveTheGigECameraOpen();
-    void usbCameraOpensWithoutTouchingThePacketSize();
-    void openStoresTheNormalisedModelAndSerial();
-    void openWhileOpenShowsNothingAndChangesNothing();
-    void searchWhileOpenLeavesTheCameraOpen();
+    void openFailuresShowTheirBoxAndLeaveTheCameraFree_data();
+    void openFailuresShowTheirBoxAndLeaveTheCameraFree();
+    void openStoresTheNormalisedNameAndOnlyWarnsAboutThePacketSize_data();
+    void openStoresTheNormalisedNameAndOnlyWarnsAboutThePacketSize();
+    void searchAndOpenWhileOpenLeaveTheCameraAsItIs();
     void openActionPairFollowsTheCheckedState_data();
     void openActionPairFollowsTheCheckedState();
+    void closeReleasesTheCameraAndBlanksTheLiveView_data();
     void closeReleasesTheCameraAndBlanksTheLiveView();
-    void closeWithNothingOpenReportsNothing();
 
 private:
+    QComboBox *devices()
+    {
+        return m_fixture->window->findChild<QComboBox *>(QStringLiteral("cbSearchDevices"));
+    }
+    void search() { windowAction(*m_fixture->window, "actionCameraSearch")->trigger(); }
+
     std::unique_ptr<CameraWindow> m_fixture;
 };
 
@@ -64,17 +55,12 @@ void DeviceWindowTest::cleanup()
 void DeviceWindowTest::searchListsEveryCameraWithItsEntryText()
 {
     MainWindow &window = *m_fixture->window;
-    windowAction(window, "actionCameraSearch")->trigger();
-    QComboBox *devices = deviceBox(window);
-    QCOMPARE(devices->count(), 2);
-    QCOMPARE(devices->itemText(0), QStringLiteral("[0]GigE: Maker MV  CA 050 (G1)  10.1.2.3"));
-    QCOMPARE(devices->itemText(1), QStringLiteral("[1]UsbV3: Maker Line RGB (U7)"));
-    QCOMPARE(devices->itemData(1).toInt(), 1);
-    QVERIFY(devices->itemIcon(0).isNull());
-    QCOMPARE(devices->currentIndex(), 0);
-    QVERIFY(window.m_deviceListValid);
+    search();
+    QCOMPARE(devices()->count(), 2);
+    QCOMPARE(devices()->itemText(0), QStringLiteral("[0]GigE: Maker MV  CA 050 (G1)  10.1.2.3"));
+    QCOMPARE(devices()->itemText(1), QStringLiteral("[1]UsbV3: Maker Line RGB (U7)"));
     QCOMPARE(window.m_deviceIndex, 0);
-    devices->setCurrentIndex(1);
+    devices()->setCurrentIndex(1);
     QCOMPARE(window.m_deviceIndex, 1);
     QVERIFY(m_fixture->boxes.isEmpty());
 }
@@ -82,157 +68,120 @@ void DeviceWindowTest::searchListsEveryCameraWithItsEntryText()
 void DeviceWindowTest::searchThatFindsNothingOrFailsSaysNoDeviceOnce_data()
 {
     QTest::addColumn<bool>("enumerationFails");
-    QTest::addColumn<int>("kind");
-    QTest::newRow("no camera attached") << false << int(QMessageBox::Information);
-    QTest::newRow("enumeration fails") << true << int(QMessageBox::Critical);
+    QTest::addColumn<QString>("box");
+    QTest::newRow("no camera attached")
+        << false << QStringLiteral("device|No device!|%1").arg(QMessageBox::Information);
+    QTest::newRow("enumeration fails")
+        << true << QStringLiteral("device|No device!|%1").arg(QMessageBox::Critical);
 }
 
 void DeviceWindowTest::searchThatFindsNothingOrFailsSaysNoDeviceOnce()
 {
     QFETCH(bool, enumerationFails);
-    QFETCH(int, kind);
-    MainWindow &window = *m_fixture->window;
-    windowAction(window, "actionCameraSearch")->trigger();
-    QCOMPARE(deviceBox(window)->count(), 2);
+    QFETCH(QString, box);
+    search();
     if (enumerationFails)
         mvsim::setFault("MV_CC_EnumDevices", int(MV_E_RESOURCE));
     else
         qputenv("CORVISTA_CAMERAS", "none");
-
-    windowAction(window, "actionCameraSearch")->trigger();
-    QCOMPARE(m_fixture->boxes.count(), 1);
-    QCOMPARE(m_fixture->boxes.last().title, QStringLiteral("device"));
-    QCOMPARE(m_fixture->boxes.last().text, QStringLiteral("No device!"));
-    QCOMPARE(int(m_fixture->boxes.last().kind), kind);
-    QCOMPARE(deviceBox(window)->count(), 0);
-    QVERIFY(!window.m_deviceListValid);
-    QCOMPARE(window.m_deviceIndex, -1);
+    search();
+    QCOMPARE(boxSummary(m_fixture->boxes), box);
+    QCOMPARE(devices()->count(), 0);
+    QVERIFY(!m_fixture->window->m_deviceListValid);
+    QCOMPARE(m_fixture->window->m_deviceIndex, -1);
 }
 
-void DeviceWindowTest::openWithoutAFoundCameraAsksToChooseOne()
-{
-    MainWindow &window = *m_fixture->window;
-    qputenv("CORVISTA_CAMERAS", "none");
-    windowAction(window, "actionCameraSearch")->trigger();
-    m_fixture->boxes.clear();
-    QMetaObject::invokeMethod(&window, "on_actionCameraOpen_triggered");
-    QCOMPARE(m_fixture->boxes.texts(), QStringList{QStringLiteral("Please choose camera!")});
-    QCOMPARE(m_fixture->boxes.last().title, QStringLiteral("Device"));
-    QCOMPARE(m_fixture->boxes.last().kind, QMessageBox::Warning);
-    QVERIFY(!window.m_isOpen);
-    QVERIFY(!window.m_handle);
-}
-
-void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveNoHandle_data()
+void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveTheCameraFree_data()
 {
     QTest::addColumn<QString>("failure");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("index past the list") << "index past"
-                                         << "Device index is error!";
-    QTest::newRow("negative index") << "negative index"
-                                    << "Device index is error!";
-    QTest::newRow("missing record") << "null record"
-                                    << "Device does not exist!";
-    QTest::newRow("handle refused") << "MV_CC_CreateHandle"
-                                    << "Create handle error!";
-    QTest::newRow("device refuses to open") << "MV_CC_OpenDevice"
-                                            << "Device Open error!";
+    QTest::addColumn<QString>("box");
+    const QString critical = QStringLiteral("Device|%1|") + QString::number(QMessageBox::Critical);
+    QTest::newRow("nothing found")
+        << "none" << QStringLiteral("Device|Please choose camera!|%1").arg(QMessageBox::Warning);
+    QTest::newRow("index past the list") << "index past" << critical.arg("Device index is error!");
+    QTest::newRow("negative index") << "negative index" << critical.arg("Device index is error!");
+    QTest::newRow("missing record") << "null record" << critical.arg("Device does not exist!");
+    QTest::newRow("handle refused") << "MV_CC_CreateHandle" << critical.arg("Create handle error!");
+    QTest::newRow("device refuses to open") << "MV_CC_OpenDevice" << critical.arg("Device Open error!");
 }
 
-void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveNoHandle()
+void DeviceWindowTest::openFailuresShowTheirBoxAndLeaveTheCameraFree()
 {
     QFETCH(QString, failure);
-    QFETCH(QString, text);
+    QFETCH(QString, box);
     MainWindow &window = *m_fixture->window;
-    windowAction(window, "actionCameraSearch")->trigger();
+    search();
     const MV_CC_DEVICE_INFO chosen = *window.m_deviceList.pDeviceInfo[0];
-    if (failure == "index past")
+    if (failure == "none") {
+        qputenv("CORVISTA_CAMERAS", "none");
+        search();
+        m_fixture->boxes.clear();
+    } else if (failure == "index past") {
         window.m_deviceIndex = 2;
-    else if (failure == "negative index")
+    } else if (failure == "negative index") {
         window.m_deviceIndex = -1;
-    else if (failure == "null record")
+    } else if (failure == "null record") {
         window.m_deviceList.pDeviceInfo[0] = nullptr;
-    else
+    } else {
         mvsim::setFault(failure.toStdString(), int(MV_E_ACCESS));
-
+    }
     QMetaObject::invokeMethod(&window, "on_actionCameraOpen_triggered");
-    QCOMPARE(m_fixture->boxes.texts(), QStringList{text});
-    QCOMPARE(m_fixture->boxes.last().title, QStringLiteral("Device"));
-    QCOMPARE(m_fixture->boxes.last().kind, QMessageBox::Critical);
+    QCOMPARE(boxSummary(m_fixture->boxes), box);
     QVERIFY(!window.m_isOpen);
     QVERIFY(!window.m_handle);
     mvsim::clearFaults();
+    qputenv("CORVISTA_CAMERAS", "simulator");
     QVERIFY(deviceIsFree(chosen));
 }
 
-void DeviceWindowTest::packetSizeWarningsLeaveTheGigECameraOpen_data()
+void DeviceWindowTest::openStoresTheNormalisedNameAndOnlyWarnsAboutThePacketSize_data()
 {
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("size unknown") << "MV_CC_GetOptimalPacketSize"
-                                  << "Warning: Get Packet Size fail!";
-    QTest::newRow("size not accepted") << "MV_CC_SetIntValueEx"
-                                       << "Warning: Set Packet Size fail!";
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("box");
+    const QString critical = QStringLiteral("Device|%1|") + QString::number(QMessageBox::Critical);
+    QTest::newRow("GigE") << 0 << ""
+                          << "MV_CA_050"
+                          << "";
+    QTest::newRow("GigE, size unknown") << 0 << "MV_CC_GetOptimalPacketSize"
+                                        << "MV_CA_050" << critical.arg("Warning: Get Packet Size fail!");
+    QTest::newRow("GigE, size not accepted") << 0 << "MV_CC_SetIntValueEx"
+                                             << "MV_CA_050" << critical.arg("Warning: Set Packet Size fail!");
+    QTest::newRow("USB3 never asks for it") << 1 << "MV_CC_GetOptimalPacketSize MV_CC_SetIntValueEx"
+                                            << "Line_RGB"
+                                            << "";
 }
 
-void DeviceWindowTest::packetSizeWarningsLeaveTheGigECameraOpen()
+void DeviceWindowTest::openStoresTheNormalisedNameAndOnlyWarnsAboutThePacketSize()
 {
-    QFETCH(QString, operation);
-    QFETCH(QString, text);
-    mvsim::setFault(operation.toStdString(), int(MV_E_ACCESS_RW));
-    QVERIFY(m_fixture->openEntry(0));
-    QCOMPARE(m_fixture->boxes.texts(), QStringList{text});
-    QCOMPARE(m_fixture->boxes.last().title, QStringLiteral("Device"));
-    QCOMPARE(m_fixture->boxes.last().kind, QMessageBox::Critical);
-    QCOMPARE(m_fixture->window->m_cameraSerialNumber, QStringLiteral("G1"));
+    QFETCH(int, entry);
+    QFETCH(QString, failing);
+    QFETCH(QString, model);
+    QFETCH(QString, box);
+    for (const QString &operation : failing.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        mvsim::setFault(operation.toStdString(), int(MV_E_ACCESS_RW));
+    QVERIFY(m_fixture->openEntry(entry));
+    QCOMPARE(boxSummary(m_fixture->boxes), box);
+    QCOMPARE(m_fixture->window->m_cameraModelName, model);
+    QVERIFY(!m_fixture->window->m_isGrabbing);
 }
 
-void DeviceWindowTest::usbCameraOpensWithoutTouchingThePacketSize()
-{
-    mvsim::setFault("MV_CC_GetOptimalPacketSize", int(MV_E_SUPPORT));
-    mvsim::setFault("MV_CC_SetIntValueEx", int(MV_E_SUPPORT));
-    QVERIFY(m_fixture->openEntry(1));
-    QVERIFY(m_fixture->boxes.isEmpty());
-    QCOMPARE(m_fixture->window->m_deviceInfo.nTLayerType, unsigned(MV_USB_DEVICE));
-}
-
-void DeviceWindowTest::openStoresTheNormalisedModelAndSerial()
-{
-    QVERIFY(m_fixture->openEntry(0));
-    MainWindow &window = *m_fixture->window;
-    QCOMPARE(window.m_cameraModelName, QStringLiteral("MV_CA_050"));
-    QCOMPARE(window.m_cameraSerialNumber, QStringLiteral("G1"));
-    QCOMPARE(window.m_deviceInfo.nTLayerType, unsigned(MV_GIGE_DEVICE));
-    QVERIFY(!window.m_isGrabbing);
-    QVERIFY(m_fixture->boxes.isEmpty());
-}
-
-void DeviceWindowTest::openWhileOpenShowsNothingAndChangesNothing()
+void DeviceWindowTest::searchAndOpenWhileOpenLeaveTheCameraAsItIs()
 {
     QVERIFY(m_fixture->openEntry(0));
     MainWindow &window = *m_fixture->window;
     void *handle = window.m_handle;
-    deviceBox(window)->setCurrentIndex(1);
+    search();
+    devices()->setCurrentIndex(1);
     QMetaObject::invokeMethod(&window, "on_actionCameraOpen_triggered");
     QCOMPARE(window.m_handle, handle);
     QCOMPARE(window.m_cameraSerialNumber, QStringLiteral("G1"));
-    QVERIFY(m_fixture->boxes.isEmpty());
-}
-
-void DeviceWindowTest::searchWhileOpenLeavesTheCameraOpen()
-{
-    QVERIFY(m_fixture->openEntry(0));
-    MainWindow &window = *m_fixture->window;
-    void *handle = window.m_handle;
-    windowAction(window, "actionCameraSearch")->trigger();
-    QCOMPARE(window.m_handle, handle);
-    QVERIFY(window.m_isOpen);
     QCOMPARE(window.m_deviceInfo.nTLayerType, unsigned(MV_GIGE_DEVICE));
-    QVERIFY(m_fixture->boxes.isEmpty());
-    MVCC_INTVALUE_EX width;
-    std::memset(&width, 0, sizeof width);
+    MVCC_INTVALUE_EX width = {};
     QCOMPARE(MV_CC_GetIntValueEx(window.m_handle, "Width", &width), MV_OK);
     QCOMPARE(width.nCurValue, qint64(64));
+    QVERIFY(m_fixture->boxes.isEmpty());
 }
 
 void DeviceWindowTest::openActionPairFollowsTheCheckedState_data()
@@ -254,7 +203,7 @@ void DeviceWindowTest::openActionPairFollowsTheCheckedState()
     QFETCH(bool, openAfter);
     QFETCH(bool, openedOnTheWay);
     MainWindow &window = *m_fixture->window;
-    windowAction(window, "actionCameraSearch")->trigger();
+    search();
     if (openBefore)
         QVERIFY(m_fixture->openEntry(0));
     void *handleBefore = window.m_handle;
@@ -262,11 +211,9 @@ void DeviceWindowTest::openActionPairFollowsTheCheckedState()
     window.m_cameraModelName.clear();
 
     QAction *open = windowAction(window, "actionCameraOpen");
-    QVERIFY(open->isCheckable());
     open->setChecked(!leavesChecked);
     open->trigger();
     QCOMPARE(open->isChecked(), leavesChecked);
-
     QCOMPARE(window.m_isOpen, openAfter);
     QCOMPARE(window.m_handle != nullptr, openAfter);
     if (openBefore && openAfter)
@@ -275,13 +222,23 @@ void DeviceWindowTest::openActionPairFollowsTheCheckedState()
     QVERIFY(m_fixture->boxes.isEmpty());
 }
 
+void DeviceWindowTest::closeReleasesTheCameraAndBlanksTheLiveView_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("camera open") << true;
+    QTest::newRow("nothing open") << false;
+}
+
 void DeviceWindowTest::closeReleasesTheCameraAndBlanksTheLiveView()
 {
-    QVERIFY(m_fixture->openEntry(0));
+    QFETCH(bool, opened);
     MainWindow &window = *m_fixture->window;
-    const MV_CC_DEVICE_INFO chosen = window.m_deviceInfo;
-    QVERIFY(!deviceIsFree(chosen));
-    QVERIFY(window.m_livePixmapItem);
+    search();
+    const MV_CC_DEVICE_INFO chosen = *window.m_deviceList.pDeviceInfo[0];
+    if (opened) {
+        QVERIFY(m_fixture->openEntry(0));
+        QVERIFY(!deviceIsFree(chosen));
+    }
     QPixmap shown(8, 8);
     shown.fill(Qt::white);
     window.m_livePixmapItem->setPixmap(shown);
@@ -293,20 +250,6 @@ void DeviceWindowTest::closeReleasesTheCameraAndBlanksTheLiveView()
     QVERIFY(deviceIsFree(chosen));
     QVERIFY(m_fixture->boxes.isEmpty());
     QVERIFY(m_fixture->openEntry(0));
-}
-
-void DeviceWindowTest::closeWithNothingOpenReportsNothing()
-{
-    MainWindow &window = *m_fixture->window;
-    QPixmap shown(8, 8);
-    shown.fill(Qt::white);
-    window.m_livePixmapItem->setPixmap(shown);
-    windowAction(window, "actionCameraClose")->trigger();
-    QVERIFY(!window.m_isOpen);
-    QVERIFY(!window.m_isGrabbing);
-    QVERIFY(!window.m_handle);
-    QVERIFY(window.m_livePixmapItem->pixmap().isNull());
-    QVERIFY(m_fixture->boxes.isEmpty());
 }
 
 QTEST_MAIN(DeviceWindowTest)

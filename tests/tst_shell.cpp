@@ -1,21 +1,17 @@
-// The main window's frame: size, toolbar, actions, icons, wiring order.
-#include "mainwindow.h"
+// The main window's frame and life: size, toolbar, icons, wiring order, start and shutdown.
+#include "tst_camera_fixture.h"
 #include "ui_mainwindow.h"
 
-#include "messageboxrecorder.h"
-#include "scratchdirectory.h"
 #include "stitchworker.h"
+#include "terminationsignals.h"
 #include "workthread.h"
 
-#include <QAction>
-#include <QMenuBar>
-#include <QMetaMethod>
-#include <QTest>
-#include <QThread>
+#include <QPointer>
+#include <QSettings>
 #include <QToolBar>
 #include <QToolButton>
 
-#include <memory>
+#include <csignal>
 
 class TestShell : public QObject
 {
@@ -24,123 +20,58 @@ class TestShell : public QObject
     std::unique_ptr<ScratchDirectory> m_scratch;
 
 private slots:
-    void init() { m_scratch = std::make_unique<ScratchDirectory>(); }
+    void init()
+    {
+        mvsim::reset();
+        m_scratch = std::make_unique<ScratchDirectory>();
+    }
     void cleanup() { m_scratch.reset(); }
 
-    void windowIsTitledCorvistaAndStartsAtItsMinimumSize();
-    void windowCannotBeMadeSmallerThanItsMinimum();
+    void windowStartsAtItsMinimumSizeAndCannotShrink();
     void toolbarShowsTenActionsAndSixSeparatorsInOrder();
-    void actionsForProgramUseAppearOnNoToolbarAndNoMenu_data();
     void actionsForProgramUseAppearOnNoToolbarAndNoMenu();
-    void menuBarIsEmpty();
-    void stitchStartIsEnabledAndStitchStopDisabledAtStart();
     void checkableActionShowsItsOtherIconWhenChecked_data();
     void checkableActionShowsItsOtherIconWhenChecked();
-    void toolbarButtonBackgroundStaysTransparent_data();
-    void toolbarButtonBackgroundStaysTransparent();
-    void everyResourceImageHasItsStatedSize_data();
-    void everyResourceImageHasItsStatedSize();
-    void windowIconComesFromTheResourceTree();
-    void argumentFreeSlotIsDeclaredBeforeTheCheckedSlot_data();
-    void argumentFreeSlotIsDeclaredBeforeTheCheckedSlot();
-    void byNameWiringRunsSlotsInDeclarationOrder();
-    void stitchThreadRunsForTheLifeOfTheWindow();
+    void argumentFreeSlotRunsBeforeTheCheckedSlot();
+    void deviceSearchRunsOneSecondAfterStart();
+    void closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything();
+    void terminationSignalIsDeliveredInTheGuiThreadOnce_data();
+    void terminationSignalIsDeliveredInTheGuiThreadOnce();
 };
 
-namespace {
-
-QToolButton *buttonFor(MainWindow &window, QAction *action)
-{
-    return qobject_cast<QToolButton *>(window.ui->mainToolBar->widgetForAction(action));
-}
-
-// The form's actions by object name, so data tables can name them.
-QAction *actionNamed(MainWindow &window, const QString &name)
-{
-    return window.findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
-}
-
-} // namespace
-
-void TestShell::windowIsTitledCorvistaAndStartsAtItsMinimumSize()
+void TestShell::windowStartsAtItsMinimumSizeAndCannotShrink()
 {
     MainWindow window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Corvista"));
-    QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(window.size(), QSize(1280, 640));
-}
-
-void TestShell::windowCannotBeMadeSmallerThanItsMinimum()
-{
-    MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.resize(800, 400);
     QTest::qWait(20);
-    QVERIFY(window.width() >= 1280);
-    QVERIFY(window.height() >= 640);
+    QCOMPARE(window.size(), QSize(1280, 640));
 }
 
 void TestShell::toolbarShowsTenActionsAndSixSeparatorsInOrder()
 {
     MainWindow window;
     QStringList order;
-    const QList<QAction *> actions = window.ui->mainToolBar->actions();
-    for (QAction *action : actions)
+    for (QAction *action : window.ui->mainToolBar->actions())
         order << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
-    const QStringList expected{"actionCameraSearch",
-                               "|",
-                               "actionCameraOpen",
-                               "actionCameraStart",
-                               "|",
-                               "actionSetting",
-                               "|",
-                               "actionSave_Image",
-                               "|",
-                               "action_ZoomInt",
-                               "action_ZoomOut",
-                               "action_FullScreen",
-                               "|",
-                               "actionClearImages",
-                               "|",
-                               "actionAbout"};
-    QCOMPARE(order, expected);
-    QCOMPARE(window.ui->mainToolBar->toolButtonStyle(), Qt::ToolButtonIconOnly);
-    QCOMPARE(window.toolBarArea(window.ui->mainToolBar), Qt::TopToolBarArea);
-}
-
-void TestShell::actionsForProgramUseAppearOnNoToolbarAndNoMenu_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("stop") << "actionCameraStop";
-    QTest::newRow("close") << "actionCameraClose";
-    QTest::newRow("stitch start") << "actionStitchStart";
-    QTest::newRow("stitch stop") << "actionStitchStop";
+    QCOMPARE(order.join(' '),
+             QStringLiteral("actionCameraSearch | actionCameraOpen actionCameraStart | actionSetting"
+                            " | actionSave_Image | action_ZoomInt action_ZoomOut action_FullScreen"
+                            " | actionClearImages | actionAbout"));
 }
 
 void TestShell::actionsForProgramUseAppearOnNoToolbarAndNoMenu()
 {
-    QFETCH(QString, name);
     MainWindow window;
-    QAction *action = actionNamed(window, name);
-    QVERIFY(action);
-    // An action added to a toolbar, menu or widget lists that widget here.
-    QVERIFY2(action->associatedWidgets().isEmpty(), qPrintable(name));
-}
-
-void TestShell::menuBarIsEmpty()
-{
-    MainWindow window;
-    QCOMPARE(window.menuBar(), window.ui->menuBar);
-    QVERIFY(window.ui->menuBar->actions().isEmpty());
-    QCOMPARE(window.ui->menuBar->geometry(), QRect(0, 0, 1280, 22));
-}
-
-void TestShell::stitchStartIsEnabledAndStitchStopDisabledAtStart()
-{
-    MainWindow window;
-    QVERIFY(window.ui->actionStitchStart->isEnabled());
-    QVERIFY(!window.ui->actionStitchStop->isEnabled());
+    for (const char *name :
+         {"actionCameraStop", "actionCameraClose", "actionStitchStart", "actionStitchStop"}) {
+        QAction *action = windowAction(window, name);
+        // An action added to a toolbar, menu or widget lists that widget here.
+        QVERIFY2(action && action->associatedWidgets().isEmpty(), name);
+    }
 }
 
 void TestShell::checkableActionShowsItsOtherIconWhenChecked_data()
@@ -162,137 +93,29 @@ void TestShell::checkableActionShowsItsOtherIconWhenChecked()
     QFETCH(QString, offImage);
     QFETCH(QString, onImage);
     MainWindow window;
-    QAction *action = actionNamed(window, name);
+    QAction *action = windowAction(window, name.toLatin1().constData());
     QVERIFY(action && action->isCheckable());
-
     const QSize size(48, 48);
     const QImage expectedOff = QIcon(offImage).pixmap(size).toImage();
-    const QImage expectedOn = QIcon(onImage).pixmap(size).toImage();
     QVERIFY(!expectedOff.isNull());
-    QVERIFY(expectedOff != expectedOn);
     QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::Off).toImage(), expectedOff);
-    QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::On).toImage(), expectedOn);
+    QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::On).toImage(),
+             QIcon(onImage).pixmap(size).toImage());
 
-    // The toolbar button paints the icon of the action's state: checking and
-    // unchecking change the picture and change it back.
+    // The toolbar button paints the icon of the action's state, and back again.
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QToolButton *button = buttonFor(window, action);
-    QVERIFY(button);
+    QWidget *button = window.ui->mainToolBar->widgetForAction(action);
     const QImage unchecked = button->grab().toImage();
     action->setChecked(true);
-    const QImage checked = button->grab().toImage();
+    QVERIFY(button->grab().toImage() != unchecked);
     action->setChecked(false);
-    QVERIFY(checked != unchecked);
     QCOMPARE(button->grab().toImage(), unchecked);
-}
-
-void TestShell::toolbarButtonBackgroundStaysTransparent_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("checked");
-    QTest::addColumn<bool>("hovered");
-    QTest::newRow("open checked") << "actionCameraOpen" << true << false;
-    QTest::newRow("open hovered") << "actionCameraOpen" << false << true;
-    QTest::newRow("start checked and hovered") << "actionCameraStart" << true << true;
-    QTest::newRow("search hovered") << "actionCameraSearch" << false << true;
-}
-
-void TestShell::toolbarButtonBackgroundStaysTransparent()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, checked);
-    QFETCH(bool, hovered);
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QAction *action = actionNamed(window, name);
-    QToolButton *button = buttonFor(window, action);
-    QVERIFY(button);
-
-    // The corner of a button lies outside its icon: there the toolbar shows
-    // the button's background, which must look the same in every state.
-    const QPoint corner = button->geometry().topLeft() + QPoint(1, 1);
-    const QRgb plain = window.ui->mainToolBar->grab().toImage().pixel(corner);
-
-    if (checked)
-        action->setChecked(true);
-    if (hovered) {
-        button->setAttribute(Qt::WA_UnderMouse, true);
-        QEvent enter(QEvent::Enter);
-        QCoreApplication::sendEvent(button, &enter);
-    }
-    QCOMPARE(window.ui->mainToolBar->grab().toImage().pixel(corner), plain);
-}
-
-void TestShell::everyResourceImageHasItsStatedSize_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("app icon") << ":/res/app.ico" << QSize(256, 256);
-    QTest::newRow("play") << ":/res/play.png" << QSize(256, 256);
-    QTest::newRow("pause") << ":/res/pause.png" << QSize(256, 256);
-    QTest::newRow("open") << ":/res/Open.png" << QSize(1636, 1636);
-    QTest::newRow("close") << ":/res/Close.png" << QSize(1636, 1636);
-    QTest::newRow("camera") << ":/res/cam.png" << QSize(128, 128);
-    QTest::newRow("setting") << ":/res/setting.png" << QSize(128, 128);
-    QTest::newRow("save") << ":/res/save.png" << QSize(256, 256);
-    QTest::newRow("brush") << ":/res/brush.png" << QSize(128, 128);
-    QTest::newRow("zoom in") << ":/res/zoomin.png" << QSize(32, 32);
-    QTest::newRow("zoom out") << ":/res/zoomout.png" << QSize(32, 32);
-    QTest::newRow("full screen") << ":/res/window-no-full-screen-icon.png" << QSize(256, 256);
-    QTest::newRow("stitch start") << ":/res/StitchStart.png" << QSize(2048, 2048);
-    QTest::newRow("stitch stop") << ":/res/StitchStop.png" << QSize(2048, 2048);
-    QTest::newRow("logo") << ":/res/logo.png" << QSize(108, 97);
-}
-
-void TestShell::everyResourceImageHasItsStatedSize()
-{
-    QFETCH(QString, path);
-    QFETCH(QSize, size);
-    const QImage image(path);
-    QVERIFY2(!image.isNull(), qPrintable(path));
-    QCOMPARE(image.size(), size);
-}
-
-void TestShell::windowIconComesFromTheResourceTree()
-{
-    MainWindow window;
-    const QImage expected = QIcon(QStringLiteral(":/res/app.ico")).pixmap(64, 64).toImage();
-    QVERIFY(!expected.isNull());
-    QCOMPARE(window.windowIcon().pixmap(64, 64).toImage(), expected);
-}
-
-void TestShell::argumentFreeSlotIsDeclaredBeforeTheCheckedSlot_data()
-{
-    QTest::addColumn<QByteArray>("plainSlot");
-    QTest::addColumn<QByteArray>("checkedSlot");
-    QTest::newRow("open") << QByteArray("on_actionCameraOpen_triggered()")
-                          << QByteArray("on_actionCameraOpen_triggered(bool)");
-    QTest::newRow("start") << QByteArray("on_actionCameraStart_triggered()")
-                           << QByteArray("on_actionCameraStart_triggered(bool)");
-}
-
-// The by-name wiring connects a form's slots in method-index order, and a
-// signal calls its slots in connection order. This checks the half that is
-// ours: the window's meta-object lists the argument-free slot first, so a
-// click runs it before the bool slot (the next test checks Qt's half).
-void TestShell::argumentFreeSlotIsDeclaredBeforeTheCheckedSlot()
-{
-    QFETCH(QByteArray, plainSlot);
-    QFETCH(QByteArray, checkedSlot);
-    const QMetaObject &meta = MainWindow::staticMetaObject;
-    const int plain = meta.indexOfSlot(plainSlot.constData());
-    const int checked = meta.indexOfSlot(checkedSlot.constData());
-    QVERIFY(plain >= 0);
-    QVERIFY(checked >= 0);
-    QVERIFY(plain < checked);
 }
 
 namespace {
 
-// Two slots for one checkable action, declared in the window's order; the
-// form's setup wires them by name exactly as it does for the window.
+// Two slots for one checkable action, declared in the window's order and wired by name by the same form.
 class SlotOrderProbe : public QMainWindow
 {
     Q_OBJECT
@@ -302,30 +125,95 @@ public:
     SlotOrderProbe() { form.setupUi(this); }
 private slots:
     void on_actionCameraOpen_triggered() { calls << QStringLiteral("plain"); }
-    void on_actionCameraOpen_triggered(bool checked)
-    {
-        calls << (checked ? QStringLiteral("checked:on") : QStringLiteral("checked:off"));
-    }
+    void on_actionCameraOpen_triggered(bool checked) { calls << QStringLiteral("checked:%1").arg(checked); }
 };
 
 } // namespace
 
-void TestShell::byNameWiringRunsSlotsInDeclarationOrder()
+// By-name wiring connects slots in method-index order and a signal calls them in connection order:
+// the window must declare the argument-free slot first, and Qt must keep that order.
+void TestShell::argumentFreeSlotRunsBeforeTheCheckedSlot()
 {
+    const QMetaObject &meta = MainWindow::staticMetaObject;
+    for (const QByteArray action : {"on_actionCameraOpen_triggered", "on_actionCameraStart_triggered"}) {
+        const int plain = meta.indexOfSlot(action + "()");
+        QVERIFY2(plain >= 0 && plain < meta.indexOfSlot(action + "(bool)"), action.constData());
+    }
     SlotOrderProbe probe;
     probe.form.actionCameraOpen->trigger();
     probe.form.actionCameraOpen->trigger();
-    QCOMPARE(probe.calls, (QStringList{"plain", "checked:on", "plain", "checked:off"}));
+    QCOMPARE(probe.calls, (QStringList{"plain", "checked:1", "plain", "checked:0"}));
 }
 
-void TestShell::stitchThreadRunsForTheLifeOfTheWindow()
+void TestShell::deviceSearchRunsOneSecondAfterStart()
 {
+    MessageBoxRecorder boxes;
     MainWindow window;
-    QVERIFY(window.m_stitchThread);
-    QVERIFY(window.m_stitchThread->isRunning());
-    QVERIFY(window.m_stitchWorker);
-    QCOMPARE(window.m_stitchWorker->thread(), window.m_stitchThread);
-    QVERIFY(!window.m_workThread->isRunning());
+    window.show();
+    QTest::qWait(800);
+    QCOMPARE(window.ui->cbSearchDevices->count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(window.ui->cbSearchDevices->count(), 2, 5000);
+    QVERIFY(boxes.isEmpty());
+}
+
+void TestShell::closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything()
+{
+    CameraWindow fixture;
+    QVERIFY(fixture.make());
+    MainWindow &window = *fixture.window;
+    QVERIFY(fixture.openEntry(0));
+    const MV_CC_DEVICE_INFO device = window.m_deviceInfo;
+    QVERIFY(fixture.start());
+    QTRY_VERIFY(!window.ui->dataitemLabel->text().isEmpty());
+
+    window.m_stitchDirection = 3;
+    QVERIFY(window.close());
+    // Closing only writes the settings: the camera grabs on until the window is destroyed.
+    QCOMPARE(
+        QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).value("UI/StitchDirection").toInt(),
+        3);
+    QVERIFY(window.m_workThread->isRunning());
+
+    QPointer<StitchWorker> worker = window.m_stitchWorker;
+    QPointer<QThread> stitchThread = window.m_stitchThread;
+    QVERIFY(worker && stitchThread && stitchThread->isRunning());
+    fixture.window.reset();
+    QVERIFY(!stitchThread);
+    QVERIFY(!worker);
+    QVERIFY(deviceIsFree(device));
+    QVERIFY(fixture.boxes.isEmpty());
+}
+
+void TestShell::terminationSignalIsDeliveredInTheGuiThreadOnce_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("stop request") << int(SIGTERM);
+    QTest::newRow("terminal gone") << int(SIGHUP);
+}
+
+void TestShell::terminationSignalIsDeliveredInTheGuiThreadOnce()
+{
+    QFETCH(int, signalNumber);
+    const auto hasDefaultAction = [signalNumber] {
+        struct sigaction current = {};
+        ::sigaction(signalNumber, nullptr, &current);
+        return current.sa_handler == SIG_DFL;
+    };
+    {
+        TerminationSignals termination;
+        QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
+        // Without the handler this would end the test program.
+        QCOMPARE(std::raise(signalNumber), 0);
+        QVERIFY(requested.wait(2000));
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(requested.at(0).at(0).toInt(), signalNumber);
+        // A second signal of that kind ends the process at once.
+        QVERIFY(hasDefaultAction());
+    }
+    TerminationSignals again;
+    QVERIFY(again.isActive());
+    QVERIFY(!hasDefaultAction());
 }
 
 QTEST_MAIN(TestShell)
