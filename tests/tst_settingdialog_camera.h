@@ -1,9 +1,9 @@
-// A simulated camera opened directly through the camera library and lent to a
-// MainWindow, as the Open action would leave it, for the settings dialog tests.
+// What the settings dialog and snapshot tests share: a simulated camera lent to
+// a MainWindow as the Open action would leave it, the settings file, and boxes.
 #ifndef TST_SETTINGDIALOG_CAMERA_H
 #define TST_SETTINGDIALOG_CAMERA_H
 
-#include <QByteArray>
+#include <QSettings>
 #include <QtTest>
 
 #include <cstring>
@@ -11,27 +11,44 @@
 
 #include "MvCameraControl.h"
 #include "mainwindow.h"
+#include "messageboxrecorder.h"
 #include "mvsim.h"
 
-// Two cameras: one with line rate control, one without. An exposure of 125 us
-// limits both to 8000 lines/s, below their maximum of 20000.
-inline const char *const kDialogCameras = "[DLG-1]\n"
-                                          "transport = USB3\n"
+// An exposure of 125 us limits both cameras to 8000 lines/s, below their
+// maximum of 20000; the second lacks line rate control.
+inline const char *const kDialogCameras = "[DLG-1]\ntransport = USB3\n"
                                           "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
                                           "line_rate = 1000\nmax_line_rate = 20000\n"
                                           "exposure_time = 125\ngain = 3.25\n"
-                                          "[DLG-NORATE]\n"
-                                          "transport = USB3\n"
+                                          "[DLG-NORATE]\ntransport = USB3\n"
                                           "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
-                                          "line_rate = 1000\nmax_line_rate = 20000\n"
-                                          "exposure_time = 125\n"
+                                          "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 125\n"
                                           "missing_features = AcquisitionLineRateEnable\n";
+
+inline QVariant stored(const QString &key)
+{
+    return QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).value(key);
+}
+
+inline void store(const QString &key, const QVariant &value)
+{
+    QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(key, value);
+}
+
+inline void expectBoxes(const MessageBoxRecorder &boxes, int count, QMessageBox::Icon kind,
+                        const QString &title, const QString &text)
+{
+    QCOMPARE(boxes.count(), count);
+    for (const MessageBoxRecorder::Record &record : boxes.records()) {
+        QCOMPARE(record.kind, kind);
+        QCOMPARE(record.title, title);
+        QCOMPARE(record.text, text);
+    }
+}
 
 class SimulatedCamera
 {
 public:
-    // Installs the cameras above, opens the one with this serial and hands its
-    // handle to window as an open camera, line rate control off.
     SimulatedCamera(MainWindow &window, const char *serial) : m_window(window)
     {
         std::string error;
@@ -51,8 +68,8 @@ public:
         }
         if (!m_handle)
             qFatal("cannot open the simulated camera %s", serial);
-        // Every test starts without line rate control, requesting 1000 lines/s;
-        // the camera without the feature refuses, which changes nothing.
+        // Every test starts without line rate control; the camera lacking the
+        // feature refuses, which changes nothing.
         MV_CC_SetBoolValue(m_handle, "AcquisitionLineRateEnable", false);
         m_window.m_handle = m_handle;
         m_window.m_isOpen = true;
@@ -88,14 +105,6 @@ public:
         if (MV_CC_GetIntValueEx(m_handle, name, &value) != MV_OK)
             qFatal("cannot read %s", name);
         return value.nCurValue;
-    }
-
-    bool boolFeature(const char *name) const
-    {
-        bool value = false;
-        if (MV_CC_GetBoolValue(m_handle, name, &value) != MV_OK)
-            qFatal("cannot read %s", name);
-        return value;
     }
 
 private:

@@ -1,4 +1,4 @@
-// The rules behind the settings dialog, called directly.
+// The rules behind the settings dialog and its snapshot, called directly.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -6,11 +6,27 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "settingdialog.h"
 
 using namespace SettingRules;
+
+namespace {
+
+MV_FRAME_OUT_INFO_EX monoFrame(unsigned int width, unsigned int height, unsigned int pixelType)
+{
+    MV_FRAME_OUT_INFO_EX info{};
+    info.nWidth = width;
+    info.nHeight = height;
+    info.enPixelType = MvGvspPixelType(pixelType);
+    info.nFrameLen = width * height;
+    return info;
+}
+
+} // namespace
 
 class SettingDialogRulesTest : public QObject
 {
@@ -19,42 +35,22 @@ class SettingDialogRulesTest : public QObject
 private slots:
     void storedFormatNameSelectsOneOfTheFourFormats_data();
     void storedFormatNameSelectsOneOfTheFourFormats();
-    void qualityRangeDependsOnTheFormat_data();
-    void qualityRangeDependsOnTheFormat();
-    void cameraFloatValuesAreTruncatedTowardZeroAndSaturate_data();
     void cameraFloatValuesAreTruncatedTowardZeroAndSaturate();
-    void requestedLineRateIsShownUnlessItExceedsTheCeiling_data();
-    void requestedLineRateIsShownUnlessItExceedsTheCeiling();
-    void choosingTheWorkingDirectoryStoresDot();
-    void choosingAnotherFolderStoresItAsChosen();
-    void snapshotFolderFollowsTheWorkingDirectory_data();
-    void snapshotFolderFollowsTheWorkingDirectory();
+    void anyPathToTheWorkingDirectoryIsStoredAsDot();
+    void snapshotFileNameCarriesTheLocalTimeToTheMillisecond();
+    void snapshotQualityIsClampedPerImageType();
+    void frameThatCannotBeSavedIsRefusedWithItsStatus_data();
+    void frameThatCannotBeSavedIsRefusedWithItsStatus();
 };
 
 void SettingDialogRulesTest::storedFormatNameSelectsOneOfTheFourFormats_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("format");
-    QTest::newRow("JPG") << "JPG"
-                         << "JPG";
-    QTest::newRow("lower-case jpeg") << "jpeg"
-                                     << "JPG";
-    QTest::newRow("mixed-case Jpg") << "Jpg"
-                                    << "JPG";
-    QTest::newRow("png") << "png"
-                         << "PNG";
-    QTest::newRow("TIF") << "TIF"
-                         << "TIF";
-    QTest::newRow("tiff") << "tiff"
-                          << "TIF";
-    QTest::newRow("BMP") << "BMP"
-                         << "BMP";
-    QTest::newRow("unknown gif") << "gif"
-                                 << "BMP";
-    QTest::newRow("empty") << ""
-                           << "BMP";
-    QTest::newRow("padded jpg is not a format") << " jpg"
-                                                << "BMP";
+    const char *const rows[][2] = {{"jpeg", "JPG"}, {"Jpg", "JPG"}, {"png", "PNG"}, {"tiff", "TIF"},
+                                   {"BMP", "BMP"},  {"gif", "BMP"}, {" jpg", "BMP"}};
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
 }
 
 void SettingDialogRulesTest::storedFormatNameSelectsOneOfTheFourFormats()
@@ -64,125 +60,82 @@ void SettingDialogRulesTest::storedFormatNameSelectsOneOfTheFourFormats()
     QCOMPARE(canonicalFormatName(stored), format);
 }
 
-void SettingDialogRulesTest::qualityRangeDependsOnTheFormat_data()
-{
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<bool>("adjustable");
-    QTest::addColumn<int>("minimum");
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("defaultValue");
-    QTest::addColumn<QString>("key");
-    QTest::newRow("JPEG quality") << "JPG" << true << 55 << 99 << 95 << "File/JpgQuality";
-    QTest::newRow("PNG compression level") << "PNG" << true << 0 << 9 << 8 << "File/PngQuality";
-    QTest::newRow("BMP has none") << "BMP" << false << 0 << 0 << 0 << "";
-    QTest::newRow("TIF has none") << "TIF" << false << 0 << 0 << 0 << "";
-}
-
-void SettingDialogRulesTest::qualityRangeDependsOnTheFormat()
-{
-    QFETCH(QString, format);
-    QFETCH(bool, adjustable);
-    QFETCH(int, minimum);
-    QFETCH(int, maximum);
-    QFETCH(int, defaultValue);
-    QFETCH(QString, key);
-
-    const QualityRange range = qualityRangeFor(format);
-    QCOMPARE(range.adjustable, adjustable);
-    QCOMPARE(range.minimum, minimum);
-    QCOMPARE(range.maximum, maximum);
-    QCOMPARE(range.defaultValue, defaultValue);
-    QCOMPARE(QString::fromLatin1(range.key ? range.key : ""), key);
-}
-
-void SettingDialogRulesTest::cameraFloatValuesAreTruncatedTowardZeroAndSaturate_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("fraction dropped") << 12.9 << 12;
-    QTest::newRow("negative toward zero") << -3.7 << -3;
-    QTest::newRow("whole") << 35000.0 << 35000;
-    QTest::newRow("above int") << 1e12 << INT_MAX;
-    QTest::newRow("below int") << -1e12 << INT_MIN;
-    QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << INT_MAX;
-    QTest::newRow("not a number") << std::nan("") << 0;
-}
-
 void SettingDialogRulesTest::cameraFloatValuesAreTruncatedTowardZeroAndSaturate()
 {
-    QFETCH(double, value);
-    QFETCH(int, expected);
-    QCOMPARE(truncateToInt(value), expected);
+    QCOMPARE(truncateToInt(12.9), 12);
+    QCOMPARE(truncateToInt(-3.7), -3);
+    QCOMPARE(truncateToInt(1e12), INT_MAX);
+    QCOMPARE(truncateToInt(-1e12), INT_MIN);
+    QCOMPARE(truncateToInt(std::numeric_limits<double>::infinity()), INT_MAX);
+    QCOMPARE(truncateToInt(std::nan("")), 0);
 }
 
-void SettingDialogRulesTest::requestedLineRateIsShownUnlessItExceedsTheCeiling_data()
-{
-    QTest::addColumn<int>("requested");
-    QTest::addColumn<int>("ceiling");
-    QTest::addColumn<qint64>("cameraRate");
-    QTest::addColumn<int>("shown");
-    QTest::newRow("below the ceiling: requested") << 5000 << 8000 << qint64(4990) << 5000;
-    QTest::newRow("at the ceiling: requested") << 8000 << 8000 << qint64(7999) << 8000;
-    QTest::newRow("above the ceiling: camera") << 9000 << 8000 << qint64(8000) << 8000;
-    QTest::newRow("no ceiling recorded: camera") << 1000 << 0 << qint64(950) << 950;
-    QTest::newRow("unreadable request under the ceiling") << 0 << 8000 << qint64(8000) << 0;
-    QTest::newRow("camera beyond int saturates") << 9000 << 8000 << (qint64(1) << 32) << INT_MAX;
-}
-
-void SettingDialogRulesTest::requestedLineRateIsShownUnlessItExceedsTheCeiling()
-{
-    QFETCH(int, requested);
-    QFETCH(int, ceiling);
-    QFETCH(qint64, cameraRate);
-    QFETCH(int, shown);
-    QCOMPARE(shownResultingLineRate(requested, ceiling, cameraRate), shown);
-}
-
-void SettingDialogRulesTest::choosingTheWorkingDirectoryStoresDot()
+void SettingDialogRulesTest::anyPathToTheWorkingDirectoryIsStoredAsDot()
 {
     QTemporaryDir work;
     QVERIFY(work.isValid());
-    QVERIFY(QDir(work.path()).mkdir(QStringLiteral("sub")));
-    QVERIFY(QFile::link(work.path(), work.path() + QStringLiteral("/sub/back")));
+    const QString root = work.path();
+    QVERIFY(QDir(root).mkdir(QStringLiteral("sub")));
+    QVERIFY(QFile::link(root, root + QStringLiteral("/sub/back")));
 
-    QCOMPARE(saveDirForChoice(work.path(), work.path()), QStringLiteral("."));
-    QCOMPARE(saveDirForChoice(work.path() + QStringLiteral("/"), work.path()), QStringLiteral("."));
-    QCOMPARE(saveDirForChoice(work.path() + QStringLiteral("/sub/.."), work.path()), QStringLiteral("."));
-    QCOMPARE(saveDirForChoice(work.path() + QStringLiteral("/sub/back"), work.path()), QStringLiteral("."));
+    for (const QString &same : {root, root + "/", root + "/sub/..", root + "/sub/back"})
+        QCOMPARE(saveDirForChoice(same, root), QStringLiteral("."));
+    QCOMPARE(saveDirForChoice(root + "/sub/", root), root + "/sub/");
+    QCOMPARE(saveDirForChoice(root, root + "/sub"), root);
+    QCOMPARE(saveDirForChoice(root + "/missing", root + "/missing"), root + "/missing");
 }
 
-void SettingDialogRulesTest::choosingAnotherFolderStoresItAsChosen()
+void SettingDialogRulesTest::snapshotFileNameCarriesTheLocalTimeToTheMillisecond()
 {
-    QTemporaryDir work;
-    QVERIFY(work.isValid());
-    QVERIFY(QDir(work.path()).mkdir(QStringLiteral("out")));
-    const QString out = work.path() + QStringLiteral("/out/");
-
-    QCOMPARE(saveDirForChoice(out, work.path()), out);
-    QCOMPARE(saveDirForChoice(work.path(), out), work.path());
-    const QString missing = work.path() + QStringLiteral("/missing");
-    QCOMPARE(saveDirForChoice(missing, missing), missing);
+    const QDateTime when(QDate(2026, 4, 8), QTime(9, 5, 7, 42));
+    QCOMPARE(snapshotFileName(when, QStringLiteral("jpg")), QStringLiteral("Image_20260408_090507_042.jpg"));
 }
 
-void SettingDialogRulesTest::snapshotFolderFollowsTheWorkingDirectory_data()
+void SettingDialogRulesTest::snapshotQualityIsClampedPerImageType()
 {
-    QTest::addColumn<QString>("saveDirText");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("dot") << "."
-                         << "/run/current";
-    QTest::newRow("empty") << ""
-                           << "/run/current";
-    QTest::newRow("absolute") << "/data/out"
-                              << "/data/out";
-    QTest::newRow("relative other than dot") << "out"
-                                             << "out";
+    QCOMPARE(snapshotQuality(MV_Image_Jpeg, 80), 80u);
+    QCOMPARE(snapshotQuality(MV_Image_Jpeg, 30), 55u);
+    QCOMPARE(snapshotQuality(MV_Image_Jpeg, 100), 99u);
+    QCOMPARE(snapshotQuality(MV_Image_Png, -1), 0u);
+    QCOMPARE(snapshotQuality(MV_Image_Png, 12), 9u);
+    QCOMPARE(snapshotQuality(MV_Image_Tif, 80), 0u);
 }
 
-void SettingDialogRulesTest::snapshotFolderFollowsTheWorkingDirectory()
+void SettingDialogRulesTest::frameThatCannotBeSavedIsRefusedWithItsStatus_data()
 {
-    QFETCH(QString, saveDirText);
-    QFETCH(QString, folder);
-    QCOMPARE(snapshotFolder(saveDirText, QStringLiteral("/run/current")), folder);
+    QTest::addColumn<bool>("hasBuffer");
+    QTest::addColumn<uint>("pixelType");
+    QTest::addColumn<int>("pathBytes");
+    QTest::addColumn<int>("status");
+    const uint mono = PixelType_Gvsp_Mono8;
+    QTest::newRow("no buffer yet") << false << mono << 10 << int(MV_E_NODATA);
+    QTest::newRow("no frame since grabbing started") << true << 0u << 10 << int(MV_E_NODATA);
+    QTest::newRow("vendor-specific pixel type") << true << 0x8108ABCDu << 10 << int(MV_E_SUPPORT);
+    QTest::newRow("path of 256 bytes") << true << mono << 256 << int(MV_E_PARAMETER);
+    QTest::newRow("path of 255 bytes fits") << true << mono << 255 << int(MV_OK);
+    QTest::newRow("RGB frame") << true << uint(PixelType_Gvsp_RGB8_Packed) << 10 << int(MV_OK);
+}
+
+void SettingDialogRulesTest::frameThatCannotBeSavedIsRefusedWithItsStatus()
+{
+    QFETCH(bool, hasBuffer);
+    QFETCH(uint, pixelType);
+    QFETCH(int, pathBytes);
+    QFETCH(int, status);
+    std::vector<unsigned char> buffer(64);
+    MV_SAVE_IMG_TO_FILE_PARAM param{};
+    param.nWidth = 777;
+
+    QCOMPARE(prepareSnapshotParam(monoFrame(16, 4, pixelType), hasBuffer ? buffer.data() : nullptr, 64,
+                                  QByteArray(pathBytes, 'a'), MV_Image_Bmp, 0, &param),
+             status);
+    if (status != MV_OK) {
+        QCOMPARE(param.nWidth, 0u);
+        QVERIFY(param.pData == nullptr);
+    } else {
+        QCOMPARE(int(std::strlen(param.pImagePath)), pathBytes);
+        QCOMPARE(param.nWidth, 16u);
+    }
 }
 
 QTEST_GUILESS_MAIN(SettingDialogRulesTest)
