@@ -91,14 +91,6 @@ public:
 
     void *handle() const { return m_handle; }
 
-    float floatFeature(const char *name) const
-    {
-        MVCC_FLOATVALUE value{};
-        if (MV_CC_GetFloatValue(m_handle, name, &value) != MV_OK)
-            qFatal("cannot read %s", name);
-        return value.fCurValue;
-    }
-
     qint64 intFeature(const char *name) const
     {
         MVCC_INTVALUE_EX value{};
