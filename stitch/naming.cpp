@@ -92,12 +92,25 @@ QString directionName(int direction)
     }
 }
 
+/*
+ * A camera reports its model and serial number as it likes; a path separator
+ * in either would send the file into a folder that does not exist (or another
+ * one), so separators become "_". Everything else is kept as reported.
+ */
+static QString fileNamePart(QString cameraText)
+{
+    cameraText.replace(QLatin1Char('/'), QLatin1Char('_'));
+    cameraText.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    return cameraText;
+}
+
 static QString baseWithCamera(const QString &prefix, const QString &cameraModelName,
                               const QString &cameraSerialNumber)
 {
     if (cameraModelName.isEmpty() || cameraSerialNumber.isEmpty())
         return prefix;
-    return QStringLiteral("%1_%2_%3").arg(prefix, cameraModelName, cameraSerialNumber);
+    return QStringLiteral("%1_%2_%3")
+        .arg(prefix, fileNamePart(cameraModelName), fileNamePart(cameraSerialNumber));
 }
 
 /*
