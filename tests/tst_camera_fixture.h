@@ -58,11 +58,8 @@ inline QString boxSummary(const MessageBoxRecorder &boxes)
     return lines.join(QLatin1Char('\n'));
 }
 
-/*
- * A window in a private working directory, with every message box recorded.
- * make() waits for the search the window runs one second after it is built,
- * so that it cannot interfere with the test, and forgets its boxes.
- */
+// A window in a private directory, with every box recorded; make() waits out the search the window
+// runs one second after it is built, so that it cannot interfere with the test.
 struct CameraWindow {
     ScratchDirectory scratch;
     MessageBoxRecorder boxes;
@@ -91,8 +88,8 @@ struct CameraWindow {
 
     bool start()
     {
-        QMetaObject::invokeMethod(window.get(), "on_actionCameraStart_triggered");
-        return window->m_isGrabbing;
+        return QMetaObject::invokeMethod(window.get(), "on_actionCameraStart_triggered")
+            && window->m_isGrabbing;
     }
 
     void stop() { QMetaObject::invokeMethod(window.get(), "on_actionCameraStop_triggered"); }

