@@ -1,5 +1,4 @@
-// Helpers for the camera library tests: simulated cameras installed from an
-// INI text and a handle that is always released.
+// Camera library test helpers: simulated cameras from an INI text, a handle always released.
 #ifndef TST_SDK_CAMERA_H
 #define TST_SDK_CAMERA_H
 
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-// Status codes are unsigned literals; the calls return int.
 inline int status(unsigned int code)
 {
     return static_cast<int>(code);
@@ -20,8 +18,7 @@ inline int status(unsigned int code)
 
 inline std::vector<MV_CC_DEVICE_INFO> enumerateCameras(unsigned int layers = MV_GIGE_DEVICE | MV_USB_DEVICE)
 {
-    MV_CC_DEVICE_INFO_LIST list;
-    std::memset(&list, 0, sizeof list);
+    MV_CC_DEVICE_INFO_LIST list{};
     std::vector<MV_CC_DEVICE_INFO> result;
     if (MV_CC_EnumDevices(layers, &list) != MV_OK)
         return result;
@@ -46,8 +43,7 @@ public:
     {
         for (const MV_CC_DEVICE_INFO &info : enumerateCameras())
             if (serialOf(info) == serial) {
-                record = info;
-                createStatus = MV_CC_CreateHandle(&handle, &info);
+                MV_CC_CreateHandle(&handle, &info);
                 return;
             }
     }
@@ -61,13 +57,11 @@ public:
 
     int open() { return MV_CC_OpenDevice(handle, MV_ACCESS_Exclusive, 0); }
 
-    // Opens and starts grabbing; false when either fails.
     bool start() { return open() == MV_OK && MV_CC_StartGrabbing(handle) == MV_OK; }
 
     int64_t intValue(const char *name)
     {
-        MVCC_INTVALUE_EX value;
-        std::memset(&value, 0, sizeof value);
+        MVCC_INTVALUE_EX value{};
         return MV_CC_GetIntValueEx(handle, name, &value) == MV_OK ? value.nCurValue : -1;
     }
 
@@ -81,8 +75,6 @@ public:
     }
 
     void *handle = nullptr;
-    int createStatus = -1;
-    MV_CC_DEVICE_INFO record{};
 };
 
 // Installs cameras for one test; fails the test when the text is refused.
