@@ -53,183 +53,162 @@ class WorkThreadTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        mvsim::reset();
+        m_fixture = std::make_unique<CameraWindow>();
+        // The loop gets its own handle; the window's search does not touch it.
+        QVERIFY(m_fixture->make(false));
+    }
+    void cleanup()
+    {
+        stopLoop();
+        m_recorder.reset();
+        m_thread.reset();
+        m_fixture.reset();
+        mvsim::reset();
+    }
 
-    void firstFrameHasIntervalZeroAndTotalOne();
-    void everyFrameBecomesAnImageOfItsOwn_data();
-    void everyFrameBecomesAnImageOfItsOwn();
-    void stitchFeedFollowsInfoAndImageOnlyWhenAsked_data();
-    void stitchFeedFollowsInfoAndImageOnlyWhenAsked();
-    void framesLostWhileTheLoopStallsAreReported_data();
-    void framesLostWhileTheLoopStallsAreReported();
+    void firstFrameHasIntervalZeroAndTotalOne()
+    {
+        QVERIFY(startLoop(camera("GigE", "Mono8")));
+        QTRY_VERIFY(m_recorder->infos.size() >= 4);
+        stopLoop();
+        const QList<FrameInfo> &infos = m_recorder->infos;
+        QCOMPARE(infos.first().interval, 0LL);
+        QCOMPARE(infos.first().total, 1);
+        for (int i = 1; i < infos.size(); ++i) {
+            QCOMPARE(infos[i].total, i + 1);
+            QCOMPARE(infos[i].interval, infos[i].timestamp - infos[i - 1].timestamp);
+            QVERIFY(infos[i].interval > 0);
+        }
+    }
+    void everyFrameBecomesAnImageOfItsOwn_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("conversionFails");
+        QTest::addColumn<int>("imageFormat"); // QImage::Format_Invalid: no image
+        const auto row = [](const char *tag, const char *format, bool fails, QImage::Format image) {
+            QTest::newRow(tag) << QByteArray(format) << fails << int(image);
+        };
+        row("Mono8 converted", "Mono8", false, QImage::Format_RGB888);
+        row("Mono8 shown as gray when conversion fails", "Mono8", true, QImage::Format_Grayscale8);
+        row("BayerRG8 shown as its mosaic when conversion fails", "BayerRG8", true,
+            QImage::Format_Grayscale8);
+        row("RGB8 converted", "RGB8", false, QImage::Format_RGB888);
+        row("RGB8 without conversion has no image", "RGB8", true, QImage::Format_Invalid);
+    }
+    void everyFrameBecomesAnImageOfItsOwn()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, conversionFails);
+        QFETCH(int, imageFormat);
+        const char *fault = conversionFails ? "fault.MV_CC_ConvertPixelType = 0x8000000F\n" : "";
+        QVERIFY(startLoop(camera("USB3", format.constData(), fault)));
+        QTRY_VERIFY(m_recorder->infos.size() >= 5);
+        stopLoop();
+        if (imageFormat == QImage::Format_Invalid) {
+            QVERIFY(m_recorder->images.isEmpty());
+            return;
+        }
+        QCOMPARE(m_recorder->images.size(), m_recorder->infos.size());
+        // Every image holds its own frame: the line stamps run on without repeat across images.
+        QList<quint32> lines;
+        for (const QImage &image : qAsConst(m_recorder->images)) {
+            QCOMPARE(int(image.format()), imageFormat);
+            QCOMPARE(image.size(), QSize(64, 16));
+            for (int y = 0; y < image.height(); ++y)
+                lines.append(
+                    mvsim::lineStamp(image.constScanLine(y), imageFormat == QImage::Format_RGB888 ? 3 : 1));
+        }
+        for (int i = 1; i < lines.size(); ++i)
+            QVERIFY2(i % 16 ? lines[i] == lines[i - 1] + 1 : lines[i] > lines[i - 1],
+                     qPrintable(QString::number(i)));
+    }
+    void stitchFeedFollowsInfoAndImageOnlyWhenAsked_data()
+    {
+        QTest::addColumn<bool>("reportChanges");
+        QTest::addColumn<QString>("perFrame");
+        QTest::newRow("stitching") << true << "IGC";
+        QTest::newRow("not stitching") << false << "IG";
+    }
+    void stitchFeedFollowsInfoAndImageOnlyWhenAsked()
+    {
+        QFETCH(bool, reportChanges);
+        QFETCH(QString, perFrame);
+        QVERIFY(startLoop(camera("GigE", "Mono8"), reportChanges));
+        QTRY_VERIFY(m_recorder->images.size() >= 4);
+        stopLoop();
+        const int frames = m_recorder->infos.size();
+        QCOMPARE(m_recorder->events, QString(frames, QChar('I')).replace("I", perFrame));
+    }
+    void framesLostWhileTheLoopStallsAreReported_data()
+    {
+        QTest::addColumn<QByteArray>("transport");
+        QTest::newRow("GigE network statistics") << QByteArray("GigE");
+        QTest::newRow("USB3 match statistics") << QByteArray("USB3");
+    }
+    void framesLostWhileTheLoopStallsAreReported()
+    {
+        QFETCH(QByteArray, transport);
+        QVERIFY(startLoop(camera(transport.constData(), "Mono8", "buffer_count = 1\n")));
+        QTRY_VERIFY(m_recorder->infos.size() >= 2);
+        const int lostBefore = m_recorder->infos.last().lost;
+        {
+            // Holding the frame lock stalls the loop as a slow snapshot would; the camera keeps one frame.
+            QMutexLocker frameLock(&m_fixture->window->m_frameMutex);
+            QTest::qSleep(300);
+        }
+        const int before = m_recorder->infos.size();
+        QTRY_VERIFY(m_recorder->infos.size() >= before + 3);
+        stopLoop();
+        // 300 ms at 500 frames per second: far more than a few frames must be missing.
+        QVERIFY(m_recorder->infos.last().lost > lostBefore + 20);
+    }
 
 private:
-    bool startLoop(const QByteArray &ini, bool reportChanges = false);
-    void stopLoop();
+    // Opens the only camera of `ini` as the window's and starts a loop of its own on it.
+    bool startLoop(const QByteArray &ini, bool reportChanges = false)
+    {
+        MainWindow &window = *m_fixture->window;
+        MV_CC_DEVICE_INFO_LIST list = {};
+        if (!installCameras(ini.toStdString())
+            || MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MV_OK || list.nDeviceNum != 1)
+            return false;
+        window.m_deviceInfo = *list.pDeviceInfo[0];
+        if (MV_CC_CreateHandle(&window.m_handle, &window.m_deviceInfo) != MV_OK
+            || MV_CC_OpenDevice(window.m_handle, MV_ACCESS_Exclusive, 0) != MV_OK)
+            return false;
+        m_thread = std::make_unique<WorkThread>(&window);
+        m_recorder = std::make_unique<LoopRecorder>(m_thread.get());
+        m_thread->setRunning(true);
+        m_thread->setReportChanges(reportChanges);
+        m_thread->start();
+        return MV_CC_StartGrabbing(window.m_handle) == MV_OK;
+    }
+    void stopLoop()
+    {
+        if (!m_fixture || !m_fixture->window)
+            return;
+        MainWindow &window = *m_fixture->window;
+        if (m_thread) {
+            m_thread->setRunning(false);
+            if (window.m_handle)
+                MV_CC_StopGrabbing(window.m_handle);
+            m_thread->wait();
+        }
+        if (window.m_handle) {
+            MV_CC_CloseDevice(window.m_handle);
+            MV_CC_DestroyHandle(window.m_handle);
+            window.m_handle = nullptr;
+        }
+        QCoreApplication::processEvents(); // deliver what the loop queued before it ended
+    }
 
     std::unique_ptr<CameraWindow> m_fixture;
     std::unique_ptr<WorkThread> m_thread;
     std::unique_ptr<LoopRecorder> m_recorder;
 };
-
-void WorkThreadTest::init()
-{
-    mvsim::reset();
-    m_fixture = std::make_unique<CameraWindow>();
-    // The loop gets its own handle; the window's search does not touch it.
-    QVERIFY(m_fixture->make(false));
-}
-
-void WorkThreadTest::cleanup()
-{
-    stopLoop();
-    m_recorder.reset();
-    m_thread.reset();
-    m_fixture.reset();
-    mvsim::reset();
-}
-
-// Opens the only camera of `ini` as the window's and starts a loop of its own on it.
-bool WorkThreadTest::startLoop(const QByteArray &ini, bool reportChanges)
-{
-    MainWindow &window = *m_fixture->window;
-    MV_CC_DEVICE_INFO_LIST list = {};
-    if (!installCameras(ini.toStdString())
-        || MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MV_OK || list.nDeviceNum != 1)
-        return false;
-    window.m_deviceInfo = *list.pDeviceInfo[0];
-    if (MV_CC_CreateHandle(&window.m_handle, &window.m_deviceInfo) != MV_OK
-        || MV_CC_OpenDevice(window.m_handle, MV_ACCESS_Exclusive, 0) != MV_OK)
-        return false;
-    m_thread = std::make_unique<WorkThread>(&window);
-    m_recorder = std::make_unique<LoopRecorder>(m_thread.get());
-    m_thread->setRunning(true);
-    m_thread->setReportChanges(reportChanges);
-    m_thread->start();
-    return MV_CC_StartGrabbing(window.m_handle) == MV_OK;
-}
-
-void WorkThreadTest::stopLoop()
-{
-    if (!m_fixture || !m_fixture->window)
-        return;
-    MainWindow &window = *m_fixture->window;
-    if (m_thread) {
-        m_thread->setRunning(false);
-        if (window.m_handle)
-            MV_CC_StopGrabbing(window.m_handle);
-        m_thread->wait();
-    }
-    if (window.m_handle) {
-        MV_CC_CloseDevice(window.m_handle);
-        MV_CC_DestroyHandle(window.m_handle);
-        window.m_handle = nullptr;
-    }
-    QCoreApplication::processEvents(); // deliver what the loop queued before it ended
-}
-
-void WorkThreadTest::firstFrameHasIntervalZeroAndTotalOne()
-{
-    QVERIFY(startLoop(camera("GigE", "Mono8")));
-    QTRY_VERIFY(m_recorder->infos.size() >= 4);
-    stopLoop();
-    const QList<FrameInfo> &infos = m_recorder->infos;
-    QCOMPARE(infos.first().interval, 0LL);
-    QCOMPARE(infos.first().total, 1);
-    for (int i = 1; i < infos.size(); ++i) {
-        QCOMPARE(infos[i].total, i + 1);
-        QCOMPARE(infos[i].interval, infos[i].timestamp - infos[i - 1].timestamp);
-        QVERIFY(infos[i].interval > 0);
-    }
-}
-
-void WorkThreadTest::everyFrameBecomesAnImageOfItsOwn_data()
-{
-    QTest::addColumn<QByteArray>("format");
-    QTest::addColumn<bool>("conversionFails");
-    QTest::addColumn<int>("imageFormat"); // QImage::Format_Invalid: no image
-    const auto row = [](const char *tag, const char *format, bool fails, QImage::Format image) {
-        QTest::newRow(tag) << QByteArray(format) << fails << int(image);
-    };
-    row("Mono8 converted", "Mono8", false, QImage::Format_RGB888);
-    row("Mono8 shown as gray when conversion fails", "Mono8", true, QImage::Format_Grayscale8);
-    row("BayerRG8 shown as its mosaic when conversion fails", "BayerRG8", true, QImage::Format_Grayscale8);
-    row("RGB8 converted", "RGB8", false, QImage::Format_RGB888);
-    row("RGB8 without conversion has no image", "RGB8", true, QImage::Format_Invalid);
-}
-
-void WorkThreadTest::everyFrameBecomesAnImageOfItsOwn()
-{
-    QFETCH(QByteArray, format);
-    QFETCH(bool, conversionFails);
-    QFETCH(int, imageFormat);
-    const char *fault = conversionFails ? "fault.MV_CC_ConvertPixelType = 0x8000000F\n" : "";
-    QVERIFY(startLoop(camera("USB3", format.constData(), fault)));
-    QTRY_VERIFY(m_recorder->infos.size() >= 5);
-    stopLoop();
-    if (imageFormat == QImage::Format_Invalid) {
-        QVERIFY(m_recorder->images.isEmpty());
-        return;
-    }
-    QCOMPARE(m_recorder->images.size(), m_recorder->infos.size());
-    // Every image holds its own frame: the line stamps run on without repeat across images.
-    QList<quint32> lines;
-    for (const QImage &image : qAsConst(m_recorder->images)) {
-        QCOMPARE(int(image.format()), imageFormat);
-        QCOMPARE(image.size(), QSize(64, 16));
-        for (int y = 0; y < image.height(); ++y)
-            lines.append(
-                mvsim::lineStamp(image.constScanLine(y), imageFormat == QImage::Format_RGB888 ? 3 : 1));
-    }
-    for (int i = 1; i < lines.size(); ++i)
-        QVERIFY2(i % 16 ? lines[i] == lines[i - 1] + 1 : lines[i] > lines[i - 1],
-                 qPrintable(QString::number(i)));
-}
-
-void WorkThreadTest::stitchFeedFollowsInfoAndImageOnlyWhenAsked_data()
-{
-    QTest::addColumn<bool>("reportChanges");
-    QTest::addColumn<QString>("perFrame");
-    QTest::newRow("stitching") << true << "IGC";
-    QTest::newRow("not stitching") << false << "IG";
-}
-
-void WorkThreadTest::stitchFeedFollowsInfoAndImageOnlyWhenAsked()
-{
-    QFETCH(bool, reportChanges);
-    QFETCH(QString, perFrame);
-    QVERIFY(startLoop(camera("GigE", "Mono8"), reportChanges));
-    QTRY_VERIFY(m_recorder->images.size() >= 4);
-    stopLoop();
-    const int frames = m_recorder->infos.size();
-    QCOMPARE(m_recorder->events, QString(frames, QChar('I')).replace("I", perFrame));
-}
-
-void WorkThreadTest::framesLostWhileTheLoopStallsAreReported_data()
-{
-    QTest::addColumn<QByteArray>("transport");
-    QTest::newRow("GigE network statistics") << QByteArray("GigE");
-    QTest::newRow("USB3 match statistics") << QByteArray("USB3");
-}
-
-void WorkThreadTest::framesLostWhileTheLoopStallsAreReported()
-{
-    QFETCH(QByteArray, transport);
-    QVERIFY(startLoop(camera(transport.constData(), "Mono8", "buffer_count = 1\n")));
-    QTRY_VERIFY(m_recorder->infos.size() >= 2);
-    const int lostBefore = m_recorder->infos.last().lost;
-    {
-        // Holding the frame lock stalls the loop as a slow snapshot would; the camera keeps one frame.
-        QMutexLocker frameLock(&m_fixture->window->m_frameMutex);
-        QTest::qSleep(300);
-    }
-    const int before = m_recorder->infos.size();
-    QTRY_VERIFY(m_recorder->infos.size() >= before + 3);
-    stopLoop();
-    // 300 ms at 500 frames per second: far more than a few frames must be missing.
-    QVERIFY(m_recorder->infos.last().lost > lostBefore + 20);
-}
 
 QTEST_MAIN(WorkThreadTest)
 #include "tst_workthread.moc"
