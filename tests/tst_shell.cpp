@@ -60,6 +60,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(window.size(), QSize(1280, 640));
     }
+
     void toolbarShowsTenActionsAndSixSeparatorsInOrder()
     {
         MainWindow window;
@@ -71,6 +72,7 @@ private slots:
                                 " | actionSave_Image | action_ZoomInt action_ZoomOut action_FullScreen"
                                 " | actionClearImages | actionAbout"));
     }
+
     void actionsForProgramUseAppearOnNoToolbarAndNoMenu()
     {
         MainWindow window;
@@ -81,17 +83,16 @@ private slots:
             QVERIFY2(action && action->associatedWidgets().isEmpty(), name);
         }
     }
+
     void checkableActionShowsItsOtherIconWhenChecked_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("offImage");
         QTest::addColumn<QString>("onImage");
-        QTest::newRow("open") << "actionCameraOpen"
-                              << ":/res/Open.png"
-                              << ":/res/Close.png";
-        QTest::newRow("start") << "actionCameraStart"
-                               << ":/res/play.png"
-                               << ":/res/pause.png";
+        QTest::newRow("open") << QString("actionCameraOpen") << QString(":/res/Open.png")
+                              << QString(":/res/Close.png");
+        QTest::newRow("start") << QString("actionCameraStart") << QString(":/res/play.png")
+                               << QString(":/res/pause.png");
     }
     void checkableActionShowsItsOtherIconWhenChecked()
     {
@@ -108,6 +109,7 @@ private slots:
         QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::On).toImage(),
                  QIcon(onImage).pixmap(size).toImage());
     }
+
     // By-name wiring connects slots in method-index order, and a signal calls them in connection order.
     void argumentFreeSlotIsDeclaredBeforeTheCheckedSlot()
     {
@@ -117,6 +119,7 @@ private slots:
             QVERIFY2(plain >= 0 && plain < meta.indexOfSlot(action + "(bool)"), action.constData());
         }
     }
+
     void firstStartUsesTheDefaultsAndWritesNothing()
     {
         MainWindow window;
@@ -132,6 +135,7 @@ private slots:
         QVERIFY(window.ui->gv->isHidden());
         QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
     }
+
     void closingWritesTheSevenWindowKeysWhichTheNextStartReads()
     {
         writeIni({{"File/PartialStitch", "false"}, {"Camera/LineRate", "4200"}});
@@ -163,6 +167,7 @@ private slots:
                  QList<int>({270, 3, 77, 3, 12}));
         QVERIFY(!next.m_partialStitch);
     }
+
     void storedNumbersAreReadWithTheirFallbacks_data()
     {
         QTest::addColumn<QString>("key");
@@ -195,6 +200,7 @@ private slots:
                                       {"File/PngQuality", window.m_pngQuality}};
         QCOMPARE(read.value(key, -1), expected);
     }
+
     void fileWithoutFormatGivesJpg()
     {
         writeIni({{"File/JpgQuality", "80"}});
@@ -205,6 +211,7 @@ private slots:
         QCOMPARE(AppSettings::stringValue(AppSettings::kFormat, AppSettings::kDefaultFormatDialog),
                  QStringLiteral("BMP"));
     }
+
     void buildLineJoinsDateAndTimeWithoutBlank_data()
     {
         QTest::addColumn<QString>("date");
@@ -239,17 +246,17 @@ private slots:
         if (parsed.isValid())
             QCOMPARE(BuildInfo::buildLine(parsed, BuildInfo::parseBuildTime(time)), line);
     }
+
     void aboutBoxShowsLogoProductAndThisBuild()
     {
         AboutDialog box;
-        QCOMPARE(box.windowTitle(), QStringLiteral("About"));
         // The form's text step empties the logo label after the pixmap was set; the box must put it back.
         QCOMPARE(box.findChild<QLabel *>("lbLog")->pixmap(Qt::ReturnByValue).size(), QSize(108, 97));
         QCOMPARE(box.findChild<QLabel *>("label_2")->text(), QStringLiteral("Corvista V1.0"));
-        QVERIFY(BuildInfo::buildDate().isValid() && BuildInfo::buildDate() <= QDate::currentDate());
         QCOMPARE(box.findChild<QLabel *>("lblBuild")->text(),
                  BuildInfo::buildLine(BuildInfo::buildDate(), BuildInfo::buildTime()));
     }
+
     void aboutActionShowsTheSameModelessInstanceEachTime()
     {
         MainWindow window;
@@ -266,6 +273,7 @@ private slots:
         QCOMPARE(window.m_aboutDialog, box);
         QCOMPARE(window.findChildren<AboutDialog *>().size(), 1);
     }
+
     void deviceSearchRunsOneSecondAfterStart()
     {
         MessageBoxRecorder boxes;
@@ -276,6 +284,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.ui->cbSearchDevices->count(), 2, 5000);
         QVERIFY(boxes.isEmpty());
     }
+
     void closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything()
     {
         CameraWindow fixture;
@@ -285,25 +294,21 @@ private slots:
         const MV_CC_DEVICE_INFO device = window.m_deviceInfo;
         QVERIFY(fixture.start());
         QTRY_VERIFY(!window.ui->dataitemLabel->text().isEmpty());
-
         window.m_stitchDirection = 3;
         QVERIFY(window.close());
         // Closing only writes the settings: the camera grabs on until the window is destroyed.
-        QCOMPARE(QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat)
-                     .value("UI/StitchDirection")
-                     .toInt(),
-                 3);
+        QCOMPARE(QSettings("setting.ini", QSettings::IniFormat).value("UI/StitchDirection"), QVariant("3"));
         QVERIFY(window.m_workThread->isRunning());
 
         QPointer<StitchWorker> worker = window.m_stitchWorker;
         QPointer<QThread> stitchThread = window.m_stitchThread;
         QVERIFY(worker && stitchThread && stitchThread->isRunning());
         fixture.window.reset();
-        QVERIFY(!stitchThread);
-        QVERIFY(!worker);
+        QVERIFY(!stitchThread && !worker);
         QVERIFY(deviceIsFree(device));
         QVERIFY(fixture.boxes.isEmpty());
     }
+
     void terminationSignalIsDeliveredInTheGuiThreadOnce_data()
     {
         QTest::addColumn<int>("signalNumber");

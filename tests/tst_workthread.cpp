@@ -60,6 +60,7 @@ private slots:
         // The loop gets its own handle; the window's search does not touch it.
         QVERIFY(m_fixture->make(false));
     }
+
     void cleanup()
     {
         stopLoop();
@@ -83,6 +84,7 @@ private slots:
             QVERIFY(infos[i].interval > 0);
         }
     }
+
     void everyFrameBecomesAnImageOfItsOwn_data()
     {
         QTest::addColumn<QByteArray>("format");
@@ -125,6 +127,7 @@ private slots:
             QVERIFY2(i % 16 ? lines[i] == lines[i - 1] + 1 : lines[i] > lines[i - 1],
                      qPrintable(QString::number(i)));
     }
+
     void stitchFeedFollowsInfoAndImageOnlyWhenAsked_data()
     {
         QTest::addColumn<bool>("reportChanges");
@@ -142,6 +145,7 @@ private slots:
         const int frames = m_recorder->infos.size();
         QCOMPARE(m_recorder->events, QString(frames, QChar('I')).replace("I", perFrame));
     }
+
     void framesLostWhileTheLoopStallsAreReported_data()
     {
         QTest::addColumn<QByteArray>("transport");
@@ -186,6 +190,7 @@ private:
         m_thread->start();
         return MV_CC_StartGrabbing(window.m_handle) == MV_OK;
     }
+
     void stopLoop()
     {
         if (!m_fixture || !m_fixture->window)
