@@ -98,6 +98,12 @@ private slots:
                            "GrabOne: 12.346 ms | Lost: 17 "));
     }
 
+    void timestampJoinsTheTwoHalvesUnsigned()
+    {
+        QCOMPARE(frameTimestamp(0x12u, 0x3456789Au), qint64(0x123456789ALL));
+        QCOMPARE(frameTimestamp(1u, 0x80000000u), qint64(0x180000000LL));
+    }
+
     void sizesNeverWrapAround()
     {
         QCOMPARE(packedRgbSize(65535, 21845), quint64(4294836225ULL));

@@ -217,21 +217,14 @@ private slots:
         QTest::addColumn<QString>("date");
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("line"); // empty: the date cannot be read
-        QTest::newRow("two-digit day") << "Apr 28 2026"
-                                       << "11:18:39"
-                                       << "Build:20260428111839";
-        QTest::newRow("one-digit day padded by a blank") << "Apr  5 2026"
-                                                         << "11:18:39"
-                                                         << "Build:20260405111839";
-        QTest::newRow("midnight") << "Jan  1 2027"
-                                  << "00:00:00"
-                                  << "Build:20270101000000";
-        QTest::newRow("numeric month") << "04 28 2026"
-                                       << "11:18:39"
-                                       << "";
-        QTest::newRow("no such day") << "Feb 30 2026"
-                                     << "11:18:39"
-                                     << "";
+        const auto row = [](const char *tag, const char *date, const char *time, const char *line) {
+            QTest::newRow(tag) << QString(date) << QString(time) << QString(line);
+        };
+        row("two-digit day", "Apr 28 2026", "11:18:39", "Build:20260428111839");
+        row("one-digit day padded by a blank", "Apr  5 2026", "11:18:39", "Build:20260405111839");
+        row("midnight", "Jan  1 2027", "00:00:00", "Build:20270101000000");
+        row("numeric month", "04 28 2026", "11:18:39", "");
+        row("no such day", "Feb 30 2026", "11:18:39", "");
     }
     void buildLineJoinsDateAndTimeWithoutBlank()
     {
