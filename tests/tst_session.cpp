@@ -7,11 +7,9 @@
 #include "mainwindow.h"
 #include "scratchdirectory.h"
 #include "ui_mainwindow.h"
-#include "workthread.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QScrollBar>
 
 #include <memory>
 
@@ -37,27 +35,21 @@ class TestSession : public QObject
     std::unique_ptr<ScratchDirectory> m_scratch;
     std::unique_ptr<MainWindow> m_window;
 
-    MainWindow &w()
-    {
-        return *m_window;
-    }
+    MainWindow &w() { return *m_window; }
 
     // Hands one frame to the window as the grab thread does.
     void feed(const QImage &frame)
     {
-        QMetaObject::invokeMethod(&w(), "onChangeDetected", Q_ARG(QImage, frame),
-                                  Q_ARG(QImage, frame), Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
+        QMetaObject::invokeMethod(&w(), "onChangeDetected", Q_ARG(QImage, frame), Q_ARG(QImage, frame),
+                                  Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
     }
     void feedComplete(int count)
     {
         for (int i = 0; i < count; ++i)
             feed(cameraFrame());
     }
-    // Runs a private slot of the window, as its action or the camera code does.
-    void call(const char *slot)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&w(), slot));
-    }
+    // Runs a private slot of the window, as its action does.
+    void call(const char *slot) { QVERIFY(QMetaObject::invokeMethod(&w(), slot)); }
     // The camera's full frame size, as if read from the camera.
     void knowCameraSize()
     {
@@ -66,14 +58,7 @@ class TestSession : public QObject
         w().m_expectedFrameHeight = swapped ? kWidth : kLines;
         w().m_expectedFrameSizeKnown = true;
     }
-    QList<QGraphicsPixmapItem *> stitchItems()
-    {
-        QList<QGraphicsPixmapItem *> items;
-        for (QGraphicsItem *item : w().m_stitchScene->items())
-            if (auto *pixmap = qgraphicsitem_cast<QGraphicsPixmapItem *>(item))
-                items.append(pixmap);
-        return items;
-    }
+    int stitchItemCount() { return w().m_stitchScene->items().size(); }
 
 private slots:
     void init();
@@ -83,28 +68,13 @@ private slots:
     void batchClosesWhenItHoldsTheFrameCount();
     void incompleteFrameClosesTheBatch_data();
     void incompleteFrameClosesTheBatch();
-    void framesCountAsCompleteWhileTheCameraSizeIsUnknown();
-    void framesAreIgnoredUnlessGrabbingOpenAndStitching_data();
-    void framesAreIgnoredUnlessGrabbingOpenAndStitching();
-    void framesAreTurnedForTheDirectionBeforeBatching_data();
-    void framesAreTurnedForTheDirectionBeforeBatching();
     void batchNumbersKeepRisingOverClearImagesAndWhileSavingIsOff();
     void changingTheDirectionDiscardsTheOpenBatchOnlyWhenItDiffers_data();
     void changingTheDirectionDiscardsTheOpenBatchOnlyWhenItDiffers();
     void changingTheFrameCountClosesABatchThatIsAlreadyFull_data();
     void changingTheFrameCountClosesABatchThatIsAlreadyFull();
-    void frameCountIsRaisedToOneAndWrittenAtOnce();
-    void clearImagesEmptiesTheViewAndBothBatchesButKeepsTheSession();
-    void shownBatchIsPlacedFramedAndScrolledToTheNewestFrame_data();
-    void shownBatchIsPlacedFramedAndScrolledToTheNewestFrame();
-    void stitchStartAndStopSwitchTheFeedAndTheActions();
-    void stitchStopLeavesTheOpenBatchAlone();
     void framesQueuedBeforeStitchStartDoNotJoinTheNewBatch();
-
     void liveViewPaintsOnlyTheNewestOfQueuedFrames();
-    void liveFrameFromAnotherThreadIsShownInTheWindowThread();
-    void liveFramesAreIgnoredWhileNotGrabbing();
-    void hiddenLiveViewShowsTheNewestFrameWhenShownAgain();
 };
 
 void TestSession::init()
@@ -150,7 +120,7 @@ void TestSession::batchClosesWhenItHoldsTheFrameCount()
     QCOMPARE(w().m_batchCounter, batches);
     QCOMPARE(w().m_batchFrames.size(), left);
     QCOMPARE(w().m_lastBatchFrames.size(), batches ? count : 0);
-    QCOMPARE(stitchItems().size(), batches ? 1 : 0);
+    QCOMPARE(stitchItemCount(), batches ? 1 : 0);
 }
 
 void TestSession::incompleteFrameClosesTheBatch_data()
@@ -179,76 +149,7 @@ void TestSession::incompleteFrameClosesTheBatch()
     QCOMPARE(w().m_lastBatchFrames.size(), batchSize);
     if (batchSize)
         QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
-    QCOMPARE(stitchItems().size(), batchSize ? 1 : 0);
-}
-
-void TestSession::framesCountAsCompleteWhileTheCameraSizeIsUnknown()
-{
-    // No camera handle: the size cannot be read, so short frames do not close.
-    w().m_maxStitchCount = 4;
-    feed(cameraFrame());
-    feed(cameraFrame(3));
-    feed(cameraFrame(5));
-    QVERIFY(!w().m_expectedFrameSizeKnown);
-    QCOMPARE(w().m_batchFrames.size(), 3);
-    feed(cameraFrame(2));
-    QCOMPARE(w().m_batchCounter, 1);
-    QCOMPARE(w().m_lastBatchFrames.size(), 4);
-}
-
-void TestSession::framesAreIgnoredUnlessGrabbingOpenAndStitching_data()
-{
-    QTest::addColumn<bool>("grabbing");
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<bool>("stitching");
-    QTest::addColumn<bool>("nullPrevious");
-    QTest::newRow("not grabbing") << false << true << true << false;
-    QTest::newRow("not open") << true << false << true << false;
-    QTest::newRow("not stitching") << true << true << false << false;
-    QTest::newRow("null second image") << true << true << true << true;
-}
-
-void TestSession::framesAreIgnoredUnlessGrabbingOpenAndStitching()
-{
-    QFETCH(bool, grabbing);
-    QFETCH(bool, open);
-    QFETCH(bool, stitching);
-    QFETCH(bool, nullPrevious);
-    w().m_isGrabbing = grabbing;
-    w().m_isOpen = open;
-    w().m_stitchActive = stitching;
-    const QImage frame = cameraFrame();
-    QMetaObject::invokeMethod(&w(), "onChangeDetected", Q_ARG(QImage, frame),
-                              Q_ARG(QImage, nullPrevious ? QImage() : frame), Q_ARG(qlonglong, 0),
-                              Q_ARG(qlonglong, 0));
-    feed(QImage());
-    QVERIFY(w().m_batchFrames.isEmpty());
-}
-
-void TestSession::framesAreTurnedForTheDirectionBeforeBatching_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<QSize>("turned");
-    QTest::addColumn<QPoint>("redCorner");
-    QTest::newRow("left") << 0 << QSize(kLines, kWidth) << QPoint(0, kWidth - 1);
-    QTest::newRow("right") << 1 << QSize(kLines, kWidth) << QPoint(kLines - 1, 0);
-    QTest::newRow("bottom") << 2 << QSize(kWidth, kLines) << QPoint(0, 0);
-    QTest::newRow("top") << 3 << QSize(kWidth, kLines) << QPoint(kWidth - 1, kLines - 1);
-    QTest::newRow("hand-edited 5 is like bottom") << 5 << QSize(kWidth, kLines) << QPoint(0, 0);
-}
-
-void TestSession::framesAreTurnedForTheDirectionBeforeBatching()
-{
-    QFETCH(int, direction);
-    QFETCH(QSize, turned);
-    QFETCH(QPoint, redCorner);
-    w().setStitchDirection(direction);
-    QImage frame = cameraFrame();
-    frame.setPixelColor(0, 0, Qt::red);
-    feed(frame);
-    QCOMPARE(w().m_batchFrames.size(), 1);
-    QCOMPARE(w().m_batchFrames.first().size(), turned);
-    QCOMPARE(w().m_batchFrames.first().pixelColor(redCorner), QColor(Qt::red));
+    QCOMPARE(stitchItemCount(), batchSize ? 1 : 0);
 }
 
 void TestSession::batchNumbersKeepRisingOverClearImagesAndWhileSavingIsOff()
@@ -257,6 +158,8 @@ void TestSession::batchNumbersKeepRisingOverClearImagesAndWhileSavingIsOff()
     feedComplete(2);
     QCOMPARE(w().m_batchCounter, 2);
     call("on_actionClearImages_triggered");
+    QCOMPARE(stitchItemCount(), 0);
+    QVERIFY(w().m_lastBatchFrames.isEmpty());
     feedComplete(1);
     QCOMPARE(w().m_batchCounter, 3);
     call("on_actionStitchStop_triggered");
@@ -312,93 +215,6 @@ void TestSession::changingTheFrameCountClosesABatchThatIsAlreadyFull()
     QCOMPARE(w().m_lastBatchFrames.size(), batches ? 3 : 0);
 }
 
-void TestSession::frameCountIsRaisedToOneAndWrittenAtOnce()
-{
-    w().setMaxStitchCount(0);
-    QCOMPARE(w().m_maxStitchCount, 1);
-    QCOMPARE(AppSettings::intValue(AppSettings::kMaxStitchCount, -1), 1);
-    w().setMaxStitchCount(250);
-    QCOMPARE(AppSettings::intValue(AppSettings::kMaxStitchCount, -1), 250);
-}
-
-void TestSession::clearImagesEmptiesTheViewAndBothBatchesButKeepsTheSession()
-{
-    knowCameraSize();
-    feedComplete(4);
-    QCOMPARE(stitchItems().size(), 1);
-    QCOMPARE(w().m_batchFrames.size(), 1);
-    call("on_actionClearImages_triggered");
-    QVERIFY(w().m_stitchScene->items().isEmpty());
-    QVERIFY(w().m_batchFrames.isEmpty());
-    QVERIFY(w().m_lastBatchFrames.isEmpty());
-    QVERIFY(!w().m_expectedFrameSizeKnown);
-    QVERIFY(w().m_stitchActive);
-    QCOMPARE(w().m_batchCounter, 1);
-}
-
-void TestSession::shownBatchIsPlacedFramedAndScrolledToTheNewestFrame_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<QRectF>("items");
-    QTest::addColumn<bool>("scrolledToEnd");
-    QTest::newRow("left") << 0 << QRectF(0, 0, 3 * kLines, kWidth) << true;
-    QTest::newRow("right") << 1 << QRectF(-2 * kLines, 0, 3 * kLines, kWidth) << false;
-    QTest::newRow("bottom") << 2 << QRectF(0, 0, kWidth, 3 * kLines) << true;
-    QTest::newRow("top") << 3 << QRectF(0, -2 * kLines, kWidth, 3 * kLines) << false;
-}
-
-void TestSession::shownBatchIsPlacedFramedAndScrolledToTheNewestFrame()
-{
-    QFETCH(int, direction);
-    QFETCH(QRectF, items);
-    QFETCH(bool, scrolledToEnd);
-    w().resize(800, 600);
-    w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w()));
-    w().setStitchDirection(direction);
-    // Zoomed in far enough that the strip needs scrolling.
-    for (int i = 0; i < 20; ++i)
-        w().ui->action_ZoomInt->trigger();
-    feedComplete(3);
-    QCOMPARE(w().m_stitchScene->itemsBoundingRect(), items);
-    QCOMPARE(w().m_stitchScene->sceneRect(), items.adjusted(-20, -20, 20, 20));
-    QScrollBar *bar = (direction == 0 || direction == 1) ? w().ui->gvStitch->horizontalScrollBar()
-                                                         : w().ui->gvStitch->verticalScrollBar();
-    QVERIFY(bar->maximum() > bar->minimum());
-    QCOMPARE(bar->value(), scrolledToEnd ? bar->maximum() : bar->minimum());
-}
-
-void TestSession::stitchStartAndStopSwitchTheFeedAndTheActions()
-{
-    w().m_stitchActive = false;
-    for (int i = 0; i < 2; ++i) {
-        call("on_actionStitchStart_triggered");
-        QVERIFY(w().m_stitchActive);
-        QVERIFY(w().m_workThread->reportChanges());
-        QVERIFY(!w().ui->actionStitchStart->isEnabled());
-        QVERIFY(w().ui->actionStitchStop->isEnabled());
-    }
-    for (int i = 0; i < 2; ++i) {
-        call("on_actionStitchStop_triggered");
-        QVERIFY(!w().m_stitchActive);
-        QVERIFY(!w().m_workThread->reportChanges());
-        QVERIFY(w().ui->actionStitchStart->isEnabled());
-        QVERIFY(!w().ui->actionStitchStop->isEnabled());
-    }
-}
-
-void TestSession::stitchStopLeavesTheOpenBatchAlone()
-{
-    feedComplete(2);
-    call("on_actionStitchStop_triggered");
-    feedComplete(2);
-    QCOMPARE(w().m_batchFrames.size(), 2);
-    QCOMPARE(w().m_batchCounter, 0);
-    call("on_actionStitchStart_triggered");
-    feedComplete(1);
-    QCOMPARE(w().m_batchCounter, 1);
-}
-
 void TestSession::framesQueuedBeforeStitchStartDoNotJoinTheNewBatch()
 {
     // Frames of an earlier run still waiting in the queue when the next run
@@ -406,9 +222,8 @@ void TestSession::framesQueuedBeforeStitchStartDoNotJoinTheNewBatch()
     call("on_actionStitchStop_triggered");
     const QImage stale = cameraFrame();
     for (int i = 0; i < 2; ++i)
-        QMetaObject::invokeMethod(&w(), "onChangeDetected", Qt::QueuedConnection,
-                                  Q_ARG(QImage, stale), Q_ARG(QImage, stale), Q_ARG(qlonglong, 0),
-                                  Q_ARG(qlonglong, 0));
+        QMetaObject::invokeMethod(&w(), "onChangeDetected", Qt::QueuedConnection, Q_ARG(QImage, stale),
+                                  Q_ARG(QImage, stale), Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
     call("on_actionStitchStart_triggered");
     QCoreApplication::processEvents();
     QVERIFY(w().m_batchFrames.isEmpty());
@@ -428,39 +243,6 @@ void TestSession::liveViewPaintsOnlyTheNewestOfQueuedFrames()
     // The next frame is painted again.
     QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(20)));
     QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 20));
-}
-
-void TestSession::liveFrameFromAnotherThreadIsShownInTheWindowThread()
-{
-    MainWindow *window = m_window.get();
-    std::unique_ptr<QThread> sender(QThread::create([window] {
-        QMetaObject::invokeMethod(window, "onFrameGrabbed", Qt::DirectConnection,
-                                  Q_ARG(QImage, cameraFrame(17)));
-    }));
-    sender->start();
-    QVERIFY(sender->wait(5000));
-    QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 17));
-}
-
-void TestSession::liveFramesAreIgnoredWhileNotGrabbing()
-{
-    w().m_isGrabbing = false;
-    QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame()));
-    QCoreApplication::processEvents();
-    QVERIFY(w().m_livePixmapItem->pixmap().isNull());
-}
-
-void TestSession::hiddenLiveViewShowsTheNewestFrameWhenShownAgain()
-{
-    w().show();
-    w().setLiveViewVisible(false);
-    QVERIFY(!w().ui->gv->isVisible());
-    for (int lines = 9; lines <= 11; ++lines)
-        QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(lines)));
-    QCoreApplication::processEvents();
-    w().setLiveViewVisible(true);
-    QVERIFY(w().ui->gv->isVisible());
-    QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 11));
 }
 
 QTEST_MAIN(TestSession)

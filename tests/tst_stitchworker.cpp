@@ -1,18 +1,88 @@
-#include <QDateTime>
 #include <QDir>
-#include <QPainter>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
-#include <unistd.h>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 
+#include "composer.h"
 #include "stitchworker.h"
 #include "tst_stitch_support.h"
 
+Q_DECLARE_METATYPE(QVector<int>)
 Q_DECLARE_METATYPE(QList<QImage>)
+Q_DECLARE_METATYPE(QList<QSize>)
+Q_DECLARE_METATYPE(QList<QList<int>>)
+
+namespace {
+
+// What a stitched segment must look like: edge to edge along the axis, top-
+// or left-aligned, black elsewhere. Copied row by row, since a painter cannot
+// reach the last column of a 32768-pixel canvas.
+QImage placedFrames(const QList<QImage> &placed, bool horizontal)
+{
+    int along = 0;
+    int across = 0;
+    for (const QImage &frame : placed) {
+        along += horizontal ? frame.width() : frame.height();
+        across = std::max(across, horizontal ? frame.height() : frame.width());
+    }
+    QImage canvas(horizontal ? along : across, horizontal ? across : along, QImage::Format_RGB888);
+    canvas.fill(Qt::black);
+    int offset = 0;
+    for (const QImage &original : placed) {
+        const QImage frame = original.convertToFormat(QImage::Format_RGB888);
+        const QPoint at = horizontal ? QPoint(offset, 0) : QPoint(0, offset);
+        for (int y = 0; y < frame.height(); ++y)
+            memcpy(canvas.scanLine(at.y() + y) + 3 * at.x(), frame.constScanLine(y),
+                   size_t(3 * frame.width()));
+        offset += horizontal ? frame.width() : frame.height();
+    }
+    return canvas;
+}
+
+QImage readRgb(const QString &path)
+{
+    return QImage(path).convertToFormat(QImage::Format_RGB888);
+}
+
+struct StitchRun {
+    QList<QPair<int, int>> progress;
+    QStringList files;
+    QStringList failures;
+    int finishedCount = 0;
+};
+
+template<typename Call>
+StitchRun recordStitchRun(StitchWorker &worker, Call call)
+{
+    QSignalSpy progress(&worker, &StitchWorker::progress);
+    QSignalSpy finished(&worker, &StitchWorker::finished);
+    QSignalSpy failed(&worker, &StitchWorker::failed);
+    call();
+    StitchRun run;
+    for (const QList<QVariant> &args : progress)
+        run.progress.append({args.at(0).toInt(), args.at(1).toInt()});
+    for (const QList<QVariant> &args : failed)
+        run.failures << args.at(0).toString();
+    run.finishedCount = finished.size();
+    if (!finished.isEmpty())
+        run.files = finished.first().at(0).toStringList();
+    return run;
+}
+
+QString describe(const QVector<Segment> &segments)
+{
+    QStringList parts;
+    for (const Segment &segment : segments)
+        parts << QStringLiteral("%1-%2").arg(segment.first).arg(segment.end);
+    return parts.join(QLatin1Char(','));
+}
+
+} // namespace
 
 class StitchWorkerTest : public QObject
 {
@@ -20,48 +90,82 @@ class StitchWorkerTest : public QObject
 
 private slots:
     void init();
+    void splitIsGreedyAndNeverCutsAFrame_data();
+    void splitIsGreedyAndNeverCutsAFrame();
     void rejectedBatchesFailWithTheirText_data();
     void rejectedBatchesFailWithTheirText();
+    void rejectedFileListsFailWithTheirText_data();
+    void rejectedFileListsFailWithTheirText();
     void framesArePlacedByDirectionPixelForPixel_data();
     void framesArePlacedByDirectionPixelForPixel();
     void tenWideFramesGiveThreeSegmentsWithProgress();
-    void segmentNumbersArePaddedByTheirCount_data();
-    void segmentNumbersArePaddedByTheirCount();
-    void tallestFrameSetsTheHeightOfEverySegment();
     void grayFramesGiveGrayFilesUnlessOneIsColour_data();
     void grayFramesGiveGrayFilesUnlessOneIsColour();
     void nullFramesAreSkippedWithoutAnEmptySegment();
-    void bmpFilesKeepTwentyFourBitsForColourAndEightForGray_data();
-    void bmpFilesKeepTwentyFourBitsForColourAndEightForGray();
-    void fileNameCarriesCameraDirectionAndBatch();
-    void dotFolderMeansWorkingDirectory();
-    void missingNestedFolderIsCreated();
     void unwritableFolderFailsWithPathAndReason();
-    void folderWithoutPermissionFailsForOrdinaryUsers();
-    void writeFailureInTheSecondSegmentKeepsTheFirstFile();
-    void queuedJobsRunInOrderInTheWorkerThread();
+    void fileListIsSplitIntoNumberedPartsInRotationOrder_data();
+    void fileListIsSplitIntoNumberedPartsInRotationOrder();
+    void fileDeletedAfterTheSurveyLeavesBlackAtTheEnd();
 
 private:
-    StitchRun run(const QList<QImage> &frames, int direction, const QString &folder, int batch = 0,
-                  const QString &format = QStringLiteral("PNG"), const QString &model = QString(),
-                  const QString &serial = QString());
+    StitchRun run(const QList<QImage> &frames, int direction, const QString &format = QStringLiteral("PNG"),
+                  const QString &folder = QString())
+    {
+        return recordStitchRun(m_worker, [&] {
+            m_worker.saveStitchImages(frames, direction, folder.isEmpty() ? m_out->path() : folder, QString(),
+                                      QString(), 0, format, 95, 8);
+        });
+    }
+    StitchRun runFiles(const QStringList &paths, int rotateClockwise,
+                       const QString &format = QStringLiteral("PNG"))
+    {
+        return recordStitchRun(m_worker, [&] {
+            m_worker.saveStitch(paths, rotateClockwise, m_out->path(), QStringLiteral("CamA"),
+                                QStringLiteral("SN0042"), format, 95, 8);
+        });
+    }
+    QString writeFrame(const QString &name, const QImage &image)
+    {
+        const QString path = m_in->filePath(name);
+        return image.save(path, "PNG") ? path : QString();
+    }
 
     StitchWorker m_worker;
-    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<QTemporaryDir> m_in;
+    QScopedPointer<QTemporaryDir> m_out;
 };
-
-StitchRun StitchWorkerTest::run(const QList<QImage> &frames, int direction, const QString &folder, int batch,
-                                const QString &format, const QString &model, const QString &serial)
-{
-    return recordStitchRun(m_worker, [&] {
-        m_worker.saveStitchImages(frames, direction, folder, model, serial, batch, format, 95, 8);
-    });
-}
 
 void StitchWorkerTest::init()
 {
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
+    m_in.reset(new QTemporaryDir);
+    m_out.reset(new QTemporaryDir);
+    QVERIFY(m_in->isValid() && m_out->isValid());
+    m_worker.setFrameFileReader(nullptr);
+}
+
+void StitchWorkerTest::splitIsGreedyAndNeverCutsAFrame_data()
+{
+    QTest::addColumn<QVector<int>>("lengths");
+    QTest::addColumn<QString>("segments");
+    QTest::addColumn<int>("oversized");
+    QTest::newRow("ten of 8192") << QVector<int>(10, 8192) << "0-4,4-8,8-10" << -1;
+    QTest::newRow("exactly the limit") << QVector<int>{16384, 16384} << "0-2" << -1;
+    QTest::newRow("one pixel over") << QVector<int>{16384, 16385} << "0-1,1-2" << -1;
+    QTest::newRow("leading null rides along") << QVector<int>{0, 20000, 20000} << "0-2,2-3" << -1;
+    QTest::newRow("null between") << QVector<int>{30000, 0, 2768, 1} << "0-3,3-4" << -1;
+    QTest::newRow("only nulls") << QVector<int>{0, 0, 0} << "0-3" << -1;
+    QTest::newRow("frame over the limit") << QVector<int>{100, 20000, 40000, 50000} << "" << 2;
+}
+
+void StitchWorkerTest::splitIsGreedyAndNeverCutsAFrame()
+{
+    QFETCH(QVector<int>, lengths);
+    QFETCH(QString, segments);
+    QFETCH(int, oversized);
+    const SegmentSplit split = splitIntoSegments(lengths, 32768);
+    QCOMPARE(split.oversizedFrame, oversized);
+    if (oversized < 0)
+        QCOMPARE(describe(split.segments), segments);
 }
 
 void StitchWorkerTest::rejectedBatchesFailWithTheirText_data()
@@ -71,21 +175,21 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("error");
     const QImage gray = patternFrame(3, 2, QImage::Format_Grayscale8, 1);
+    const QImage tall = patternFrame(1, 32769, QImage::Format_Grayscale8, 2);
+    const QImage wide = patternFrame(40000, 1, QImage::Format_Grayscale8, 2);
     QTest::newRow("empty batch") << QList<QImage>{} << 0 << "PNG"
                                  << "No frames to save!";
     QTest::newRow("only null frames") << QList<QImage>{QImage(), QImage()} << 0 << "PNG"
                                       << "No valid frames to stitch!";
-    QTest::newRow("too tall for Left")
-        << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 0 << "jpg"
-        << "Stitched image height too large for jpg: 32769 > 32768";
-    QTest::newRow("too wide for Top")
-        << QList<QImage>{patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 3 << "Tiff"
-        << "Stitched image height too large for Tiff: 40000 > 32768";
+    QTest::newRow("too tall for Left") << QList<QImage>{gray, tall} << 0 << "jpg"
+                                       << "Stitched image height too large for jpg: 32769 > 32768";
+    QTest::newRow("too wide for Top") << QList<QImage>{wide} << 3 << "Tiff"
+                                      << "Stitched image height too large for Tiff: 40000 > 32768";
     QTest::newRow("one frame too long for Right")
-        << QList<QImage>{gray, patternFrame(40000, 1, QImage::Format_Grayscale8, 2)} << 1 << "BMP"
+        << QList<QImage>{gray, wide} << 1 << "BMP"
         << "A single frame is too wide for BMP (40000 px > 32768 px).";
     QTest::newRow("one frame too long for Bottom")
-        << QList<QImage>{gray, patternFrame(1, 32769, QImage::Format_Grayscale8, 2)} << 2 << "png"
+        << QList<QImage>{gray, tall} << 2 << "png"
         << "A single frame is too wide for png (32769 px > 32768 px).";
 }
 
@@ -95,49 +199,100 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText()
     QFETCH(int, direction);
     QFETCH(QString, format);
     QFETCH(QString, error);
-    const StitchRun result = run(frames, direction, m_dir->path(), 0, format);
+    const StitchRun result = run(frames, direction, format);
     QCOMPARE(result.failures, QStringList{error});
     QCOMPARE(result.finishedCount, 0);
     QVERIFY(result.progress.isEmpty());
-    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
+    QVERIFY(QDir(m_out->path()).entryList(QDir::Files).isEmpty());
+}
+
+void StitchWorkerTest::rejectedFileListsFailWithTheirText_data()
+{
+    // A null size stands for an empty path, a negative one for a missing
+    // file; %1 in the text is the last path.
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<int>("thrown");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("empty list") << QList<QSize>{} << 0 << "PNG"
+                                << "No frames to save!";
+    QTest::newRow("empty paths") << QList<QSize>{QSize(), QSize()} << 0 << "PNG"
+                                 << "No valid frames to stitch!";
+    QTest::newRow("missing file") << QList<QSize>{QSize(-1, -1)} << 0 << "PNG"
+                                  << "No valid frames to stitch!";
+    QTest::newRow("file too wide") << QList<QSize>{QSize(10, 1), QSize(33000, 1)} << 0 << "Png"
+                                   << "A single frame is too wide for Png (33000 px > 32768 px).\nFile: %1";
+    QTest::newRow("file too tall") << QList<QSize>{QSize(1, 32769)} << 0 << "jpg"
+                                   << "Stitched image height too large for jpg: 32769 > 32768";
+    QTest::newRow("standard exception") << QList<QSize>{QSize(4, 4)} << 1 << "PNG"
+                                        << "Exception occurred: disk went away";
+    QTest::newRow("out of memory") << QList<QSize>{QSize(4, 4)} << 2 << "PNG"
+                                   << "Exception occurred: std::bad_alloc";
+    QTest::newRow("other exception") << QList<QSize>{QSize(4, 4)} << 3 << "PNG"
+                                     << "Unknown exception occurred!";
+}
+
+void StitchWorkerTest::rejectedFileListsFailWithTheirText()
+{
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(int, thrown);
+    QFETCH(QString, format);
+    QFETCH(QString, error);
+    QStringList paths;
+    for (const QSize &size : sizes) {
+        if (size.isNull())
+            paths << QString();
+        else if (size.width() < 0)
+            paths << m_in->filePath(QStringLiteral("missing.png"));
+        else
+            paths << writeFrame(QStringLiteral("f%1.png").arg(paths.size()),
+                                patternFrame(size.width(), size.height(), QImage::Format_Grayscale8, 1));
+    }
+    if (thrown) {
+        m_worker.setFrameFileReader([thrown](const QString &) -> QImage {
+            if (thrown == 1)
+                throw std::runtime_error("disk went away");
+            if (thrown == 2)
+                throw std::bad_alloc();
+            throw 42;
+        });
+    }
+    const StitchRun result = runFiles(paths, 0, format);
+    QCOMPARE(result.failures,
+             QStringList{error.contains(QLatin1String("%1")) ? error.arg(paths.last()) : error});
+    QCOMPARE(result.finishedCount, 0);
+    QVERIFY(QDir(m_out->path()).entryList(QDir::Files).isEmpty());
 }
 
 void StitchWorkerTest::framesArePlacedByDirectionPixelForPixel_data()
 {
     QTest::addColumn<int>("direction");
     QTest::addColumn<QString>("format");
-    for (int direction : {0, 1, 2, 3, -1, 7}) {
-        for (const char *format : {"PNG", "BMP", "TIFF"})
-            QTest::addRow("%d %s", direction, format) << direction << format;
-    }
+    QTest::newRow("Left PNG") << 0 << "PNG";
+    QTest::newRow("Right BMP") << 1 << "BMP";
+    QTest::newRow("Bottom TIFF") << 2 << "TIFF";
+    QTest::newRow("Top PNG") << 3 << "PNG";
+    QTest::newRow("unknown -1 BMP") << -1 << "BMP";
+    QTest::newRow("unknown 7 TIFF") << 7 << "TIFF";
 }
 
 void StitchWorkerTest::framesArePlacedByDirectionPixelForPixel()
 {
     QFETCH(int, direction);
     QFETCH(QString, format);
-    // Unequal sizes: the canvas is as large as the largest cross side and
-    // the rest of it must stay black.
+    // Unequal sizes: the rest of the cross side must stay black.
     const QList<QImage> frames
         = {patternFrame(5, 4, QImage::Format_RGB888, 1), patternFrame(3, 6, QImage::Format_RGB888, 2),
            patternFrame(4, 2, QImage::Format_RGB888, 3)};
     const bool horizontal = direction == 0 || direction == 1;
-    const bool reverse = direction == 1 || direction == 3;
     QList<QImage> placed = frames;
-    if (reverse)
+    if (direction == 1 || direction == 3)
         std::reverse(placed.begin(), placed.end());
-
-    const StitchRun result = run(frames, direction, m_dir->path(), 0, format);
+    const StitchRun result = run(frames, direction, format);
     QVERIFY2(result.failures.isEmpty(), qPrintable(result.failures.value(0)));
-    QCOMPARE(result.files.size(), 1);
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 1}}));
-    const QImage written = QImage(result.files.first()).convertToFormat(QImage::Format_RGB888);
-    QCOMPARE(written, placedFrames(placed, horizontal, QImage::Format_RGB888));
-
-    // One spot check that does not depend on the painter: the first frame's
-    // top-left pixel sits where the direction says.
-    const QPoint firstCorner = !reverse ? QPoint(0, 0) : horizontal ? QPoint(7, 0) : QPoint(0, 8);
-    QCOMPARE(written.pixel(firstCorner), frames.first().pixel(0, 0));
+    QCOMPARE(result.files.size(), 1);
+    QCOMPARE(readRgb(result.files.first()), placedFrames(placed, horizontal));
 }
 
 void StitchWorkerTest::tenWideFramesGiveThreeSegmentsWithProgress()
@@ -145,106 +300,43 @@ void StitchWorkerTest::tenWideFramesGiveThreeSegmentsWithProgress()
     QList<QImage> frames;
     for (int i = 0; i < 10; ++i)
         frames << patternFrame(8192, 1, QImage::Format_Grayscale8, i);
-    const StitchRun result = run(frames, 0, m_dir->path());
+    const StitchRun result = run(frames, 0);
     QVERIFY(result.failures.isEmpty());
     QCOMPARE(result.finishedCount, 1);
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
     QCOMPARE(result.files.size(), 3);
-    const QList<int> widths = {32768, 32768, 16384};
     for (int i = 0; i < 3; ++i) {
         QVERIFY(result.files.at(i).endsWith(QStringLiteral("_Seg0%1.png").arg(i + 1)));
-        const QImage segment(result.files.at(i));
-        QCOMPARE(segment.size(), QSize(widths.at(i), 1));
-        // Segment i starts with frame 4 * i.
-        QCOMPARE(segment.pixel(0, 0), frames.at(4 * i).pixel(0, 0));
+        QCOMPARE(readRgb(result.files.at(i)), placedFrames(frames.mid(4 * i, 4), true));
     }
-}
-
-void StitchWorkerTest::segmentNumbersArePaddedByTheirCount_data()
-{
-    QTest::addColumn<int>("segments");
-    QTest::addColumn<QString>("firstSuffix");
-    QTest::addColumn<QString>("lastSuffix");
-    QTest::newRow("one") << 1 << "_Left"
-                         << "_Left";
-    QTest::newRow("two") << 2 << "_Seg01"
-                         << "_Seg02";
-    QTest::newRow("ninety-nine") << 99 << "_Seg01"
-                                 << "_Seg99";
-    QTest::newRow("one hundred") << 100 << "_Seg001"
-                                 << "_Seg100";
-}
-
-void StitchWorkerTest::segmentNumbersArePaddedByTheirCount()
-{
-    QFETCH(int, segments);
-    QFETCH(QString, firstSuffix);
-    QFETCH(QString, lastSuffix);
-    // One-pixel-high frames as long as the limit: one segment each, cheap.
-    const QImage frame = patternFrame(32768, 1, QImage::Format_Grayscale8, 1);
-    const StitchRun result = run(QList<QImage>().fromVector(QVector<QImage>(segments, frame)), 0,
-                                 m_dir->path(), 0, QStringLiteral("BMP"));
-    QVERIFY(result.failures.isEmpty());
-    QCOMPARE(result.files.size(), segments);
-    QCOMPARE(result.progress.size(), segments);
-    QCOMPARE(result.progress.last(), qMakePair(segments, segments));
-    const QRegularExpression timestamp(QStringLiteral("_\\d{8}_\\d{6}_\\d{3}"));
-    const QString first = QFileInfo(result.files.first()).completeBaseName();
-    const QString last = QFileInfo(result.files.last()).completeBaseName();
-    if (segments == 1) {
-        QVERIFY(QRegularExpression(QStringLiteral("^Stitched_Left_\\d{8}_\\d{6}_\\d{3}$"))
-                    .match(first)
-                    .hasMatch());
-    } else {
-        QVERIFY2(first.endsWith(firstSuffix), qPrintable(first));
-        QVERIFY2(last.endsWith(lastSuffix), qPrintable(last));
-    }
-    for (const QString &file : result.files) {
-        QVERIFY(QFile::exists(file));
-        QVERIFY(file.endsWith(QStringLiteral(".bmp")));
-        QVERIFY(timestamp.match(file).hasMatch());
-    }
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), segments);
-}
-
-void StitchWorkerTest::tallestFrameSetsTheHeightOfEverySegment()
-{
-    const QImage low = patternFrame(20000, 1, QImage::Format_RGB888, 1);
-    const QImage tall = patternFrame(20000, 5, QImage::Format_RGB888, 2);
-    const StitchRun result = run({low, tall}, 0, m_dir->path());
-    QCOMPARE(result.files.size(), 2);
-    const QImage first = QImage(result.files.at(0)).convertToFormat(QImage::Format_RGB888);
-    QCOMPARE(first.size(), QSize(20000, 5));
-    QCOMPARE(first.copy(0, 0, 20000, 1), low);
-    QImage black(20000, 4, QImage::Format_RGB888);
-    black.fill(0);
-    QCOMPARE(first.copy(0, 1, 20000, 4), black);
 }
 
 void StitchWorkerTest::grayFramesGiveGrayFilesUnlessOneIsColour_data()
 {
     QTest::addColumn<int>("otherFormat");
-    QTest::addColumn<bool>("grayFile");
-    QTest::newRow("gray and mono") << int(QImage::Format_Mono) << true;
-    QTest::newRow("gray and indexed") << int(QImage::Format_Indexed8) << true;
-    QTest::newRow("gray and 32-bit rgb") << int(QImage::Format_RGB32) << false;
+    QTest::addColumn<int>("bitsPerPixel");
+    QTest::newRow("gray and mono") << int(QImage::Format_Mono) << 8;
+    QTest::newRow("gray and indexed") << int(QImage::Format_Indexed8) << 8;
+    QTest::newRow("gray and 32-bit rgb") << int(QImage::Format_RGB32) << 24;
 }
 
 void StitchWorkerTest::grayFramesGiveGrayFilesUnlessOneIsColour()
 {
     QFETCH(int, otherFormat);
-    QFETCH(bool, grayFile);
-    // Two segments, the colour frame only in the second: the first turns
-    // to colour all the same.
+    QFETCH(int, bitsPerPixel);
+    // Two segments, the other frame only in the second: the first follows it.
     const QList<QImage> frames = {patternFrame(20000, 3, QImage::Format_Grayscale8, 1),
                                   patternFrame(20000, 3, QImage::Format(otherFormat), 2)};
-    const StitchRun result = run(frames, 0, m_dir->path());
+    const StitchRun result = run(frames, 0, QStringLiteral("BMP"));
     QCOMPARE(result.files.size(), 2);
-    const QImage::Format expected = grayFile ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    const QImage::Format expected = bitsPerPixel == 8 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     for (int i = 0; i < 2; ++i) {
-        const QImage written(result.files.at(i));
-        QCOMPARE(written.format() == QImage::Format_Grayscale8, grayFile);
-        QCOMPARE(written.convertToFormat(expected), frames.at(i).convertToFormat(expected));
+        QFile file(result.files.at(i));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray header = file.read(30);
+        QCOMPARE(int(uchar(header.at(28))) | int(uchar(header.at(29))) << 8, bitsPerPixel);
+        QCOMPARE(QImage(result.files.at(i)).convertToFormat(expected),
+                 frames.at(i).convertToFormat(expected));
     }
 }
 
@@ -252,85 +344,19 @@ void StitchWorkerTest::nullFramesAreSkippedWithoutAnEmptySegment()
 {
     const QImage a = patternFrame(6, 3, QImage::Format_RGB888, 1);
     const QImage b = patternFrame(4, 3, QImage::Format_RGB888, 2);
-    const StitchRun result = run({QImage(), a, QImage(), b, QImage()}, 0, m_dir->path());
+    const StitchRun result = run({QImage(), a, QImage(), b, QImage()}, 0);
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 1}}));
     QCOMPARE(result.files.size(), 1);
-    QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888),
-             placedFrames({a, b}, true, QImage::Format_RGB888));
-}
-
-void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray_data()
-{
-    QTest::addColumn<int>("frameFormat");
-    QTest::addColumn<int>("bitsPerPixel");
-    QTest::newRow("colour") << int(QImage::Format_RGB888) << 24;
-    QTest::newRow("gray") << int(QImage::Format_Grayscale8) << 8;
-}
-
-void StitchWorkerTest::bmpFilesKeepTwentyFourBitsForColourAndEightForGray()
-{
-    QFETCH(int, frameFormat);
-    QFETCH(int, bitsPerPixel);
-    const QList<QImage> frames = {patternFrame(7, 5, QImage::Format(frameFormat), 1),
-                                  patternFrame(6, 3, QImage::Format(frameFormat), 2)};
-    const StitchRun result = run(frames, 0, m_dir->path(), 0, QStringLiteral("BMP"));
-    QCOMPARE(result.files.size(), 1);
-    QFile file(result.files.first());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray header = file.read(30);
-    QCOMPARE(header.left(2), QByteArray("BM"));
-    QCOMPARE(int(uchar(header.at(28))) | int(uchar(header.at(29))) << 8, bitsPerPixel);
-    const QImage expected = placedFrames(frames, true, QImage::Format_RGB888);
-    QCOMPARE(QImage(result.files.first()).convertToFormat(QImage::Format_RGB888), expected);
-}
-
-void StitchWorkerTest::fileNameCarriesCameraDirectionAndBatch()
-{
-    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 2, m_dir->path(), 12,
-                                 QStringLiteral("jpeg"), QStringLiteral("CamA"), QStringLiteral("SN0042"));
-    QCOMPARE(result.files.size(), 1);
-    QCOMPARE(QFileInfo(result.files.first()).absolutePath(), QDir(m_dir->path()).absolutePath());
-    QVERIFY2(QRegularExpression(
-                 QStringLiteral("^Stitched_CamA_SN0042_Bottom_Batch012_\\d{8}_\\d{6}_\\d{3}\\.jpg$"))
-                 .match(QFileInfo(result.files.first()).fileName())
-                 .hasMatch(),
-             qPrintable(result.files.first()));
-    QVERIFY(QFile::exists(result.files.first()));
-}
-
-void StitchWorkerTest::dotFolderMeansWorkingDirectory()
-{
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    const StitchRun dot = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, QStringLiteral("."));
-    const StitchRun empty = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 1, QString());
-    const QString working = QDir::currentPath();
-    QDir::setCurrent(previous);
-    QCOMPARE(dot.files.size(), 1);
-    QCOMPARE(empty.files.size(), 1);
-    QCOMPARE(QFileInfo(dot.files.first()).absolutePath(), working);
-    QCOMPARE(QFileInfo(empty.files.first()).absolutePath(), working);
-    QVERIFY(QFile::exists(dot.files.first()));
-    QVERIFY(QFile::exists(empty.files.first()));
-}
-
-void StitchWorkerTest::missingNestedFolderIsCreated()
-{
-    const QString folder = m_dir->filePath(QStringLiteral("a/b/c"));
-    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
-    QCOMPARE(result.files.size(), 1);
-    QVERIFY(result.files.first().startsWith(folder + QLatin1Char('/')));
-    QVERIFY(QFile::exists(result.files.first()));
+    QCOMPARE(readRgb(result.files.first()), placedFrames({a, b}, true));
 }
 
 void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
 {
     // A regular file where the folder should be: the write fails even for root.
-    QFile blocker(m_dir->filePath(QStringLiteral("blocker")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString folder = m_dir->filePath(QStringLiteral("blocker/out"));
-    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
+    const QString folder = writeFrame(QStringLiteral("blocker"), patternFrame(1, 1, QImage::Format_RGB888, 1))
+        + QStringLiteral("/out");
+    const StitchRun result
+        = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, QStringLiteral("PNG"), folder);
     QCOMPARE(result.finishedCount, 0);
     QVERIFY(result.progress.isEmpty());
     QCOMPARE(result.failures.size(), 1);
@@ -340,72 +366,78 @@ void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
     QVERIFY2(message.match(result.failures.first()).hasMatch(), qPrintable(result.failures.first()));
 }
 
-void StitchWorkerTest::folderWithoutPermissionFailsForOrdinaryUsers()
+void StitchWorkerTest::fileListIsSplitIntoNumberedPartsInRotationOrder_data()
 {
-    if (geteuid() == 0)
-        QSKIP("root writes into any folder");
-    const QString folder = m_dir->filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkpath(folder));
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    const StitchRun result = run({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 0, folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(result.failures.size(), 1);
-    QVERIFY(result.failures.first().startsWith(QStringLiteral("Failed to save image:\n") + folder));
-    QCOMPARE(result.finishedCount, 0);
+    QTest::addColumn<int>("rotateClockwise");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QList<QList<int>>>("parts");
+    QTest::newRow("0 keeps list order, two parts") << 0 << 10000 << QList<QList<int>>{{0, 1, 2}, {3, 4}};
+    QTest::newRow("1 reverses") << 1 << 6000 << QList<QList<int>>{{4, 3, 2, 1, 0}};
+    QTest::newRow("-3 reverses") << -3 << 6000 << QList<QList<int>>{{4, 3, 2, 1, 0}};
 }
 
-void StitchWorkerTest::writeFailureInTheSecondSegmentKeepsTheFirstFile()
+void StitchWorkerTest::fileListIsSplitIntoNumberedPartsInRotationOrder()
 {
-    // The second segment's name is taken by a folder for every timestamp
-    // the call can pick, so only its write fails.
-    const QDateTime start = QDateTime::currentDateTime();
-    QDir dir(m_dir->path());
-    for (int ms = 0; ms < 10000; ++ms) {
-        const QString stamp = start.addMSecs(ms).toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
-        QVERIFY(dir.mkdir(QStringLiteral("Stitched_Left_%1_Seg02.png").arg(stamp)));
-    }
+    QFETCH(int, rotateClockwise);
+    QFETCH(int, width);
+    QFETCH(QList<QList<int>>, parts);
+    QStringList paths;
     QList<QImage> frames;
-    for (int i = 0; i < 3; ++i)
-        frames << patternFrame(20000, 2, QImage::Format_RGB888, i);
-    const StitchRun result = run(frames, 0, m_dir->path());
-    QVERIFY2(QDateTime::currentDateTime() < start.addMSecs(10000), "the machine was too slow");
-    QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 3}}));
-    QCOMPARE(result.finishedCount, 0);
-    QCOMPARE(result.failures.size(), 1);
-    QVERIFY(result.failures.first().startsWith(QStringLiteral("Failed to save image:\n")));
-    QVERIFY(result.failures.first().contains(QStringLiteral("_Seg02.png\nReason: ")));
-    const QStringList written = dir.entryList({QStringLiteral("*_Seg01.png")}, QDir::Files);
-    QCOMPARE(written.size(), 1);
-    QVERIFY(dir.entryList({QStringLiteral("*_Seg03.png")}, QDir::Files).isEmpty());
+    for (int i = 0; i < 5; ++i) {
+        frames << patternFrame(width, 2, QImage::Format_RGB888, i);
+        // A misleading extension: the format is read from the content.
+        paths << writeFrame(QStringLiteral("f%1.%2").arg(i).arg(i == 1 ? "jpg" : "png"), frames.last());
+    }
+    // A text file and an empty path among them are skipped.
+    QFile text(m_in->filePath(QStringLiteral("notes.png")));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+    text.close();
+    paths.insert(2, text.fileName());
+    paths.insert(4, QString());
+
+    const StitchRun result = runFiles(paths, rotateClockwise, QStringLiteral("bmp"));
+    QVERIFY2(result.failures.isEmpty(), qPrintable(result.failures.value(0)));
+    QCOMPARE(result.progress.size(), parts.size());
+    QCOMPARE(result.files.size(), parts.size());
+    const QString part = parts.size() > 1 ? QStringLiteral("_part0(\\d)") : QString();
+    const QRegularExpression name(
+        QStringLiteral("^RotatedStitched_CamA_SN0042_\\d{8}_\\d{6}_\\d{3}%1\\.bmp$").arg(part));
+    for (int i = 0; i < parts.size(); ++i) {
+        const QRegularExpressionMatch match = name.match(QFileInfo(result.files.at(i)).fileName());
+        QVERIFY2(match.hasMatch(), qPrintable(result.files.at(i)));
+        QCOMPARE(match.captured(1).toInt(), parts.size() > 1 ? i + 1 : 0);
+        QList<QImage> placed;
+        for (int index : parts.at(i))
+            placed << frames.at(index);
+        QCOMPARE(readRgb(result.files.at(i)), placedFrames(placed, true));
+    }
 }
 
-void StitchWorkerTest::queuedJobsRunInOrderInTheWorkerThread()
+void StitchWorkerTest::fileDeletedAfterTheSurveyLeavesBlackAtTheEnd()
 {
-    qRegisterMetaType<QList<QImage>>("QList<QImage>");
-    QThread thread;
-    auto *worker = new StitchWorker;
-    worker->moveToThread(&thread);
-    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-    thread.start();
-
-    QSignalSpy finished(worker, &StitchWorker::finished);
-    QSignalSpy failed(worker, &StitchWorker::failed);
-    const QList<QImage> frames = {patternFrame(5, 3, QImage::Format_RGB888, 1)};
-    for (int batch = 1; batch <= 3; ++batch) {
-        QVERIFY(QMetaObject::invokeMethod(
-            worker, "saveStitchImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames), Q_ARG(int, 0),
-            Q_ARG(QString, m_dir->path()), Q_ARG(QString, QString()), Q_ARG(QString, QString()),
-            Q_ARG(int, batch), Q_ARG(QString, QStringLiteral("BMP")), Q_ARG(int, 95), Q_ARG(int, 8)));
-    }
-    QTRY_COMPARE(finished.size(), 3);
-    thread.quit();
-    QVERIFY(thread.wait());
-    QCOMPARE(failed.size(), 0);
-    for (int batch = 1; batch <= 3; ++batch) {
-        const QStringList files = finished.at(batch - 1).at(0).toStringList();
-        QCOMPARE(files.size(), 1);
-        QVERIFY(files.first().contains(QStringLiteral("_Batch%1_").arg(batch, 3, 10, QLatin1Char('0'))));
-    }
+    const QList<QImage> frames
+        = {patternFrame(5, 3, QImage::Format_RGB888, 1), patternFrame(4, 3, QImage::Format_RGB888, 2),
+           patternFrame(6, 3, QImage::Format_RGB888, 3)};
+    QStringList paths;
+    for (int i = 0; i < frames.size(); ++i)
+        paths << writeFrame(QStringLiteral("f%1.png").arg(i), frames.at(i));
+    // The survey reads every file once; the middle one is deleted right after it.
+    int reads = 0;
+    m_worker.setFrameFileReader([&](const QString &path) {
+        const QImage image = readFrameFile(path);
+        if (++reads == paths.size())
+            QFile::remove(paths.at(1));
+        return image;
+    });
+    const StitchRun result = runFiles(paths, 0);
+    QCOMPARE(reads, 6);
+    QCOMPARE(result.files.size(), 1);
+    QImage black(4, 3, QImage::Format_RGB888);
+    black.fill(0);
+    const QImage written = readRgb(result.files.first());
+    QCOMPARE(written.size(), QSize(15, 3));
+    QCOMPARE(written.copy(0, 0, 11, 3), placedFrames({frames.at(0), frames.at(2)}, true));
+    QCOMPARE(written.copy(11, 0, 4, 3), black);
 }
 
 QTEST_GUILESS_MAIN(StitchWorkerTest)
