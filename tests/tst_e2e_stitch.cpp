@@ -26,8 +26,7 @@ constexpr int kLines = 64;
 const char *kSerial = "E2E-CAM";
 
 // One stitched file as the test reads it back.
-struct StitchedFile
-{
+struct StitchedFile {
     QString name;
     int batch = 0;
     QList<quint32> stamps; // line numbers in the order the stitch direction lays them out
@@ -70,19 +69,19 @@ QList<quint32> lineStamps(const QImage &picture, int direction)
 // A small camera, paced at 100 frames a second whatever the line-rate
 // setting says (without it the camera runs at its maximum line rate). Its
 // deep buffer rides out the stalls of a busy test machine, so a frame lost
-// to the scheduler does not pass for a frame lost by the window.
-QString cameraIni(const QString &pixelFormat, int objectLines, int gapLines)
+// to the scheduler does not pass for a frame lost by the window. Objects, if
+// any, are 50 lines apart.
+QString cameraIni(const QString &pixelFormat = QStringLiteral("Mono8"), int objectLines = 0)
 {
-    QString ini =
-        QStringLiteral(
-            "[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\n"
-            "pixel_format = %4\nline_rate = 6400\nmax_line_rate = 6400\nbuffer_count = 512\n")
-            .arg(QLatin1String(kSerial))
-            .arg(kWidth)
-            .arg(kLines)
-            .arg(pixelFormat);
+    QString ini
+        = QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\n"
+                         "pixel_format = %4\nline_rate = 6400\nmax_line_rate = 6400\nbuffer_count = 512\n")
+              .arg(QLatin1String(kSerial))
+              .arg(kWidth)
+              .arg(kLines)
+              .arg(pixelFormat);
     if (objectLines > 0)
-        ini += QStringLiteral("object_lines = %1\ngap_lines = %2\n").arg(objectLines).arg(gapLines);
+        ini += QStringLiteral("object_lines = %1\ngap_lines = %2\n").arg(objectLines).arg(50);
     return ini;
 }
 
@@ -107,10 +106,7 @@ class TestEndToEnd : public QObject
     std::unique_ptr<MainWindow> m_window;
     QString m_outDir;
 
-    MainWindow &w()
-    {
-        return *m_window;
-    }
+    MainWindow &w() { return *m_window; }
 
     // Settings as the operator left them, then the window, then the camera.
     void startWindow(int direction, int frameCount, bool partial, const QString &format,
@@ -129,55 +125,40 @@ class TestEndToEnd : public QObject
         w().show();
         QVERIFY(QTest::qWaitForWindowExposed(&w()));
         w().ui->actionCameraSearch->trigger();
-        const int entry =
-            w().ui->cbSearchDevices->findText(QLatin1String(kSerial), Qt::MatchContains);
+        const int entry = w().ui->cbSearchDevices->findText(QLatin1String(kSerial), Qt::MatchContains);
         QVERIFY(entry >= 0);
         w().ui->cbSearchDevices->setCurrentIndex(entry);
         w().ui->actionCameraOpen->trigger();
         QVERIFY(w().m_isOpen);
     }
-    void startGrabbing()
+    // The Start action toggles grabbing.
+    void setGrabbing(bool on)
     {
         w().ui->actionCameraStart->trigger();
-        QVERIFY(w().m_isGrabbing);
-        QVERIFY(w().m_stitchActive);
+        QCOMPARE(w().m_isGrabbing, on);
+        if (on)
+            QVERIFY(w().m_stitchActive);
     }
-    void stopGrabbing()
+    void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= count, 20000); }
+    // Stops grabbing, waits until the stitch worker has run every job posted
+    // so far, and reads the files back in batch order.
+    QList<StitchedFile> stopAndReadFiles(int direction)
     {
-        w().ui->actionCameraStart->trigger();
-        QVERIFY(!w().m_isGrabbing);
-    }
-    void closeCamera()
-    {
-        w().ui->actionCameraOpen->trigger();
-        QVERIFY(!w().m_isOpen);
-    }
-    QStringList fileNames() const
-    {
-        return QDir(m_outDir).entryList(QDir::Files, QDir::Name);
-    }
-    // Waits until the stitch worker has run every job posted so far.
-    void waitForWorker()
-    {
+        setGrabbing(false);
         auto done = std::make_shared<std::atomic<bool>>(false);
         QMetaObject::invokeMethod(
             w().m_stitchWorker, [done] { done->store(true); }, Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(done->load(), 30000);
+        if (!QTest::qWaitFor([&] { return done->load(); }, 30000)) {
+            QTest::qFail("the stitch worker did not finish", __FILE__, __LINE__);
+            return {};
+        }
         QCoreApplication::processEvents();
-    }
-    QList<StitchedFile> readFiles(int direction)
-    {
         QList<StitchedFile> files;
         const QRegularExpression batchPart(QStringLiteral("_Batch(\\d+)_"));
-        for (const QString &name : fileNames()) {
-            StitchedFile file;
-            file.name = name;
-            const QRegularExpressionMatch match = batchPart.match(name);
-            file.batch = match.hasMatch() ? match.captured(1).toInt() : 0;
+        for (const QString &name : QDir(m_outDir).entryList(QDir::Files)) {
             const QImage picture(QDir(m_outDir).filePath(name));
-            if (!picture.isNull())
-                file.stamps = lineStamps(picture, direction);
-            files.append(file);
+            files.append({name, batchPart.match(name).captured(1).toInt(),
+                          picture.isNull() ? QList<quint32>() : lineStamps(picture, direction)});
         }
         std::sort(files.begin(), files.end(),
                   [](const StitchedFile &a, const StitchedFile &b) { return a.batch < b.batch; });
@@ -188,10 +169,8 @@ private slots:
     void init();
     void cleanup();
 
-    void batchesClosedByCountLandOnDiskInLineOrder_data();
-    void batchesClosedByCountLandOnDiskInLineOrder();
-    void incompleteFramesCloseOneBatchPerObject_data();
-    void incompleteFramesCloseOneBatchPerObject();
+    void batchesLandOnDiskWholeAndInLineOrder_data();
+    void batchesLandOnDiskWholeAndInLineOrder();
     void batchNumbersKeepRisingOverClearImagesAndCameraRestarts();
     void batchesClosedWhileSavingIsOffLeaveGapsInTheNumbers();
     void changingTheDirectionWhileGrabbingTurnsTheFollowingBatches();
@@ -206,12 +185,10 @@ void TestEndToEnd::init()
 
 void TestEndToEnd::cleanup()
 {
-    if (m_window) {
-        if (w().m_isGrabbing)
-            stopGrabbing();
-        if (w().m_isOpen)
-            closeCamera();
-    }
+    if (m_window && w().m_isGrabbing)
+        setGrabbing(false);
+    if (m_window && w().m_isOpen)
+        w().ui->actionCameraOpen->trigger();
     m_window.reset();
     // No error reached the operator in any of these runs.
     QVERIFY2(m_boxes->isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
@@ -220,86 +197,58 @@ void TestEndToEnd::cleanup()
     mvsim::reset();
 }
 
-void TestEndToEnd::batchesClosedByCountLandOnDiskInLineOrder_data()
+void TestEndToEnd::batchesLandOnDiskWholeAndInLineOrder_data()
 {
     QTest::addColumn<int>("direction");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("pixelFormat");
-    QTest::addColumn<QString>("directionName");
-    QTest::newRow("left, png, mono") << 0 << "PNG"
-                                     << "Mono8"
-                                     << "Left";
-    QTest::newRow("right, bmp, rgb") << 1 << "BMP"
-                                     << "RGB8"
-                                     << "Right";
-    QTest::newRow("bottom, tiff, mono") << 2 << "TIFF"
-                                        << "Mono8"
-                                        << "Bottom";
-    QTest::newRow("top, png, rgb") << 3 << "PNG"
-                                   << "RGB8"
-                                   << "Top";
+    QTest::addColumn<int>("objectLines"); // 0: a continuous web, batches closed by count
+    QTest::addColumn<bool>("partial");
+    QTest::addColumn<int>("linesPerFile");
+    // Objects of three full frames and 20 lines more, 50 lines apart.
+    const int object = 3 * kLines + 20;
+    QTest::newRow("Left, png, mono, by count") << 0 << "PNG"
+                                               << "Mono8" << 0 << true << 4 * kLines;
+    QTest::newRow("Right, bmp, rgb, by count") << 1 << "BMP"
+                                               << "RGB8" << 0 << true << 4 * kLines;
+    QTest::newRow("Bottom, tiff, mono, by count") << 2 << "TIFF"
+                                                  << "Mono8" << 0 << true << 4 * kLines;
+    QTest::newRow("Top, png, rgb, by count") << 3 << "PNG"
+                                             << "RGB8" << 0 << true << 4 * kLines;
+    for (int direction = 0; direction < 4; ++direction) {
+        const bool partial = direction % 2 == 0;
+        QTest::addRow("direction %d, by object, partial frames %s", direction, partial ? "kept" : "dropped")
+            << direction << "PNG"
+            << "Mono8" << object << partial << (partial ? object : 3 * kLines);
+    }
 }
 
-void TestEndToEnd::batchesClosedByCountLandOnDiskInLineOrder()
+void TestEndToEnd::batchesLandOnDiskWholeAndInLineOrder()
 {
     QFETCH(int, direction);
     QFETCH(QString, format);
     QFETCH(QString, pixelFormat);
-    QFETCH(QString, directionName);
-    startWindow(direction, 4, true, format, cameraIni(pixelFormat, 0, 0));
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 3, 20000);
-    // Stopped in the middle of a batch: its frames are not saved.
-    QTRY_VERIFY_WITH_TIMEOUT(!w().m_batchFrames.isEmpty(), 5000);
-    stopGrabbing();
-    waitForWorker();
-    const QList<StitchedFile> files = readFiles(direction);
-    QCOMPARE(files.size(), w().m_batchCounter);
-    for (int i = 0; i < files.size(); ++i) {
-        const StitchedFile &file = files[i];
-        QVERIFY2(file.name.contains(QStringLiteral("_%1_").arg(directionName)),
-                 qPrintable(file.name));
-        QCOMPARE(file.batch, i + 1);
-        QCOMPARE(file.stamps.size(), 4 * kLines);
-        QVERIFY2(runsWithoutGap(file.stamps), qPrintable(file.name));
-        if (i > 0)
-            QCOMPARE(file.stamps.first(), files[i - 1].stamps.last() + 1);
-    }
-}
-
-void TestEndToEnd::incompleteFramesCloseOneBatchPerObject_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<bool>("partial");
-    QTest::addColumn<int>("linesPerFile");
-    // Objects of three full frames and 20 lines more, 50 lines apart.
-    for (int direction = 0; direction < 4; ++direction) {
-        QTest::addRow("direction %d, partial frames kept", direction)
-            << direction << true << 3 * kLines + 20;
-        QTest::addRow("direction %d, partial frames dropped", direction)
-            << direction << false << 3 * kLines;
-    }
-}
-
-void TestEndToEnd::incompleteFramesCloseOneBatchPerObject()
-{
-    QFETCH(int, direction);
+    QFETCH(int, objectLines);
     QFETCH(bool, partial);
     QFETCH(int, linesPerFile);
-    startWindow(direction, 30, partial, QStringLiteral("PNG"),
-                cameraIni(QStringLiteral("Mono8"), 3 * kLines + 20, 50));
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 3, 20000);
-    stopGrabbing();
-    waitForWorker();
-    const QList<StitchedFile> files = readFiles(direction);
+    const char *names[] = {"_Left_", "_Right_", "_Bottom_", "_Top_"};
+    startWindow(direction, objectLines ? 30 : 4, partial, format, cameraIni(pixelFormat, objectLines));
+    setGrabbing(true);
+    waitForBatches(3);
+    // Stopped in the middle of a batch: its frames are not saved.
+    if (!objectLines)
+        QTRY_VERIFY_WITH_TIMEOUT(!w().m_batchFrames.isEmpty(), 5000);
+    const QList<StitchedFile> files = stopAndReadFiles(direction);
     QCOMPARE(files.size(), w().m_batchCounter);
     for (int i = 0; i < files.size(); ++i) {
+        QVERIFY2(files[i].name.contains(QLatin1String(names[direction])), qPrintable(files[i].name));
         QCOMPARE(files[i].batch, i + 1);
         QCOMPARE(files[i].stamps.size(), linesPerFile);
         QVERIFY2(runsWithoutGap(files[i].stamps), qPrintable(files[i].name));
-        // One object per file: the objects follow each other at a fixed period.
-        if (i > 1)
+        // A web continues from file to file; objects follow at a fixed period.
+        if (i > 0 && !objectLines)
+            QCOMPARE(files[i].stamps.first(), files[i - 1].stamps.last() + 1);
+        if (i > 1 && objectLines)
             QCOMPARE(files[i].stamps.first() - files[i - 1].stamps.first(),
                      files[i - 1].stamps.first() - files[i - 2].stamps.first());
     }
@@ -307,52 +256,46 @@ void TestEndToEnd::incompleteFramesCloseOneBatchPerObject()
 
 void TestEndToEnd::batchNumbersKeepRisingOverClearImagesAndCameraRestarts()
 {
-    startWindow(2, 2, true, QStringLiteral("BMP"), cameraIni(QStringLiteral("Mono8"), 0, 0));
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 2, 20000);
+    startWindow(2, 2, true, QStringLiteral("BMP"), cameraIni());
+    setGrabbing(true);
+    waitForBatches(2);
     w().ui->actionClearImages->trigger();
-    const int afterClear = w().m_batchCounter;
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= afterClear + 2, 20000);
-    stopGrabbing();
-    const int firstRun = w().m_batchCounter;
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= firstRun + 2, 20000);
-    stopGrabbing();
+    waitForBatches(w().m_batchCounter + 2);
+    setGrabbing(false);
+    setGrabbing(true);
+    waitForBatches(w().m_batchCounter + 2);
+    setGrabbing(false);
     // Reopening restarts the camera's line numbers.
-    closeCamera();
+    w().ui->actionCameraOpen->trigger();
+    QVERIFY(!w().m_isOpen);
     w().ui->actionCameraOpen->trigger();
     const int secondOpen = w().m_batchCounter;
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= secondOpen + 2, 20000);
-    stopGrabbing();
-    waitForWorker();
-    const QList<StitchedFile> files = readFiles(2);
+    setGrabbing(true);
+    waitForBatches(secondOpen + 2);
+    const QList<StitchedFile> files = stopAndReadFiles(2);
     QCOMPARE(files.size(), w().m_batchCounter);
     for (int i = 0; i < files.size(); ++i) {
         QCOMPARE(files[i].batch, i + 1);
         QCOMPARE(files[i].stamps.size(), 2 * kLines);
         QVERIFY2(runsWithoutGap(files[i].stamps), qPrintable(files[i].name));
         if (i > 0 && i != secondOpen)
-            QVERIFY2(files[i].stamps.first() > files[i - 1].stamps.last(),
-                     qPrintable(files[i].name));
+            QVERIFY2(files[i].stamps.first() > files[i - 1].stamps.last(), qPrintable(files[i].name));
     }
 }
 
 void TestEndToEnd::batchesClosedWhileSavingIsOffLeaveGapsInTheNumbers()
 {
-    startWindow(2, 2, true, QStringLiteral("PNG"), cameraIni(QStringLiteral("Mono8"), 0, 0));
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 2, 20000);
+    startWindow(2, 2, true, QStringLiteral("PNG"), cameraIni());
+    setGrabbing(true);
+    waitForBatches(2);
     w().m_saveStitchImage = false;
     const int offFrom = w().m_batchCounter + 1;
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= offFrom + 1, 20000);
+    waitForBatches(offFrom + 1);
     w().m_saveStitchImage = true;
     const int onFrom = w().m_batchCounter + 1;
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= onFrom + 1, 20000);
-    stopGrabbing();
-    waitForWorker();
+    waitForBatches(onFrom + 1);
     QList<int> saved;
-    for (const StitchedFile &file : readFiles(2))
+    for (const StitchedFile &file : stopAndReadFiles(2))
         saved.append(file.batch);
     QList<int> expected;
     for (int batch = 1; batch <= w().m_batchCounter; ++batch)
@@ -363,46 +306,40 @@ void TestEndToEnd::batchesClosedWhileSavingIsOffLeaveGapsInTheNumbers()
 
 void TestEndToEnd::changingTheDirectionWhileGrabbingTurnsTheFollowingBatches()
 {
-    startWindow(2, 3, true, QStringLiteral("PNG"), cameraIni(QStringLiteral("Mono8"), 0, 0));
-    startGrabbing();
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 1, 20000);
+    startWindow(2, 3, true, QStringLiteral("PNG"), cameraIni());
+    setGrabbing(true);
+    waitForBatches(1);
     // The settings dialog stores the key first, then tells the window.
     AppSettings::setValue(AppSettings::kStitchDirection, 0);
     w().setStitchDirection(0);
     const int changedAfter = w().m_batchCounter;
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= changedAfter + 2, 20000);
-    stopGrabbing();
-    waitForWorker();
-    const QStringList names = fileNames();
-    QCOMPARE(names.size(), w().m_batchCounter);
-    for (const QString &name : names) {
-        const int batch =
-            QRegularExpression(QStringLiteral("_Batch(\\d+)_")).match(name).captured(1).toInt();
-        const int direction = batch > changedAfter ? 0 : 2;
-        QVERIFY2(
-            name.contains(direction == 0 ? QLatin1String("_Left_") : QLatin1String("_Bottom_")),
-            qPrintable(name));
+    waitForBatches(changedAfter + 2);
+    const QList<StitchedFile> files = stopAndReadFiles(2);
+    QCOMPARE(files.size(), w().m_batchCounter);
+    for (const StitchedFile &file : files) {
+        const bool turned = file.batch > changedAfter;
+        QVERIFY2(file.name.contains(turned ? QLatin1String("_Left_") : QLatin1String("_Bottom_")),
+                 qPrintable(file.name));
         // Complete frames of the new direction still count as complete: the
         // camera size is read again for the turn.
-        const QList<quint32> stamps = lineStamps(QImage(QDir(m_outDir).filePath(name)), direction);
+        const QList<quint32> stamps
+            = turned ? lineStamps(QImage(QDir(m_outDir).filePath(file.name)), 0) : file.stamps;
         QCOMPARE(stamps.size(), 3 * kLines);
-        QVERIFY2(runsWithoutGap(stamps), qPrintable(name));
+        QVERIFY2(runsWithoutGap(stamps), qPrintable(file.name));
     }
 }
 
 void TestEndToEnd::loweringTheFrameCountClosesTheOpenBatchAtOnce()
 {
-    startWindow(2, 1000, true, QStringLiteral("PNG"), cameraIni(QStringLiteral("Mono8"), 0, 0));
-    startGrabbing();
+    startWindow(2, 1000, true, QStringLiteral("PNG"), cameraIni());
+    setGrabbing(true);
     QTRY_VERIFY_WITH_TIMEOUT(w().m_batchFrames.size() >= 3, 20000);
     w().setMaxStitchCount(2);
     QCOMPARE(w().m_batchCounter, 1);
     const int firstBatch = w().m_lastBatchFrames.size();
     QVERIFY(firstBatch >= 3);
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 3, 20000);
-    stopGrabbing();
-    waitForWorker();
-    const QList<StitchedFile> files = readFiles(2);
+    waitForBatches(3);
+    const QList<StitchedFile> files = stopAndReadFiles(2);
     QCOMPARE(files.size(), w().m_batchCounter);
     QCOMPARE(files.first().stamps.size(), firstBatch * kLines);
     for (int i = 1; i < files.size(); ++i) {
