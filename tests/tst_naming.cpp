@@ -9,8 +9,6 @@ class NamingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void formatNameGivesExtension_data();
-    void formatNameGivesExtension();
     void timestampHasMillisecondsAndTwentyFourHourClock();
     void emptyOrDotFolderMeansWorkingDirectory_data();
     void emptyOrDotFolderMeansWorkingDirectory();
@@ -20,33 +18,6 @@ private slots:
     void segmentNumbersArePaddedByCount();
     void fileListAndSnapshotNamesCarryTheirTags();
 };
-
-void NamingTest::formatNameGivesExtension_data()
-{
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("extension");
-    QTest::newRow("JPG") << "JPG"
-                         << "jpg";
-    QTest::newRow("jpeg") << "jpeg"
-                          << "jpg";
-    QTest::newRow("empty") << ""
-                           << "png";
-    QTest::newRow("TIF") << "TIF"
-                         << "tif";
-    QTest::newRow("Tiff") << "Tiff"
-                          << "tif";
-    QTest::newRow("bmp") << "bmp"
-                         << "bmp";
-    QTest::newRow("unknown is lower-cased") << "GiF"
-                                            << "gif";
-}
-
-void NamingTest::formatNameGivesExtension()
-{
-    QFETCH(QString, format);
-    QFETCH(QString, extension);
-    QCOMPARE(extensionForFormat(format), extension);
-}
 
 void NamingTest::timestampHasMillisecondsAndTwentyFourHourClock()
 {

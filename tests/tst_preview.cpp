@@ -16,8 +16,6 @@ private slots:
     void turnPutsTheFirstLineWhereTheDirectionBegins();
     void previewPlacesFramesEdgeToEdgeFromTheSceneOrigin_data();
     void previewPlacesFramesEdgeToEdgeFromTheSceneOrigin();
-    void previewIsGrayOnlyWhenEveryFrameIsGray_data();
-    void previewIsGrayOnlyWhenEveryFrameIsGray();
     void largePreviewIsReducedWithinBudgetKeepingProportions();
     void rotationMenuStepsTheLiveAngle_data();
     void rotationMenuStepsTheLiveAngle();
@@ -96,33 +94,6 @@ void TestPreview::previewPlacesFramesEdgeToEdgeFromTheSceneOrigin()
     }
     QCOMPARE(preview.picture.convertToFormat(QImage::Format_RGB888), expected);
     QVERIFY(composePreview({QImage(), QImage()}, direction).picture.isNull());
-}
-
-void TestPreview::previewIsGrayOnlyWhenEveryFrameIsGray_data()
-{
-    QTest::addColumn<QList<int>>("formats");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("gray8, mono, indexed8")
-        << QList<int>{QImage::Format_Grayscale8, QImage::Format_Mono, QImage::Format_Indexed8}
-        << int(QImage::Format_Grayscale8);
-    QTest::newRow("one rgb888") << QList<int>{QImage::Format_Grayscale8, QImage::Format_RGB888}
-                                << int(QImage::Format_RGB888);
-    QTest::newRow("rgb32 only") << QList<int>{QImage::Format_RGB32} << int(QImage::Format_RGB888);
-}
-
-void TestPreview::previewIsGrayOnlyWhenEveryFrameIsGray()
-{
-    QFETCH(QList<int>, formats);
-    QFETCH(int, expected);
-    QList<QImage> frames;
-    for (int format : formats) {
-        QImage white(4, 2, QImage::Format_Grayscale8);
-        white.fill(Qt::white);
-        frames.append(white.convertToFormat(QImage::Format(format)));
-    }
-    const ComposedPreview preview = composePreview(frames, StitchDirection::Bottom);
-    QCOMPARE(int(preview.picture.format()), expected);
-    QCOMPARE(preview.picture.pixelColor(0, 2 * formats.size() - 1), QColor(Qt::white));
 }
 
 void TestPreview::largePreviewIsReducedWithinBudgetKeepingProportions()

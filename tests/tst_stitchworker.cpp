@@ -98,7 +98,6 @@ private slots:
     void rejectedFileListsFailWithTheirText();
     void framesArePlacedByDirectionPixelForPixel_data();
     void framesArePlacedByDirectionPixelForPixel();
-    void tenWideFramesGiveThreeSegmentsWithProgress();
     void grayFramesGiveGrayFilesUnlessOneIsColour_data();
     void grayFramesGiveGrayFilesUnlessOneIsColour();
     void nullFramesAreSkippedWithoutAnEmptySegment();
@@ -208,22 +207,15 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText()
 
 void StitchWorkerTest::rejectedFileListsFailWithTheirText_data()
 {
-    // A null size stands for an empty path, a negative one for a missing
-    // file; %1 in the text is the last path.
+    // A negative size stands for a missing file; %1 in the text is the last path.
     QTest::addColumn<QList<QSize>>("sizes");
     QTest::addColumn<int>("thrown");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("error");
-    QTest::newRow("empty list") << QList<QSize>{} << 0 << "PNG"
-                                << "No frames to save!";
-    QTest::newRow("empty paths") << QList<QSize>{QSize(), QSize()} << 0 << "PNG"
-                                 << "No valid frames to stitch!";
     QTest::newRow("missing file") << QList<QSize>{QSize(-1, -1)} << 0 << "PNG"
                                   << "No valid frames to stitch!";
     QTest::newRow("file too wide") << QList<QSize>{QSize(10, 1), QSize(33000, 1)} << 0 << "Png"
                                    << "A single frame is too wide for Png (33000 px > 32768 px).\nFile: %1";
-    QTest::newRow("file too tall") << QList<QSize>{QSize(1, 32769)} << 0 << "jpg"
-                                   << "Stitched image height too large for jpg: 32769 > 32768";
     QTest::newRow("standard exception") << QList<QSize>{QSize(4, 4)} << 1 << "PNG"
                                         << "Exception occurred: disk went away";
     QTest::newRow("out of memory") << QList<QSize>{QSize(4, 4)} << 2 << "PNG"
@@ -240,9 +232,7 @@ void StitchWorkerTest::rejectedFileListsFailWithTheirText()
     QFETCH(QString, error);
     QStringList paths;
     for (const QSize &size : sizes) {
-        if (size.isNull())
-            paths << QString();
-        else if (size.width() < 0)
+        if (size.width() < 0)
             paths << m_in->filePath(QStringLiteral("missing.png"));
         else
             paths << writeFrame(QStringLiteral("f%1.png").arg(paths.size()),
@@ -293,22 +283,6 @@ void StitchWorkerTest::framesArePlacedByDirectionPixelForPixel()
     QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 1}}));
     QCOMPARE(result.files.size(), 1);
     QCOMPARE(readRgb(result.files.first()), placedFrames(placed, horizontal));
-}
-
-void StitchWorkerTest::tenWideFramesGiveThreeSegmentsWithProgress()
-{
-    QList<QImage> frames;
-    for (int i = 0; i < 10; ++i)
-        frames << patternFrame(8192, 1, QImage::Format_Grayscale8, i);
-    const StitchRun result = run(frames, 0);
-    QVERIFY(result.failures.isEmpty());
-    QCOMPARE(result.finishedCount, 1);
-    QCOMPARE(result.progress, (QList<QPair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
-    QCOMPARE(result.files.size(), 3);
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(result.files.at(i).endsWith(QStringLiteral("_Seg0%1.png").arg(i + 1)));
-        QCOMPARE(readRgb(result.files.at(i)), placedFrames(frames.mid(4 * i, 4), true));
-    }
 }
 
 void StitchWorkerTest::grayFramesGiveGrayFilesUnlessOneIsColour_data()

@@ -1,4 +1,4 @@
-// The two views: zoom and fit of the stitch view, the wheel, and the live
+// The two views: zoom and fit of the stitch view, and the live
 // view's rotation menu with its persisted angle.
 #include <QtTest>
 
@@ -10,7 +10,6 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QMenu>
-#include <QScrollBar>
 #include <QSettings>
 
 #include <memory>
@@ -65,8 +64,6 @@ private slots:
     void zoomingOutStopsAtOneHundredth();
     void resizeRefitsTheStripOnlyWhileAutoFitIsOn_data();
     void resizeRefitsTheStripOnlyWhileAutoFitIsOn();
-    void wheelZoomsTheLiveViewAndScrollsTheStitchViewSideways_data();
-    void wheelZoomsTheLiveViewAndScrollsTheStitchViewSideways();
     void rotationMenuOffersThreeChoicesAndTheCurrentAngle();
     void rotationChoiceIsAppliedAndWritten_data();
     void rotationChoiceIsAppliedAndWritten();
@@ -123,38 +120,6 @@ void TestViews::resizeRefitsTheStripOnlyWhileAutoFitIsOn()
              zoomed ? before : qMin(viewport.width() / scene.width(), viewport.height() / scene.height()));
     QCOMPARE(stitchView()->horizontalScrollBarPolicy(),
              zoomed ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-}
-
-void TestViews::wheelZoomsTheLiveViewAndScrollsTheStitchViewSideways_data()
-{
-    QTest::addColumn<bool>("overStitch");
-    QTest::addColumn<int>("delta");
-    QTest::addColumn<double>("change"); // scale factor of the live view, scroll step of the stitch view
-    QTest::newRow("up zooms the live view in") << false << 120 << 1.1;
-    QTest::newRow("down zooms the live view out") << false << -120 << 0.9;
-    QTest::newRow("up scrolls the stitch view left") << true << 120 << -40.0;
-    QTest::newRow("down scrolls the stitch view right") << true << -120 << 40.0;
-}
-
-void TestViews::wheelZoomsTheLiveViewAndScrollsTheStitchViewSideways()
-{
-    QFETCH(bool, overStitch);
-    QFETCH(int, delta);
-    QFETCH(double, change);
-    showStrip();
-    for (int i = 0; i < 3; ++i)
-        w().ui->action_ZoomInt->trigger();
-    QScrollBar *bar = stitchView()->horizontalScrollBar();
-    QTRY_VERIFY(bar->maximum() > 200);
-    bar->setValue(100);
-    const double liveScale = w().ui->gv->transform().m11();
-    (overStitch ? static_cast<QWidget *>(stitchView()) : w().ui->gv)->setAttribute(Qt::WA_UnderMouse, true);
-    QWheelEvent event(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, delta), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&w(), &event);
-    QVERIFY(event.isAccepted());
-    QCOMPARE(bar->value(), overStitch ? 100 + int(change) : 100);
-    QCOMPARE(w().ui->gv->transform().m11(), overStitch ? liveScale : liveScale * change);
 }
 
 void TestViews::rotationMenuOffersThreeChoicesAndTheCurrentAngle()
