@@ -75,6 +75,8 @@ private slots:
     void changingTheFrameCountClosesABatchThatIsAlreadyFull();
     void framesQueuedBeforeStitchStartDoNotJoinTheNewBatch();
     void liveViewPaintsOnlyTheNewestOfQueuedFrames();
+    void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt_data();
+    void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt();
 };
 
 void TestSession::init()
@@ -243,6 +245,31 @@ void TestSession::liveViewPaintsOnlyTheNewestOfQueuedFrames()
     // The next frame is painted again.
     QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(20)));
     QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 20));
+}
+
+void TestSession::cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<int>("framesKept");
+    // Stop throws the open batch away; Close leaves it until the next start.
+    QTest::newRow("stop") << QByteArray("on_actionCameraStop_triggered") << 0;
+    QTest::newRow("close") << QByteArray("on_actionCameraClose_triggered") << 2;
+}
+
+void TestSession::cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(int, framesKept);
+    w().m_saveStitchImage = true;
+    knowCameraSize();
+    feedComplete(2);
+    call(slot.constData());
+    QVERIFY(!w().m_stitchActive);
+    QCOMPARE(w().m_batchFrames.size(), framesKept);
+    QCOMPARE(w().m_batchCounter, 0);
+    QVERIFY(w().m_lastBatchFrames.isEmpty());
+    QCOMPARE(stitchItemCount(), 0);
+    QCOMPARE(w().m_pendingStitchJobs, 0);
 }
 
 QTEST_MAIN(TestSession)
