@@ -1,5 +1,6 @@
 #include "preview.h"
 
+#include "composer.h"
 #include "frameturn.h"
 
 #include <QVarLengthArray>
@@ -8,12 +9,6 @@
 #include <cstring>
 
 namespace {
-
-bool isGrayFormat(QImage::Format format)
-{
-    return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono ||
-           format == QImage::Format_Indexed8;
-}
 
 // Copies `frame` (already in the picture's format) into `picture` at `at`.
 void copyInto(QImage &picture, const QImage &frame, QPoint at)
