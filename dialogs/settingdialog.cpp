@@ -19,6 +19,7 @@
 
 #include "appsettings.h"
 #include "mainwindow.h"
+#include "naming.h"
 
 namespace SettingRules {
 
@@ -98,17 +99,6 @@ QString saveDirForChoice(const QString &chosenDir, const QString &currentDir)
 }
 
 /*
- * Returns the folder a snapshot goes to: `currentDir` for "." or an empty
- * setting, otherwise the setting itself. Pure; any thread.
- */
-QString snapshotFolder(const QString &saveDirText, const QString &currentDir)
-{
-    if (saveDirText.isEmpty() || saveDirText == QLatin1String("."))
-        return currentDir;
-    return saveDirText;
-}
-
-/*
  * Returns the camera library's image type and the file extension for a
  * canonical format name; unknown names give BMP. Pure; any thread.
  */
@@ -121,15 +111,6 @@ SnapshotKind snapshotKindFor(const QString &format)
     if (format == kFormatTif)
         return {MV_Image_Tif, QStringLiteral("tif")};
     return {MV_Image_Bmp, QStringLiteral("bmp")};
-}
-
-/*
- * Returns "Image_<yyyyMMdd_hhmmss_zzz>.<extension>" for the local time `when`.
- * Two snapshots within one millisecond get the same name. Pure; any thread.
- */
-QString snapshotFileName(const QDateTime &when, const QString &extension)
-{
-    return QStringLiteral("Image_%1.%2").arg(when.toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")), extension);
 }
 
 /*
@@ -153,9 +134,9 @@ QString snapshotSuccessText(const QString &path, int imageType, int quality)
 unsigned int snapshotQuality(int imageType, int quality)
 {
     if (imageType == MV_Image_Jpeg)
-        return static_cast<unsigned int>(std::clamp(quality, 55, 99));
+        return static_cast<unsigned int>(clampJpegQuality(quality));
     if (imageType == MV_Image_Png)
-        return static_cast<unsigned int>(std::clamp(quality, 0, 9));
+        return static_cast<unsigned int>(clampPngCompression(quality));
     return 0;
 }
 
@@ -703,9 +684,9 @@ void settingdialog::on_btnSaveImage_clicked()
     const QString format = formatFromButtons();
     const SnapshotKind kind = snapshotKindFor(format);
     const int quality = format == kFormatJpg ? m_dlgJpgQuality : format == kFormatPng ? m_dlgPngQuality : 0;
-    const QString folder = snapshotFolder(m_saveDirText, QDir::currentPath());
-    const QString path
-        = QDir(folder).filePath(snapshotFileName(QDateTime::currentDateTime(), kind.extension));
+    // Two snapshots within one millisecond get the same name.
+    const QString path = QDir(resolveOutputFolder(m_saveDirText))
+                             .filePath(snapshotFileName(currentTimestampText(), kind.extension));
 
     const int status = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality);
     if (status != MV_OK) {

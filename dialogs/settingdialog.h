@@ -2,7 +2,6 @@
 #define SETTINGDIALOG_H
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
@@ -45,7 +44,6 @@ int truncateToInt(double value);
 int shownResultingLineRate(int requestedRate, int ceiling, qint64 cameraRate);
 
 QString saveDirForChoice(const QString &chosenDir, const QString &currentDir);
-QString snapshotFolder(const QString &saveDirText, const QString &currentDir);
 
 // Image type code and file extension of a snapshot in one output format.
 struct SnapshotKind {
@@ -53,7 +51,6 @@ struct SnapshotKind {
     QString extension;
 };
 SnapshotKind snapshotKindFor(const QString &format);
-QString snapshotFileName(const QDateTime &when, const QString &extension);
 QString snapshotSuccessText(const QString &path, int imageType, int quality);
 
 unsigned int snapshotQuality(int imageType, int quality);
