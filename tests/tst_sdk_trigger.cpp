@@ -154,10 +154,14 @@ private slots:
         QTest::addColumn<QString>("feature");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("expected");
-        QTest::newRow("unknown entry") << "TriggerSource" << "Line9" << status(MV_E_RANGE);
-        QTest::newRow("not an enumeration") << "Gain" << "On" << status(MV_E_TYPE);
-        QTest::newRow("lacking feature") << "TriggerMode" << "On" << status(MV_E_NOTFOUND);
-        QTest::newRow("no such feature") << "Flash" << "On" << status(MV_E_NOTFOUND);
+        QTest::newRow("unknown entry") << "TriggerSource"
+                                       << "Line9" << status(MV_E_RANGE);
+        QTest::newRow("not an enumeration") << "Gain"
+                                            << "On" << status(MV_E_TYPE);
+        QTest::newRow("lacking feature") << "TriggerMode"
+                                         << "On" << status(MV_E_NOTFOUND);
+        QTest::newRow("no such feature") << "Flash"
+                                         << "On" << status(MV_E_NOTFOUND);
     }
 
     void enumerationByNameRefusals()
