@@ -20,6 +20,7 @@ static_assert(sizeof(MV_SAVE_IMG_TO_FILE_PARAM::pImagePath) == 256, "save path f
 static_assert(sizeof(MV_CC_DEVICE_INFO_LIST) == sizeof(void *) * (MV_MAX_DEVICE_NUM + 1),
               "device list is a count and 256 pointers");
 static_assert(MV_MAX_DEVICE_NUM == 256, "device list holds 256 records");
+static_assert(sizeof(MVCC_ENUMENTRY_LIST) == 64 + 4 + 64 * 64 + 16, "entry list holds 64 names of 64 bytes");
 
 namespace mvcc {
 namespace {
