@@ -167,24 +167,28 @@ void TriggerControls::showRow(Row &row)
 {
     const TriggerState &state = row.state;
     const bool lines = &row == &m_lines;
-    const QString lacking
-        = lines ? tr("This camera has no line trigger (%1)") : tr("This camera has no frame trigger (%1)");
+    // Without the selector entry the whole trigger is missing; otherwise
+    // only the one feature.
+    auto lacking = [&](const char *feature) {
+        if (!state.selectable)
+            return lines ? tr("This camera has no line trigger (TriggerSelector offers no LineStart)")
+                         : tr("This camera has no frame trigger (TriggerSelector offers no FrameStart)");
+        return (lines ? tr("This camera has no %1 for its line trigger")
+                      : tr("This camera has no %1 for its frame trigger"))
+            .arg(QLatin1String(feature));
+    };
     {
         const QSignalBlocker block(row.mode);
         row.mode->setChecked(state.on());
     }
-    showFeature(
-        row.mode, state.mode,
-        lines ? tr("Lines are triggered by the chosen source, such as the conveyor's encoder, "
-                   "instead of running at the line rate")
-              : tr("Each frame is started by the chosen source, such as a light barrier or a PLC"),
-        lacking.arg(state.selectable ? QStringLiteral("TriggerMode") : QString::fromLatin1(row.selector)));
-    showFeature(
-        row.source, state.source, tr("The camera input that triggers"),
-        lacking.arg(state.selectable ? QStringLiteral("TriggerSource") : QString::fromLatin1(row.selector)));
+    showFeature(row.mode, state.mode,
+                lines ? tr("Lines are triggered by the chosen source, such as the conveyor's encoder, "
+                           "instead of running at the line rate")
+                      : tr("Each frame is started by the chosen source, such as a light barrier or a PLC"),
+                lacking("TriggerMode"));
+    showFeature(row.source, state.source, tr("The camera input that triggers"), lacking("TriggerSource"));
     showFeature(row.activation, state.activation, tr("The signal edge that triggers"),
-                lacking.arg(state.selectable ? QStringLiteral("TriggerActivation")
-                                             : QString::fromLatin1(row.selector)));
+                lacking("TriggerActivation"));
 }
 
 /*

@@ -226,7 +226,7 @@ private slots:
         QTest::newRow("no triggers") << "TRG-NONE" << kTriggerControls << "This camera has no line trigger";
         QTest::newRow("no edge") << "TRG-NOEDGE"
                                  << QStringList({"cbxLineTriggerActivation", "cbxFrameTriggerActivation"})
-                                 << "This camera has no line trigger (TriggerActivation)";
+                                 << "This camera has no TriggerActivation for its line trigger";
     }
 
     void lackingFeaturesDisableTheirControlsQuietly()
