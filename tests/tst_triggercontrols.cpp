@@ -26,7 +26,11 @@ const char *const kTriggerCameras = "[TRG]\nwidth = 64\nlines_per_frame = 16\nli
                                     "missing_features = TriggerSelector, TriggerMode, TriggerSource, "
                                     "TriggerActivation\n"
                                     "[TRG-NOEDGE]\nwidth = 64\nlines_per_frame = 16\nline_rate = 1000\n"
-                                    "missing_features = TriggerActivation\n";
+                                    "missing_features = TriggerActivation\n"
+                                    "[TRG-NOMEASURE]\nwidth = 64\nlines_per_frame = 16\nline_rate = 1000\n"
+                                    "missing_features = ResultingLineRate\n"
+                                    "[TRG-VARY]\nwidth = 64\nlines_per_frame = 16\nline_rate = 1000\n"
+                                    "conveyor = 1000 for 0.75, 5000 for 0.75\n";
 
 const QStringList kTriggerControls = {"cbLineTrigger",  "cbxLineTriggerSource",  "cbxLineTriggerActivation",
                                       "cbFrameTrigger", "cbxFrameTriggerSource", "cbxFrameTriggerActivation"};
@@ -171,6 +175,37 @@ private slots:
         QVERIFY(rateField->isEnabled());
         QCOMPARE(QSettings("setting.ini", QSettings::IniFormat).value("Camera/LineTrigger").toBool(), false);
         QVERIFY(boxes.isEmpty());
+    }
+
+    void actualLineRateShowsWhatTheCameraMeasures_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QStringList>("shown");
+        // The one-second readout samples a belt that changes speed every
+        // 0.75 s at three points half a period apart: it meets both speeds.
+        QTest::newRow("belt changing speed") << "TRG-VARY" << QStringList({"1000", "5000"});
+        QTest::newRow("nothing measured") << "TRG-NOMEASURE" << QStringList({"N/A"});
+    }
+
+    void actualLineRateShowsWhatTheCameraMeasures()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QStringList, shown);
+        MainWindow window;
+        LentCamera camera(window, serial.toStdString());
+        settingdialog dialog(&window, &window);
+        dialog.show();
+        auto *actual = control<QLineEdit>(dialog, "leResultingLineRate");
+        clickBox(control<QCheckBox>(dialog, "cbLineTrigger"));
+        QVERIFY(!control<QLineEdit>(dialog, "leAcquisitionLineRate")->isEnabled());
+        QStringList seen = {actual->text()};
+        connect(actual, &QLineEdit::textChanged, this, [&seen](const QString &text) {
+            if (!seen.contains(text))
+                seen << text;
+        });
+        QTest::qWait(2100);
+        seen.sort();
+        QCOMPARE(seen, shown);
     }
 
     void choosingSourceAndEdgeReachesTheCameraAndIsStored_data()
