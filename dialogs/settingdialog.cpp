@@ -20,6 +20,7 @@
 #include "appsettings.h"
 #include "mainwindow.h"
 #include "naming.h"
+#include "triggercontrols.h"
 
 namespace SettingRules {
 
@@ -203,6 +204,9 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     } else {
         setEnabled(false);
     }
+    m_triggerControls = new TriggerControls(
+        ui->groupBoxTrigger, ui->leAcquisitionLineRate, ui->leResultingLineRate,
+        cameraAvailable() ? cameraHandle() : nullptr, m_mainWindow ? &m_mainWindow->m_cameraMutex : nullptr);
 
     m_readoutTimer = new QTimer(this);
     m_readoutTimer->setInterval(1000);
@@ -337,6 +341,8 @@ void settingdialog::recordResultingLineRateCeiling(void *handle)
 void settingdialog::refreshResultingLineRate()
 {
     if (!cameraAvailable())
+        return;
+    if (m_triggerControls && m_triggerControls->refreshMeasuredLineRate())
         return;
     void *handle = cameraHandle();
     MVCC_INTVALUE_EX resulting{};

@@ -16,6 +16,7 @@ class QTimer;
 QT_END_NAMESPACE
 
 class MainWindow;
+class TriggerControls;
 
 /*
  * The rules behind the settings dialog, free so that tests call them directly.
@@ -124,6 +125,7 @@ private:
     bool m_refreshingQuality = false; // value handlers only mirror while the refresh sets the controls
     int m_resultingLineRate = 0;
     QTimer *m_readoutTimer = nullptr;
+    TriggerControls *m_triggerControls = nullptr;
     QString m_saveDirText;
     QString m_formatName;
     int m_dlgJpgQuality = 0;

@@ -168,6 +168,16 @@ typedef struct _MVCC_ENUMVALUE_ {
     unsigned int nReserved[4];
 } MVCC_ENUMVALUE;
 
+/* Entries of an enumeration by name, as GenICam names them ("LineStart",
+ * "Encoder0", "RisingEdge"); each name zero-terminated, cut to fit. */
+#define MV_MAX_SYMBOLIC_STRLEN 64
+typedef struct _MVCC_ENUMENTRY_LIST_ {
+    char chCurSymbolic[MV_MAX_SYMBOLIC_STRLEN];  /* the entry now in force */
+    unsigned int nSupportedNum;                   /* entries listed below */
+    char chSymbolic[MV_MAX_SYMBOLIC_NUM][MV_MAX_SYMBOLIC_STRLEN];
+    unsigned int nReserved[4];
+} MVCC_ENUMENTRY_LIST;
+
 /* ---- Transport statistics --------------------------------------------- */
 typedef struct _MV_NETTRANS_INFO_ {
     int64_t nReceiveDataSize;
@@ -236,6 +246,10 @@ typedef struct _MV_SAVE_IMG_TO_FILE_PARAM_ {
  *   Get/Set...Value    PARAMETER (null name or result), CALLORDER (not open),
  *                      NOTFOUND, TYPE, RANGE, ACCESS_RW (read-only or locked
  *                      while grabbing)
+ *   GetEnumEntries     as Get...Value; lists the entries available now (at
+ *                      most MV_MAX_SYMBOLIC_NUM) and the current one by name
+ *   SetEnumValueByString  as Set...Value; PARAMETER (null entry name), RANGE
+ *                      (no available entry of that name)
  *   StartGrabbing      CALLORDER (not open or already grabbing)
  *   StopGrabbing       CALLORDER (not grabbing); wakes a waiting fetch
  *   GetOneFrameTimeout PARAMETER, CALLORDER (not grabbing), NODATA (timeout,
@@ -265,6 +279,8 @@ MV_CAMCTRL_API int MV_CC_GetFloatValue(void *handle, const char *strKey, MVCC_FL
 MV_CAMCTRL_API int MV_CC_SetFloatValue(void *handle, const char *strKey, float fValue);
 MV_CAMCTRL_API int MV_CC_GetEnumValue(void *handle, const char *strKey, MVCC_ENUMVALUE *pstEnumValue);
 MV_CAMCTRL_API int MV_CC_SetEnumValue(void *handle, const char *strKey, unsigned int nValue);
+MV_CAMCTRL_API int MV_CC_GetEnumEntries(void *handle, const char *strKey, MVCC_ENUMENTRY_LIST *pstEntries);
+MV_CAMCTRL_API int MV_CC_SetEnumValueByString(void *handle, const char *strKey, const char *strValue);
 MV_CAMCTRL_API int MV_CC_GetBoolValue(void *handle, const char *strKey, bool *pbValue);
 MV_CAMCTRL_API int MV_CC_SetBoolValue(void *handle, const char *strKey, bool bValue);
 

@@ -60,6 +60,12 @@ public:
     virtual int setFloat(const std::string &name, float value) = 0;
     virtual int getEnum(const std::string &name, MVCC_ENUMVALUE &value) = 0;
     virtual int setEnum(const std::string &name, unsigned int value) = 0;
+    // Enumerations by entry name: the current entry and the entries available
+    // now, in the camera's order; a name no available entry has: MV_E_RANGE.
+    virtual int getEnumEntries(const std::string &name, std::string &current,
+                               std::vector<std::string> &entries)
+        = 0;
+    virtual int setEnumByName(const std::string &name, const std::string &entry) = 0;
     virtual int getBool(const std::string &name, bool &value) = 0;
     virtual int setBool(const std::string &name, bool value) = 0;
 

@@ -6,6 +6,7 @@
 #include "convert.h"
 #include "faults.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,7 @@ static_assert(sizeof(MV_SAVE_IMG_TO_FILE_PARAM::pImagePath) == 256, "save path f
 static_assert(sizeof(MV_CC_DEVICE_INFO_LIST) == sizeof(void *) * (MV_MAX_DEVICE_NUM + 1),
               "device list is a count and 256 pointers");
 static_assert(MV_MAX_DEVICE_NUM == 256, "device list holds 256 records");
+static_assert(sizeof(MVCC_ENUMENTRY_LIST) == 64 + 4 + 64 * 64 + 16, "entry list holds 64 names of 64 bytes");
 
 namespace mvcc {
 namespace {
@@ -114,6 +116,14 @@ int featureCall(void *handle, const char *operation, const char *key, bool valid
     return openDeviceCall(
         handle, operation, [&](Handle &) { return key && valid ? int(MV_OK) : int(MV_E_PARAMETER); },
         [&](Handle &h) { return call(*h.device, std::string(key)); });
+}
+
+// An entry name into a fixed field, zero-terminated, cut to fit.
+void copySymbol(char (&field)[MV_MAX_SYMBOLIC_STRLEN], const std::string &name)
+{
+    const std::size_t length = std::min(name.size(), sizeof field - 1);
+    std::memcpy(field, name.data(), length);
+    field[length] = '\0';
 }
 
 // Convert and save need no device: a null handle is accepted, an unknown one is not.
@@ -341,6 +351,42 @@ int MV_CC_SetEnumValue(void *handle, const char *strKey, unsigned int nValue)
 {
     return featureCall(handle, "MV_CC_SetEnumValue", strKey, true,
                        [&](CameraDevice &d, const std::string &key) { return d.setEnum(key, nValue); });
+}
+
+/*
+ * An enumeration by entry name: the current entry and up to
+ * MV_MAX_SYMBOLIC_NUM entries available now, each cut to
+ * MV_MAX_SYMBOLIC_STRLEN - 1 characters. Statuses as the calls above; the
+ * record is only changed on MV_OK.
+ */
+int MV_CC_GetEnumEntries(void *handle, const char *strKey, MVCC_ENUMENTRY_LIST *pstEntries)
+{
+    return featureCall(handle, "MV_CC_GetEnumEntries", strKey, pstEntries != nullptr,
+                       [&](CameraDevice &d, const std::string &key) {
+                           std::string current;
+                           std::vector<std::string> entries;
+                           const int status = d.getEnumEntries(key, current, entries);
+                           if (status != MV_OK)
+                               return status;
+                           MVCC_ENUMENTRY_LIST list;
+                           std::memset(&list, 0, sizeof list);
+                           copySymbol(list.chCurSymbolic, current);
+                           for (const std::string &entry : entries) {
+                               if (list.nSupportedNum == MV_MAX_SYMBOLIC_NUM)
+                                   break;
+                               copySymbol(list.chSymbolic[list.nSupportedNum++], entry);
+                           }
+                           *pstEntries = list;
+                           return int(MV_OK);
+                       });
+}
+
+/* Sets an enumeration to the entry of that name: MV_E_RANGE when none is available. */
+int MV_CC_SetEnumValueByString(void *handle, const char *strKey, const char *strValue)
+{
+    return featureCall(
+        handle, "MV_CC_SetEnumValueByString", strKey, strValue != nullptr,
+        [&](CameraDevice &d, const std::string &key) { return d.setEnumByName(key, std::string(strValue)); });
 }
 
 int MV_CC_GetBoolValue(void *handle, const char *strKey, bool *pbValue)

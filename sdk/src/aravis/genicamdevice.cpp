@@ -848,6 +848,50 @@ int GenicamDevice::setEnum(const std::string &name, unsigned int value)
     return MV_E_RANGE;
 }
 
+/*
+ * Reads an enumeration by entry name: the current entry and the entries
+ * implemented and available now, in the camera's order. Statuses as getInt.
+ * Control thread.
+ */
+int GenicamDevice::getEnumEntries(const std::string &name, std::string &current,
+                                  std::vector<std::string> &entries)
+{
+    const Found found = findNode(name, false, isEnumeration);
+    if (found.status != MV_OK)
+        return found.status;
+    ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
+    ErrorSlot error;
+    const char *now = arv_gc_enumeration_get_string_value(enumeration, error.out());
+    if (error || !now)
+        return error ? statusOf(error.get(), isLost()) : MV_E_UNKNOWN;
+    current = now;
+    entries.clear();
+    for (const auto &entry : enumEntries(enumeration, name))
+        entries.push_back(entry.first);
+    return MV_OK;
+}
+
+/*
+ * Writes an enumeration by entry name. MV_E_RANGE when no implemented and
+ * available entry has that name; otherwise the statuses of setEnum.
+ * Control thread.
+ */
+int GenicamDevice::setEnumByName(const std::string &name, const std::string &entry)
+{
+    const Found found = findNode(name, true, isEnumeration);
+    if (found.status != MV_OK)
+        return found.status;
+    ArvGcEnumeration *enumeration = ARV_GC_ENUMERATION(found.node);
+    for (const auto &known : enumEntries(enumeration, name)) {
+        if (known.first != entry)
+            continue;
+        ErrorSlot error;
+        arv_gc_enumeration_set_string_value(enumeration, entry.c_str(), error.out());
+        return statusOf(error.get(), isLost());
+    }
+    return MV_E_RANGE;
+}
+
 /* Reads a boolean feature. Statuses as getInt. Control thread. */
 int GenicamDevice::getBool(const std::string &name, bool &value)
 {

@@ -44,6 +44,9 @@ public:
     int setFloat(const std::string &name, float value) override;
     int getEnum(const std::string &name, MVCC_ENUMVALUE &value) override;
     int setEnum(const std::string &name, unsigned int value) override;
+    int getEnumEntries(const std::string &name, std::string &current,
+                       std::vector<std::string> &entries) override;
+    int setEnumByName(const std::string &name, const std::string &entry) override;
     int getBool(const std::string &name, bool &value) override;
     int setBool(const std::string &name, bool value) override;
     int optimalPacketSize() override;

@@ -182,6 +182,10 @@ std::string applyKey(Section &section, const std::string &key, const std::string
         return number(9000, c.packetSize);
     if (k == "vanish_after_frames")
         return number(UINT32_MAX, c.vanishAfterFrames);
+    if (k == "conveyor") {
+        std::string problem;
+        return parseConveyorProfile(value, c.conveyor, problem) ? std::string() : problem;
+    }
     if (k == "missing_features") {
         std::stringstream list(value);
         std::string item;

@@ -3,6 +3,7 @@
 #define MVCC_SIMCONFIG_H
 
 #include "MvCameraControl.h"
+#include "simconveyor.h"
 
 #include <cstdint>
 #include <set>
@@ -37,6 +38,7 @@ struct SimCameraConfig {
     float gain = 0.0f;
     unsigned int packetSize = 1500;
     unsigned int vanishAfterFrames = 0; // 0 = never
+    std::vector<ConveyorStep> conveyor; // empty: the belt runs steadily at the line rate
     std::set<std::string> missingFeatures;
     std::vector<SimFault> faults;
 };

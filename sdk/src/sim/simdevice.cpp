@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace mvcc {
 namespace {
@@ -32,7 +34,77 @@ constexpr FeatureType featureTypes[] = {
     {"AcquisitionLineRateEnable", 'b'},
     {"ResultingLineRate", 'i'},
     {"GevSCPSPacketSize", 'i'},
+    {"TriggerSelector", 'e'},
+    {"TriggerMode", 'e'},
+    {"TriggerSource", 'e'},
+    {"TriggerActivation", 'e'},
 };
+
+// Entry names of the enumerations; an entry's value is its place in the list.
+const char *const triggerSelectors[] = {"LineStart", "FrameStart"};
+const char *const triggerModes[] = {"Off", "On"};
+const char *const triggerSources[] = {"Encoder0", "Line0", "Line1", "Line2"};
+const char *const triggerActivations[] = {"RisingEdge", "FallingEdge"};
+const char *const exposureModes[] = {"Timed", "TriggerWidth"};
+const char *const exposureAutos[] = {"Off", "Once", "Continuous"};
+constexpr unsigned int lineStart = 0, frameStart = 1;
+constexpr unsigned int sourceLine0 = 1;
+
+std::vector<const char *> triggerEntries(const std::string &feature)
+{
+    auto all
+        = [](const auto &names) { return std::vector<const char *>(std::begin(names), std::end(names)); };
+    if (feature == "TriggerSelector")
+        return all(triggerSelectors);
+    if (feature == "TriggerMode")
+        return all(triggerModes);
+    if (feature == "TriggerSource")
+        return all(triggerSources);
+    return all(triggerActivations);
+}
+
+bool isTriggerFeature(const std::string &feature)
+{
+    return feature == "TriggerSelector" || feature == "TriggerMode" || feature == "TriggerSource"
+        || feature == "TriggerActivation";
+}
+
+// The GenICam name of an enumeration's value; a pixel format without a name
+// here is shown by its code.
+std::string entryName(const std::string &feature, unsigned int value)
+{
+    if (isTriggerFeature(feature)) {
+        const std::vector<const char *> names = triggerEntries(feature);
+        return value < names.size() ? names[value] : std::to_string(value);
+    }
+    if (feature == "ExposureMode" && value < std::size(exposureModes))
+        return exposureModes[value];
+    if (feature == "ExposureAuto" && value < std::size(exposureAutos))
+        return exposureAutos[value];
+    if (feature == "PixelFormat") {
+        if (value == PixelType_Gvsp_Mono8)
+            return "Mono8";
+        if (value == PixelType_Gvsp_RGB8_Packed)
+            return "RGB8";
+        if (value == PixelType_Gvsp_BayerRG8)
+            return "BayerRG8";
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", value);
+        return code;
+    }
+    return std::to_string(value);
+}
+
+// Without a profile the belt runs steadily at the camera's line rate.
+std::vector<ConveyorStep> conveyorOf(const SimCameraConfig &config)
+{
+    if (!config.conveyor.empty())
+        return config.conveyor;
+    ConveyorStep steady;
+    steady.rate = config.lineRate != 0 ? config.lineRate : 10000;
+    steady.seconds = 1;
+    return {steady};
+}
 
 unsigned int bytesPerPixelOf(unsigned int format)
 {
@@ -59,7 +131,7 @@ SimDevice::SimDevice(const SimCameraConfig &config, std::shared_ptr<SimCameraSta
       framesPerObject_(config.objectLines == 0
                            ? 1
                            : (config.objectLines + config.linesPerFrame - 1) / config.linesPerFrame),
-      state_(std::move(state))
+      state_(std::move(state)), conveyor_(conveyorOf(config))
 { }
 
 /*
@@ -82,6 +154,14 @@ int SimDevice::open(unsigned int)
     exposureMode_ = 0;
     exposureAuto_ = 0;
     packetSize_ = 1500;
+    // A camera configured with objects has its light barrier wired and the
+    // frame trigger on; lines run free.
+    triggerSelector_ = lineStart;
+    triggerMode_[lineStart] = 0;
+    triggerMode_[frameStart] = config_.objectLines != 0 ? 1 : 0;
+    triggerSource_[lineStart] = 0;
+    triggerSource_[frameStart] = sourceLine0;
+    triggerActivation_[lineStart] = triggerActivation_[frameStart] = 0;
     openTime_ = Clock::now();
     nextLine_ = 0;
     frameNumberBase_ = 0;
@@ -113,15 +193,51 @@ int SimDevice::startGrabbing()
         return MV_E_NODEVICE;
     if (!open_ || grabbing_)
         return MV_E_CALLORDER;
-    streamFirstLine_ = nextLine_;
-    produced_ = 0;
     queue_.clear();
     stats_ = StreamStatistics();
-    anchorTime_ = Clock::now();
-    anchorSlot_ = 0;
-    pace_ = config_.lineRate == 0 ? 0.0 : resultingLineRateLocked();
     grabbing_ = true;
+    beginSegmentLocked(Clock::now());
     return MV_OK;
+}
+
+/*
+ * Starts a new frame layout at now: from the next line on, the first frame
+ * (and, with the frame trigger on, an object) begins; the pace follows the
+ * clock or the encoder as the line trigger says.
+ */
+void SimDevice::beginSegmentLocked(Clock::time_point now)
+{
+    streamFirstLine_ = nextLine_;
+    produced_ = 0;
+    frameTriggered_ = triggerMode_[frameStart] == 1;
+    objectLines_ = frameTriggered_ ? config_.objectLines : 0;
+    encoderPaced_ = triggerMode_[lineStart] == 1;
+    anchorTime_ = now;
+    anchorSlot_ = 0;
+    anchorPosition_ = conveyor_.positionAt(secondsSinceOpen(now));
+    pace_ = config_.lineRate == 0 ? 0.0 : resultingLineRateLocked();
+}
+
+/*
+ * A trigger changed while grabbing. Frames already read out stay queued; the
+ * frame being read out is given up, as a real camera aborts it, and the
+ * stream goes on with the next line in the new layout.
+ */
+void SimDevice::triggerChangedLocked()
+{
+    if (!grabbing_)
+        return;
+    const Clock::time_point now = Clock::now();
+    advanceLocked(now);
+    nextLine_ = streamFirstLine_ + linesBefore(produced_);
+    frameNumberBase_ += produced_;
+    beginSegmentLocked(now);
+    frameReady_.notify_all();
+}
+
+double SimDevice::secondsSinceOpen(Clock::time_point when) const
+{
+    return std::chrono::duration<double>(when - openTime_).count();
 }
 
 /*
@@ -163,14 +279,13 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
             return waited ? MV_E_NODATA : MV_E_CALLORDER;
         const Clock::time_point now = Clock::now();
         advanceLocked(now);
-        if (queue_.empty() && pace_ == 0.0) {
+        if (queue_.empty() && !paced() && !starved()) {
             const auto sinceOpen = std::chrono::duration_cast<std::chrono::microseconds>(now - openTime_);
-            queue_.push_back({produced_++, static_cast<uint64_t>(sinceOpen.count())});
+            queue_.push_back(queuedFrame(produced_++, static_cast<uint64_t>(sinceOpen.count())));
         }
         if (!queue_.empty()) {
             const QueuedFrame frame = queue_.front();
-            const uint64_t bytes
-                = uint64_t(config_.width) * linesOf(frame.index) * bytesPerPixelOf(pixelFormat_);
+            const uint64_t bytes = uint64_t(config_.width) * frame.lines * bytesPerPixelOf(pixelFormat_);
             if (size < bytes)
                 return MV_E_BUFOVER;
             queue_.pop_front();
@@ -179,7 +294,8 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
         }
         if (now >= deadline)
             return MV_E_NODATA;
-        const Clock::time_point next = timeOfSlot(static_cast<double>(completionSlot(produced_)));
+        const Clock::time_point next
+            = paced() && !starved() ? timeOfSlot(static_cast<double>(completionSlot(produced_))) : deadline;
         frameReady_.wait_until(lock, std::min(next, deadline));
         waited = true;
     }
@@ -188,17 +304,17 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
 /* Renders frame into buffer (known to be large enough) and fills info. */
 void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, MV_FRAME_OUT_INFO_EX &info)
 {
-    const unsigned int lines = linesOf(frame.index);
+    const unsigned int lines = frame.lines;
     const std::size_t lineBytes = std::size_t(config_.width) * bytesPerPixelOf(pixelFormat_);
-    const uint64_t firstLine = streamFirstLine_ + linesBefore(frame.index);
     for (unsigned int row = 0; row < lines; ++row)
-        renderSceneLine(sceneOffset_, firstLine + row, config_.width, pixelFormat_, buffer + row * lineBytes);
+        renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_,
+                        buffer + row * lineBytes);
 
     std::memset(&info, 0, sizeof info);
     info.nWidth = config_.width;
     info.nHeight = lines;
     info.enPixelType = pixelFormat_;
-    info.nFrameNum = static_cast<unsigned int>(frameNumberBase_ + frame.index);
+    info.nFrameNum = static_cast<unsigned int>(frame.number);
     info.nDevTimeStampHigh = static_cast<unsigned int>(frame.timestampUs >> 32);
     info.nDevTimeStampLow = static_cast<unsigned int>(frame.timestampUs);
     info.nFrameLen = static_cast<unsigned int>(lines * lineBytes);
@@ -212,52 +328,71 @@ void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, M
 
 // ---- Timing -----------------------------------------------------------
 
+/* Frame `frame` of the current layout as the camera queues it. */
+SimDevice::QueuedFrame SimDevice::queuedFrame(uint64_t frame, uint64_t timestampUs) const
+{
+    return {frameNumberBase_ + frame, streamFirstLine_ + linesBefore(frame), linesOf(frame), timestampUs};
+}
+
 /*
- * Time is counted in line slots: one per line period, gap lines included.
- * Frame j of a stream is read out when the slot of its last line has passed;
- * the pace is anchored to an absolute time, so the stream does not drift.
+ * Time is counted in line slots: one per line period, gap lines included, or,
+ * with the line trigger on, one per encoder pulse of the conveyor. Frame j of
+ * a stream is read out when the slot of its last line has passed; the pace is
+ * anchored to an absolute time, so the stream does not drift.
  */
 double SimDevice::slotsAt(Clock::time_point when) const
 {
-    const std::chrono::duration<double> elapsed = when - anchorTime_;
     // A microsecond's grace keeps rounding from waking the waiter just early.
+    if (encoderPaced_)
+        return anchorSlot_ + conveyor_.positionAt(secondsSinceOpen(when) + 1e-6) - anchorPosition_;
+    const std::chrono::duration<double> elapsed = when - anchorTime_;
     return anchorSlot_ + elapsed.count() * pace_ + 1e-6 * pace_;
 }
 
-/* When the line slot passes; only meaningful while paced (pace_ > 0). */
+/*
+ * When the line slot passes; only meaningful while paced. A belt that never
+ * gets there gives the far future.
+ */
 SimDevice::Clock::time_point SimDevice::timeOfSlot(double slot) const
 {
-    const std::chrono::duration<double> offset((slot - anchorSlot_) / pace_);
+    double seconds = 0;
+    if (encoderPaced_)
+        seconds
+            = conveyor_.timeOfPosition(anchorPosition_ + slot - anchorSlot_) - secondsSinceOpen(anchorTime_);
+    else
+        seconds = (slot - anchorSlot_) / pace_;
+    if (!(seconds < 1e9))
+        return Clock::time_point::max();
+    const std::chrono::duration<double> offset(seconds);
     return anchorTime_ + std::chrono::duration_cast<Clock::duration>(offset) + std::chrono::microseconds(1);
 }
 
 /* Lines of the stream's frames before frame (gap periods hold no lines). */
 uint64_t SimDevice::linesBefore(uint64_t frame) const
 {
-    if (config_.objectLines == 0)
+    if (objectLines_ == 0)
         return frame * config_.linesPerFrame;
-    return (frame / framesPerObject_) * config_.objectLines
-        + (frame % framesPerObject_) * config_.linesPerFrame;
+    return (frame / framesPerObject_) * objectLines_ + (frame % framesPerObject_) * config_.linesPerFrame;
 }
 
 /* Lines of one frame: full, or what remains of its object. */
 unsigned int SimDevice::linesOf(uint64_t frame) const
 {
-    if (config_.objectLines == 0)
+    if (objectLines_ == 0)
         return config_.linesPerFrame;
     const uint64_t done = (frame % framesPerObject_) * config_.linesPerFrame;
-    return static_cast<unsigned int>(std::min<uint64_t>(config_.linesPerFrame, config_.objectLines - done));
+    return static_cast<unsigned int>(std::min<uint64_t>(config_.linesPerFrame, objectLines_ - done));
 }
 
 /* The slot after the last line of frame: when it can be read out. */
 uint64_t SimDevice::completionSlot(uint64_t frame) const
 {
-    if (config_.objectLines == 0)
+    if (objectLines_ == 0)
         return (frame + 1) * config_.linesPerFrame;
-    const uint64_t cycle = uint64_t(config_.objectLines) + config_.gapLines;
+    const uint64_t cycle = uint64_t(objectLines_) + config_.gapLines;
     const uint64_t k = frame % framesPerObject_;
     return (frame / framesPerObject_) * cycle
-        + std::min<uint64_t>((k + 1) * config_.linesPerFrame, config_.objectLines);
+        + std::min<uint64_t>((k + 1) * config_.linesPerFrame, objectLines_);
 }
 
 /* How many frames of the stream are read out once slots have passed. */
@@ -266,11 +401,11 @@ uint64_t SimDevice::framesCompletedBy(double slots) const
     if (slots < 0)
         return 0;
     const uint64_t whole = static_cast<uint64_t>(slots);
-    if (config_.objectLines == 0)
+    if (objectLines_ == 0)
         return whole / config_.linesPerFrame;
-    const uint64_t cycle = uint64_t(config_.objectLines) + config_.gapLines;
+    const uint64_t cycle = uint64_t(objectLines_) + config_.gapLines;
     const uint64_t rest = whole % cycle;
-    const uint64_t inObject = rest >= config_.objectLines ? framesPerObject_ : rest / config_.linesPerFrame;
+    const uint64_t inObject = rest >= objectLines_ ? framesPerObject_ : rest / config_.linesPerFrame;
     return (whole / cycle) * framesPerObject_ + inObject;
 }
 
@@ -281,7 +416,7 @@ uint64_t SimDevice::framesCompletedBy(double slots) const
  */
 void SimDevice::advanceLocked(Clock::time_point now)
 {
-    if (!grabbing_ || pace_ == 0.0)
+    if (!grabbing_ || !paced() || starved())
         return;
     const uint64_t total = framesCompletedBy(slotsAt(now));
     if (total <= produced_)
@@ -289,20 +424,25 @@ void SimDevice::advanceLocked(Clock::time_point now)
     const uint64_t fresh = total - produced_;
     const uint64_t space = config_.bufferCount > queue_.size() ? config_.bufferCount - queue_.size() : 0;
     const uint64_t kept = std::min(fresh, space);
-    const auto openOffset = std::chrono::duration<double>(anchorTime_ - openTime_).count();
     for (uint64_t i = 0; i < kept; ++i) {
         const uint64_t frame = produced_ + i;
-        const double seconds
-            = openOffset + (static_cast<double>(completionSlot(frame)) - anchorSlot_) / pace_;
-        queue_.push_back({frame, static_cast<uint64_t>(std::llround(std::max(0.0, seconds) * 1e6))});
+        const double seconds = secondsSinceOpen(timeOfSlot(static_cast<double>(completionSlot(frame))));
+        queue_.push_back(
+            queuedFrame(frame, static_cast<uint64_t>(std::llround(std::max(0.0, seconds) * 1e6))));
     }
     stats_.lostFrames += fresh - kept;
     produced_ = total;
 }
 
-/* The line rate now in force: the requested or the maximum rate, within what the exposure allows. */
+/*
+ * The line rate now in force: with the line trigger on, the encoder's rate as
+ * the belt runs now; otherwise the requested or the maximum rate, within what
+ * the exposure allows.
+ */
 double SimDevice::resultingLineRateLocked() const
 {
+    if (triggerMode_[lineStart] == 1)
+        return conveyor_.speedAt(secondsSinceOpen(Clock::now()));
     const double requested
         = lineRateEnable_ ? static_cast<double>(lineRate_) : static_cast<double>(config_.maxLineRate);
     return std::min(requested, 1e6 / exposureTime_);
@@ -311,7 +451,7 @@ double SimDevice::resultingLineRateLocked() const
 /* Re-anchors a running stream at the new rate after a timing feature changed. */
 void SimDevice::changePacingLocked()
 {
-    if (!grabbing_ || config_.lineRate == 0)
+    if (!grabbing_ || config_.lineRate == 0 || encoderPaced_)
         return;
     const Clock::time_point now = Clock::now();
     advanceLocked(now);
@@ -422,6 +562,18 @@ int SimDevice::setFloat(const std::string &name, float value)
     return MV_OK;
 }
 
+/* Where a trigger feature keeps its value: the mode, source and edge by the selector. */
+unsigned int *SimDevice::triggerValueLocked(const std::string &name)
+{
+    if (name == "TriggerSelector")
+        return &triggerSelector_;
+    if (name == "TriggerMode")
+        return &triggerMode_[triggerSelector_];
+    if (name == "TriggerSource")
+        return &triggerSource_[triggerSelector_];
+    return &triggerActivation_[triggerSelector_];
+}
+
 /*
  * PixelFormat lists Mono8, RGB8 and (when every frame starts on a red line)
  * BayerRG8; ExposureMode 0 timed, 1 trigger width; ExposureAuto 0 off, 1 once,
@@ -433,7 +585,11 @@ int SimDevice::getEnum(const std::string &name, MVCC_ENUMVALUE &value)
     if (const int status = featureCheckLocked(name, 'e'))
         return status;
     std::memset(&value, 0, sizeof value);
-    if (name == "PixelFormat") {
+    if (isTriggerFeature(name)) {
+        value.nCurValue = *triggerValueLocked(name);
+        for (unsigned int i = 0; i < triggerEntries(name).size(); ++i)
+            value.nSupportValue[value.nSupportedNum++] = i;
+    } else if (name == "PixelFormat") {
         value.nCurValue = pixelFormat_;
         value.nSupportValue[value.nSupportedNum++] = PixelType_Gvsp_Mono8;
         value.nSupportValue[value.nSupportedNum++] = PixelType_Gvsp_RGB8_Packed;
@@ -459,7 +615,13 @@ int SimDevice::setEnum(const std::string &name, unsigned int value)
     if (std::find(begin, end, value) == end)
         return MV_E_RANGE;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (name == "PixelFormat") {
+    if (isTriggerFeature(name)) {
+        unsigned int *stored = triggerValueLocked(name);
+        const bool changed = *stored != value;
+        *stored = value;
+        if (changed && name == "TriggerMode")
+            triggerChangedLocked();
+    } else if (name == "PixelFormat") {
         if (grabbing_)
             return MV_E_ACCESS_RW;
         pixelFormat_ = value;
@@ -469,6 +631,32 @@ int SimDevice::setEnum(const std::string &name, unsigned int value)
         exposureAuto_ = value;
     }
     return MV_OK;
+}
+
+/* The current entry's name and every entry's name, in the camera's order. */
+int SimDevice::getEnumEntries(const std::string &name, std::string &current,
+                              std::vector<std::string> &entries)
+{
+    MVCC_ENUMVALUE values;
+    if (const int status = getEnum(name, values))
+        return status;
+    entries.clear();
+    for (unsigned int i = 0; i < values.nSupportedNum; ++i)
+        entries.push_back(entryName(name, values.nSupportValue[i]));
+    current = entryName(name, values.nCurValue);
+    return MV_OK;
+}
+
+/* An entry by name; a name the feature does not list: MV_E_RANGE. */
+int SimDevice::setEnumByName(const std::string &name, const std::string &entry)
+{
+    MVCC_ENUMVALUE values;
+    if (const int status = getEnum(name, values))
+        return status;
+    for (unsigned int i = 0; i < values.nSupportedNum; ++i)
+        if (entryName(name, values.nSupportValue[i]) == entry)
+            return setEnum(name, values.nSupportValue[i]);
+    return MV_E_RANGE;
 }
 
 /* AcquisitionLineRateEnable, the camera's only boolean. */

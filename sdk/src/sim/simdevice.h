@@ -4,6 +4,7 @@
 
 #include "backend.h"
 #include "simconfig.h"
+#include "simconveyor.h"
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,9 @@ public:
     int setFloat(const std::string &name, float value) override;
     int getEnum(const std::string &name, MVCC_ENUMVALUE &value) override;
     int setEnum(const std::string &name, unsigned int value) override;
+    int getEnumEntries(const std::string &name, std::string &current,
+                       std::vector<std::string> &entries) override;
+    int setEnumByName(const std::string &name, const std::string &entry) override;
     int getBool(const std::string &name, bool &value) override;
     int setBool(const std::string &name, bool value) override;
     int optimalPacketSize() override;
@@ -45,7 +49,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct QueuedFrame {
-        uint64_t index;       // frame of the current stream
+        uint64_t number;    // frames read out since open before this one
+        uint64_t firstLine; // absolute line number of its first line
+        unsigned int lines;
         uint64_t timestampUs; // device clock when its last line was read out
     };
 
@@ -60,6 +66,13 @@ private:
     uint64_t completionSlot(uint64_t frame) const;
     uint64_t framesCompletedBy(double slots) const;
     void deliverLocked(const QueuedFrame &frame, unsigned char *buffer, MV_FRAME_OUT_INFO_EX &info);
+    QueuedFrame queuedFrame(uint64_t frame, uint64_t timestampUs) const;
+    bool paced() const { return encoderPaced_ || pace_ > 0; }
+    bool starved() const { return frameTriggered_ && config_.objectLines == 0; }
+    double secondsSinceOpen(Clock::time_point when) const;
+    void beginSegmentLocked(Clock::time_point now);
+    void triggerChangedLocked();
+    unsigned int *triggerValueLocked(const std::string &name);
 
     const SimCameraConfig config_;
     const unsigned int sceneOffset_;
@@ -79,6 +92,12 @@ private:
     unsigned int exposureMode_ = 0;
     unsigned int exposureAuto_ = 0;
     int64_t packetSize_ = 1500;
+    // Trigger features, per selector: index 0 LineStart, 1 FrameStart.
+    unsigned int triggerSelector_ = 0;
+    unsigned int triggerMode_[2] = {0, 0};
+    unsigned int triggerSource_[2] = {0, 0};
+    unsigned int triggerActivation_[2] = {0, 0};
+    const Conveyor conveyor_;
 
     Clock::time_point openTime_;
     uint64_t nextLine_ = 0;        // line number the next stream starts with
@@ -87,8 +106,12 @@ private:
     uint64_t produced_ = 0;        // frames of this stream read out (queued or dropped)
     std::deque<QueuedFrame> queue_;
     Clock::time_point anchorTime_;
-    double anchorSlot_ = 0; // line slots (lines and gap lines) elapsed at anchorTime_
-    double pace_ = 0;       // line slots per second; 0 = a frame whenever asked
+    double anchorSlot_ = 0;        // line slots (lines and gap lines) elapsed at anchorTime_
+    double pace_ = 0;              // line slots per second; 0 = a frame whenever asked
+    bool encoderPaced_ = false;    // lines come from the conveyor's encoder, not the clock
+    double anchorPosition_ = 0;    // encoder lines the belt had travelled at anchorTime_
+    bool frameTriggered_ = false;  // frames of the stream start at objects
+    unsigned int objectLines_ = 0; // of the stream's frame layout; 0 = continuous
     StreamStatistics stats_;
     uint64_t deliveredSinceOpen_ = 0;
 };
