@@ -68,7 +68,8 @@ public:
 
     // Snapshot of the latest raw frame through the camera library
     // (mainwindow_setting.cpp). Returns the library's status.
-    int saveCurrentFrame(const QString &path, int imageType, int quality);
+    int saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath = nullptr,
+                         int *systemError = nullptr);
 
 public slots:
     void setLiveViewVisible(bool visible);

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QMutexLocker>
 
+#include <cerrno>
+
 #include "settingdialog.h"
 
 /*
@@ -30,11 +32,16 @@ void MainWindow::on_actionSetting_triggered()
  * PNG 0..9, clamped). Returns the library's status, 0 on success;
  * MV_E_NODATA without a frame, MV_E_SUPPORT for a vendor-specific pixel type,
  * MV_E_PARAMETER for a path of 256 bytes or more in the local encoding.
- * Holds m_frameMutex throughout, so the grab thread cannot replace the frame
- * while it is written. GUI thread.
+ * savedPath, when given, receives the path the library wrote (a taken name
+ * gets a numbered one); systemError the system's errno behind
+ * MV_E_WRITEFILE, else 0. Holds m_frameMutex throughout, so the grab thread
+ * cannot replace the frame while it is written. GUI thread.
  */
-int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality)
+int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath,
+                                 int *systemError)
 {
+    if (systemError)
+        *systemError = 0;
     QMutexLocker frameLock(&m_frameMutex);
     MV_SAVE_IMG_TO_FILE_PARAM param{};
     const int status
@@ -42,5 +49,10 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
                                              path.toLocal8Bit(), imageType, quality, &param);
     if (status != MV_OK)
         return status;
-    return MV_CC_SaveImageToFile(m_handle, &param);
+    const int saved = MV_CC_SaveImageToFile(m_handle, &param);
+    if (saved == int(MV_E_WRITEFILE) && systemError)
+        *systemError = errno;
+    if (saved == MV_OK && savedPath)
+        *savedPath = QString::fromLocal8Bit(param.pImagePath);
+    return saved;
 }

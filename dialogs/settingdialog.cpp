@@ -690,15 +690,21 @@ void settingdialog::on_btnSaveImage_clicked()
     const QString format = formatFromButtons();
     const SnapshotKind kind = snapshotKindFor(format);
     const int quality = format == kFormatJpg ? m_dlgJpgQuality : format == kFormatPng ? m_dlgPngQuality : 0;
-    // Two snapshots within one millisecond get the same name.
+    // Two snapshots within one millisecond get the same name; the library
+    // then writes the second under a numbered one and says which.
     const QString path = QDir(resolveOutputFolder(m_saveDirText))
                              .filePath(snapshotFileName(currentTimestampText(), kind.extension));
 
-    const int status = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality);
+    QString savedPath = path;
+    int systemError = 0;
+    const int status
+        = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality, &savedPath, &systemError);
     if (status != MV_OK) {
-        warn(tr("保存失败"), tr("保存图片失败，错误码: %1").arg(status));
+        const QString reason
+            = systemError != 0 ? tr("\n原因: %1").arg(qt_error_string(systemError)) : QString();
+        warn(tr("保存失败"), tr("保存图片失败，错误码: %1").arg(status) + reason);
         return;
     }
-    QMessageBox::information(this, tr("保存成功"), snapshotSuccessText(path, kind.imageType, quality),
+    QMessageBox::information(this, tr("保存成功"), snapshotSuccessText(savedPath, kind.imageType, quality),
                              QMessageBox::Ok);
 }

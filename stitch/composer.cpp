@@ -1,5 +1,6 @@
 #include "composer.h"
 
+#include "durablefile.h"
 #include "imagewriter.h"
 #include "naming.h"
 
@@ -7,6 +8,15 @@
 
 #include <algorithm>
 #include <cstring>
+
+namespace {
+
+QString saveFailureText(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Failed to save image:\n%1\nReason: %2").arg(path, reason);
+}
+
+} // namespace
 
 /*
  * Greedy split of frames, given by their lengths along the stitching axis,
@@ -180,15 +190,16 @@ int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
 
 /*
  * The parts of a job that every save shares: creates folder with all its
- * missing parents (a failure shows later as a failed write) and takes the
- * timestamp once for all segments. The caller sets the axis, the order and
- * the naming. survey must outlive the job. Runs on the stitch worker's thread.
+ * missing parents (a failure is kept in folderError and reported when the
+ * first file is due) and takes the timestamp once for all segments. The
+ * caller sets the axis, the order and the naming. survey must outlive the
+ * job. Runs on the stitch worker's thread.
  */
 SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
                              const QString &folder, const QString &format, int jpgQuality, int pngQuality)
 {
-    QDir().mkpath(folder);
     SegmentJob job;
+    job.folderError = makeFolderPath(folder);
     job.survey = survey;
     job.segments = segments;
     job.folder = folder;
@@ -238,7 +249,10 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
 
         const QString path
             = folder.filePath(job.fileName(job.baseName, job.timestamp, handled + 1, total, extension));
+        if (job.folderError != 0)
+            return saveFailureText(path, systemErrorText(job.folderError));
         QString reason;
+        QString writtenPath;
         bool written = false;
         {
             QImage canvas = job.horizontal ? createCanvas(int(summedLength), crossLength, format)
@@ -253,12 +267,13 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
                     continue;
                 offset = drawFrame(canvas, frame, offset, job.horizontal);
             }
-            written = writeImageFile(path, canvas, job.format, job.jpgQuality, job.pngQuality, &reason);
+            written = writeImageFile(path, canvas, job.format, job.jpgQuality, job.pngQuality, &reason,
+                                     &writtenPath);
         }
         if (!written)
-            return QStringLiteral("Failed to save image:\n%1\nReason: %2").arg(path, reason);
+            return saveFailureText(path, reason);
 
-        savedFiles->append(path);
+        savedFiles->append(writtenPath);
         reportProgress(++handled, total);
     }
     return QString();

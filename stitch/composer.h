@@ -65,6 +65,7 @@ struct SegmentJob {
     bool horizontal = true;
     bool reverse = false;
     QString folder;
+    int folderError = 0; // errno of creating folder, 0 when it exists
     QString baseName;
     QString timestamp;
     QString (*fileName)(const QString &baseName, const QString &timestamp, int segmentNumber,

@@ -1,5 +1,6 @@
 #include "imagewriter.h"
 
+#include "durablefile.h"
 #include "naming.h"
 
 #include <QFileInfo>
@@ -35,31 +36,49 @@ int pngCompressionSetting(int level)
  * JPEG gets the quality jpgQuality clamped to 55..99; PNG (also the empty
  * format name) gets the zlib compression level pngQuality clamped to 0..9;
  * no other encoder option is set. A path without the format's extension is
- * corrected before writing. Returns true when the file was written; on
- * failure returns false and, when errorText is given, stores the reason
- * ("Empty image." for a null image, else the image library's own text).
+ * corrected before writing. The file appears whole or not at all (see
+ * DurableFile): when the name is taken, the picture goes to the first free
+ * "<name>_2.<ext>", "<name>_3.<ext>", ... and writtenPath, when given,
+ * receives the path actually written. Returns true when every byte reached
+ * the disk; on failure returns false, leaves no file behind and, when
+ * errorText is given, stores the reason: "Empty image." for a null image,
+ * the system's reason ("No space left on device", "File too large", ...)
+ * when a system call failed, else the image library's own text.
  * Touches no shared state; runs on the stitch worker's thread.
  */
 bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
-                    int pngQuality, QString *errorText)
+                    int pngQuality, QString *errorText, QString *writtenPath)
 {
-    if (image.isNull()) {
+    const auto failure = [errorText](const QString &reason) {
         if (errorText)
-            *errorText = QStringLiteral("Empty image.");
+            *errorText = reason;
         return false;
-    }
+    };
+    if (image.isNull())
+        return failure(QStringLiteral("Empty image."));
 
     const QString extension = extensionForFormat(format);
-    QImageWriter writer(pathWithExtension(path, extension), extension.toLatin1());
+    DurableFile file(pathWithExtension(path, extension));
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+
+    QImageWriter writer(&file, extension.toLatin1());
     if (extension == QLatin1String("jpg"))
         writer.setQuality(clampJpegQuality(jpgQuality));
     else if (extension == QLatin1String("png"))
         writer.setCompression(pngCompressionSetting(clampPngCompression(pngQuality)));
 
-    if (!writer.write(image)) {
-        if (errorText)
-            *errorText = writer.errorString();
-        return false;
+    // The encoders report a failed write as "Unknown error", or not at all;
+    // the device kept the system's reason.
+    const bool encoded = writer.write(image);
+    if (file.systemError() != 0 || !encoded) {
+        const QString reason = file.systemError() != 0 ? file.errorString() : writer.errorString();
+        file.abandon();
+        return failure(reason);
     }
+    if (!file.commit())
+        return failure(file.errorString());
+    if (writtenPath)
+        *writtenPath = file.committedPath();
     return true;
 }

@@ -8,6 +8,6 @@ QString pathWithExtension(const QString &path, const QString &extension);
 int pngCompressionSetting(int level);
 
 bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
-                    int pngQuality, QString *errorText = nullptr);
+                    int pngQuality, QString *errorText = nullptr, QString *writtenPath = nullptr);
 
 #endif // IMAGEWRITER_H

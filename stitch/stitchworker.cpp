@@ -12,15 +12,15 @@ namespace {
 
 QString crossDimensionTooLarge(const QString &format, int size, int limit)
 {
-    return QStringLiteral("Stitched image height too large for %1: %2 > %3").arg(format).arg(size).arg(limit);
+    // One arg() call: a "%1" typed into the format name stays as typed.
+    return QStringLiteral("Stitched image height too large for %1: %2 > %3")
+        .arg(format, QString::number(size), QString::number(limit));
 }
 
 QString singleFrameTooLong(const QString &format, int length, int limit)
 {
     return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-        .arg(format)
-        .arg(length)
-        .arg(limit);
+        .arg(format, QString::number(length), QString::number(limit));
 }
 
 } // namespace
@@ -69,9 +69,11 @@ void StitchWorker::setFrameFileReader(FrameFileReader reader)
  * cuts the row into segments of at most maxDimension pixels and writes each
  * as "RotatedStitched[_model_serial]_<timestamp>[_partNN].<ext>" into
  * saveDirPath (empty or "." meaning the working directory, created when
- * missing). Empty or unreadable paths are skipped. Only one picture and one
- * canvas are held at a time: files are read for the survey and again while
- * their segment is drawn. Emits progress() after each segment, then exactly
+ * missing; a folder that cannot be created fails with the system's reason),
+ * whole or not at all and never over an existing file (writeImageFile()).
+ * Empty or unreadable paths are skipped. Only one picture and one canvas are
+ * held at a time: files are read for the survey and again while their
+ * segment is drawn. Emits progress() after each segment, then exactly
  * one finished() with the written paths or one failed() with the reason.
  * Runs on the worker's thread; no exception leaves it.
  */
@@ -143,10 +145,12 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * most maxDimension pixels along the axis and writes each as
  * "Stitched[_model_serial]_<direction>[_BatchNNN]_<timestamp>[_SegNN].<ext>"
  * into saveDirPath (empty or "." meaning the working directory, created when
- * missing). Null frames are skipped. Only one segment canvas exists at a
- * time. Emits progress() after each segment, then exactly one finished()
- * with the written paths or one failed() with the reason. Runs on the
- * worker's thread; no exception leaves it.
+ * missing; a folder that cannot be created fails with the system's reason),
+ * whole or not at all and never over an existing file (writeImageFile()).
+ * Null frames are skipped. Only one segment canvas exists at a time. Emits
+ * progress() after each segment, then exactly one finished() with the
+ * written paths or one failed() with the reason. Runs on the worker's
+ * thread; no exception leaves it.
  */
 void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
                                     QString cameraModelName, QString cameraSerialNumber, int batchIndex,

@@ -89,7 +89,7 @@ void SnapshotTest::snapshotThatCannotBeMadeIsReported_data()
         << true << true << true << mono << QString(240, 'd') << "保存失败" << failed + "-2147483644";
     QTest::newRow("folder that does not exist")
         << true << true << true << mono << QStringLiteral("missing/folder") << "保存失败"
-        << failed + "-2147483634";
+        << failed + "-2147483634\n原因: No such file or directory";
 }
 
 void SnapshotTest::snapshotThatCannotBeMadeIsReported()

@@ -190,6 +190,13 @@ void StitchWorkerTest::rejectedBatchesFailWithTheirText_data()
     QTest::newRow("one frame too long for Bottom")
         << QList<QImage>{gray, tall} << 2 << "png"
         << "A single frame is too wide for png (32769 px > 32768 px).";
+    // A hand-edited setting.ini may hold anything; the name is shown as typed.
+    QTest::newRow("placeholders in the format name, too tall")
+        << QList<QImage>{gray, tall} << 0 << "A%1B%2%3"
+        << "Stitched image height too large for A%1B%2%3: 32769 > 32768";
+    QTest::newRow("placeholders in the format name, too long")
+        << QList<QImage>{gray, wide} << 1 << "%2x%1"
+        << "A single frame is too wide for %2x%1 (40000 px > 32768 px).";
 }
 
 void StitchWorkerTest::rejectedBatchesFailWithTheirText()
@@ -326,7 +333,8 @@ void StitchWorkerTest::nullFramesAreSkippedWithoutAnEmptySegment()
 
 void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
 {
-    // A regular file where the folder should be: the write fails even for root.
+    // A regular file where the folder should be: creating it fails even for
+    // root, and the reason is the one the folder gave.
     const QString folder = writeFrame(QStringLiteral("blocker"), patternFrame(1, 1, QImage::Format_RGB888, 1))
         + QStringLiteral("/out");
     const StitchRun result
@@ -335,7 +343,8 @@ void StitchWorkerTest::unwritableFolderFailsWithPathAndReason()
     QVERIFY(result.progress.isEmpty());
     QCOMPARE(result.failures.size(), 1);
     const QRegularExpression message(
-        QStringLiteral("^Failed to save image:\n%1/Stitched_Left_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: .+$")
+        QStringLiteral(
+            "^Failed to save image:\n%1/Stitched_Left_\\d{8}_\\d{6}_\\d{3}\\.png\nReason: Not a directory$")
             .arg(QRegularExpression::escape(folder)));
     QVERIFY2(message.match(result.failures.first()).hasMatch(), qPrintable(result.failures.first()));
 }

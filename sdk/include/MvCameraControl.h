@@ -261,7 +261,10 @@ typedef struct _MV_SAVE_IMG_TO_FILE_PARAM_ {
  *   GetAllMatchInfo    PARAMETER (null, too small, unknown type), SUPPORT
  *                      (type not of this transport), CALLORDER
  *   SaveImageToFile    PARAMETER (data, size, path, image type), SUPPORT
- *                      (pixel type), RESOURCE, WRITEFILE
+ *                      (pixel type), RESOURCE, WRITEFILE (errno tells why;
+ *                      nothing is left under the name). A taken name is
+ *                      not replaced: pImagePath is rewritten to the
+ *                      "<name>_2.<ext>" (_3, ...) actually written
  * Feature calls, statistics and StopGrabbing may run in one thread while
  * another waits in MV_CC_GetOneFrameTimeout on the same handle.
  */

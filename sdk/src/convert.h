@@ -23,7 +23,9 @@ void bayerRg8ToRgb8(const unsigned char *src, unsigned char *dst, unsigned int w
 int convertPixels(MV_CC_PIXEL_CONVERT_PARAM &param);
 
 // Checks param, encodes and writes the file; the status of MV_CC_SaveImageToFile.
-int saveImageToFile(const MV_SAVE_IMG_TO_FILE_PARAM &param);
+// systemError receives the errno behind MV_E_WRITEFILE, else 0; the path in
+// param becomes the one written.
+int saveImageToFile(MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError);
 
 } // namespace mvcc
 

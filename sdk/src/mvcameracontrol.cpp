@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -550,7 +551,10 @@ int MV_CC_GetAllMatchInfo(void *handle, MV_ALL_MATCH_INFO *pstInfo)
  * data shorter than the frame, empty or unterminated path, unknown image
  * type), MV_E_SUPPORT (pixel type with the top bit set or not one of the
  * three; an encoder missing), MV_E_RESOURCE or MV_E_WRITEFILE (nothing
- * written; an existing file of that name stays as it was). Reentrant.
+ * written, errno holds the system's reason). The file appears whole or not
+ * at all and never replaces an existing one: when pImagePath is taken, the
+ * frame goes to "<name>_2.<ext>" (then _3, ...) and pImagePath is rewritten
+ * to the name used. Reentrant.
  */
 int MV_CC_SaveImageToFile(void *handle, MV_SAVE_IMG_TO_FILE_PARAM *pstSaveFileParam)
 {
@@ -558,7 +562,12 @@ int MV_CC_SaveImageToFile(void *handle, MV_SAVE_IMG_TO_FILE_PARAM *pstSaveFilePa
         return status;
     if (!pstSaveFileParam)
         return MV_E_PARAMETER;
-    return saveImageToFile(*pstSaveFileParam);
+    int systemError = 0;
+    const int status = saveImageToFile(*pstSaveFileParam, &systemError);
+    // Set last, after every destructor of the save has run.
+    if (systemError != 0)
+        errno = systemError;
+    return status;
 }
 
 } // extern "C"

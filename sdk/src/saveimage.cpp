@@ -1,11 +1,12 @@
 #include "convert.h"
+#include "durablefile.h"
 
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -39,6 +40,47 @@ int pngQualityForLevel(unsigned int level)
     return 100 - static_cast<int>((clamped * 91 + 8) / 9);
 }
 
+/*
+ * Encodes image into a file that appears at param's path whole or not at
+ * all (the next free "_2", "_3", ... name when that one is taken), and
+ * writes the name used back into param.
+ */
+int writeFrame(const QImage &image, const char *format, MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError)
+{
+    DurableFile file(QFile::decodeName(param.pImagePath));
+    if (!file.open(QIODevice::WriteOnly)) {
+        *systemError = file.systemError();
+        return MV_E_WRITEFILE;
+    }
+    QImageWriter writer(&file, format);
+    if (param.enImageType == MV_Image_Jpeg)
+        writer.setQuality(static_cast<int>(std::clamp(param.nQuality, 55u, 99u)));
+    else if (param.enImageType == MV_Image_Png)
+        writer.setQuality(pngQualityForLevel(param.nQuality));
+    // An encoder may report a failed write as success, or as an unknown
+    // error; the device kept the system's reason either way.
+    const bool encoded = writer.write(image);
+    if (file.systemError() != 0) {
+        *systemError = file.systemError();
+        return MV_E_WRITEFILE;
+    }
+    if (!encoded)
+        return writer.error() == QImageWriter::UnsupportedFormatError ? MV_E_SUPPORT : MV_E_WRITEFILE;
+    if (!file.commit()) {
+        *systemError = file.systemError();
+        return MV_E_WRITEFILE;
+    }
+    const QByteArray written = QFile::encodeName(file.committedPath());
+    if (written.size() >= int(sizeof param.pImagePath)) {
+        // The caller could not be told where the picture went.
+        QFile::remove(file.committedPath());
+        *systemError = ENAMETOOLONG;
+        return MV_E_WRITEFILE;
+    }
+    std::memcpy(param.pImagePath, written.constData(), std::size_t(written.size()) + 1);
+    return MV_OK;
+}
+
 } // namespace
 
 /*
@@ -47,12 +89,15 @@ int pngQualityForLevel(unsigned int level)
  * or not zero-terminated, unknown image type), MV_E_SUPPORT (pixel type with
  * the top bit set or not Mono8/RGB8/BayerRG8; an encoder missing from this
  * Qt installation), MV_E_RESOURCE (no memory for the demosaic) or
- * MV_E_WRITEFILE (the file could not be written; an earlier file of that name
- * is left untouched). JPEG quality is clamped to 55..99, the PNG level to
- * 0..9. Reentrant: may run in any thread.
+ * MV_E_WRITEFILE (the file could not be written; systemError receives the
+ * errno, or EIO when an encoder failed without one). The file appears whole
+ * or not at all and never replaces an existing one: the path in param is
+ * rewritten to the name used. JPEG quality is clamped to 55..99, the PNG
+ * level to 0..9. Reentrant: may run in any thread.
  */
-int saveImageToFile(const MV_SAVE_IMG_TO_FILE_PARAM &param)
+int saveImageToFile(MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError)
 {
+    *systemError = 0;
     if (!param.pData || param.nWidth == 0 || param.nHeight == 0)
         return MV_E_PARAMETER;
     if ((param.enPixelType & PixelType_Gvsp_CustomFlag) != 0 || bytesPerPixel(param.enPixelType) == 0)
@@ -92,20 +137,10 @@ int saveImageToFile(const MV_SAVE_IMG_TO_FILE_PARAM &param)
     if (image.isNull())
         return MV_E_RESOURCE;
 
-    // QSaveFile: a failed write never leaves a truncated picture behind.
-    QSaveFile file(QFile::decodeName(param.pImagePath));
-    if (!file.open(QIODevice::WriteOnly))
-        return MV_E_WRITEFILE;
-    QImageWriter writer(&file, format);
-    if (param.enImageType == MV_Image_Jpeg)
-        writer.setQuality(static_cast<int>(std::clamp(param.nQuality, 55u, 99u)));
-    else if (param.enImageType == MV_Image_Png)
-        writer.setQuality(pngQualityForLevel(param.nQuality));
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return writer.error() == QImageWriter::UnsupportedFormatError ? MV_E_SUPPORT : MV_E_WRITEFILE;
-    }
-    return file.commit() ? MV_OK : MV_E_WRITEFILE;
+    const int status = writeFrame(image, format, param, systemError);
+    if (status == int(MV_E_WRITEFILE) && *systemError == 0)
+        *systemError = EIO;
+    return status;
 }
 
 } // namespace mvcc

@@ -1,0 +1,26 @@
+#ifndef FILESIZELIMIT_H
+#define FILESIZELIMIT_H
+
+#include <QByteArray>
+
+#include <functional>
+
+/*
+ * A full disk without root: runs work in a forked child in which no file may
+ * grow past limitBytes (RLIMIT_FSIZE, with SIGXFSZ ignored so that a write
+ * past the limit fails with EFBIG instead of killing the child). Whatever
+ * work returns is handed back to the parent. A child that dies instead gives
+ * "child died: <status>".
+ *
+ *     const QByteArray answer = runWithFileSizeLimit(4096, [&] {
+ *         QString reason;
+ *         return writeImageFile(path, image, "PNG", 95, 8, &reason) ? QByteArray("ok") : reason.toUtf8();
+ *     });
+ *
+ * The global thread pool is emptied before the fork. Warm up anything that
+ * loads plug-ins in the parent first, so the child does not depend on a lock
+ * some other thread held at the fork.
+ */
+QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work);
+
+#endif // FILESIZELIMIT_H
