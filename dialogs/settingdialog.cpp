@@ -503,21 +503,17 @@ void settingdialog::enterFloatFeature(const char *feature, const QString &text)
     const float sent = static_cast<float>(value);
     if (!number || (rangeKnown && !(sent >= range.fMin && sent <= range.fMax))) {
         const QString title = exposure ? tr("Exposure") : tr("Gain");
+        const QString from = cameraValueText(range.fMin), to = cameraValueText(range.fMax);
         if (!rangeKnown)
             warn(title,
                  exposure ? tr("Please enter a valid exposure time!") : tr("Please enter a valid gain!"));
         else if (exposure)
-            warn(title,
-                 tr("Please enter an exposure time from %1 to %2!")
-                     .arg(cameraValueText(range.fMin), cameraValueText(range.fMax)));
+            warn(title, tr("Please enter an exposure time from %1 to %2!").arg(from, to));
         else
-            warn(title,
-                 tr("Please enter a gain from %1 to %2!")
-                     .arg(cameraValueText(range.fMin), cameraValueText(range.fMax)));
-        const QString shown = exposure ? m_exposureEntry->committed() : m_gainEntry->committed();
-        if (!loadFloatFeature(feature, exposure ? ui->slExposure : ui->slGain,
-                              exposure ? m_exposureEntry : m_gainEntry))
-            (exposure ? m_exposureEntry : m_gainEntry)->commit(shown);
+            warn(title, tr("Please enter a gain from %1 to %2!").arg(from, to));
+        FieldEntry *entry = exposure ? m_exposureEntry : m_gainEntry;
+        if (!loadFloatFeature(feature, exposure ? ui->slExposure : ui->slGain, entry))
+            entry->commit(entry->committed());
         return;
     }
     applyFloatFeature(feature, value);
