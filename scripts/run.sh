@@ -33,8 +33,10 @@ workdir="$root/run"
 mkdir -p "$workdir"
 cd "$workdir"
 say_where() {
-    local pictures
-    pictures="$(sed -n 's/^SaveDir=//p' setting.ini 2>/dev/null | head -n 1)"
+    local pictures=""
+    if [ -f setting.ini ]; then
+        pictures="$(sed -n 's/^SaveDir=//p' setting.ini | head -n 1)"
+    fi
     if [ -z "$pictures" ] || [ "$pictures" = "." ]; then
         pictures="$workdir"
     fi
