@@ -117,8 +117,14 @@ void SettingDialogInputTest::refusedLineRateControlWarnsTwiceOnEveryClick()
     auto *box = shown.control<QCheckBox>("cbAcquisitionLineRateEnable");
     MessageBoxRecorder boxes;
 
+    // On the box, on its label (the middle of the widget) and with the space bar.
     for (int click = 1; click <= 3; ++click) {
-        QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicatorOf(box));
+        if (click == 1)
+            QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicatorOf(box));
+        else if (click == 2)
+            QTest::mouseClick(box, Qt::LeftButton);
+        else
+            QTest::keyClick(box, Qt::Key_Space);
         expectBoxes(boxes, 2 * click, QMessageBox::Warning, QStringLiteral("Line Rate Control"),
                     QStringLiteral("Failed to set line rate enable, error code: -2147483638"));
         QVERIFY(!box->isChecked());
