@@ -1,7 +1,11 @@
 #include "appsettings.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+
+#include <memory>
 
 /*
  * Every helper opens its own QSettings on the relative "setting.ini", so the
@@ -12,6 +16,62 @@
 namespace AppSettings {
 
 namespace {
+
+// The problem last logged; cleared by an access without one, so a problem
+// that comes back is said again. GUI thread only.
+QString &lastReported()
+{
+    static QString problem;
+    return problem;
+}
+
+// Says a problem with the file once, not at every access.
+void reportOnce(const QString &problem)
+{
+    if (problem == lastReported())
+        return;
+    lastReported() = problem;
+    qWarning().noquote() << "Settings:" << problem;
+}
+
+/*
+ * Opens the settings file for one access, or returns null when it must not be
+ * touched (the defaults apply then, and writes are dropped). A file that
+ * cannot be parsed is renamed to "<name>.bad" first, so a hand-edited file
+ * with a typo is not silently replaced by defaults.
+ */
+std::unique_ptr<QSettings> openSettings()
+{
+    QString problem;
+    const QString path = settingsFilePath(fileName(), &problem);
+    if (path.isEmpty()) {
+        reportOnce(problem);
+        return nullptr;
+    }
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    bool unparsable = settings->status() == QSettings::FormatError;
+    if (!unparsable) {
+        QFile file(path);
+        unparsable = file.open(QIODevice::ReadOnly) && unparsableSettingsText(file.readAll());
+    }
+    if (!unparsable) {
+        lastReported().clear();
+        return settings;
+    }
+
+    settings.reset();
+    const QString aside = path + QStringLiteral(".bad");
+    QFile::remove(aside);
+    if (!QFile::rename(path, aside)) {
+        reportOnce(
+            QStringLiteral("%1 cannot be parsed and cannot be kept aside as %2; it is neither read nor "
+                           "written, defaults apply")
+                .arg(path, aside));
+        return nullptr;
+    }
+    reportOnce(QStringLiteral("%1 cannot be parsed; kept aside as %2, defaults apply").arg(path, aside));
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
 
 // Puts the changes on disk now and says in the log when that failed
 // (read-only folder, full disk); the program goes on with its values in memory.
@@ -25,13 +85,67 @@ void flush(QSettings &settings)
 } // namespace
 
 /*
+ * Follows symbolic links from name (at most 32, as a loop never ends) to the
+ * file they lead to, which need not exist yet. Returns that path, or an empty
+ * one with the reason in *problem when it exists and is no regular file, or
+ * the links do not end. Touches the file system only to look; any thread.
+ */
+QString settingsFilePath(const QString &name, QString *problem)
+{
+    QString path = name;
+    for (int hops = 0; QFileInfo(path).isSymLink(); ++hops) {
+        if (hops == 32) {
+            *problem
+                = QStringLiteral("%1 is a loop of symbolic links; settings are neither read nor written, "
+                                 "defaults apply")
+                      .arg(name);
+            return QString();
+        }
+        path = QFileInfo(path).symLinkTarget();
+    }
+    const QFileInfo target(path);
+    if (!target.exists() || target.isFile())
+        return path;
+    const QString kind = target.isDir() ? QStringLiteral("a folder")
+                                        : QStringLiteral("not a regular file (a pipe, socket or device)");
+    *problem = (path == name ? QStringLiteral("%1 is %2").arg(name, kind)
+                             : QStringLiteral("%1 leads to %2, which is %3").arg(name, path, kind))
+        + QStringLiteral("; settings are neither read nor written, defaults apply");
+    return QString();
+}
+
+/*
+ * Whether bytes cannot be the text of a settings file: they hold a NUL (UTF-16
+ * text, binary data), or a line that is neither blank, a comment (";" or "#"),
+ * a [section] nor a key=value pair (nor the continuation of a value ending in
+ * a backslash). QSettings reads such lines as keys of garbage, or skips them,
+ * and would drop them at the next write. Pure; any thread.
+ */
+bool unparsableSettingsText(const QByteArray &bytes)
+{
+    if (bytes.contains('\0'))
+        return true;
+    bool continued = false;
+    for (const QByteArray &rawLine : bytes.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        const bool continuation = continued;
+        continued = line.endsWith('\\');
+        if (continuation || line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[') ? !line.endsWith(']') : !line.contains('='))
+            return true;
+    }
+    return false;
+}
+
+/*
  * The stored value of key ("Group/Name"), or defaultValue when the file or
- * the key is missing. GUI thread.
+ * the key is missing, or the file cannot be used. GUI thread.
  */
 QVariant value(const char *key, const QVariant &defaultValue)
 {
-    QSettings settings(fileName(), QSettings::IniFormat);
-    return settings.value(QLatin1String(key), defaultValue);
+    const std::unique_ptr<QSettings> settings = openSettings();
+    return settings ? settings->value(QLatin1String(key), defaultValue) : defaultValue;
 }
 
 /*
@@ -59,13 +173,14 @@ QString stringValue(const char *key, const QString &defaultValue)
 /* Whether the file holds key at all (a stored empty value counts). GUI thread. */
 bool contains(const char *key)
 {
-    QSettings settings(fileName(), QSettings::IniFormat);
-    return settings.contains(QLatin1String(key));
+    const std::unique_ptr<QSettings> settings = openSettings();
+    return settings && settings->contains(QLatin1String(key));
 }
 
 /*
  * Stores v under key and puts it on disk before returning, creating the file
- * when needed. A failed write is logged, not reported to the user. GUI thread.
+ * when needed. A failed write is logged, not reported to the user; a file
+ * that must not be touched is not written. GUI thread.
  */
 void setValue(const char *key, const QVariant &v)
 {
@@ -87,10 +202,12 @@ void setValueSynced(const char *key, const QVariant &v)
  */
 void setValues(const QVector<QPair<const char *, QVariant>> &values)
 {
-    QSettings settings(fileName(), QSettings::IniFormat);
+    const std::unique_ptr<QSettings> settings = openSettings();
+    if (!settings)
+        return;
     for (const auto &keyValue : values)
-        settings.setValue(QLatin1String(keyValue.first), keyValue.second);
-    flush(settings);
+        settings->setValue(QLatin1String(keyValue.first), keyValue.second);
+    flush(*settings);
 }
 
 } // namespace AppSettings

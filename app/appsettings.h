@@ -1,6 +1,7 @@
 #ifndef APPSETTINGS_H
 #define APPSETTINGS_H
 
+#include <QByteArray>
 #include <QPair>
 #include <QString>
 #include <QVariant>
@@ -11,7 +12,9 @@
  *
  * Every access opens its own short-lived QSettings on the relative path, so the
  * file follows the working directory at the moment of the access, and every
- * write is on disk before the helper returns.
+ * write is on disk before the helper returns. A symbolic link is followed; a
+ * path that is no regular file is neither read nor written, and a file that
+ * cannot be parsed is kept aside as "setting.ini.bad" before defaults apply.
  */
 namespace AppSettings {
 
@@ -53,6 +56,15 @@ constexpr int kDefaultMaxStitchCount = 30;
 constexpr int kRestoredMaxStitchCount = 15;
 constexpr bool kDefaultLineRateEnable = false;
 constexpr int kDefaultLineRate = 1000;
+
+// Where the settings file named `name` really is: `name` itself, or the file
+// its symbolic links lead to. Empty, with the reason in *problem, when that is
+// not a regular file (a folder, a named pipe, a device): reading it could hang
+// and writing it could replace what it is.
+QString settingsFilePath(const QString &name, QString *problem);
+// Whether a settings file's bytes cannot be settings text: NUL bytes (UTF-16,
+// binary data) or a line that is no comment, section or key=value pair.
+bool unparsableSettingsText(const QByteArray &bytes);
 
 QVariant value(const char *key, const QVariant &defaultValue);
 int intValue(const char *key, int defaultValue);

@@ -16,6 +16,20 @@
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
+namespace {
+
+// The Open and Start buttons show the camera's state, whatever the click
+// left them at: a refused open, a camera that vanished or a Close elsewhere
+// would otherwise leave a button showing the opposite, and the next click
+// would then act twice. setChecked does not trigger the actions again.
+void showCameraState(Ui::MainWindow *ui, bool open, bool grabbing)
+{
+    ui->actionCameraOpen->setChecked(open);
+    ui->actionCameraStart->setChecked(grabbing);
+}
+
+} // namespace
+
 /*
  * Lists the GigE and USB3 cameras the library finds in cbSearchDevices, each
  * entry carrying its record index as item data, and makes the first current.
@@ -103,6 +117,7 @@ void MainWindow::on_actionCameraOpen_triggered()
             QMessageBox::critical(this, title, QStringLiteral("Warning: Set Packet Size fail!"));
     }
     m_isOpen = true;
+    showCameraState(ui, m_isOpen, m_isGrabbing);
     m_cameraModelName = deviceModelName(m_deviceInfo);
     m_cameraSerialNumber = deviceSerialNumber(m_deviceInfo);
 }
@@ -124,17 +139,21 @@ void MainWindow::on_actionCameraClose_triggered()
     releaseCamera();
     m_isOpen = false;
     m_isGrabbing = false;
+    showCameraState(ui, m_isOpen, m_isGrabbing);
     if (m_livePixmapItem)
         m_livePixmapItem->setPixmap(QPixmap());
 }
 
-/* Second slot of the checkable Open action: checked opens, unchecked closes. GUI thread. */
+/*
+ * Second slot of the checkable Open action: unchecked closes. Checked needs
+ * nothing more, the first slot has just tried to open (and said why it could
+ * not). The button then shows whether a camera is open. GUI thread.
+ */
 void MainWindow::on_actionCameraOpen_triggered(bool checked)
 {
-    if (checked)
-        on_actionCameraOpen_triggered();
-    else
+    if (!checked)
         on_actionCameraClose_triggered();
+    showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
 /*
@@ -172,6 +191,7 @@ void MainWindow::on_actionCameraStart_triggered()
     } else {
         stopGrabThread();
     }
+    showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
 /*
@@ -191,11 +211,13 @@ void MainWindow::on_actionCameraStop_triggered()
     m_workThread->wait();
     m_isGrabbing = false;
     m_batchFrames.clear();
+    showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
 /*
  * Second slot of the checkable Start action: checked clears the images and
- * starts, unchecked stops. GUI thread.
+ * starts, unchecked stops. The button then shows whether the camera grabs.
+ * GUI thread.
  */
 void MainWindow::on_actionCameraStart_triggered(bool checked)
 {
@@ -205,6 +227,7 @@ void MainWindow::on_actionCameraStart_triggered(bool checked)
     } else {
         on_actionCameraStop_triggered();
     }
+    showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
 /* Writes the statistics of the latest frame into the status label. GUI thread. */

@@ -2,12 +2,17 @@
 #define ABOUTDIALOG_H
 
 #include <QDialog>
+#include <QPixmap>
+#include <QSize>
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
 class AboutDialog;
 }
 QT_END_NAMESPACE
+
+// The logo as the about box shows it: whole, within its label's area.
+QPixmap logoForLabel(const QPixmap &logo, const QSize &area);
 
 /*
  * The about box: logo, owner line, product and version, build stamp. The main

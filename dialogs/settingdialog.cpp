@@ -4,9 +4,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QDoubleValidator>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIntValidator>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QSignalBlocker>
@@ -18,6 +20,7 @@
 #include <cstring>
 
 #include "appsettings.h"
+#include "fieldentry.h"
 #include "mainwindow.h"
 #include "naming.h"
 #include "triggercontrols.h"
@@ -69,6 +72,52 @@ int truncateToInt(double value)
     if (value <= static_cast<double>(INT_MIN))
         return INT_MIN;
     return static_cast<int>(value);
+}
+
+/*
+ * Returns the decimal text with the fewest decimals that reads back as value,
+ * so a camera's 12.5 or 3.7 is shown as the camera holds it, without an
+ * exponent; values too large or small for that get 9 significant digits.
+ * Pure; any thread.
+ */
+QString cameraValueText(float value)
+{
+    if (std::isfinite(value) && std::fabs(value) < 1e15f) {
+        for (int decimals = 0; decimals <= 9; ++decimals) {
+            const QString text = QString::number(static_cast<double>(value), 'f', decimals);
+            if (text.toFloat() == value)
+                return text;
+        }
+    }
+    return QString::number(static_cast<double>(value), 'g', 9);
+}
+
+/*
+ * Returns the whole numbers inside a camera's float range [minimum, maximum]:
+ * the minimum rounded up, the maximum rounded down, so that every slider
+ * position is a value the camera accepts. A range too narrow for a whole
+ * number gives one position, the rounded-up minimum. Pure; any thread.
+ */
+SliderRange sliderRangeWithin(float minimum, float maximum)
+{
+    const int low = truncateToInt(std::ceil(static_cast<double>(minimum)));
+    const int high = truncateToInt(std::floor(static_cast<double>(maximum)));
+    return {low, std::max(low, high)};
+}
+
+/*
+ * Reads a typed camera value: a finite decimal number with a point, blanks
+ * around it allowed. Returns false for anything else (empty, letters, inf).
+ * Pure; any thread.
+ */
+bool parseCameraValue(const QString &text, double *value)
+{
+    bool ok = false;
+    const double parsed = text.toDouble(&ok);
+    if (!ok || !std::isfinite(parsed))
+        return false;
+    *value = parsed;
+    return true;
 }
 
 /*
@@ -192,6 +241,25 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     m_loading = true;
     setWindowTitle(tr("设置"));
 
+    m_exposureEntry = new FieldEntry(ui->leExposure, this);
+    m_gainEntry = new FieldEntry(ui->leGain, this);
+    m_lineRateEntry = new FieldEntry(ui->leAcquisitionLineRate, this);
+    m_frameCountEntry = new FieldEntry(ui->leFrameCount, this);
+    connect(m_exposureEntry, &FieldEntry::entered, this,
+            [this](const QString &text) { enterFloatFeature("ExposureTime", text); });
+    connect(m_gainEntry, &FieldEntry::entered, this,
+            [this](const QString &text) { enterFloatFeature("Gain", text); });
+    connect(m_lineRateEntry, &FieldEntry::entered, this, &settingdialog::enterLineRate);
+    connect(m_frameCountEntry, &FieldEntry::entered, this, &settingdialog::enterFrameCount);
+    // Inside a click QCheckBox announces nothing for a change made by the slot
+    // it called, yet remembers the state it announced last; a refused change
+    // would leave that memory stale and swallow the next click. Bring it up to
+    // date quietly once the click is over.
+    connect(ui->cbAcquisitionLineRateEnable, &QCheckBox::clicked, this, [this] {
+        const QSignalBlocker quiet(ui->cbAcquisitionLineRateEnable);
+        ui->cbAcquisitionLineRateEnable->setChecked(ui->cbAcquisitionLineRateEnable->isChecked());
+    });
+
     loadSettingsIntoControls();
     onImageFormatChanged();
 
@@ -230,6 +298,12 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
  */
 settingdialog::~settingdialog()
 {
+    // Hiding the dialog takes the focus from a field; an entry left there
+    // must not be judged by a dialog that is going away.
+    delete m_exposureEntry;
+    delete m_gainEntry;
+    delete m_lineRateEntry;
+    delete m_frameCountEntry;
     delete ui;
 }
 
@@ -272,7 +346,7 @@ void settingdialog::loadSettingsIntoControls()
         const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
         const QSignalBlocker blockRate(ui->leAcquisitionLineRate);
         ui->cbAcquisitionLineRateEnable->setChecked(boolValue(kLineRateEnable, kDefaultLineRateEnable));
-        ui->leAcquisitionLineRate->setText(QString::number(intValue(kLineRate, kDefaultLineRate)));
+        m_lineRateEntry->commit(QString::number(intValue(kLineRate, kDefaultLineRate)));
     }
 
     if (QRadioButton *direction = directionButton(intValue(kStitchDirection, kDefaultStitchDirection)))
@@ -282,27 +356,47 @@ void settingdialog::loadSettingsIntoControls()
     ui->cbSaveStitchImage->setChecked(boolValue(kSaveStitchImage, kDefaultSaveStitchImage));
 
     ui->leFrameCount->setValidator(new QIntValidator(1, 1000000, this));
-    ui->leFrameCount->setText(QString::number(intValue(kMaxStitchCount, kDefaultMaxStitchCount)));
+    m_frameCountEntry->commit(QString::number(intValue(kMaxStitchCount, kDefaultMaxStitchCount)));
 }
 
 // ---- Camera parameters ------------------------------------------------------
 
 void settingdialog::loadExposureAndGain()
 {
-    void *handle = cameraHandle();
-    MVCC_FLOATVALUE exposure{};
-    if (MV_CC_GetFloatValue(handle, "ExposureTime", &exposure) == MV_OK) {
-        ui->slExposure->setRange(truncateToInt(exposure.fMin), truncateToInt(exposure.fMax));
-        ui->slExposure->setValue(truncateToInt(exposure.fCurValue));
-        ui->leExposure->setText(QString::number(static_cast<double>(exposure.fCurValue), 'g', 6));
+    loadFloatFeature("ExposureTime", ui->slExposure, m_exposureEntry);
+    loadFloatFeature("Gain", ui->slGain, m_gainEntry);
+    ui->slGain->setSingleStep(1);
+}
+
+/*
+ * Shows a float feature of the camera: the slider over the whole numbers of
+ * its range at the value's whole part, the field with the value as the camera
+ * holds it, and gives that value in *current when asked. A feature that cannot
+ * be read leaves both alone and returns false. GUI thread.
+ */
+bool settingdialog::loadFloatFeature(const char *feature, QSlider *slider, FieldEntry *entry, float *current)
+{
+    MVCC_FLOATVALUE value{};
+    if (MV_CC_GetFloatValue(cameraHandle(), feature, &value) != MV_OK)
+        return false;
+    const SliderRange range = sliderRangeWithin(value.fMin, value.fMax);
+    // Keeps letters out while typing; the range itself is judged on entry,
+    // where a refusal can say why.
+    auto *validator = entry->field()->findChild<QDoubleValidator *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!validator) {
+        validator = new QDoubleValidator(entry->field());
+        validator->setLocale(QLocale::c());
+        validator->setNotation(QDoubleValidator::StandardNotation);
+        entry->field()->setValidator(validator);
     }
-    MVCC_FLOATVALUE gain{};
-    if (MV_CC_GetFloatValue(handle, "Gain", &gain) == MV_OK) {
-        ui->slGain->setRange(truncateToInt(gain.fMin), truncateToInt(gain.fMax));
-        ui->slGain->setValue(truncateToInt(gain.fCurValue));
-        ui->slGain->setSingleStep(1);
-        ui->leGain->setText(QString::number(static_cast<double>(gain.fCurValue), 'g', 6));
-    }
+    validator->setBottom(value.fMin < 0 ? -HUGE_VAL : 0.0);
+    const QSignalBlocker quiet(slider);
+    slider->setRange(range.minimum, range.maximum);
+    slider->setValue(truncateToInt(value.fCurValue));
+    entry->commit(cameraValueText(value.fCurValue));
+    if (current)
+        *current = value.fCurValue;
+    return true;
 }
 
 void settingdialog::loadLineRateControls()
@@ -320,14 +414,11 @@ void settingdialog::loadLineRateControls()
         ui->cbAcquisitionLineRateEnable->setChecked(controlOn);
     }
     ui->leAcquisitionLineRate->setEnabled(true);
-    {
-        const QSignalBlocker blockRate(ui->leAcquisitionLineRate);
-        MVCC_INTVALUE_EX rate{};
-        if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &rate) == MV_OK)
-            ui->leAcquisitionLineRate->setText(QString::number(rate.nCurValue));
-        else
-            ui->leAcquisitionLineRate->clear();
-    }
+    MVCC_INTVALUE_EX rate{};
+    if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &rate) == MV_OK)
+        m_lineRateEntry->commit(QString::number(rate.nCurValue));
+    else
+        m_lineRateEntry->commit(QString());
     refreshResultingLineRate();
 }
 
@@ -347,15 +438,21 @@ void settingdialog::refreshResultingLineRate()
     void *handle = cameraHandle();
     MVCC_INTVALUE_EX resulting{};
     if (ui->cbAcquisitionLineRateEnable->isChecked()) {
-        const int requested = ui->leAcquisitionLineRate->text().toInt(nullptr, 10);
         const int status = MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting);
         if (status != MV_OK) {
             ui->leResultingLineRate->setText(QStringLiteral("N/A"));
             qDebug() << "Failed to get ResultingLineRate, error code:" << status;
             return;
         }
+        // The requested rate is the camera's, not whatever is being typed.
+        MVCC_INTVALUE_EX requested{};
+        if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) != MV_OK) {
+            ui->leResultingLineRate->setText(QString::number(resulting.nCurValue));
+            return;
+        }
+        const int requestedRate = static_cast<int>(std::clamp<qint64>(requested.nCurValue, INT_MIN, INT_MAX));
         ui->leResultingLineRate->setText(
-            QString::number(shownResultingLineRate(requested, m_resultingLineRate, resulting.nCurValue)));
+            QString::number(shownResultingLineRate(requestedRate, m_resultingLineRate, resulting.nCurValue)));
         return;
     }
     if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) != MV_OK) {
@@ -368,23 +465,107 @@ void settingdialog::refreshResultingLineRate()
 
 void settingdialog::on_slExposure_valueChanged(int value)
 {
-    ui->leExposure->setText(QString::number(value));
-    if (m_loading || !cameraAvailable())
+    if (m_loading || !cameraAvailable()) {
+        ui->leExposure->setText(QString::number(value));
         return;
+    }
+    applyFloatFeature("ExposureTime", value);
+}
+
+void settingdialog::on_leExposure_editingFinished()
+{
+    m_exposureEntry->finish();
+}
+
+void settingdialog::on_slGain_valueChanged(int value)
+{
+    if (m_loading || !cameraAvailable()) {
+        ui->leGain->setText(QString::number(value));
+        return;
+    }
+    applyFloatFeature("Gain", value);
+}
+
+void settingdialog::on_leGain_editingFinished()
+{
+    m_gainEntry->finish();
+}
+
+/*
+ * A typed exposure or gain: a number inside the camera's range goes to the
+ * camera; anything else is refused with a warning naming the range, and the
+ * camera's value is shown again. GUI thread.
+ */
+void settingdialog::enterFloatFeature(const char *feature, const QString &text)
+{
+    if (!cameraAvailable())
+        return;
+    const bool exposure = std::strcmp(feature, "ExposureTime") == 0;
+    double value = 0;
+    const bool number = parseCameraValue(text, &value);
+    MVCC_FLOATVALUE range{};
+    const bool rangeKnown = MV_CC_GetFloatValue(cameraHandle(), feature, &range) == MV_OK;
+    // Compared as the float the camera receives, so its own limits typed back pass.
+    const float sent = static_cast<float>(value);
+    if (!number || (rangeKnown && !(sent >= range.fMin && sent <= range.fMax))) {
+        const QString title = exposure ? tr("Exposure") : tr("Gain");
+        const QString from = cameraValueText(range.fMin), to = cameraValueText(range.fMax);
+        if (!rangeKnown)
+            warn(title,
+                 exposure ? tr("Please enter a valid exposure time!") : tr("Please enter a valid gain!"));
+        else if (exposure)
+            warn(title, tr("Please enter an exposure time from %1 to %2!").arg(from, to));
+        else
+            warn(title, tr("Please enter a gain from %1 to %2!").arg(from, to));
+        FieldEntry *entry = exposure ? m_exposureEntry : m_gainEntry;
+        if (!loadFloatFeature(feature, exposure ? ui->slExposure : ui->slGain, entry))
+            entry->commit(entry->committed());
+        return;
+    }
+    applyFloatFeature(feature, value);
+}
+
+/*
+ * Sends an exposure time or gain to the camera and shows, and stores, what the
+ * camera then holds; a refused value shows a warning with the status and the
+ * camera's value again, and stores nothing. GUI thread.
+ */
+void settingdialog::applyFloatFeature(const char *feature, double value)
+{
+    const bool exposure = std::strcmp(feature, "ExposureTime") == 0;
     void *handle = cameraHandle();
+    int status = MV_OK;
     {
         QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
-        // Manual exposure needs the timed mode with auto exposure off, or the
-        // camera ignores the value.
-        MV_CC_SetEnumValue(handle, "ExposureMode", 0);
-        MV_CC_SetEnumValue(handle, "ExposureAuto", 0);
-        MV_CC_SetFloatValue(handle, "ExposureTime", static_cast<float>(value));
+        if (exposure) {
+            // Manual exposure needs the timed mode with auto exposure off, or
+            // the camera ignores the value.
+            MV_CC_SetEnumValue(handle, "ExposureMode", 0);
+            MV_CC_SetEnumValue(handle, "ExposureAuto", 0);
+        }
+        status = MV_CC_SetFloatValue(handle, feature, static_cast<float>(value));
     }
-    AppSettings::setValue(AppSettings::kExposure, value);
+    if (status != MV_OK) {
+        if (exposure)
+            warn(tr("Exposure"), tr("Failed to set exposure time, error code: %1").arg(status));
+        else
+            warn(tr("Gain"), tr("Failed to set gain, error code: %1").arg(status));
+    }
+    FieldEntry *entry = exposure ? m_exposureEntry : m_gainEntry;
+    float held = static_cast<float>(value);
+    if (!loadFloatFeature(feature, exposure ? ui->slExposure : ui->slGain, entry, &held))
+        entry->commit(cameraValueText(held));
+    if (status != MV_OK)
+        return;
+    // Stored as shown: the float's own digits beyond the camera's would only mislead.
+    AppSettings::setValue(exposure ? AppSettings::kExposure : AppSettings::kGain,
+                          cameraValueText(held).toDouble());
 
     // The camera needs a moment before its resulting line rate follows the new
-    // exposure; without line rate control that reading is also the new ceiling.
-    if (ui->cbAcquisitionLineRateEnable->isChecked()) {
+    // value; without line rate control that reading is also the new ceiling.
+    if (!exposure) {
+        QTimer::singleShot(100, this, &settingdialog::refreshResultingLineRate);
+    } else if (ui->cbAcquisitionLineRateEnable->isChecked()) {
         QTimer::singleShot(200, this, &settingdialog::refreshResultingLineRate);
     } else {
         QTimer::singleShot(200, this, [this] {
@@ -394,33 +575,6 @@ void settingdialog::on_slExposure_valueChanged(int value)
             refreshResultingLineRate();
         });
     }
-}
-
-void settingdialog::on_leExposure_editingFinished()
-{
-    const int typed = ui->leExposure->text().toInt(nullptr, 10);
-    ui->slExposure->setValue(typed);
-    on_slExposure_valueChanged(typed);
-}
-
-void settingdialog::on_slGain_valueChanged(int value)
-{
-    ui->leGain->setText(QString::number(value));
-    if (m_loading || !cameraAvailable())
-        return;
-    {
-        QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
-        MV_CC_SetFloatValue(cameraHandle(), "Gain", static_cast<float>(value));
-    }
-    AppSettings::setValue(AppSettings::kGain, value);
-    QTimer::singleShot(100, this, &settingdialog::refreshResultingLineRate);
-}
-
-void settingdialog::on_leGain_editingFinished()
-{
-    const int typed = ui->leGain->text().toInt(nullptr, 10);
-    ui->slGain->setValue(typed);
-    on_slGain_valueChanged(typed);
 }
 
 void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
@@ -437,10 +591,19 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
         bool actual = false;
         if (MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &actual) != MV_OK)
             actual = false;
-        // Delivered on purpose: when the box changes, this slot runs again and
-        // settles the file and the camera on the camera's actual state.
-        ui->cbAcquisitionLineRateEnable->setChecked(actual);
+        {
+            // Within a click a change announced from here would be lost, so the
+            // box is set quietly and the round for the camera's actual state,
+            // which settles the file and the camera on it, runs directly.
+            const QSignalBlocker quiet(ui->cbAcquisitionLineRateEnable);
+            ui->cbAcquisitionLineRateEnable->setChecked(actual);
+        }
         ui->leAcquisitionLineRate->setEnabled(true);
+        if (actual != controlOn && !m_settlingLineRateControl) {
+            m_settlingLineRateControl = true;
+            on_cbAcquisitionLineRateEnable_stateChanged(actual ? Qt::Checked : Qt::Unchecked);
+            m_settlingLineRateControl = false;
+        }
     } else {
         ui->leAcquisitionLineRate->setEnabled(true);
         if (!controlOn) {
@@ -459,16 +622,32 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
 
 void settingdialog::on_leAcquisitionLineRate_editingFinished()
 {
+    m_lineRateEntry->finish();
+}
+
+/*
+ * A typed line rate: a whole number the field allows goes to the camera and,
+ * once accepted, to the settings file. Anything else, or a rate the camera
+ * refuses, is answered with one warning and the camera's values are shown
+ * again. GUI thread.
+ */
+void settingdialog::enterLineRate(const QString &text)
+{
     if (!cameraAvailable())
         return;
-    bool ok = false;
-    const int rate = ui->leAcquisitionLineRate->text().toInt(&ok, 10);
+    QString typed = text;
+    int position = 0;
+    const QValidator *validator = ui->leAcquisitionLineRate->validator();
+    bool ok = !validator || validator->validate(typed, position) == QValidator::Acceptable;
+    const int rate = ok ? text.toInt(&ok, 10) : 0;
     if (!ok) {
         warn(tr("Line Rate Control"), tr("Please enter a valid line rate value!"));
+        loadLineRateControls();
         return;
     }
     const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);
     if (status == MV_OK) {
+        m_lineRateEntry->commit(QString::number(rate));
         AppSettings::setValue(AppSettings::kLineRate, rate);
         refreshResultingLineRate();
         return;
@@ -532,16 +711,30 @@ void settingdialog::on_cbBottomStitch_clicked(bool checked)
 
 void settingdialog::on_leFrameCount_editingFinished()
 {
-    bool ok = false;
-    const int count = ui->leFrameCount->text().toInt(&ok, 10);
+    m_frameCountEntry->finish();
+}
+
+/*
+ * A typed frame count: a whole number from 1 to 1000000 is stored and reaches
+ * the window; anything else is refused with a warning and the stored count is
+ * shown again. GUI thread.
+ */
+void settingdialog::enterFrameCount(const QString &text)
+{
+    QString typed = text;
+    int position = 0;
+    const QValidator *validator = ui->leFrameCount->validator();
+    bool ok = !validator || validator->validate(typed, position) == QValidator::Acceptable;
+    const int count = ok ? text.toInt(&ok, 10) : 0;
     if (ok && count >= 1) {
+        m_frameCountEntry->commit(QString::number(count));
         AppSettings::setValue(AppSettings::kMaxStitchCount, count);
         if (m_mainWindow)
             m_mainWindow->setMaxStitchCount(count);
         return;
     }
     warn(tr("Segment Frame Limit"), tr("Please enter a valid frame count (>0)."));
-    ui->leFrameCount->setText(QString::number(
+    m_frameCountEntry->commit(QString::number(
         AppSettings::intValue(AppSettings::kMaxStitchCount, AppSettings::kRestoredMaxStitchCount)));
 }
 

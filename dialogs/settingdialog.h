@@ -12,9 +12,11 @@ namespace Ui {
 class settingdialog;
 }
 class QRadioButton;
+class QSlider;
 class QTimer;
 QT_END_NAMESPACE
 
+class FieldEntry;
 class MainWindow;
 class TriggerControls;
 
@@ -42,6 +44,18 @@ struct QualityRange {
 QualityRange qualityRangeFor(const QString &format);
 
 int truncateToInt(double value);
+
+// A camera's float value as text: the shortest decimal that reads back as the
+// same float, so 12.5 stays 12.5 and 3.7 does not become 3.70000005.
+QString cameraValueText(float value);
+// The whole numbers a slider can offer inside a camera's float range.
+struct SliderRange {
+    int minimum = 0;
+    int maximum = 0;
+};
+SliderRange sliderRangeWithin(float minimum, float maximum);
+// A typed camera value: a finite decimal number (blanks around it allowed).
+bool parseCameraValue(const QString &text, double *value);
 int shownResultingLineRate(int requestedRate, int ceiling, qint64 cameraRate);
 
 QString saveDirForChoice(const QString &chosenDir, const QString &currentDir);
@@ -111,6 +125,11 @@ private:
     void *cameraHandle() const;
     void loadSettingsIntoControls();
     void loadExposureAndGain();
+    bool loadFloatFeature(const char *feature, QSlider *slider, FieldEntry *entry, float *current = nullptr);
+    void enterFloatFeature(const char *feature, const QString &text);
+    void applyFloatFeature(const char *feature, double value);
+    void enterLineRate(const QString &text);
+    void enterFrameCount(const QString &text);
     void loadLineRateControls();
     void refreshResultingLineRate();
     void recordResultingLineRateCeiling(void *handle);
@@ -124,6 +143,11 @@ private:
     bool m_loading = false;
     bool m_refreshingQuality = false; // value handlers only mirror while the refresh sets the controls
     int m_resultingLineRate = 0;
+    bool m_settlingLineRateControl = false; // the round run for the camera's actual state
+    FieldEntry *m_exposureEntry = nullptr;
+    FieldEntry *m_gainEntry = nullptr;
+    FieldEntry *m_lineRateEntry = nullptr;
+    FieldEntry *m_frameCountEntry = nullptr;
     QTimer *m_readoutTimer = nullptr;
     TriggerControls *m_triggerControls = nullptr;
     QString m_saveDirText;

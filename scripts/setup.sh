@@ -11,6 +11,7 @@ packages=(
     libusb-1.0-0-dev                                        # aravis-0.8.pc needs it, libaravis-dev lacks the dependency
     libvips-tools imagemagick librsvg2-bin                  # benchmarks and redrawing the icons
     xvfb xauth fonts-dejavu-core                            # running the window without a display
+    fonts-wqy-microhei                                      # Chinese glyphs of the labels and menus
     clang-format-14
 )
 

@@ -14,8 +14,9 @@
 #include "messageboxrecorder.h"
 #include "mvsim.h"
 
-// An exposure of 125 us limits both cameras to 8000 lines/s, below their
-// maximum of 20000; the second lacks line rate control.
+// An exposure of 125 us limits the first two cameras to 8000 lines/s, below
+// their maximum of 20000; the second lacks line rate control. The third holds
+// fractional exposure and gain.
 inline const char *const kDialogCameras = "[DLG-1]\ntransport = USB3\n"
                                           "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
                                           "line_rate = 1000\nmax_line_rate = 20000\n"
@@ -23,7 +24,11 @@ inline const char *const kDialogCameras = "[DLG-1]\ntransport = USB3\n"
                                           "[DLG-NORATE]\ntransport = USB3\n"
                                           "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
                                           "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 125\n"
-                                          "missing_features = AcquisitionLineRateEnable\n";
+                                          "missing_features = AcquisitionLineRateEnable\n"
+                                          "[DLG-FRACTION]\ntransport = USB3\n"
+                                          "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
+                                          "line_rate = 1000\nmax_line_rate = 20000\n"
+                                          "exposure_time = 12.5\ngain = 3.7\n";
 
 inline QVariant stored(const QString &key)
 {
@@ -90,6 +95,14 @@ public:
     SimulatedCamera &operator=(const SimulatedCamera &) = delete;
 
     void *handle() const { return m_handle; }
+
+    float floatFeature(const char *name) const
+    {
+        MVCC_FLOATVALUE value{};
+        if (MV_CC_GetFloatValue(m_handle, name, &value) != MV_OK)
+            qFatal("cannot read %s", name);
+        return value.fCurValue;
+    }
 
     qint64 intFeature(const char *name) const
     {

@@ -36,6 +36,11 @@ private slots:
     void storedFormatNameSelectsOneOfTheFourFormats_data();
     void storedFormatNameSelectsOneOfTheFourFormats();
     void cameraFloatValuesAreTruncatedTowardZeroAndSaturate();
+    void cameraFloatValueIsShownWithTheDigitsItHolds_data();
+    void cameraFloatValueIsShownWithTheDigitsItHolds();
+    void sliderOffersOnlyWholeNumbersInsideTheCamerasRange();
+    void typedCameraValueIsAFiniteDecimalNumber_data();
+    void typedCameraValueIsAFiniteDecimalNumber();
     void anyPathToTheWorkingDirectoryIsStoredAsDot();
     void snapshotQualityIsClampedPerImageType();
     void frameThatCannotBeSavedIsRefusedWithItsStatus_data();
@@ -67,6 +72,65 @@ void SettingDialogRulesTest::cameraFloatValuesAreTruncatedTowardZeroAndSaturate(
     QCOMPARE(truncateToInt(-1e12), INT_MIN);
     QCOMPARE(truncateToInt(std::numeric_limits<double>::infinity()), INT_MAX);
     QCOMPARE(truncateToInt(std::nan("")), 0);
+}
+
+void SettingDialogRulesTest::cameraFloatValueIsShownWithTheDigitsItHolds_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("whole") << 1000.0f << "1000";
+    QTest::newRow("half") << 12.5f << "12.5";
+    QTest::newRow("not exact in binary") << 3.7f << "3.7";
+    QTest::newRow("small fraction") << 0.3f << "0.3";
+    QTest::newRow("more digits than six") << 123456.7f << "123456.7";
+    QTest::newRow("negative") << -2.25f << "-2.25";
+    QTest::newRow("zero") << 0.0f << "0";
+}
+
+void SettingDialogRulesTest::cameraFloatValueIsShownWithTheDigitsItHolds()
+{
+    QFETCH(float, value);
+    QFETCH(QString, text);
+    QCOMPARE(cameraValueText(value), text);
+    QCOMPARE(cameraValueText(value).toFloat(), value);
+}
+
+void SettingDialogRulesTest::sliderOffersOnlyWholeNumbersInsideTheCamerasRange()
+{
+    const struct {
+        float minimum, maximum;
+        int low, high;
+    } rows[] = {{2.0f, 1000.0f, 2, 1000}, {2.5f, 999.9f, 3, 999}, {-3.5f, 3.5f, -3, 3}, {2.2f, 2.8f, 3, 3}};
+    for (const auto &row : rows) {
+        const SliderRange range = sliderRangeWithin(row.minimum, row.maximum);
+        QCOMPARE(range.minimum, row.low);
+        QCOMPARE(range.maximum, row.high);
+    }
+}
+
+void SettingDialogRulesTest::typedCameraValueIsAFiniteDecimalNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<double>("value");
+    QTest::newRow("whole") << "40" << true << 40.0;
+    QTest::newRow("fraction with blanks") << " 12.5 " << true << 12.5;
+    QTest::newRow("negative") << "-50" << true << -50.0;
+    QTest::newRow("empty") << "" << false << 0.0;
+    QTest::newRow("letters") << "abc" << false << 0.0;
+    QTest::newRow("comma") << "12,5" << false << 0.0;
+    QTest::newRow("infinite") << "inf" << false << 0.0;
+    QTest::newRow("not a number") << "nan" << false << 0.0;
+}
+
+void SettingDialogRulesTest::typedCameraValueIsAFiniteDecimalNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    QFETCH(double, value);
+    double parsed = 0;
+    QCOMPARE(parseCameraValue(text, &parsed), accepted);
+    QCOMPARE(parsed, value);
 }
 
 void SettingDialogRulesTest::anyPathToTheWorkingDirectoryIsStoredAsDot()

@@ -159,8 +159,6 @@ int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST *pstDevLi
 {
     if (!pstDevList || (nTLayerType & (MV_GIGE_DEVICE | MV_USB_DEVICE)) == 0)
         return MV_E_PARAMETER;
-    if (const int fault = injectedFault("MV_CC_EnumDevices", std::string()))
-        return fault;
     std::vector<MV_CC_DEVICE_INFO> found;
     int failure = MV_OK;
     bool anySucceeded = false;
@@ -174,6 +172,10 @@ int MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVICE_INFO_LIST *pstDevLi
         anySucceeded = true;
         found.insert(found.end(), devices.begin(), devices.end());
     }
+    // Checked after the backends looked: the simulator's configuration file,
+    // read at the first search, may itself set this fault.
+    if (const int fault = injectedFault("MV_CC_EnumDevices", std::string()))
+        return fault;
     if (!anySucceeded && failure != MV_OK)
         return failure;
     if (found.size() > MV_MAX_DEVICE_NUM)

@@ -102,14 +102,7 @@ private:
 public:
     static bool loadFile(const std::string &path, std::vector<SimCameraConfig> &cameras, std::string &error)
     {
-        std::ifstream file(path);
-        if (!file) {
-            error = "cannot read the file";
-            return false;
-        }
-        std::stringstream text;
-        text << file.rdbuf();
-        return parseSimConfig(text.str(), cameras, error);
+        return loadSimConfigFile(path, cameras, error);
     }
 
 private:

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <sstream>
+
+#include <sys/stat.h>
 
 namespace mvcc {
 namespace {
@@ -14,6 +18,18 @@ std::string trim(const std::string &text)
     if (first == std::string::npos)
         return {};
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Cuts a comment off a line: from a ';' or '#' that starts the line or
+// follows a blank, so "line_rate = 0   ; as fast as fetched" works while a
+// value such as "LS#4" keeps its character.
+std::string withoutComment(const std::string &line)
+{
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((line[i] == ';' || line[i] == '#') && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return line.substr(0, i);
+    }
+    return line;
 }
 
 std::string lower(std::string text)
@@ -217,6 +233,25 @@ std::string finish(Section &section, std::size_t index)
         c.address = (192u << 24) | (168u << 16) | (1u << 8) | static_cast<uint32_t>(10 + index % 200);
     if (!section.hasMaxLineRate)
         c.maxLineRate = std::max(50000u, c.lineRate);
+    // The device record has fixed fields; a longer text would be cut there and
+    // the camera could then not be found again by its serial.
+    const bool gige = c.transport == MV_GIGE_DEVICE;
+    const struct {
+        const char *key;
+        const std::string &text;
+        std::size_t field;
+    } texts[] = {{"manufacturer", c.manufacturer, gige ? 32u : 64u},
+                 {"model", c.model, gige ? 32u : 64u},
+                 {"version", c.version, gige ? 32u : 64u},
+                 {"serial", c.serial, gige ? 16u : 64u},
+                 {"user_name", c.userName, gige ? 16u : 64u}};
+    for (const auto &text : texts) {
+        if (text.text.size() >= text.field)
+            return std::string(text.key) + " \"" + text.text.substr(0, 20)
+                + (text.text.size() > 20 ? "...\"" : "\"") + " has " + std::to_string(text.text.size())
+                + " characters; a " + (gige ? "GigE" : "USB3") + " device record holds at most "
+                + std::to_string(text.field - 1);
+    }
     if (c.width == 0 || c.linesPerFrame == 0)
         return "width and lines_per_frame must be at least 1";
     const uint64_t bpp = c.pixelFormat == PixelType_Gvsp_RGB8_Packed ? 3 : 1;
@@ -267,9 +302,10 @@ std::vector<SimCameraConfig> defaultSimCameras()
 
 /*
  * Parses the simulator's INI text: "[name]" starts a camera, "key = value"
- * sets one of its keys, lines starting with ';' or '#' are comments. Keys are
- * case-insensitive; sections keep their order. Returns false with a message
- * naming the line of the first error; cameras is only changed on success.
+ * sets one of its keys, ';' or '#' at the start of a line or after a blank
+ * starts a comment. Keys are case-insensitive; sections keep their order.
+ * Returns false with a message naming the line of the first error; cameras is
+ * only changed on success.
  */
 bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &cameras, std::string &error)
 {
@@ -279,8 +315,8 @@ bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &camer
     int lineNumber = 0;
     while (std::getline(input, raw)) {
         ++lineNumber;
-        const std::string line = trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
+        const std::string line = trim(withoutComment(raw));
+        if (line.empty())
             continue;
         if (line.front() == '[') {
             if (line.back() != ']' || trim(line.substr(1, line.size() - 2)).empty()) {
@@ -323,6 +359,48 @@ bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &camer
     }
     cameras = std::move(result);
     error.clear();
+    return true;
+}
+
+/*
+ * Reads and parses the configuration file at path. Refuses, with the reason in
+ * error, what is not a readable regular file (a folder, a pipe that might
+ * never end) and a file that describes no camera, so that a wrong path is
+ * never taken for "no cameras wanted".
+ */
+bool loadSimConfigFile(const std::string &path, std::vector<SimCameraConfig> &cameras, std::string &error)
+{
+    struct stat info { };
+    if (stat(path.c_str(), &info) != 0) {
+        error = std::string("cannot read the file: ") + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = "is a folder, not a file";
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "is not a regular file";
+        return false;
+    }
+    std::ifstream file(path);
+    std::stringstream text;
+    if (!file || !(text << file.rdbuf())) {
+        if (info.st_size == 0)
+            error = "is empty: it describes no camera";
+        else
+            error = "cannot read the file";
+        return false;
+    }
+    std::vector<SimCameraConfig> parsed;
+    if (!parseSimConfig(text.str(), parsed, error))
+        return false;
+    if (parsed.empty()) {
+        error = info.st_size == 0 ? "is empty: it describes no camera"
+                                  : "describes no camera: it has no [section]";
+        return false;
+    }
+    cameras = std::move(parsed);
     return true;
 }
 

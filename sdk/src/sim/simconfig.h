@@ -50,6 +50,10 @@ std::vector<SimCameraConfig> defaultSimCameras();
 // false and describes the first problem (with its line) in error.
 bool parseSimConfig(const std::string &text, std::vector<SimCameraConfig> &cameras, std::string &error);
 
+// The same from a file, which must be a regular file describing at least one
+// camera. On error returns false with the reason in error.
+bool loadSimConfigFile(const std::string &path, std::vector<SimCameraConfig> &cameras, std::string &error);
+
 } // namespace mvcc
 
 #endif // MVCC_SIMCONFIG_H
