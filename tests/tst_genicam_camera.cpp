@@ -147,6 +147,61 @@ private slots:
         QCOMPARE(grab(frame, info), int(MV_OK));
     }
 
+    // Lost frames are whole frames: ids that never arrived between the ones
+    // fetched, whatever made them go missing. Packets dropped on the wire
+    // (-r: per thousand) lose frames the stream gives up on; a fetch that
+    // stalls lets the ring fill and the camera's next frames find no buffer.
+    void lostCountsMissingFrameIdsNotPackets_data()
+    {
+        QTest::addColumn<QStringList>("cameraOptions");
+        QTest::addColumn<int>("stallMs");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("2 of 1000 packets dropped") << QStringList{"-r", "2"} << 0 << 40;
+        QTest::newRow("fetch stalled for 2.5 s") << QStringList() << 2500 << 70;
+    }
+
+    void lostCountsMissingFrameIdsNotPackets()
+    {
+        QFETCH(QStringList, cameraOptions);
+        QFETCH(int, stallMs);
+        QFETCH(int, frames);
+        cleanup();
+        QString why;
+        QVERIFY2(m_camera.start(m_serial, why, cameraOptions), qPrintable(why));
+        init();
+        QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+        std::vector<unsigned char> frame(fakeWidth * fakeHeight);
+        MV_FRAME_OUT_INFO_EX info{};
+        QCOMPARE(grab(frame, info), int(MV_OK));
+        MV_NETTRANS_INFO before{};
+        QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &before), int(MV_OK));
+        const unsigned int firstId = info.nFrameNum;
+        unsigned int previousId = firstId;
+        quint64 idsSpanned = 1;
+        int received = 1;
+        QThread::msleep(static_cast<unsigned long>(stallMs));
+        for (int i = 0; i < frames; ++i) {
+            QCOMPARE(grab(frame, info), int(MV_OK));
+            QVERIFY(isDiagonalRamp(frame));
+            // Block ids have 16 bits and skip 0.
+            idsSpanned += info.nFrameNum > previousId ? info.nFrameNum - previousId
+                                                      : 65535 - previousId + info.nFrameNum;
+            previousId = info.nFrameNum;
+            ++received;
+        }
+        MV_NETTRANS_INFO after{};
+        QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &after), int(MV_OK));
+        const quint64 missing = idsSpanned - quint64(received);
+        QCOMPARE(quint64(after.nThrowFrameCount - before.nThrowFrameCount), missing);
+        QCOMPARE(after.nNetRecvFrameCount - before.nNetRecvFrameCount, unsigned(received - 1));
+        // Frames did go missing, and far fewer than the packets they held.
+        QVERIFY2(missing > 0, qPrintable(QString("ids %1..%2").arg(firstId).arg(previousId)));
+        QVERIFY2(missing < quint64(frames) + quint64(stallMs) / 10, qPrintable(QString::number(missing)));
+        QCOMPARE(MV_CC_StopGrabbing(m_handle), int(MV_OK));
+        cleanup();
+        m_camera.kill(); // the next test starts it again without options
+    }
+
 private:
     int grab(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs = 3000)
     {

@@ -65,11 +65,13 @@ public:
 
     // Starts the camera and waits until a search lists it; false with the
     // reason in why otherwise.
-    bool start(const QString &serial, QString &why)
+    // extra: more options, e.g. {"-r", "2"} to drop 2 of every 1000 packets.
+    bool start(const QString &serial, QString &why, const QStringList &extra = {})
     {
         kill();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("arv-fake-gv-camera-0.8"), {"-i", "127.0.0.1", "-s", serial});
+        m_process.start(QStringLiteral("arv-fake-gv-camera-0.8"),
+                        QStringList{"-i", "127.0.0.1", "-s", serial} + extra);
         MV_CC_DEVICE_INFO record;
         if (m_process.waitForStarted(5000) && findCamera(serial, record))
             return true;
