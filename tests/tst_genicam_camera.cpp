@@ -202,6 +202,51 @@ private slots:
         m_camera.kill(); // the next test starts it again without options
     }
 
+    // Aravis notices a camera gone only seconds later, and every command to it
+    // waits out its retries meanwhile; the caller must not wait with it.
+    void callsRightAfterTheCameraDiedReturnPromptly_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("stop") << "stop" << int(MV_OK);
+        QTest::newRow("feature read") << "read" << int(MV_E_NODEVICE);
+        QTest::newRow("feature write") << "write" << int(MV_E_NODEVICE);
+        QTest::newRow("close") << "close" << int(MV_OK);
+    }
+
+    void callsRightAfterTheCameraDiedReturnPromptly()
+    {
+        QFETCH(QString, call);
+        QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+        std::vector<unsigned char> frame(fakeWidth * fakeHeight);
+        MV_FRAME_OUT_INFO_EX info;
+        QCOMPARE(grab(frame, info), int(MV_OK));
+        m_camera.kill();
+        QThread::msleep(200);
+        QElapsedTimer clock;
+        clock.start();
+        int result = MV_E_UNKNOWN;
+        MVCC_FLOATVALUE value{};
+        if (call == "stop")
+            result = MV_CC_StopGrabbing(m_handle);
+        else if (call == "read")
+            result = MV_CC_GetFloatValue(m_handle, "ExposureTime", &value);
+        else if (call == "write")
+            result = MV_CC_SetFloatValue(m_handle, "ExposureTime", 2000.0f);
+        else
+            result = MV_CC_CloseDevice(m_handle);
+        const qint64 elapsed = clock.elapsed();
+        qInfo("%s took %lld ms", qPrintable(call), elapsed);
+        QTEST(result, "expected");
+        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+        // Whatever came first, closing and destroying stay prompt too.
+        clock.restart();
+        MV_CC_CloseDevice(m_handle);
+        QCOMPARE(MV_CC_DestroyHandle(m_handle), int(MV_OK));
+        m_handle = nullptr;
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
 private:
     int grab(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs = 3000)
     {

@@ -317,6 +317,9 @@ int GenicamDevice::open(unsigned int)
  */
 void GenicamDevice::close()
 {
+    // A camera that stopped answering keeps this close busy for seconds; an
+    // open of the same camera, come back meanwhile, waits for it.
+    std::lock_guard<std::mutex> released(releaseMutex());
     std::shared_ptr<Acquisition> run;
     {
         std::lock_guard<std::mutex> lock(runMutex_);
@@ -408,6 +411,14 @@ int GenicamDevice::stopGrabbing()
         arv_camera_stop_acquisition(camera_, error.out());
     }
     return MV_OK;
+}
+
+/* Makes a waiting fetch return within one slice; the camera is not told. Any thread. */
+void GenicamDevice::abandonRun()
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    if (run_)
+        run_->stopped = true;
 }
 
 /*
