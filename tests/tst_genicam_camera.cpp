@@ -247,6 +247,69 @@ private slots:
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
+    // The fake camera draws the same diagonal ramp in every format: Mono16 as
+    // words below 256, BayerGR8 as a colour map laid out in a mosaic. What
+    // the library shows must be that frame, converted.
+    void mono16AndBayerGR8FramesShowTheCamerasPicture_data()
+    {
+        QTest::addColumn<unsigned int>("format");
+        QTest::newRow("Mono16") << unsigned(PixelType_Gvsp_Mono16);
+        QTest::newRow("BayerGR8") << unsigned(PixelType_Gvsp_BayerGR8);
+    }
+
+    void mono16AndBayerGR8FramesShowTheCamerasPicture()
+    {
+        QFETCH(unsigned int, format);
+        QCOMPARE(MV_CC_SetEnumValue(m_handle, "PixelFormat", format), int(MV_OK));
+        QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+        const unsigned int bytes = format == PixelType_Gvsp_Mono16 ? 2 : 1;
+        std::vector<unsigned char> frame(fakeWidth * fakeHeight * bytes);
+        MV_FRAME_OUT_INFO_EX info{};
+        QCOMPARE(grab(frame, info), int(MV_OK));
+        QCOMPARE(info.enPixelType, format);
+        QCOMPARE(info.nFrameLen, fakeWidth * fakeHeight * bytes);
+        std::vector<unsigned char> rgb(fakeWidth * fakeHeight * 3);
+        MV_CC_PIXEL_CONVERT_PARAM param{fakeWidth,
+                                        fakeHeight,
+                                        format,
+                                        frame.data(),
+                                        info.nFrameLen,
+                                        PixelType_Gvsp_RGB8_Packed,
+                                        rgb.data(),
+                                        0,
+                                        unsigned(rgb.size()),
+                                        {}};
+        QCOMPARE(MV_CC_ConvertPixelType(m_handle, &param), int(MV_OK));
+        const auto raw = [&](unsigned int x, unsigned int y) {
+            const std::size_t i = std::size_t(y) * fakeWidth + x;
+            return bytes == 2 ? unsigned(frame[2 * i] | (frame[2 * i + 1] << 8)) : unsigned(frame[i]);
+        };
+        for (unsigned int y = 2; y < fakeHeight; ++y)
+            for (unsigned int x = 0; x + 2 < fakeWidth; ++x) {
+                // Along an anti-diagonal the ramp, and the mosaic site, repeat.
+                QCOMPARE(raw(x + 2, y - 2), raw(x, y));
+                const unsigned char *pixel = &rgb[(std::size_t(y) * fakeWidth + x) * 3];
+                if (bytes == 2) {
+                    QCOMPARE(unsigned(pixel[0]), raw(x, y) >> 8);
+                    QCOMPARE(pixel[1], pixel[0]);
+                } else if (y + 1 < fakeHeight) {
+                    // G R / B G: the 2x2 window at the pixel gives red, blue
+                    // and the mean of its greens.
+                    const bool redRow = (y & 1) == 0, redColumn = (x & 1) == 1;
+                    const unsigned int a = raw(x, y), b = raw(x + 1, y), c = raw(x, y + 1),
+                                       d = raw(x + 1, y + 1);
+                    const unsigned int red = redRow ? (redColumn ? a : b) : (redColumn ? c : d);
+                    const unsigned int blue = redRow ? (redColumn ? d : c) : (redColumn ? b : a);
+                    const unsigned int greens = a + b + c + d - red - blue;
+                    QCOMPARE(unsigned(pixel[0]), red);
+                    QCOMPARE(unsigned(pixel[1]), (greens + 1) / 2);
+                    QCOMPARE(unsigned(pixel[2]), blue);
+                }
+            }
+        QCOMPARE(MV_CC_StopGrabbing(m_handle), int(MV_OK));
+        QCOMPARE(MV_CC_SetEnumValue(m_handle, "PixelFormat", PixelType_Gvsp_Mono8), int(MV_OK));
+    }
+
 private:
     int grab(std::vector<unsigned char> &frame, MV_FRAME_OUT_INFO_EX &info, unsigned int timeoutMs = 3000)
     {
