@@ -2,6 +2,9 @@
 // library's conversion, against a plain pixel-by-pixel conversion.
 #include "tst_sdk_camera.h"
 
+#include <QImage>
+#include <QTemporaryDir>
+
 #include <cmath>
 
 namespace {
@@ -206,6 +209,64 @@ private slots:
                 for (unsigned int x = 0; x < width; ++x)
                     QCOMPARE(line[3 * x], mvsim::scenePixel("PF", stamp, x, 0, PixelType_Gvsp_Mono8));
             }
+    }
+
+    // A snapshot of any of these formats is the converted picture: gray
+    // formats as 8-bit gray, the others as colour.
+    void savedSnapshotsHoldTheConvertedPicture_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("gray");
+        QTest::newRow("Mono16") << "Mono16" << true;
+        QTest::newRow("Mono10p") << "Mono10p" << true;
+        QTest::newRow("Mono12Packed") << "Mono12Packed" << true;
+        QTest::newRow("BayerBG8") << "BayerBG8" << false;
+        QTest::newRow("BGR8") << "BGR8" << false;
+        QTest::newRow("YCbCr422_8") << "YCbCr422_8" << false;
+    }
+
+    void savedSnapshotsHoldTheConvertedPicture()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, gray);
+        INSTALL_CAMERAS("[PF]\nwidth = " + std::to_string(width) + "\nlines_per_frame = "
+                        + std::to_string(lines) + "\nline_rate = 0\npixel_format = " + name.toStdString());
+        CameraHandle camera("PF");
+        QVERIFY(camera.start());
+        std::vector<unsigned char> raw;
+        MV_FRAME_OUT_INFO_EX info;
+        QCOMPARE(camera.fetch(raw, info), MV_OK);
+        Rgb converted(width * lines * 3);
+        MV_CC_PIXEL_CONVERT_PARAM param{width,
+                                        lines,
+                                        info.enPixelType,
+                                        raw.data(),
+                                        info.nFrameLen,
+                                        PixelType_Gvsp_RGB8_Packed,
+                                        converted.data(),
+                                        0,
+                                        unsigned(converted.size()),
+                                        {}};
+        QCOMPARE(MV_CC_ConvertPixelType(nullptr, &param), MV_OK);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Image_1.png");
+        MV_SAVE_IMG_TO_FILE_PARAM save{};
+        save.enPixelType = info.enPixelType;
+        save.pData = raw.data();
+        save.nDataLen = info.nFrameLen;
+        save.nWidth = width;
+        save.nHeight = lines;
+        save.enImageType = MV_Image_Png;
+        save.nQuality = 6;
+        std::strncpy(save.pImagePath, QFile::encodeName(path).constData(), sizeof save.pImagePath - 1);
+        QCOMPARE(MV_CC_SaveImageToFile(camera.handle, &save), MV_OK);
+        const QImage image(path);
+        QCOMPARE(image.size(), QSize(int(width), int(lines)));
+        QCOMPARE(image.format() == QImage::Format_Grayscale8, gray);
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        for (unsigned int y = 0; y < lines; ++y)
+            QVERIFY(std::memcmp(rgb.constScanLine(int(y)), &converted[y * width * 3], width * 3) == 0);
     }
 
     void aFormatTheLibraryCannotConvertStillArrivesAndIsNamedByItsCode()
