@@ -4,6 +4,9 @@
 
 #include "tst_genicam_fakecamera.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace genicamtest;
 
 namespace {
@@ -200,6 +203,40 @@ private slots:
         QCOMPARE(MV_CC_StopGrabbing(m_handle), int(MV_OK));
         cleanup();
         m_camera.kill(); // the next test starts it again without options
+    }
+
+    // A frame whose packets pause for 300 ms is completed, not dropped: the
+    // stream waits for its missing packets at least 2 s. Large frames make
+    // most pauses fall in the middle of one.
+    void framesSurvivePausesOfTheCamera()
+    {
+        QCOMPARE(MV_CC_SetIntValueEx(m_handle, "Width", 2048), int(MV_OK));
+        QCOMPARE(MV_CC_SetIntValueEx(m_handle, "Height", 2048), int(MV_OK));
+        QCOMPARE(MV_CC_SetEnumValue(m_handle, "PixelFormat", PixelType_Gvsp_RGB8_Packed), int(MV_OK));
+        QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
+        std::vector<unsigned char> frame(2048 * 2048 * 3);
+        MV_FRAME_OUT_INFO_EX info{};
+        QCOMPARE(grab(frame, info), int(MV_OK));
+        MV_NETTRANS_INFO before{}, after{};
+        QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &before), int(MV_OK));
+        std::atomic<bool> pausing{true};
+        std::thread belt([&] {
+            for (int i = 0; i < 5; ++i) {
+                QThread::msleep(170);
+                m_camera.pause(300);
+            }
+            pausing = false;
+        });
+        int received = 0;
+        while (pausing || received < 3)
+            if (grab(frame, info, 1000) == int(MV_OK))
+                ++received;
+        belt.join();
+        QCOMPARE(MV_GIGE_GetNetTransInfo(m_handle, &after), int(MV_OK));
+        QCOMPARE(after.nThrowFrameCount - before.nThrowFrameCount, 0);
+        QCOMPARE(int(after.nNetRecvFrameCount - before.nNetRecvFrameCount), received);
+        cleanup();
+        m_camera.kill(); // back to its 512 x 512 Mono8 for the next test
     }
 
     // Aravis notices a camera gone only seconds later, and every command to it

@@ -11,6 +11,8 @@
 
 #include "tst_sdk_camera.h"
 
+#include <csignal>
+
 namespace genicamtest {
 
 constexpr unsigned int loopbackAddress = 0x7F000001u;
@@ -82,6 +84,16 @@ public:
     }
 
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    // Freezes the camera for ms milliseconds, as a belt that stops freezes a
+    // line-scan camera on its encoder: packets stop, mid-frame or not.
+    void pause(unsigned long ms)
+    {
+        const auto pid = static_cast<pid_t>(m_process.processId());
+        ::kill(pid, SIGSTOP);
+        QThread::msleep(ms);
+        ::kill(pid, SIGCONT);
+    }
 
     // Ends the camera at once, as a pulled cable or a power cut would.
     void kill()
