@@ -13,6 +13,7 @@
 
 #include "deviceentry.h"
 #include "framestatistics.h"
+#include "pixelformatname.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -183,6 +184,9 @@ void MainWindow::on_actionCameraStart_triggered()
         statusBar()->showMessage(QStringLiteral("Camera disconnected"));
         QMessageBox::warning(this, QStringLiteral("Device"), QStringLiteral("Camera disconnected!"));
     });
+    disconnect(m_workThread, &WorkThread::pixelFormatUnsupported, this, nullptr);
+    connect(m_workThread, &WorkThread::pixelFormatUnsupported, this,
+            [this](uint pixelType) { statusBar()->showMessage(unsupportedPixelFormatText(pixelType)); });
     m_workThread->setRunning(true);
     m_workThread->start();
     if (MV_CC_StartGrabbing(m_handle) == MV_OK) {

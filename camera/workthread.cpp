@@ -10,6 +10,7 @@
 
 #include "framestatistics.h"
 #include "mainwindow.h"
+#include "pixelformatname.h"
 
 namespace {
 
@@ -134,6 +135,7 @@ void WorkThread::run()
     int frameCounter = 0;
     m_lostFrames = 0;
     m_receivedFrames = 0;
+    bool toldUnsupported = false;
 
     while (m_running.load() && m_owner->m_handle) {
         handle = m_owner->m_handle;
@@ -201,8 +203,14 @@ void WorkThread::run()
         m_owner->m_lastFrameInfo = info;
 
         const QImage image = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
-        if (image.isNull())
+        if (image.isNull()) {
+            // Said once; the statistics line above goes on counting.
+            if (!toldUnsupported && !libraryConvertsPixelFormat(info.enPixelType)) {
+                toldUnsupported = true;
+                emit pixelFormatUnsupported(info.enPixelType);
+            }
             continue;
+        }
         emit frameGrabbed(image);
         if (m_reportChanges.load())
             emit changeDetected(image, image, timestamp, timestamp);

@@ -40,6 +40,8 @@ signals:
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                         qlonglong prevTimestamp);
     void cameraLost();
+    // Frames of a format the library cannot show; once a run.
+    void pixelFormatUnsupported(uint pixelType);
 
 protected:
     void run() override;
