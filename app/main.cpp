@@ -16,6 +16,10 @@ int main(int argc, char *argv[])
             QApplication::quit();
     });
 
+    // Whatever ends the window's life (a close, the window system) ends the
+    // program the normal way rather than leaving it grabbing without a window.
+    QObject::connect(&window, &QObject::destroyed, &app, &QCoreApplication::quit);
+
     window.show();
     return app.exec();
 }

@@ -10,4 +10,9 @@ qint64 frameTimestamp(unsigned int high, unsigned int low);
 QString frameStatisticsText(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
                             double grabTimeMs, int lostFrames);
 
+// Appended to the status line while a run has dropped frames; empty otherwise.
+QString droppedFramesSuffix(qint64 dropped);
+// The lasting warning while frames are being dropped.
+QString droppedFramesWarning(qint64 dropped);
+
 #endif // FRAMESTATISTICS_H

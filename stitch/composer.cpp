@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 /*
  * Greedy split of frames, given by their lengths along the stitching axis,
@@ -243,6 +244,8 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
         {
             QImage canvas = job.horizontal ? createCanvas(int(summedLength), crossLength, format)
                                            : createCanvas(crossLength, int(summedLength), format);
+            if (canvas.isNull())
+                throw std::bad_alloc(); // not an empty picture: memory ran out
             int offset = 0;
             for (int k = 0; k < segment.end - segment.first; ++k) {
                 const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
