@@ -22,8 +22,7 @@ constexpr qint64 kMaxQueueBytes = 256 * kMiB;
 FrameBudget::FrameBudget(qint64 limitBytes, qint64 queueLimitBytes)
     : m_limit(std::max<qint64>(0, limitBytes)),
       m_queueLimit(queueLimitBytes < 0 ? frameQueueBytes(m_limit) : queueLimitBytes)
-{
-}
+{ }
 
 bool FrameBudget::reserveQueued(qint64 bytes)
 {
