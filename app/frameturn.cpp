@@ -54,7 +54,8 @@ QImage rotateFrame(const QImage &frame, int angle)
     // allocation succeeded; a result of the same size must be obtainable
     // first, or the turn would crash instead of failing.
     const bool quarter = angle % 180 != 0;
-    if (QImage(quarter ? frame.height() : frame.width(), quarter ? frame.width() : frame.height(), frame.format())
+    if (QImage(quarter ? frame.height() : frame.width(), quarter ? frame.width() : frame.height(),
+               frame.format())
             .isNull())
         return QImage();
     return frame.transformed(QTransform().rotate(angle, Qt::ZAxis), Qt::FastTransformation);

@@ -32,8 +32,8 @@ qint64 frameBudgetFromEnvironment()
     const QByteArray text = qgetenv("CORVISTA_MEMORY_BUDGET_MIB");
     const qint64 bytes = frameBudgetBytes(text, physicalMemoryBytes(), &valid);
     if (!valid)
-        qWarning() << "CORVISTA_MEMORY_BUDGET_MIB is not a positive number of MiB:" << text
-                   << "- using" << bytes / (1024 * 1024) << "MiB";
+        qWarning() << "CORVISTA_MEMORY_BUDGET_MIB is not a positive number of MiB:" << text << "- using"
+                   << bytes / (1024 * 1024) << "MiB";
     return bytes;
 }
 

@@ -119,8 +119,8 @@ private:
     void releaseCamera();       // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
     void finishStitchJobs();    // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
-    void breakOpenBatch();      // mainwindow_session.cpp: the stream has a hole; close the batch before it
-    void showDroppedFrames();   // mainwindow_session.cpp: the lasting warning while frames are dropped
+    void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
+    void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
 
 protected:
     void closeEvent(QCloseEvent *event) override;

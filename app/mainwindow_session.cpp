@@ -207,8 +207,8 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
     // is the window's to keep (in the batch) or to give back.
     const qint64 bytes = frameImageBytes(changedFrame.width(), changedFrame.height());
     m_frameBudget->dequeued(bytes);
-    if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull() ||
-        prevFrame.isNull()) {
+    if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull()
+        || prevFrame.isNull()) {
         m_frameBudget->release(bytes);
         return;
     }
