@@ -1,40 +1,71 @@
 #ifndef BATCHLEDGER_H
 #define BATCHLEDGER_H
 
+#include <QHash>
 #include <QQueue>
 #include <QtGlobal>
 
 class FrameBudget;
 
 /*
- * What the window holds against the frame budget: the bytes of the open batch
- * and, in posting order, the bytes of each job handed to the stitch worker. The
- * worker ends jobs in the order they were posted, one finished() or failed()
- * each, so the oldest job's bytes are the ones a result gives back. A job
- * without frames of the budget (Save Image) holds 0 bytes but still counts.
- * GUI thread.
+ * What the window holds against the frame budget. The open batch is charged
+ * frame by frame; once closed, a batch stays charged while anything holds its
+ * frames: the job posted to the stitch worker, or the stitch view, which keeps
+ * the last shown batch for Save Image (both share the same pixels, so the
+ * batch is charged once). The worker ends jobs in the order they were posted,
+ * one finished() or failed() each, so a result lets go of the oldest job. A job
+ * of a batch that was never charged (Save Image, number 0) holds nothing but
+ * still counts as pending. GUI thread.
  */
 class BatchLedger
 {
 public:
     explicit BatchLedger(FrameBudget &budget) : m_budget(budget) { }
 
-    void addToOpenBatch(qint64 bytes) { m_openBytes += bytes; }
+    // One frame joins the open batch.
+    void addToOpenBatch(qint64 bytes)
+    {
+        m_openBytes += bytes;
+        m_frameBytes = bytes;
+    }
     qint64 openBatchBytes() const { return m_openBytes; }
-    // The open batch is gone without a job: its bytes go back to the budget.
+    // The open batch is gone without being closed: its bytes go back.
     void discardOpenBatch();
-    // The open batch closes; the caller hands its bytes on (jobPosted) or back.
-    qint64 takeOpenBatch();
+    // The open batch closes as batch `number`. Call settle(number) once its
+    // job is posted and it is shown, so that a batch nobody holds goes back.
+    void closeOpenBatch(int number);
+    void settle(int number);
 
-    void jobPosted(qint64 bytes) { m_jobBytes.enqueue(bytes); }
+    void jobPosted(int number);
     // The oldest job ended (written or failed); false when none was pending.
     bool jobEnded();
-    int pendingJobs() const { return m_jobBytes.size(); }
+    int pendingJobs() const { return m_jobs.size(); }
+
+    // The stitch view keeps batch `number` now, and lets go of the one before.
+    void batchShown(int number);
+    void shownBatchCleared();
+    // Bytes of the batch the stitch view keeps.
+    qint64 shownBatchBytes() const;
+
+    // When the stitch view's batch alone keeps the budget from taking the
+    // next frame (nothing open, queued or being written that would free room
+    // or report the next drop), intake would never resume: the view must let
+    // go of it. The next frame is taken to be as large as the last one.
+    bool shownBatchBlocksIntake(int openFrames) const;
 
 private:
+    struct Charge {
+        qint64 bytes = 0;
+        int holders = 0;
+    };
+    void letGo(int number);
+
     FrameBudget &m_budget;
     qint64 m_openBytes = 0;
-    QQueue<qint64> m_jobBytes;
+    qint64 m_frameBytes = 0;
+    QQueue<int> m_jobs;
+    QHash<int, Charge> m_charges;
+    int m_shown = 0; // 0: the view keeps no charged batch
 };
 
 #endif // BATCHLEDGER_H

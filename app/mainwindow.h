@@ -62,9 +62,7 @@ public:
     // Stitch session (mainwindow_session.cpp).
     void setStitchDirection(int direction);
     void setMaxStitchCount(int count);
-    // budgetBytes: what the frames hold of the frame budget, given back when
-    // the job ends.
-    void handOffBatch(const QList<QImage> &frames, int batchNumber, qint64 budgetBytes = 0);
+    void handOffBatch(const QList<QImage> &frames, int batchNumber);
 
     // Views (mainwindow_views.cpp).
     void setupLiveView();
@@ -120,6 +118,7 @@ private:
     void finishStitchJobs();    // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
+    void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
 
 protected:

@@ -20,16 +20,14 @@
  * with the direction, output folder, camera names, format and qualities as
  * they are now; a later change of settings does not reach the job. An empty
  * list posts nothing. batchNumber 0 gives file names without a batch part.
- * Counts the job as pending until its finished or failed arrives; the
- * frames' share of the budget (budgetBytes) is given back then.
+ * Counts the job as pending until its finished or failed arrives; the job
+ * holds the batch's share of the frame budget until then.
  * GUI thread.
  */
-void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber, qint64 budgetBytes)
+void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
 {
-    if (frames.isEmpty()) {
-        m_frameBudget->release(budgetBytes);
+    if (frames.isEmpty())
         return;
-    }
     if (ui && ui->statusBar)
         ui->statusBar->showMessage(QStringLiteral("Saving stitched image (background)..."));
 
@@ -40,9 +38,7 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber, qint
         Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
     if (posted) {
         ++m_pendingStitchJobs;
-        m_batchLedger->jobPosted(budgetBytes);
-    } else {
-        m_frameBudget->release(budgetBytes);
+        m_batchLedger->jobPosted(batchNumber);
     }
 }
 
@@ -84,6 +80,7 @@ void MainWindow::onStitchSaveFinished(QStringList)
 {
     m_pendingStitchJobs = std::max(0, m_pendingStitchJobs - 1);
     m_batchLedger->jobEnded();
+    relieveFrameBudget();
     if (ui && ui->statusBar)
         ui->statusBar->showMessage(QStringLiteral("Save done."), 3000);
 }
@@ -99,6 +96,7 @@ void MainWindow::onStitchSaveFailed(QString err)
 {
     m_pendingStitchJobs = std::max(0, m_pendingStitchJobs - 1);
     m_batchLedger->jobEnded();
+    relieveFrameBudget();
     if (ui && ui->statusBar)
         ui->statusBar->clearMessage();
     if (m_finishingStitchJobs) {

@@ -68,13 +68,14 @@ void scrollToNewestFrame(MainWindow &w)
 }
 
 // Shows the closed batch as one picture in the stitch view and empties it.
-void showBatch(MainWindow &w)
+// Returns whether the view keeps its frames for Save Image.
+bool showBatch(MainWindow &w)
 {
     if (!w.m_stitchScene)
         w.setupStitchView();
     if (!w.m_stitchScene) {
-        discardOpenBatch(w);
-        return;
+        w.m_batchFrames.clear();
+        return false;
     }
     ComposedPreview preview;
     try {
@@ -88,7 +89,7 @@ void showBatch(MainWindow &w)
     }
     if (preview.picture.isNull()) {
         w.m_batchFrames.clear();
-        return;
+        return false;
     }
     w.m_stitchScene->clear();
     w.m_lastBatchFrames = w.m_batchFrames;
@@ -102,11 +103,12 @@ void showBatch(MainWindow &w)
     w.fitStitchView();
     scrollToNewestFrame(w);
     w.m_batchFrames.clear();
+    return true;
 }
 
 // Closes the open batch: numbers it, hands it to the worker when saving is on
 // and shows it. An empty batch takes no number. The batch's frames stay in the
-// budget until the worker has written them.
+// budget while the worker or the stitch view holds them.
 void closeBatch(MainWindow &w)
 {
     if (w.m_batchFrames.isEmpty()) {
@@ -114,12 +116,13 @@ void closeBatch(MainWindow &w)
         return;
     }
     ++w.m_batchCounter;
-    const qint64 bytes = w.m_batchLedger->takeOpenBatch();
+    const int number = w.m_batchCounter;
+    w.m_batchLedger->closeOpenBatch(number);
     if (w.m_saveStitchImage)
-        w.handOffBatch(w.m_batchFrames, w.m_batchCounter, bytes);
-    else
-        w.m_frameBudget->release(bytes);
-    showBatch(w);
+        w.handOffBatch(w.m_batchFrames, number);
+    if (showBatch(w))
+        w.m_batchLedger->batchShown(number);
+    w.m_batchLedger->settle(number);
 }
 
 // Appends a frame holding `bytes` of the budget; a full batch closes. When the
@@ -253,6 +256,22 @@ void MainWindow::breakOpenBatch()
     if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive)
         return;
     closeBatch(*this);
+    relieveFrameBudget();
+}
+
+/*
+ * Under overload the last shown batch, kept for Save Image, may be all that
+ * fills the budget; with nothing open, queued or being written, no event would
+ * ever free room again. The view then lets go of its frames (the picture stays
+ * on screen) and intake resumes. GUI thread.
+ */
+void MainWindow::relieveFrameBudget()
+{
+    if (!m_batchLedger->shownBatchBlocksIntake(m_batchFrames.size()))
+        return;
+    qWarning() << "The frame budget is full with the last shown batch alone; its frames are given up";
+    m_lastBatchFrames.clear();
+    m_batchLedger->shownBatchCleared();
 }
 
 /*
@@ -316,6 +335,7 @@ void MainWindow::on_actionClearImages_triggered()
         m_stitchScene->clear();
     discardOpenBatch(*this);
     m_lastBatchFrames.clear();
+    m_batchLedger->shownBatchCleared();
     m_expectedFrameSizeKnown = false;
 }
 

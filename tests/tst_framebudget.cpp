@@ -49,6 +49,8 @@ private slots:
     void budgetComesFromTheEnvironmentOrPhysicalMemory_data();
     void budgetComesFromTheEnvironmentOrPhysicalMemory();
     void ledgerGivesBackEachJobInPostingOrder();
+    void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data();
+    void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake();
     void statusTextsNameTheDroppedFrames();
     void oneSaveFailureBoxAtATimeAndTheRestCounted();
     void frameCountBeyondIntIsClampedNotWrapped_data();
@@ -192,29 +194,91 @@ void TestFrameBudget::budgetComesFromTheEnvironmentOrPhysicalMemory()
 void TestFrameBudget::ledgerGivesBackEachJobInPostingOrder()
 {
     FrameBudget budget(10000, 10000);
-    QVERIFY(budget.reserveQueued(3000));
-    QVERIFY(budget.reserveQueued(2000));
-    budget.dequeued(5000);
     BatchLedger ledger(budget);
-    ledger.addToOpenBatch(3000);
-    ledger.jobPosted(ledger.takeOpenBatch());
-    QCOMPARE(ledger.openBatchBytes(), qint64(0));
-    ledger.jobPosted(0); // Save Image: frames outside the budget
-    ledger.addToOpenBatch(2000);
-    ledger.jobPosted(ledger.takeOpenBatch());
+    // Each batch as the window closes it: frames reserved by the grab thread,
+    // taken into the open batch, the batch closed, its job posted, shown.
+    const auto closeBatch = [&](int number, qint64 bytes, bool save, bool shown) {
+        QVERIFY(budget.reserveQueued(bytes));
+        budget.dequeued(bytes);
+        ledger.addToOpenBatch(bytes);
+        ledger.closeOpenBatch(number);
+        if (save)
+            ledger.jobPosted(number);
+        if (shown)
+            ledger.batchShown(number);
+        ledger.settle(number);
+    };
+    closeBatch(1, 3000, true, true);
+    closeBatch(2, 2000, true, true);
+    ledger.jobPosted(0); // Save Image: shares the shown batch's pixels, holds nothing
     QCOMPARE(ledger.pendingJobs(), 3);
     QCOMPARE(budget.inFlight(), qint64(5000));
+    // Batch 1 is neither being written nor shown any more.
     QVERIFY(ledger.jobEnded());
     QCOMPARE(budget.inFlight(), qint64(2000));
+    // Batch 2 is written but still shown: charged once, until replaced.
     QVERIFY(ledger.jobEnded());
     QCOMPARE(budget.inFlight(), qint64(2000));
+    QCOMPARE(ledger.shownBatchBytes(), qint64(2000));
     QVERIFY(ledger.jobEnded());
-    QCOMPARE(budget.inFlight(), qint64(0));
     QVERIFY(!ledger.jobEnded());
+    // Saving off: the view alone holds the batch and lets go of the one before.
+    closeBatch(3, 1500, false, true);
+    QCOMPARE(budget.inFlight(), qint64(1500));
+    // A batch neither saved nor shown (no preview) goes back at once.
+    closeBatch(4, 700, false, false);
+    QCOMPARE(budget.inFlight(), qint64(1500));
+    ledger.shownBatchCleared();
+    QCOMPARE(budget.inFlight(), qint64(0));
     QVERIFY(budget.reserveQueued(700));
+    budget.dequeued(700);
     ledger.addToOpenBatch(700);
     ledger.discardOpenBatch();
     QCOMPARE(budget.inFlight(), qint64(0));
+}
+
+void TestFrameBudget::shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data()
+{
+    QTest::addColumn<qint64>("shownBytes");
+    QTest::addColumn<int>("openFrames");
+    QTest::addColumn<bool>("jobPending");
+    QTest::addColumn<bool>("frameQueued");
+    QTest::addColumn<bool>("blocks");
+    // Frames of 1000 bytes in a budget of 10000.
+    QTest::newRow("room for the next frame") << qint64(9000) << 0 << false << false << false;
+    QTest::newRow("no room, nothing else would free any") << qint64(9500) << 0 << false << false << true;
+    QTest::newRow("an open batch closes at the next drop") << qint64(8000) << 1 << false << false << false;
+    QTest::newRow("a job will end") << qint64(8000) << 0 << true << false << false;
+    QTest::newRow("a queued frame will arrive") << qint64(8000) << 0 << false << true << false;
+}
+
+void TestFrameBudget::shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake()
+{
+    QFETCH(qint64, shownBytes);
+    QFETCH(int, openFrames);
+    QFETCH(bool, jobPending);
+    QFETCH(bool, frameQueued);
+    QFETCH(bool, blocks);
+    FrameBudget budget(10000, 10000);
+    BatchLedger ledger(budget);
+    QVERIFY(budget.reserveQueued(shownBytes - 1000));
+    QVERIFY(budget.reserveQueued(1000));
+    budget.dequeued(shownBytes);
+    ledger.addToOpenBatch(shownBytes - 1000);
+    ledger.addToOpenBatch(1000);
+    ledger.closeOpenBatch(1);
+    ledger.batchShown(1);
+    ledger.settle(1);
+    if (openFrames > 0) {
+        QVERIFY(budget.reserveQueued(1000));
+        budget.dequeued(1000);
+        ledger.addToOpenBatch(1000);
+    }
+    if (jobPending)
+        ledger.jobPosted(0);
+    if (frameQueued)
+        QVERIFY(budget.reserveQueued(500));
+    QCOMPARE(ledger.shownBatchBlocksIntake(openFrames), blocks);
 }
 
 void TestFrameBudget::statusTextsNameTheDroppedFrames()
