@@ -1,6 +1,10 @@
 #include "batchledger.h"
 
+#include "composer.h"
 #include "framebudget.h"
+#include "naming.h"
+
+#include <algorithm>
 
 void BatchLedger::discardOpenBatch()
 {
@@ -32,9 +36,10 @@ void BatchLedger::letGo(int number)
     settle(number);
 }
 
-void BatchLedger::jobPosted(int number)
+void BatchLedger::jobPosted(int number, qint64 canvasBytes)
 {
-    m_jobs.enqueue(number);
+    m_jobs.enqueue({number, canvasBytes});
+    chargeCanvas();
     const auto it = m_charges.find(number);
     if (it != m_charges.end())
         ++it->holders;
@@ -44,8 +49,40 @@ bool BatchLedger::jobEnded()
 {
     if (m_jobs.isEmpty())
         return false;
-    letGo(m_jobs.dequeue());
+    letGo(m_jobs.dequeue().number);
+    chargeCanvas();
     return true;
+}
+
+void BatchLedger::chargeCanvas()
+{
+    qint64 largest = 0;
+    for (const Job &job : qAsConst(m_jobs))
+        largest = std::max(largest, job.canvasBytes);
+    if (largest > m_canvasCharge)
+        m_budget.charge(largest - m_canvasCharge);
+    else
+        m_budget.release(m_canvasCharge - largest);
+    m_canvasCharge = largest;
+}
+
+qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension)
+{
+    const bool horizontal = isHorizontalDirection(direction);
+    qint64 length = 0;
+    int cross = 0;
+    bool gray = true;
+    for (const QImage &frame : frames) {
+        if (frame.isNull())
+            continue;
+        length += horizontal ? frame.width() : frame.height();
+        cross = std::max(cross, horizontal ? frame.height() : frame.width());
+        gray = gray && isGrayFormat(frame.format());
+    }
+    const int depth = QImage(1, 1, canvasFormat(gray, extensionForFormat(format))).depth();
+    const qint64 longest = std::min<qint64>(length, std::max(1, maxDimension));
+    const qint64 crossBytes = (qint64(cross) * depth / 8 + 3) / 4 * 4;
+    return longest * crossBytes;
 }
 
 void BatchLedger::batchShown(int number)

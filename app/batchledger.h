@@ -2,7 +2,10 @@
 #define BATCHLEDGER_H
 
 #include <QHash>
+#include <QImage>
+#include <QList>
 #include <QQueue>
+#include <QString>
 #include <QtGlobal>
 
 class FrameBudget;
@@ -36,7 +39,10 @@ public:
     void closeOpenBatch(int number);
     void settle(int number);
 
-    void jobPosted(int number);
+    // A job for batch `number`; canvasBytes is what the worker will need for
+    // its picture. The worker draws one picture at a time, so the budget holds
+    // the largest canvas among the pending jobs, and intake leaves room for it.
+    void jobPosted(int number, qint64 canvasBytes = 0);
     // The oldest job ended (written or failed); false when none was pending.
     bool jobEnded();
     int pendingJobs() const { return m_jobs.size(); }
@@ -63,9 +69,21 @@ private:
     FrameBudget &m_budget;
     qint64 m_openBytes = 0;
     qint64 m_frameBytes = 0;
-    QQueue<int> m_jobs;
+    void chargeCanvas();
+
+    struct Job {
+        int number = 0;
+        qint64 canvasBytes = 0;
+    };
+    QQueue<Job> m_jobs;
+    qint64 m_canvasCharge = 0;
     QHash<int, Charge> m_charges;
     int m_shown = 0; // 0: the view keeps no charged batch
 };
+
+// What the stitch worker's largest picture of these frames takes: the frames
+// joined along the stitch axis, cut at maxDimension, in the canvas format the
+// output format asks for.
+qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension);
 
 #endif // BATCHLEDGER_H

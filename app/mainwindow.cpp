@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <malloc.h>
 
 namespace {
 
@@ -37,6 +38,21 @@ qint64 frameBudgetFromEnvironment()
     return bytes;
 }
 
+// Frames are megabytes each and short-lived, and they are allocated in one
+// thread and freed in another. Left to itself, glibc raises its mmap threshold
+// after the first frames are freed and then keeps freed frames in its heaps,
+// so resident memory stays at its peak long after the frames are gone and the
+// frame budget no longer bounds it. Served from mmap, every freed frame goes
+// back to the system at once. Process-wide; set before the first frame.
+void returnFreedFramesToTheSystem()
+{
+    static const bool once = [] {
+        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+        return true;
+    }();
+    Q_UNUSED(once)
+}
+
 } // namespace
 
 /*
@@ -50,6 +66,7 @@ qint64 frameBudgetFromEnvironment()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), m_saveDir(QDir::currentPath())
 {
+    returnFreedFramesToTheSystem();
     m_frameBudget = std::make_unique<FrameBudget>(frameBudgetFromEnvironment());
     m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget);
     m_workThread = new WorkThread(this);

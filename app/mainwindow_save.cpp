@@ -38,7 +38,8 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
         Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
     if (posted) {
         ++m_pendingStitchJobs;
-        m_batchLedger->jobPosted(batchNumber);
+        m_batchLedger->jobPosted(
+            batchNumber, stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension));
     }
 }
 

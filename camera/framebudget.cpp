@@ -48,6 +48,12 @@ void FrameBudget::dequeued(qint64 bytes)
     m_queued = std::max<qint64>(0, m_queued - bytes);
 }
 
+void FrameBudget::charge(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_inFlight += std::max<qint64>(0, bytes);
+}
+
 void FrameBudget::release(qint64 bytes)
 {
     QMutexLocker lock(&m_mutex);

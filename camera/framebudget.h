@@ -35,6 +35,9 @@ public:
     bool reserveQueued(qint64 bytes);
     // Window: a queued frame was taken; its bytes stay in flight.
     void dequeued(qint64 bytes);
+    // Memory taken on the way to the disk that no frame brought in (the
+    // stitch worker's picture): never refused, it only makes less room.
+    void charge(qint64 bytes);
     // Bytes in flight are gone (written, discarded, or never used).
     void release(qint64 bytes);
 

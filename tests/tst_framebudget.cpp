@@ -49,6 +49,9 @@ private slots:
     void budgetComesFromTheEnvironmentOrPhysicalMemory_data();
     void budgetComesFromTheEnvironmentOrPhysicalMemory();
     void ledgerGivesBackEachJobInPostingOrder();
+    void budgetHoldsTheLargestPendingCanvas();
+    void canvasSizeFollowsDirectionFormatAndSegmentLimit_data();
+    void canvasSizeFollowsDirectionFormatAndSegmentLimit();
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data();
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake();
     void statusTextsNameTheDroppedFrames();
@@ -235,6 +238,49 @@ void TestFrameBudget::ledgerGivesBackEachJobInPostingOrder()
     ledger.addToOpenBatch(700);
     ledger.discardOpenBatch();
     QCOMPARE(budget.inFlight(), qint64(0));
+}
+
+void TestFrameBudget::budgetHoldsTheLargestPendingCanvas()
+{
+    FrameBudget budget(10000, 10000);
+    BatchLedger ledger(budget);
+    ledger.jobPosted(0, 3000);
+    QCOMPARE(budget.inFlight(), qint64(3000));
+    ledger.jobPosted(0, 5000);
+    ledger.jobPosted(0, 1000);
+    // One picture at a time: the largest, not the sum.
+    QCOMPARE(budget.inFlight(), qint64(5000));
+    QVERIFY(!budget.reserveQueued(6000));
+    QVERIFY(ledger.jobEnded());
+    QCOMPARE(budget.inFlight(), qint64(5000));
+    QVERIFY(ledger.jobEnded());
+    QCOMPARE(budget.inFlight(), qint64(1000));
+    QVERIFY(ledger.jobEnded());
+    QCOMPARE(budget.inFlight(), qint64(0));
+}
+
+void TestFrameBudget::canvasSizeFollowsDirectionFormatAndSegmentLimit_data()
+{
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("maxDimension");
+    QTest::addColumn<qint64>("bytes");
+    // Three frames of 100 x 40 RGB888, as the window keeps them.
+    QTest::newRow("Left, PNG: side by side") << 0 << "PNG" << 32768 << qint64(300) * 120;
+    QTest::newRow("Bottom, PNG: stacked") << 2 << "PNG" << 32768 << qint64(120) * 300;
+    QTest::newRow("Left, BMP: 32-bit canvas") << 0 << "BMP" << 32768 << qint64(300) * 160;
+    QTest::newRow("Top, JPG, cut at 50 lines") << 3 << "JPG" << 50 << qint64(50) * 300;
+}
+
+void TestFrameBudget::canvasSizeFollowsDirectionFormatAndSegmentLimit()
+{
+    QFETCH(int, direction);
+    QFETCH(QString, format);
+    QFETCH(int, maxDimension);
+    QFETCH(qint64, bytes);
+    const QImage frame(100, 40, QImage::Format_RGB888);
+    const QList<QImage> frames{frame, frame, frame};
+    QCOMPARE(stitchCanvasBytes(frames, direction, format, maxDimension), bytes);
 }
 
 void TestFrameBudget::shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data()
