@@ -10,12 +10,19 @@ void BatchLedger::discardOpenBatch()
 {
     m_budget.release(m_openBytes);
     m_openBytes = 0;
+    m_openCanvasBytes = 0;
 }
 
 void BatchLedger::closeOpenBatch(int number)
 {
     m_charges[number].bytes += m_openBytes;
     m_openBytes = 0;
+    m_openCanvasBytes = 0;
+}
+
+bool BatchLedger::openBatchOutgrowsBudget() const
+{
+    return m_openBytes > 0 && m_budget.inFlight() + m_openCanvasBytes > m_budget.limit();
 }
 
 void BatchLedger::settle(int number)

@@ -25,12 +25,17 @@ class BatchLedger
 public:
     explicit BatchLedger(FrameBudget &budget) : m_budget(budget) { }
 
-    // One frame joins the open batch.
-    void addToOpenBatch(qint64 bytes)
+    // One frame joins the open batch; canvasBytes is its share of the
+    // worker's picture once the batch is saved.
+    void addToOpenBatch(qint64 bytes, qint64 canvasBytes = 0)
     {
         m_openBytes += bytes;
+        m_openCanvasBytes += canvasBytes;
         m_frameBytes = bytes;
     }
+    // The open batch and the picture the worker would draw of it no longer
+    // fit in the budget: it must close now, before its job would pass it.
+    bool openBatchOutgrowsBudget() const;
     qint64 openBatchBytes() const { return m_openBytes; }
     // The open batch is gone without being closed: its bytes go back.
     void discardOpenBatch();
@@ -68,6 +73,7 @@ private:
 
     FrameBudget &m_budget;
     qint64 m_openBytes = 0;
+    qint64 m_openCanvasBytes = 0;
     qint64 m_frameBytes = 0;
     void chargeCanvas();
 

@@ -125,8 +125,9 @@ void closeBatch(MainWindow &w)
     w.m_batchLedger->settle(number);
 }
 
-// Appends a frame holding `bytes` of the budget; a full batch closes. When the
-// list cannot grow, the frame is dropped and the batch closes before it.
+// Appends a frame holding `bytes` of the budget; a full batch closes, and so
+// does one that, with the worker's picture of it, would pass the budget. When
+// the list cannot grow, the frame is dropped and the batch closes before it.
 void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 {
     try {
@@ -137,8 +138,12 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
         closeBatch(w);
         return;
     }
-    w.m_batchLedger->addToOpenBatch(bytes);
-    if (w.m_batchFrames.size() >= w.m_maxStitchCount)
+    const qint64 canvasBytes
+        = w.m_saveStitchImage ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX) : 0;
+    w.m_batchLedger->addToOpenBatch(bytes, canvasBytes);
+    // A batch whose picture would not fit beside it closes early: shorter,
+    // but without a hole, so the next file goes on from the next frame.
+    if (w.m_batchFrames.size() >= w.m_maxStitchCount || w.m_batchLedger->openBatchOutgrowsBudget())
         closeBatch(w);
 }
 

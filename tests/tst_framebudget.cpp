@@ -257,6 +257,16 @@ void TestFrameBudget::budgetHoldsTheLargestPendingCanvas()
     QCOMPARE(budget.inFlight(), qint64(1000));
     QVERIFY(ledger.jobEnded());
     QCOMPARE(budget.inFlight(), qint64(0));
+
+    // The open batch closes before its picture would pass the budget.
+    for (int frame = 1; frame <= 5; ++frame) {
+        QVERIFY(budget.reserveQueued(1000));
+        budget.dequeued(1000);
+        ledger.addToOpenBatch(1000, 1300);
+        QCOMPARE(ledger.openBatchOutgrowsBudget(), frame >= 5); // 5000 + 6500 > 10000
+    }
+    ledger.discardOpenBatch();
+    QVERIFY(!ledger.openBatchOutgrowsBudget());
 }
 
 void TestFrameBudget::canvasSizeFollowsDirectionFormatAndSegmentLimit_data()
