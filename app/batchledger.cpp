@@ -20,9 +20,14 @@ void BatchLedger::closeOpenBatch(int number)
     m_openCanvasBytes = 0;
 }
 
+/*
+ * Half the budget per batch and its picture: the rest holds the batches being
+ * written, so the worker stays busy while the next batch fills, and a job's
+ * picture, charged when it is posted, passes the budget by little if at all.
+ */
 bool BatchLedger::openBatchOutgrowsBudget() const
 {
-    return m_openBytes > 0 && m_budget.inFlight() + m_openCanvasBytes > m_budget.limit();
+    return m_openBytes > 0 && m_openBytes + m_openCanvasBytes > m_budget.limit() / 2;
 }
 
 void BatchLedger::settle(int number)

@@ -33,8 +33,8 @@ public:
         m_openCanvasBytes += canvasBytes;
         m_frameBytes = bytes;
     }
-    // The open batch and the picture the worker would draw of it no longer
-    // fit in the budget: it must close now, before its job would pass it.
+    // The open batch and the picture the worker would draw of it take more
+    // than half the budget: it must close now, before its job would pass it.
     bool openBatchOutgrowsBudget() const;
     qint64 openBatchBytes() const { return m_openBytes; }
     // The open batch is gone without being closed: its bytes go back.

@@ -126,7 +126,7 @@ void closeBatch(MainWindow &w)
 }
 
 // Appends a frame holding `bytes` of the budget; a full batch closes, and so
-// does one that, with the worker's picture of it, would pass the budget. When
+// does one that, with the worker's picture of it, takes half the budget. When
 // the list cannot grow, the frame is dropped and the batch closes before it.
 void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 {
