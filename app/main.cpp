@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "terminationsignals.h"
+#include "windowdestroyedfilter.h"
 
 #include <QApplication>
 
@@ -21,5 +22,7 @@ int main(int argc, char *argv[])
     QObject::connect(&window, &QObject::destroyed, &app, &QCoreApplication::quit);
 
     window.show();
+    WindowDestroyedFilter windowDestroyed(&window);
+    app.installNativeEventFilter(&windowDestroyed);
     return app.exec();
 }
