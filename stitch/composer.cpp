@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -257,6 +258,8 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
         {
             QImage canvas = job.horizontal ? createCanvas(int(summedLength), crossLength, format)
                                            : createCanvas(crossLength, int(summedLength), format);
+            if (canvas.isNull())
+                throw std::bad_alloc(); // not an empty picture: memory ran out
             int offset = 0;
             for (int k = 0; k < segment.end - segment.first; ++k) {
                 const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
