@@ -76,6 +76,34 @@ private slots:
         QTEST(quint64(framesMissedBetween(previous, id)), "missed");
     }
 
+    // Each row: the buffers a stream completed (id, or -id for a damaged one)
+    // and the frames lost in all.
+    void lostFramesAreCountedOnceWhateverTheDamagedBuffersCarry_data()
+    {
+        QTest::addColumn<QList<qint64>>("buffers");
+        QTest::addColumn<quint64>("lost");
+        using L = QList<qint64>;
+        QTest::newRow("all arrive") << L{65410, 65411, 65412} << quint64(0);
+        QTest::newRow("ids skipped") << L{65410, 65413, 65414} << quint64(2);
+        QTest::newRow("a damaged frame in line") << L{65410, -65411, 65412} << quint64(1);
+        QTest::newRow("damaged without its leader carries id 0") << L{65414, 0, 65416} << quint64(1);
+        QTest::newRow("damaged id 0 as the first buffer") << L{-0, 65446, 65447} << quint64(0);
+        QTest::newRow("a late resend behind the newest") << L{100, 102, -101, 103} << quint64(1);
+        QTest::newRow("duplicate id") << L{100, 100, 101} << quint64(0);
+        QTest::newRow("gap across the wrap") << L{65534, 65535, 2} << quint64(1);
+        QTest::newRow("camera restarted its count") << L{5000, 1, 2, 4} << quint64(1);
+    }
+
+    void lostFramesAreCountedOnceWhateverTheDamagedBuffersCarry()
+    {
+        QFETCH(QList<qint64>, buffers);
+        FrameIdTracker tracker;
+        quint64 lost = 0;
+        for (const qint64 buffer : buffers)
+            lost += tracker.completed(quint64(std::abs(buffer)), buffer < 0);
+        QTEST(lost, "lost");
+    }
+
     void frameRetentionCoversTwoFullFramesAndAtLeastTwoSeconds_data()
     {
         QTest::addColumn<double>("frameSeconds");

@@ -243,8 +243,7 @@ struct GenicamDevice::Acquisition {
 
     // Touched only by fetches, which the C layer serialises.
     ArvBuffer *pending = nullptr; // a frame refused for a too small buffer, offered again
-    bool haveFrameId = false;
-    uint64_t lastFrameId = 0;
+    genicam::FrameIdTracker frameIds;
 
     // Written by the fetch, read by statistics() in the control thread.
     std::atomic<uint64_t> delivered{0};
@@ -486,14 +485,11 @@ int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *bu
     // stream gave up on. Aravis's own counters count packets and gaps, which
     // a stalled fetch turns into hundreds of thousands.
     const uint64_t frameId = arv_buffer_get_frame_id(frame);
-    if (run.haveFrameId)
-        run.lost += genicam::framesMissedBetween(run.lastFrameId, frameId);
-    run.haveFrameId = true;
-    run.lastFrameId = frameId;
     const ArvBufferStatus bufferStatus = arv_buffer_get_status(frame);
+    // Frames the program stopped itself are not lost.
+    if (bufferStatus != ARV_BUFFER_STATUS_ABORTED)
+        run.lost += run.frameIds.completed(frameId, bufferStatus != ARV_BUFFER_STATUS_SUCCESS);
     if (bufferStatus != ARV_BUFFER_STATUS_SUCCESS) {
-        if (bufferStatus != ARV_BUFFER_STATUS_ABORTED)
-            ++run.lost;
         return MV_E_NODATA;
     }
     const ArvBufferPayloadType payloadType = arv_buffer_get_payload_type(frame);

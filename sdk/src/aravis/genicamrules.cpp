@@ -98,6 +98,37 @@ uint64_t framesMissedBetween(uint64_t previousId, uint64_t id)
 }
 
 /*
+ * A buffer's id is trusted only when it moves the stream forward. A damaged
+ * buffer whose leader never arrived carries id 0, which no GigE block has,
+ * and a late resend can complete a buffer behind the newest one: both are
+ * frames the gap to the next good id counts, and counting them again, or
+ * measuring the next gap from them, would count one lost frame as 65000.
+ * An id far behind (a camera that restarted its count) starts counting anew.
+ */
+uint64_t FrameIdTracker::completed(uint64_t id, bool failed)
+{
+    constexpr uint64_t lateWindow = 64;
+    if (id == 0)
+        return 0;
+    if (!haveId_) {
+        haveId_ = true;
+        lastId_ = id;
+        return failed ? 1 : 0;
+    }
+    const uint64_t missed = framesMissedBetween(lastId_, id);
+    const bool follows = id == lastId_ + 1 || (lastId_ == 0xFFFF && id == 1);
+    if (missed == 0 && !follows) {
+        const bool late = id <= lastId_ && lastId_ - id < lateWindow;
+        if (late)
+            return 0;
+        lastId_ = id;
+        return failed ? 1 : 0;
+    }
+    lastId_ = id;
+    return missed + (failed ? 1 : 0);
+}
+
+/*
  * How long a GigE stream keeps an unfinished frame waiting for its packets:
  * at least 2 s, and at least twice one full frame at the camera's rate. A
  * line-scan camera on an encoder sends each line as the belt moves, so a belt

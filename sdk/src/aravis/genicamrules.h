@@ -22,6 +22,20 @@ unsigned int completeLines(uint64_t receivedBytes, uint64_t lineStride, unsigned
 // stream (0 when id does not follow previousId), across a 16-bit id wrap.
 uint64_t framesMissedBetween(uint64_t previousId, uint64_t id);
 
+// Counts the frames a stream lost from the ids of the buffers it completed.
+// Not thread-safe: one fetching thread feeds it.
+class FrameIdTracker
+{
+public:
+    // A buffer the stream completed: failed when it came without its image
+    // (damaged in transport). Returns how many frames this buffer adds to lost.
+    uint64_t completed(uint64_t id, bool failed);
+
+private:
+    bool haveId_ = false;
+    uint64_t lastId_ = 0;
+};
+
 // The frame-retention time in µs of a stream whose full frame takes
 // frameSeconds (0 when unknown).
 uint64_t frameRetentionUs(double frameSeconds);
