@@ -1,27 +1,39 @@
 #include "filesizelimit.h"
 
+#include <QElapsedTimer>
 #include <QThreadPool>
 
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work)
+namespace {
+
+enum class ChildEnd { Answered, Hung };
+
+// A child that gives no answer in this time is taken as hung and killed.
+constexpr int kChildDeadlineMs = 60000;
+
+ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, QByteArray &answer)
 {
     // QImage converts large pictures on the global thread pool. A child
     // inherits the pool's bookkeeping but none of its threads and would wait
     // for them forever; an empty pool starts fresh threads in the child.
     QThreadPool::globalInstance()->waitForDone();
     int channel[2];
-    if (::pipe(channel) != 0)
-        return QByteArrayLiteral("pipe failed");
+    if (::pipe(channel) != 0) {
+        answer = QByteArrayLiteral("pipe failed");
+        return ChildEnd::Answered;
+    }
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(channel[0]);
         ::close(channel[1]);
-        return QByteArrayLiteral("fork failed");
+        answer = QByteArrayLiteral("fork failed");
+        return ChildEnd::Answered;
     }
     if (child == 0) {
         ::close(channel[0]);
@@ -45,9 +57,22 @@ QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteA
         ::_exit(0);
     }
     ::close(channel[1]);
-    QByteArray answer;
+    answer.clear();
+    QElapsedTimer clock;
+    clock.start();
+    bool hung = false;
     char chunk[4096];
     for (;;) {
+        pollfd ready{channel[0], POLLIN, 0};
+        const int left = kChildDeadlineMs - int(clock.elapsed());
+        const int polled = left > 0 ? ::poll(&ready, 1, left) : 0;
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0) {
+            hung = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
         const ssize_t got = ::read(channel[0], chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
@@ -58,7 +83,26 @@ QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteA
     ::close(channel[0]);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    if (hung)
+        return ChildEnd::Hung;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QByteArrayLiteral("child died: ") + QByteArray::number(status);
-    return answer;
+        answer = QByteArrayLiteral("child died: ") + QByteArray::number(status);
+    return ChildEnd::Answered;
+}
+
+} // namespace
+
+QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work)
+{
+    // A child of a threaded process can inherit a lock some thread of the
+    // parent held at the fork (seen once under the address sanitizer's
+    // allocator on a loaded machine): such a child is killed and the work
+    // tried once more in a new one. A child that hangs twice is a failure.
+    QByteArray answer;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (runOnce(limitBytes, work, answer) == ChildEnd::Answered)
+            return answer;
+        qWarning("runWithFileSizeLimit: the child hung and was killed");
+    }
+    return QByteArrayLiteral("child hung");
 }

@@ -10,7 +10,8 @@
  * grow past limitBytes (RLIMIT_FSIZE, with SIGXFSZ ignored so that a write
  * past the limit fails with EFBIG instead of killing the child). Whatever
  * work returns is handed back to the parent. A child that dies instead gives
- * "child died: <status>".
+ * "child died: <status>"; one that gives no answer for a minute is killed and
+ * the work run once more in a new child ("child hung" when that one hangs too).
  *
  *     const QByteArray answer = runWithFileSizeLimit(4096, [&] {
  *         QString reason;
