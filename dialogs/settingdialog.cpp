@@ -413,7 +413,7 @@ void settingdialog::loadLineRateControls()
         const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
         ui->cbAcquisitionLineRateEnable->setChecked(controlOn);
     }
-    ui->leAcquisitionLineRate->setEnabled(true);
+    enableLineRateField();
     MVCC_INTVALUE_EX rate{};
     if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &rate) == MV_OK)
         m_lineRateEntry->commit(QString::number(rate.nCurValue));
@@ -427,6 +427,12 @@ void settingdialog::recordResultingLineRateCeiling(void *handle)
     MVCC_INTVALUE_EX resulting{};
     if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) == MV_OK)
         m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.nCurValue, INT_MIN, INT_MAX));
+}
+
+/* The requested line rate means nothing while an encoder clocks the lines. */
+void settingdialog::enableLineRateField()
+{
+    ui->leAcquisitionLineRate->setEnabled(!m_triggerControls || !m_triggerControls->lineTriggerOn());
 }
 
 void settingdialog::refreshResultingLineRate()
@@ -598,14 +604,14 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
             const QSignalBlocker quiet(ui->cbAcquisitionLineRateEnable);
             ui->cbAcquisitionLineRateEnable->setChecked(actual);
         }
-        ui->leAcquisitionLineRate->setEnabled(true);
+        enableLineRateField();
         if (actual != controlOn && !m_settlingLineRateControl) {
             m_settlingLineRateControl = true;
             on_cbAcquisitionLineRateEnable_stateChanged(actual ? Qt::Checked : Qt::Unchecked);
             m_settlingLineRateControl = false;
         }
     } else {
-        ui->leAcquisitionLineRate->setEnabled(true);
+        enableLineRateField();
         if (!controlOn) {
             // Without control the camera settles on its own rate a little later;
             // that rate becomes the ceiling for requested rates.

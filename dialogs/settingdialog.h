@@ -132,6 +132,7 @@ private:
     void enterFrameCount(const QString &text);
     void loadLineRateControls();
     void refreshResultingLineRate();
+    void enableLineRateField();
     void recordResultingLineRateCeiling(void *handle);
     QRadioButton *directionButton(int direction) const;
     void chooseDirection(int direction, bool checked);

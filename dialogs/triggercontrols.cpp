@@ -125,9 +125,6 @@ TriggerControls::TriggerControls(QGroupBox *group, QLineEdit *lineRateField, QLi
     }
     showRow(m_lines);
     showRow(m_frames);
-    // The dialog enables the line rate field whenever its own control
-    // changes; while lines come from a trigger it must stay disabled.
-    m_lineRateField->installEventFilter(this);
     applyLineTriggerToRateFields();
 }
 
@@ -244,12 +241,4 @@ bool TriggerControls::refreshMeasuredLineRate()
     else
         m_actualRateField->setText(QStringLiteral("N/A"));
     return true;
-}
-
-bool TriggerControls::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_lineRateField && event->type() == QEvent::EnabledChange && lineTriggerOn()
-        && m_lineRateField->isEnabled())
-        m_lineRateField->setEnabled(false);
-    return QObject::eventFilter(watched, event);
 }

@@ -80,9 +80,6 @@ public:
     // the field to the dialog and returns false.
     bool refreshMeasuredLineRate();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     struct Row {
         const char *selector = nullptr;
