@@ -306,9 +306,14 @@ void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, M
 {
     const unsigned int lines = frame.lines;
     const std::size_t lineBytes = std::size_t(config_.width) * bytesPerPixelOf(pixelFormat_);
-    for (unsigned int row = 0; row < lines; ++row)
-        renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_,
-                        buffer + row * lineBytes);
+    // The stamp stays clean so that saved pictures can still be checked.
+    const std::size_t stampBytes = std::size_t(std::min(config_.width, 4u)) * bytesPerPixelOf(pixelFormat_);
+    for (unsigned int row = 0; row < lines; ++row) {
+        unsigned char *line = buffer + row * lineBytes;
+        renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_, line);
+        addSceneNoise(config_.noise, serialHash(config_.serial), frame.firstLine + row, line + stampBytes,
+                      line + lineBytes);
+    }
 
     std::memset(&info, 0, sizeof info);
     info.nWidth = config_.width;
