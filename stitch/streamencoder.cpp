@@ -2,6 +2,7 @@
 
 #include <QIODevice>
 #include <QImage>
+#include <QThread>
 
 #include <algorithm>
 #include <climits>
@@ -9,17 +10,19 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
-#include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 /*
  * The encoders below write what Qt's JPEG, PNG, TIFF and BMP writers write
  * for a freshly created 8-bit gray or 24-bit RGB picture with the same
  * settings: the same libraries with the same parameters, the same metadata
- * (resolution taken from a new QImage) and the same layout. The libraries
+ * (resolution taken from a new QImage) and the same layout; PNG differs only
+ * in how its deflate stream is cut (see below). The libraries
  * report errors by longjmp; every call that may jump sits in a small function
  * that owns no C++ object, so no destructor is skipped.
  */
@@ -191,93 +194,269 @@ private:
 
 // ---------------------------------------------------------------- PNG
 
-struct PngState {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    QIODevice *device = nullptr;
-    char message[256] = {};
+// PNG: the picture libpng writes for Qt (8-bit gray or RGB, not interlaced,
+// the pHYs chunk, every row filtered by libpng's adaptive choice among all
+// five filters, zlib at the given level with the filtered strategy), but the
+// filtering and deflating are spread over all cores: each strip's rows are
+// filtered in parallel, then cut into pieces deflated in parallel, each
+// primed with the 32 KiB before it and closed by a sync flush, so that the
+// pieces join into one valid zlib stream that compresses almost as well as
+// one long run.
+
+constexpr size_t kDeflateWindow = 32768;
+constexpr size_t kPieceBytes = size_t(1) << 20;
+
+void putBigEndian(std::vector<uchar> &out, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uchar(value >> shift));
+}
+
+// The sum libpng's filter heuristic minimises: each byte as a signed
+// distance from zero.
+inline size_t filterCost(uchar v)
+{
+    return v < 128 ? v : 256 - v;
+}
+
+/*
+ * Filters one row of n bytes (bpp bytes a pixel, prev the raw row above or
+ * zeros) into out[0] = filter type and out[1..n] = filtered bytes, choosing
+ * like libpng: the smallest sum of filterCost(), earlier filter on a tie, in
+ * the order None, Sub, Up, Average, Paeth. trial holds n bytes of scratch.
+ */
+void filterRow(const uchar *row, const uchar *prev, size_t n, size_t bpp, uchar *out, uchar *trial)
+{
+    uchar *best = out + 1;
+    std::memcpy(best, row, n);
+    size_t bestCost = 0;
+    for (size_t i = 0; i < n; ++i)
+        bestCost += filterCost(row[i]);
+    uchar bestType = 0;
+
+    const auto consider = [&](uchar type) {
+        size_t cost = 0;
+        for (size_t i = 0; i < n; ++i)
+            cost += filterCost(trial[i]);
+        if (cost < bestCost) {
+            bestCost = cost;
+            bestType = type;
+            std::memcpy(best, trial, n);
+        }
+    };
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - (i >= bpp ? row[i - bpp] : 0));
+    consider(1);
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - prev[i]);
+    consider(2);
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - ((int(i >= bpp ? row[i - bpp] : 0) + int(prev[i])) >> 1));
+    consider(3);
+    for (size_t i = 0; i < n; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0;
+        const int b = prev[i];
+        const int c = i >= bpp ? prev[i - bpp] : 0;
+        const int pa = std::abs(b - c);
+        const int pb = std::abs(a - c);
+        const int pc = std::abs(a + b - 2 * c);
+        const int predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        trial[i] = uchar(row[i] - predictor);
+    }
+    consider(4);
+    out[0] = bestType;
+}
+
+// Runs job(0) .. job(count - 1) on up to `workers` threads, the calling
+// one included.
+template<typename Job>
+void runInParallel(int count, int workers, const Job &job)
+{
+    workers = std::max(1, std::min(workers, count));
+    const auto work = [&](int worker) {
+        for (int i = worker; i < count; i += workers)
+            job(i);
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(workers - 1));
+    for (int worker = 1; worker < workers; ++worker)
+        threads.emplace_back(work, worker);
+    work(0);
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+struct DeflatedPiece {
+    std::vector<uchar> bytes;
+    uLong adler = 1;
+    bool ok = false;
 };
 
-void pngError(png_structp png, png_const_charp text)
+// Deflates data (raw, no zlib header) primed with dictionary, ending in a
+// sync flush so that another piece may follow.
+void deflatePiece(const uchar *dictionary, size_t dictionaryBytes, const uchar *data, size_t bytes, int level,
+                  DeflatedPiece *piece)
 {
-    auto *state = static_cast<PngState *>(png_get_error_ptr(png));
-    std::snprintf(state->message, sizeof state->message, "%s", text);
-    png_longjmp(png, 1);
-}
-
-void pngWarning(png_structp, png_const_charp) { }
-
-void pngWrite(png_structp png, png_bytep data, png_size_t length)
-{
-    auto *state = static_cast<PngState *>(png_get_io_ptr(png));
-    if (state->device->write(reinterpret_cast<const char *>(data), qint64(length)) != qint64(length))
-        png_error(png, "Could not write the PNG data");
-}
-
-void pngFlush(png_structp) { }
-
-bool pngStart(PngState *state, int width, int height, bool gray, int level)
-{
-    if (setjmp(png_jmpbuf(state->png)))
-        return false;
-    png_set_write_fn(state->png, state, pngWrite, pngFlush);
-    png_set_compression_level(state->png, level);
-    png_set_IHDR(state->png, state->info, png_uint_32(width), png_uint_32(height), 8,
-                 gray ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    const png_uint_32 dpm = png_uint_32(defaultDotsPerMeter());
-    png_set_pHYs(state->png, state->info, dpm, dpm, PNG_RESOLUTION_METER);
-    png_write_info(state->png, state->info);
-    png_set_packing(state->png);
-    return true;
-}
-
-bool pngRows(PngState *state, const uchar *rows, qsizetype stride, int count)
-{
-    if (setjmp(png_jmpbuf(state->png)))
-        return false;
-    for (int r = 0; r < count; ++r)
-        png_write_row(state->png, rows + r * stride);
-    return true;
-}
-
-bool pngFinish(PngState *state)
-{
-    if (setjmp(png_jmpbuf(state->png)))
-        return false;
-    png_write_end(state->png, state->info);
-    return true;
+    try {
+        z_stream stream;
+        std::memset(&stream, 0, sizeof stream);
+        if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK)
+            return;
+        if (dictionaryBytes > 0)
+            deflateSetDictionary(&stream, dictionary, uInt(dictionaryBytes));
+        piece->bytes.resize(deflateBound(&stream, uLong(bytes)) + 16);
+        stream.next_in = const_cast<uchar *>(data);
+        stream.avail_in = uInt(bytes);
+        stream.next_out = piece->bytes.data();
+        stream.avail_out = uInt(piece->bytes.size());
+        const int result = deflate(&stream, Z_SYNC_FLUSH);
+        piece->bytes.resize(piece->bytes.size() - stream.avail_out);
+        piece->ok = result == Z_OK && stream.avail_in == 0;
+        deflateEnd(&stream);
+        piece->adler = adler32(1L, data, uInt(bytes));
+    } catch (const std::bad_alloc &) {
+        piece->ok = false;
+    }
 }
 
 class PngEncoder : public StreamEncoder
 {
 public:
-    explicit PngEncoder(int level) : m_level(level)
-    {
-        m_state.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_state, pngError, pngWarning);
-        if (m_state.png)
-            m_state.info = png_create_info_struct(m_state.png);
-    }
-    ~PngEncoder() override { png_destroy_write_struct(&m_state.png, &m_state.info); }
+    explicit PngEncoder(int level) : m_level(level) { m_threads = std::max(1, QThread::idealThreadCount()); }
 
     bool begin(QIODevice *device, int width, int height, bool gray) override
     {
-        if (!m_state.png || !m_state.info)
-            return fail(QStringLiteral("Could not start the PNG encoder"));
-        m_state.device = device;
-        return pngStart(&m_state, width, height, gray, m_level) || failed();
+        m_device = device;
+        m_bpp = gray ? 1 : 3;
+        m_rowBytes = size_t(width) * m_bpp;
+        m_previous.assign(m_rowBytes, 0);
+        static const uchar signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+        std::vector<uchar> header(signature, signature + 8);
+        std::vector<uchar> ihdr;
+        putBigEndian(ihdr, quint32(width));
+        putBigEndian(ihdr, quint32(height));
+        ihdr.push_back(8);
+        ihdr.push_back(gray ? 0 : 2);
+        ihdr.push_back(0);
+        ihdr.push_back(0);
+        ihdr.push_back(0);
+        appendChunk(header, "IHDR", ihdr.data(), ihdr.size());
+        std::vector<uchar> phys;
+        const quint32 dpm = quint32(defaultDotsPerMeter());
+        putBigEndian(phys, dpm);
+        putBigEndian(phys, dpm);
+        phys.push_back(1); // per metre
+        appendChunk(header, "pHYs", phys.data(), phys.size());
+        // zlib header: 32 KiB window, deflate, the level's class, check bits.
+        const uchar cmf = 0x78;
+        const int levelClass = m_level < 2 ? 0 : m_level < 6 ? 1 : m_level == 6 ? 2 : 3;
+        uchar flg = uchar(levelClass << 6);
+        flg = uchar(flg + 31 - (cmf * 256 + flg) % 31);
+        m_zlibHeader = {cmf, flg};
+        return put(header);
     }
+
     bool writeRows(const uchar *rows, qsizetype stride, int count) override
     {
-        return pngRows(&m_state, rows, stride, count) || failed();
+        // Filter every row in parallel; each needs only the raw row above.
+        const size_t filteredRow = m_rowBytes + 1;
+        m_filtered.resize(filteredRow * size_t(count));
+        const int filterJobs = std::min(m_threads, count);
+        runInParallel(filterJobs, filterJobs, [&](int job) {
+            std::vector<uchar> trial(m_rowBytes);
+            for (int r = count * job / filterJobs; r < count * (job + 1) / filterJobs; ++r) {
+                const uchar *above = r == 0 ? m_previous.data() : rows + (r - 1) * stride;
+                filterRow(rows + r * stride, above, m_rowBytes, m_bpp,
+                          m_filtered.data() + size_t(r) * filteredRow, trial.data());
+            }
+        });
+        std::memcpy(m_previous.data(), rows + (count - 1) * stride, m_rowBytes);
+
+        // Deflate in pieces, each primed with the window before it. The
+        // pieces depend on the size alone, so every machine writes the same
+        // file.
+        const size_t total = m_filtered.size();
+        const int pieces = int(std::clamp<size_t>(total / kPieceBytes, 1, 64));
+        std::vector<DeflatedPiece> deflated(static_cast<size_t>(pieces));
+        std::vector<uchar> firstDictionary = m_window;
+        runInParallel(pieces, m_threads, [&](int piece) {
+            const size_t begin = total * size_t(piece) / size_t(pieces);
+            const size_t end = total * size_t(piece + 1) / size_t(pieces);
+            if (piece == 0) {
+                deflatePiece(firstDictionary.data(), firstDictionary.size(), m_filtered.data(), end, m_level,
+                             &deflated[0]);
+            } else {
+                const size_t window = std::min(begin, kDeflateWindow);
+                deflatePiece(m_filtered.data() + begin - window, window, m_filtered.data() + begin,
+                             end - begin, m_level, &deflated[size_t(piece)]);
+            }
+        });
+
+        // The last 32 KiB seen prime the next strip.
+        m_window.insert(m_window.end(), m_filtered.end() - qsizetype(std::min(total, kDeflateWindow)),
+                        m_filtered.end());
+        if (m_window.size() > kDeflateWindow)
+            m_window.erase(m_window.begin(), m_window.end() - qsizetype(kDeflateWindow));
+
+        std::vector<uchar> out;
+        for (int piece = 0; piece < pieces; ++piece) {
+            const DeflatedPiece &d = deflated[size_t(piece)];
+            if (!d.ok)
+                return fail(QStringLiteral("Could not compress the PNG data"));
+            const size_t begin = total * size_t(piece) / size_t(pieces);
+            const size_t end = total * size_t(piece + 1) / size_t(pieces);
+            m_adler = adler32_combine(m_adler, d.adler, z_off_t(end - begin));
+            std::vector<uchar> data;
+            data.swap(m_zlibHeader);
+            data.insert(data.end(), d.bytes.begin(), d.bytes.end());
+            if (!data.empty())
+                appendChunk(out, "IDAT", data.data(), data.size());
+        }
+        return put(out);
     }
-    bool finish() override { return pngFinish(&m_state) || failed(); }
+
+    bool finish() override
+    {
+        // An empty final block closes the stream, then its checksum.
+        std::vector<uchar> data;
+        data.swap(m_zlibHeader);
+        data.push_back(0x03);
+        data.push_back(0x00);
+        putBigEndian(data, quint32(m_adler));
+        std::vector<uchar> out;
+        appendChunk(out, "IDAT", data.data(), data.size());
+        appendChunk(out, "IEND", nullptr, 0);
+        return put(out);
+    }
 
 private:
-    bool failed() { return fail(QString::fromLocal8Bit(m_state.message)); }
+    static void appendChunk(std::vector<uchar> &out, const char *type, const uchar *data, size_t bytes)
+    {
+        putBigEndian(out, quint32(bytes));
+        const size_t typeAt = out.size();
+        out.insert(out.end(), type, type + 4);
+        if (bytes > 0)
+            out.insert(out.end(), data, data + bytes);
+        putBigEndian(out, quint32(crc32(0L, out.data() + typeAt, uInt(4 + bytes))));
+    }
+
+    bool put(const std::vector<uchar> &bytes)
+    {
+        return m_device->write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()))
+            == qint64(bytes.size())
+            || fail(QStringLiteral("Could not write the PNG data"));
+    }
 
     int m_level;
-    PngState m_state;
+    int m_threads = 1;
+    QIODevice *m_device = nullptr;
+    size_t m_bpp = 1;
+    size_t m_rowBytes = 0;
+    std::vector<uchar> m_previous;
+    std::vector<uchar> m_filtered;
+    std::vector<uchar> m_window;
+    std::vector<uchar> m_zlibHeader;
+    uLong m_adler = 1;
 };
 
 // ---------------------------------------------------------------- TIFF

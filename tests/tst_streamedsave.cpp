@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zlib.h>
+
 /*
  * The streamed save against the canvas it replaces: composeRows() against
  * frames copied onto a canvas, writeSegmentFile() against Qt's writer given
@@ -71,6 +73,48 @@ int largestDifference(const QImage &a, const QImage &b)
             largest = std::max(largest, std::abs(int(p[i]) - int(q[i])));
     }
     return largest;
+}
+
+// A PNG file's chunks in order, with the IDAT data joined and inflated
+// into one: what the filters produced, whatever the compressor made of it.
+struct PngParts {
+    QByteArrayList chunks; // type and data of every chunk but IDAT
+    QByteArray filtered;
+};
+
+PngParts pngParts(const QByteArray &file)
+{
+    PngParts parts;
+    QByteArray deflated;
+    for (int at = 8; at + 12 <= file.size();) {
+        const quint32 length = quint32(uchar(file[at])) << 24 | quint32(uchar(file[at + 1])) << 16
+            | quint32(uchar(file[at + 2])) << 8 | quint32(uchar(file[at + 3]));
+        const QByteArray type = file.mid(at + 4, 4);
+        if (type == "IDAT")
+            deflated += file.mid(at + 8, int(length));
+        else
+            parts.chunks << type + file.mid(at + 8, int(length));
+        at += 12 + int(length);
+    }
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit(&stream) != Z_OK)
+        return parts;
+    QByteArray out(1 << 20, 0);
+    stream.next_in = reinterpret_cast<Bytef *>(deflated.data());
+    stream.avail_in = uInt(deflated.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        if (stream.total_out == uLong(out.size()))
+            out.resize(out.size() * 2);
+        stream.next_out = reinterpret_cast<Bytef *>(out.data()) + stream.total_out;
+        stream.avail_out = uInt(out.size() - int(stream.total_out));
+        result = inflate(&stream, Z_NO_FLUSH);
+    }
+    if (result == Z_STREAM_END)
+        parts.filtered = out.left(int(stream.total_out));
+    inflateEnd(&stream);
+    return parts;
 }
 
 QImage decoded(const QString &path)
@@ -168,14 +212,18 @@ void StreamedSaveTest::filesEqualQtsWriter_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<bool>("gray");
     QTest::addColumn<bool>("horizontal");
+    QTest::addColumn<int>("scale");
     for (const char *format : {"JPG", "PNG", "TIFF", "BMP"}) {
         for (bool gray : {false, true}) {
             for (bool horizontal : {true, false}) {
                 QTest::addRow("%s %s %s", format, gray ? "gray" : "colour", horizontal ? "across" : "down")
-                    << QString::fromLatin1(format) << gray << horizontal;
+                    << QString::fromLatin1(format) << gray << horizontal << 1;
             }
         }
     }
+    // Strips of several MiB: PNG deflates them in several pieces.
+    QTest::newRow("PNG colour across, large") << "PNG" << false << true << 8;
+    QTest::newRow("PNG gray down, large") << "PNG" << true << false << 16;
 }
 
 // Byte for byte the file Qt's writer makes of the canvas: the same encoder
@@ -186,11 +234,12 @@ void StreamedSaveTest::filesEqualQtsWriter()
     QFETCH(QString, format);
     QFETCH(bool, gray);
     QFETCH(bool, horizontal);
+    QFETCH(int, scale);
     const QImage::Format frameFormat = gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     QList<QImage> frames;
     for (int i = 0; i < 3; ++i)
-        frames << patternFrame(horizontal ? 101 + 30 * i : 333, horizontal ? 700 - 50 * i : 233 + 20 * i,
-                               frameFormat, i + 1);
+        frames << patternFrame((horizontal ? 101 + 30 * i : 333) * scale,
+                               horizontal ? 700 - 50 * i : 233 + 20 * i, frameFormat, i + 1);
     int length = 0, cross = 0;
     for (const QImage &frame : frames) {
         length += horizontal ? frame.width() : frame.height();
@@ -215,8 +264,20 @@ void StreamedSaveTest::filesEqualQtsWriter()
     const QByteArray expected = fileBytes(qtPath);
     const QByteArray actual = fileBytes(streamedPath);
     QVERIFY(!expected.isEmpty());
-    QCOMPARE(actual.size(), expected.size());
-    QVERIFY(actual == expected);
+    if (format == QLatin1String("PNG")) {
+        // Deflated in parallel pieces, so the compressed bytes differ; the
+        // chunks, every row's filter and the filtered bytes do not.
+        const PngParts ours = pngParts(actual);
+        const PngParts qts = pngParts(expected);
+        QVERIFY(!qts.filtered.isEmpty());
+        QCOMPARE(ours.chunks, qts.chunks);
+        QVERIFY(ours.filtered == qts.filtered);
+        QVERIFY2(actual.size() <= expected.size() * 103 / 100,
+                 qPrintable(QStringLiteral("%1 bytes against %2").arg(actual.size()).arg(expected.size())));
+    } else {
+        QCOMPARE(actual.size(), expected.size());
+        QVERIFY(actual == expected);
+    }
 
     // And through a decoder that is not ours.
     const QImage back = decoded(streamedPath);
