@@ -256,6 +256,7 @@ int runComparison(int runs, const QStringList &formats)
             continue;
         std::vector<double> ours, vips;
         long oursPeak = 0, oursBatch = 0, vipsPeak = 0;
+        long long oursBytes = 0, vipsBytes = 0;
         bool vipsOk = true;
         for (int run = 0; run < runs; ++run) {
             const ChildResult child = runChild({self, "--ours", format.name, oursDir.toStdString()});
@@ -269,6 +270,7 @@ int runComparison(int runs, const QStringList &formats)
                 return 1;
             }
             ours.push_back(double(ms));
+            oursBytes = fileBytes;
             oursPeak = std::max(oursPeak, peak);
             oursBatch = std::max(oursBatch, batchPeak);
 
@@ -276,6 +278,9 @@ int runComparison(int runs, const QStringList &formats)
                 = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
             const ChildResult joined
                 = runChild({"vips", "arrayjoin", frameList, target, "--across", std::to_string(kFrames)});
+            const QString written
+                = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget).section('[', 0, 0));
+            vipsBytes = QFileInfo(written).size();
             removeFiles(vipsDir);
             if (!joined.ok) {
                 vipsOk = false;
@@ -292,6 +297,9 @@ int runComparison(int runs, const QStringList &formats)
             std::printf("%-5s %10.0f %12.0f %12.0f %10.0f %8.2f %12.0f  %s\n", format.name, oursMs,
                         oursPeak / 1024.0, oursBatch / 1024.0, vipsMs, oursMs / vipsMs, vipsPeak / 1024.0,
                         format.vipsLabel);
+            std::printf("      file sizes: ours %.1f MiB, vips %.1f MiB (ours %+.1f %%)\n",
+                        oursBytes / 1048576.0, vipsBytes / 1048576.0,
+                        vipsBytes > 0 ? 100.0 * (oursBytes - vipsBytes) / vipsBytes : 0.0);
         } else {
             std::printf("%-5s %10.0f %12.0f %12.0f %10s %8s %12s  %s: vips could not write it\n", format.name,
                         oursMs, oursPeak / 1024.0, oursBatch / 1024.0, "-", "-", "-", format.vipsLabel);

@@ -102,6 +102,14 @@ void jpegTermDestination(j_compress_ptr info)
     jpegWrite(state, kJpegBufferBytes - info->dest->free_in_buffer);
 }
 
+bool jpegCreate(JpegState *state)
+{
+    if (setjmp(state->jump))
+        return false;
+    jpeg_create_compress(&state->info);
+    return true;
+}
+
 bool jpegStart(JpegState *state, int width, int height, bool gray, int quality)
 {
     if (setjmp(state->jump))
@@ -160,16 +168,22 @@ public:
         m_state->info.err = jpeg_std_error(&m_state->errors);
         m_state->errors.error_exit = jpegErrorExit;
         m_state->errors.output_message = jpegSilence;
-        jpeg_create_compress(&m_state->info);
+        m_created = jpegCreate(m_state.get());
         m_state->destination.init_destination = jpegInitDestination;
         m_state->destination.empty_output_buffer = jpegEmptyBuffer;
         m_state->destination.term_destination = jpegTermDestination;
         m_state->info.dest = &m_state->destination;
     }
-    ~JpegEncoder() override { jpeg_destroy_compress(&m_state->info); }
+    ~JpegEncoder() override
+    {
+        if (m_created)
+            jpeg_destroy_compress(&m_state->info);
+    }
 
     bool begin(QIODevice *device, int width, int height, bool gray) override
     {
+        if (!m_created)
+            return failed();
         m_state->device = device;
         return jpegStart(m_state.get(), width, height, gray, m_quality) || failed();
     }
@@ -188,6 +202,7 @@ private:
     bool failed() { return fail(QString::fromLocal8Bit(m_state->message)); }
 
     int m_quality;
+    bool m_created = false;
     std::unique_ptr<JpegState> m_state;
     std::vector<JSAMPROW> m_rows;
 };
@@ -297,26 +312,28 @@ struct DeflatedPiece {
 void deflatePiece(const uchar *dictionary, size_t dictionaryBytes, const uchar *data, size_t bytes, int level,
                   DeflatedPiece *piece)
 {
+    // Runs on a thread of its own: nothing may throw out of it.
     try {
-        z_stream stream;
-        std::memset(&stream, 0, sizeof stream);
-        if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK)
-            return;
-        if (dictionaryBytes > 0)
-            deflateSetDictionary(&stream, dictionary, uInt(dictionaryBytes));
-        piece->bytes.resize(deflateBound(&stream, uLong(bytes)) + 16);
-        stream.next_in = const_cast<uchar *>(data);
-        stream.avail_in = uInt(bytes);
-        stream.next_out = piece->bytes.data();
-        stream.avail_out = uInt(piece->bytes.size());
-        const int result = deflate(&stream, Z_SYNC_FLUSH);
-        piece->bytes.resize(piece->bytes.size() - stream.avail_out);
-        piece->ok = result == Z_OK && stream.avail_in == 0;
-        deflateEnd(&stream);
-        piece->adler = adler32(1L, data, uInt(bytes));
+        piece->bytes.resize(compressBound(uLong(bytes)) + 16);
     } catch (const std::bad_alloc &) {
-        piece->ok = false;
+        return;
     }
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK)
+        return;
+    if (dictionaryBytes > 0)
+        deflateSetDictionary(&stream, dictionary, uInt(dictionaryBytes));
+    stream.next_in = const_cast<uchar *>(data);
+    stream.avail_in = uInt(bytes);
+    stream.next_out = piece->bytes.data();
+    stream.avail_out = uInt(piece->bytes.size());
+    const int result = deflate(&stream, Z_SYNC_FLUSH);
+    // Room left over means the flush completed.
+    piece->ok = result == Z_OK && stream.avail_in == 0 && stream.avail_out > 0;
+    piece->bytes.resize(piece->bytes.size() - stream.avail_out);
+    deflateEnd(&stream);
+    piece->adler = adler32(1L, data, uInt(bytes));
 }
 
 class PngEncoder : public StreamEncoder
@@ -362,12 +379,15 @@ public:
         const size_t filteredRow = m_rowBytes + 1;
         m_filtered.resize(filteredRow * size_t(count));
         const int filterJobs = std::min(m_threads, count);
+        m_trials.resize(size_t(filterJobs));
+        for (std::vector<uchar> &trial : m_trials)
+            trial.resize(m_rowBytes);
         runInParallel(filterJobs, filterJobs, [&](int job) {
-            std::vector<uchar> trial(m_rowBytes);
+            uchar *trial = m_trials[size_t(job)].data();
             for (int r = count * job / filterJobs; r < count * (job + 1) / filterJobs; ++r) {
                 const uchar *above = r == 0 ? m_previous.data() : rows + (r - 1) * stride;
                 filterRow(rows + r * stride, above, m_rowBytes, m_bpp,
-                          m_filtered.data() + size_t(r) * filteredRow, trial.data());
+                          m_filtered.data() + size_t(r) * filteredRow, trial);
             }
         });
         std::memcpy(m_previous.data(), rows + (count - 1) * stride, m_rowBytes);
@@ -454,6 +474,7 @@ private:
     size_t m_rowBytes = 0;
     std::vector<uchar> m_previous;
     std::vector<uchar> m_filtered;
+    std::vector<std::vector<uchar>> m_trials; // scratch rows, one per filtering thread
     std::vector<uchar> m_window;
     std::vector<uchar> m_zlibHeader;
     uLong m_adler = 1;
