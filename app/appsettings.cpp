@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <climits>
 #include <memory>
 
 /*
@@ -149,13 +150,16 @@ QVariant value(const char *key, const QVariant &defaultValue)
 }
 
 /*
- * The stored value of key as an int, defaultValue when it is missing. A
+ * The stored value of key as an int, defaultValue when it is missing; a
+ * number beyond the range of int reads as the nearest end. A
  * stored text that is not a number reads as 0 (the usual QVariant
  * conversion); callers decide whether 0 is acceptable. GUI thread.
  */
 int intValue(const char *key, int defaultValue)
 {
-    return value(key, defaultValue).toInt();
+    // Read wide and clamped: a number beyond int must not wrap into another one.
+    const qlonglong wide = value(key, defaultValue).toLongLong();
+    return int(qBound<qlonglong>(INT_MIN, wide, INT_MAX));
 }
 
 /* The stored value of key as a bool ("true"/"false"), defaultValue when missing. GUI thread. */

@@ -42,13 +42,22 @@ int turnAngleForDirection(int direction)
  * turns of 8 to 32-bit frames with a tiled copy already (about 11 ms for a
  * 4096x1024 RGB frame), so no hand-written routine would pay for itself.
  * Angle 0 returns a shallow copy. A null frame, or a failed allocation of the
- * result, gives a null image.
+ * result, gives a null image (the allocation is tried once before the turn:
+ * memory another thread takes in between can still make the turn fail).
  * Any thread; `frame` is only read.
  */
 QImage rotateFrame(const QImage &frame, int angle)
 {
     if (frame.isNull() || angle % 360 == 0)
         return frame;
+    // Qt's quarter turn writes into its result without checking that the
+    // allocation succeeded; a result of the same size must be obtainable
+    // first, or the turn would crash instead of failing.
+    const bool quarter = angle % 180 != 0;
+    if (QImage(quarter ? frame.height() : frame.width(), quarter ? frame.width() : frame.height(),
+               frame.format())
+            .isNull())
+        return QImage();
     return frame.transformed(QTransform().rotate(angle, Qt::ZAxis), Qt::FastTransformation);
 }
 

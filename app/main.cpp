@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "terminationsignals.h"
+#include "windowdestroyedfilter.h"
 
 #include <QApplication>
 
@@ -16,6 +17,12 @@ int main(int argc, char *argv[])
             QApplication::quit();
     });
 
+    // Whatever ends the window's life (a close, the window system) ends the
+    // program the normal way rather than leaving it grabbing without a window.
+    QObject::connect(&window, &QObject::destroyed, &app, &QCoreApplication::quit);
+
     window.show();
+    WindowDestroyedFilter windowDestroyed(&window);
+    app.installNativeEventFilter(&windowDestroyed);
     return app.exec();
 }

@@ -3,6 +3,9 @@
 
 #include "aboutdialog.h"
 #include "appsettings.h"
+#include "batchledger.h"
+#include "framebudget.h"
+#include "savefailurenotifier.h"
 #include "stitchworker.h"
 #include "workthread.h"
 
@@ -11,11 +14,46 @@
 #include <QDir>
 #include <QGraphicsScene>
 #include <QIcon>
+#include <QLabel>
 #include <QMetaType>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 
 #include <cstring>
+#include <malloc.h>
+
+namespace {
+
+// The frame budget: CORVISTA_MEMORY_BUDGET_MIB when it holds a usable number
+// of MiB, else a quarter of physical memory, at most 4 GiB.
+qint64 frameBudgetFromEnvironment()
+{
+    bool valid = true;
+    const QByteArray text = qgetenv("CORVISTA_MEMORY_BUDGET_MIB");
+    const qint64 bytes = frameBudgetBytes(text, physicalMemoryBytes(), &valid);
+    if (!valid)
+        qWarning() << "CORVISTA_MEMORY_BUDGET_MIB is not a positive number of MiB:" << text << "- using"
+                   << bytes / (1024 * 1024) << "MiB";
+    return bytes;
+}
+
+// Frames are megabytes each and short-lived, and they are allocated in one
+// thread and freed in another. Left to itself, glibc raises its mmap threshold
+// after the first frames are freed and then keeps freed frames in its heaps,
+// so resident memory stays at its peak long after the frames are gone and the
+// frame budget no longer bounds it. Served from mmap, every freed frame goes
+// back to the system at once. Process-wide; set before the first frame.
+void returnFreedFramesToTheSystem()
+{
+    static const bool once = [] {
+        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+        return true;
+    }();
+    Q_UNUSED(once)
+}
+
+} // namespace
 
 /*
  * Builds the whole window: form, grab thread object (not started), about box,
@@ -28,10 +66,19 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), m_saveDir(QDir::currentPath())
 {
+    returnFreedFramesToTheSystem();
+    m_frameBudget = std::make_unique<FrameBudget>(frameBudgetFromEnvironment());
+    m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget);
     m_workThread = new WorkThread(this);
 
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
+    // Lasting: the save progress texts in the status bar must not hide it.
+    m_droppedFramesLabel = new QLabel(ui->statusBar);
+    m_droppedFramesLabel->setObjectName(QStringLiteral("droppedFramesLabel"));
+    ui->statusBar->addPermanentWidget(m_droppedFramesLabel);
+    m_droppedFramesLabel->hide();
+    m_saveFailures = new SaveFailureNotifier(this, ui->statusBar);
 
     m_aboutDialog = new AboutDialog(this);
     m_aboutDialog->hide();
@@ -65,6 +112,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_workThread, &WorkThread::frameInfoUpdated, this, &MainWindow::onFrameInfoUpdated);
     connect(m_workThread, &WorkThread::frameGrabbed, this, &MainWindow::onFrameGrabbed);
     connect(m_workThread, &WorkThread::changeDetected, this, &MainWindow::onChangeDetected);
+    connect(m_workThread, &WorkThread::sequenceBroken, this, [this] { breakOpenBatch(); });
 
     m_stitchThread = new QThread(this);
     m_stitchWorker = new StitchWorker;
@@ -86,7 +134,7 @@ MainWindow::MainWindow(QWidget *parent)
  */
 MainWindow::~MainWindow()
 {
-    stopGrabThread();
+    stopCaptureForShutdown();
 
     if (m_handle) {
         releaseCamera();
@@ -124,7 +172,33 @@ MainWindow::~MainWindow()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     saveSettings();
+    stopCaptureForShutdown();
     event->accept();
+}
+
+/*
+ * Ends grabbing at once when the window closes, rather than after the event
+ * loop, which may still hold many queued frames: the grab loop stops, the
+ * flags are cleared (frames still queued to the window are then ignored and
+ * never form a batch), the open batch is dropped and the camera released.
+ * Only the jobs already posted to the stitch worker are finished, by the
+ * destructor. Idempotent. GUI thread.
+ */
+void MainWindow::stopCaptureForShutdown()
+{
+    m_shuttingDown = true;
+    if (ui)
+        on_actionStitchStop_triggered();
+    stopGrabThread();
+    m_isGrabbing = false;
+    m_batchFrames.clear();
+    if (m_batchLedger)
+        m_batchLedger->discardOpenBatch();
+    if (m_handle) {
+        releaseCamera();
+        m_handle = nullptr;
+    }
+    m_isOpen = false;
 }
 
 /*

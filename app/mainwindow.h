@@ -25,6 +25,10 @@ class QThread;
 QT_END_NAMESPACE
 
 class AboutDialog;
+class BatchLedger;
+class FrameBudget;
+class QLabel;
+class SaveFailureNotifier;
 class StitchWorker;
 class WorkThread;
 
@@ -113,6 +117,10 @@ private:
     void stopGrabThread();      // mainwindow_camera.cpp: ends the grab loop cooperatively
     void releaseCamera();       // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
     void finishStitchJobs();    // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
+    void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
+    void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
+    void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
+    void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -177,6 +185,15 @@ public:
     int m_expectedFrameWidth = 0;
     int m_expectedFrameHeight = 0;
     bool m_expectedFrameSizeKnown = false;
+
+    // Frames in flight between the grab thread and the disk, and what the
+    // window holds of them (open batch, jobs posted to the worker).
+    std::unique_ptr<FrameBudget> m_frameBudget;
+    std::unique_ptr<BatchLedger> m_batchLedger;
+    QLabel *m_droppedFramesLabel = nullptr;
+    SaveFailureNotifier *m_saveFailures = nullptr;
+    // Set once the window closes: nothing is collected or numbered after it.
+    bool m_shuttingDown = false;
 
     // Stitch jobs posted to the worker and not yet ended by finished/failed;
     // while finishing them at shutdown, failures are logged, not boxed.

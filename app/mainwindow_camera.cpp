@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "batchledger.h"
 #include "deviceentry.h"
+#include "framebudget.h"
 #include "framestatistics.h"
+#include "pixelformatname.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -164,9 +167,12 @@ void MainWindow::on_actionCameraOpen_triggered(bool checked)
  */
 void MainWindow::on_actionCameraStart_triggered()
 {
-    if (!m_isOpen || m_isGrabbing || !m_handle)
+    if (!m_isOpen || m_isGrabbing || !m_handle || m_shuttingDown)
         return;
     m_batchFrames.clear();
+    m_batchLedger->discardOpenBatch();
+    m_frameBudget->resetDropped();
+    showDroppedFrames();
     m_expectedFrameSizeKnown = false;
     {
         QMutexLocker frameLock(&m_frameMutex);
@@ -183,6 +189,9 @@ void MainWindow::on_actionCameraStart_triggered()
         statusBar()->showMessage(QStringLiteral("Camera disconnected"));
         QMessageBox::warning(this, QStringLiteral("Device"), QStringLiteral("Camera disconnected!"));
     });
+    disconnect(m_workThread, &WorkThread::pixelFormatUnsupported, this, nullptr);
+    connect(m_workThread, &WorkThread::pixelFormatUnsupported, this,
+            [this](uint pixelType) { statusBar()->showMessage(unsupportedPixelFormatText(pixelType)); });
     m_workThread->setRunning(true);
     m_workThread->start();
     if (MV_CC_StartGrabbing(m_handle) == MV_OK) {
@@ -211,6 +220,7 @@ void MainWindow::on_actionCameraStop_triggered()
     m_workThread->wait();
     m_isGrabbing = false;
     m_batchFrames.clear();
+    m_batchLedger->discardOpenBatch();
     showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
@@ -235,8 +245,12 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
                                     qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs)
 {
     Q_UNUSED(totalFrames)
+    const qint64 dropped = m_frameBudget->dropped();
     ui->dataitemLabel->setText(
-        frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames));
+        frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
+        + droppedFramesSuffix(dropped));
+    if (dropped > 0)
+        showDroppedFrames();
 }
 
 /*

@@ -1,7 +1,10 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "batchledger.h"
+#include "framebudget.h"
 #include "naming.h"
+#include "savefailurenotifier.h"
 #include "stitchworker.h"
 
 #include <QCoreApplication>
@@ -17,7 +20,8 @@
  * with the direction, output folder, camera names, format and qualities as
  * they are now; a later change of settings does not reach the job. An empty
  * list posts nothing. batchNumber 0 gives file names without a batch part.
- * Counts the job as pending until its finished or failed arrives.
+ * Counts the job as pending until its finished or failed arrives; the job
+ * holds the batch's share of the frame budget until then.
  * GUI thread.
  */
 void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
@@ -32,8 +36,11 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
         Q_ARG(int, m_stitchDirection), Q_ARG(QString, resolveOutputFolder(m_saveDir)),
         Q_ARG(QString, m_cameraModelName), Q_ARG(QString, m_cameraSerialNumber), Q_ARG(int, batchNumber),
         Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
-    if (posted)
+    if (posted) {
         ++m_pendingStitchJobs;
+        m_batchLedger->jobPosted(
+            batchNumber, stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension));
+    }
 }
 
 /*
@@ -73,26 +80,31 @@ void MainWindow::onStitchSaveProgress(int current, int total)
 void MainWindow::onStitchSaveFinished(QStringList)
 {
     m_pendingStitchJobs = std::max(0, m_pendingStitchJobs - 1);
+    m_batchLedger->jobEnded();
+    relieveFrameBudget();
     if (ui && ui->statusBar)
         ui->statusBar->showMessage(QStringLiteral("Save done."), 3000);
 }
 
 /*
  * Ends one job with an error: clears the status bar and shows the worker's
- * text in a critical box titled "Save Image". While the window is finishing
+ * text in a critical box titled "Save Image"; while that box is open, later
+ * failures are only counted (SaveFailureNotifier). While the window is finishing
  * its jobs at shutdown the text is logged instead, so that no modal box can
  * hold the exit. GUI thread (queued from the worker).
  */
 void MainWindow::onStitchSaveFailed(QString err)
 {
     m_pendingStitchJobs = std::max(0, m_pendingStitchJobs - 1);
+    m_batchLedger->jobEnded();
+    relieveFrameBudget();
     if (ui && ui->statusBar)
         ui->statusBar->clearMessage();
     if (m_finishingStitchJobs) {
         qWarning("Save Image: %s", qUtf8Printable(err));
         return;
     }
-    QMessageBox::critical(this, QStringLiteral("Save Image"), err, QMessageBox::Ok);
+    m_saveFailures->report(err);
 }
 
 /*
@@ -111,7 +123,7 @@ void MainWindow::finishStitchJobs()
     m_finishingStitchJobs = true;
 
     if (m_pendingStitchJobs > 0 && m_stitchThread->isRunning()) {
-        const int total = m_pendingStitchJobs;
+        int total = m_pendingStitchJobs;
         QProgressDialog dialog;
         dialog.setWindowTitle(QStringLiteral("Corvista"));
         dialog.setCancelButton(nullptr);
@@ -122,6 +134,10 @@ void MainWindow::finishStitchJobs()
         // The worker's finished/failed signals arrive as queued events; each
         // one wakes this loop and lowers the count.
         while (m_pendingStitchJobs > 0 && m_stitchThread->isRunning()) {
+            // Nothing adds a job after the close; should anything, the count
+            // must still read true.
+            total = std::max(total, m_pendingStitchJobs);
+            dialog.setMaximum(total);
             dialog.setLabelText(QStringLiteral("Saving stitched images… %1 of %2 batches left")
                                     .arg(m_pendingStitchJobs)
                                     .arg(total));

@@ -5,6 +5,9 @@
 #include "ui_mainwindow.h"
 
 #include "appsettings.h"
+#include "batchledger.h"
+#include "framebudget.h"
+#include "framestatistics.h"
 #include "frameturn.h"
 #include "preview.h"
 #include "workthread.h"
@@ -13,6 +16,7 @@
 #include <QDebug>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QLabel>
 #include <QScrollBar>
 #include <QThread>
 
@@ -47,6 +51,13 @@ void readExpectedFrameSize(MainWindow &w)
     w.m_expectedFrameSizeKnown = true;
 }
 
+// Drops the open batch without showing or saving it; its frames leave the budget.
+void discardOpenBatch(MainWindow &w)
+{
+    w.m_batchFrames.clear();
+    w.m_batchLedger->discardOpenBatch();
+}
+
 void scrollToNewestFrame(MainWindow &w)
 {
     const int d = effectiveStitchDirection(w.m_stitchDirection);
@@ -57,13 +68,14 @@ void scrollToNewestFrame(MainWindow &w)
 }
 
 // Shows the closed batch as one picture in the stitch view and empties it.
-void showBatch(MainWindow &w)
+// Returns whether the view keeps its frames for Save Image.
+bool showBatch(MainWindow &w)
 {
     if (!w.m_stitchScene)
         w.setupStitchView();
     if (!w.m_stitchScene) {
         w.m_batchFrames.clear();
-        return;
+        return false;
     }
     ComposedPreview preview;
     try {
@@ -77,7 +89,7 @@ void showBatch(MainWindow &w)
     }
     if (preview.picture.isNull()) {
         w.m_batchFrames.clear();
-        return;
+        return false;
     }
     w.m_stitchScene->clear();
     w.m_lastBatchFrames = w.m_batchFrames;
@@ -91,24 +103,47 @@ void showBatch(MainWindow &w)
     w.fitStitchView();
     scrollToNewestFrame(w);
     w.m_batchFrames.clear();
+    return true;
 }
 
 // Closes the open batch: numbers it, hands it to the worker when saving is on
-// and shows it. An empty batch takes no number.
+// and shows it. An empty batch takes no number. The batch's frames stay in the
+// budget while the worker or the stitch view holds them.
 void closeBatch(MainWindow &w)
 {
-    if (w.m_batchFrames.isEmpty())
+    if (w.m_batchFrames.isEmpty()) {
+        discardOpenBatch(w);
         return;
+    }
     ++w.m_batchCounter;
+    const int number = w.m_batchCounter;
+    w.m_batchLedger->closeOpenBatch(number);
     if (w.m_saveStitchImage)
-        w.handOffBatch(w.m_batchFrames, w.m_batchCounter);
-    showBatch(w);
+        w.handOffBatch(w.m_batchFrames, number);
+    if (showBatch(w))
+        w.m_batchLedger->batchShown(number);
+    w.m_batchLedger->settle(number);
 }
 
-void appendAndCheckFull(MainWindow &w, const QImage &frame)
+// Appends a frame holding `bytes` of the budget; a full batch closes, and so
+// does one that, with the worker's picture of it, takes half the budget. When
+// the list cannot grow, the frame is dropped and the batch closes before it.
+void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 {
-    w.m_batchFrames.append(frame);
-    if (w.m_batchFrames.size() >= w.m_maxStitchCount)
+    try {
+        w.m_batchFrames.append(frame);
+    } catch (const std::bad_alloc &) {
+        w.m_frameBudget->release(bytes);
+        w.m_frameBudget->countDropped();
+        closeBatch(w);
+        return;
+    }
+    const qint64 canvasBytes
+        = w.m_saveStitchImage ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX) : 0;
+    w.m_batchLedger->addToOpenBatch(bytes, canvasBytes);
+    // A batch whose picture would not fit beside it closes early: shorter,
+    // but without a hole, so the next file goes on from the next frame.
+    if (w.m_batchFrames.size() >= w.m_maxStitchCount || w.m_batchLedger->openBatchOutgrowsBudget())
         closeBatch(w);
 }
 
@@ -176,25 +211,86 @@ void MainWindow::onFrameGrabbed(QImage image)
  */
 void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong, qlonglong)
 {
-    if (!m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull() ||
-        prevFrame.isNull())
+    // The grab thread took room in the budget for this frame; from here on it
+    // is the window's to keep (in the batch) or to give back.
+    const qint64 bytes = frameImageBytes(changedFrame.width(), changedFrame.height());
+    m_frameBudget->dequeued(bytes);
+    if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull()
+        || prevFrame.isNull()) {
+        m_frameBudget->release(bytes);
         return;
+    }
     const QImage turned = turnFrameForDirection(changedFrame, m_stitchDirection);
+    changedFrame = QImage();
+    prevFrame = QImage();
     if (turned.isNull()) {
-        // QImage reports a failed allocation as a null image.
+        // Out of memory: a dropped frame, and no batch may join its neighbours.
         qWarning() << "A frame could not be turned for stitching (out of memory?); dropped";
+        m_frameBudget->release(bytes);
+        m_frameBudget->countDropped();
+        closeBatch(*this);
+        showDroppedFrames();
         return;
     }
     if (!m_expectedFrameSizeKnown)
         readExpectedFrameSize(*this);
     if (!m_expectedFrameSizeKnown ||
         turned.size() == QSize(m_expectedFrameWidth, m_expectedFrameHeight)) {
-        appendAndCheckFull(*this, turned);
+        appendAndCheckFull(*this, turned, bytes);
         return;
     }
-    if (m_partialStitch)
-        m_batchFrames.append(turned);
+    if (m_partialStitch) {
+        appendAndCheckFull(*this, turned, bytes);
+        if (m_batchFrames.isEmpty())
+            return; // the frame closed the batch (a batch count of 1, or no room)
+    } else {
+        m_frameBudget->release(bytes);
+    }
     closeBatch(*this);
+}
+
+/*
+ * The grab thread reports a hole in the stream (frames dropped for lack of
+ * room, lost by the camera or the transport, or not convertible): the open
+ * batch closes before it, so that no stitched file joins frames that were not
+ * adjacent, and the next batch starts with the next kept frame. GUI thread.
+ */
+void MainWindow::breakOpenBatch()
+{
+    showDroppedFrames();
+    if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive)
+        return;
+    closeBatch(*this);
+    relieveFrameBudget();
+}
+
+/*
+ * Under overload the last shown batch, kept for Save Image, may be all that
+ * fills the budget; with nothing open, queued or being written, no event would
+ * ever free room again. The view then lets go of its frames (the picture stays
+ * on screen) and intake resumes. GUI thread.
+ */
+void MainWindow::relieveFrameBudget()
+{
+    if (!m_batchLedger->shownBatchBlocksIntake(m_batchFrames.size()))
+        return;
+    qWarning() << "The frame budget is full with the last shown batch alone; its frames are given up";
+    m_lastBatchFrames.clear();
+    m_batchLedger->shownBatchCleared();
+}
+
+/*
+ * The lasting status-bar warning while the run has dropped frames; hidden in
+ * a run without drops. GUI thread.
+ */
+void MainWindow::showDroppedFrames()
+{
+    if (!m_droppedFramesLabel)
+        return;
+    const qint64 dropped = m_frameBudget->dropped();
+    m_droppedFramesLabel->setVisible(dropped > 0);
+    if (dropped > 0)
+        m_droppedFramesLabel->setText(droppedFramesWarning(dropped));
 }
 
 /*
@@ -242,8 +338,9 @@ void MainWindow::on_actionClearImages_triggered()
 {
     if (m_stitchScene)
         m_stitchScene->clear();
-    m_batchFrames.clear();
+    discardOpenBatch(*this);
     m_lastBatchFrames.clear();
+    m_batchLedger->shownBatchCleared();
     m_expectedFrameSizeKnown = false;
 }
 
@@ -259,7 +356,7 @@ void MainWindow::setStitchDirection(int direction)
     if (direction == m_stitchDirection)
         return;
     m_stitchDirection = direction;
-    m_batchFrames.clear();
+    discardOpenBatch(*this);
     m_expectedFrameSizeKnown = false;
 }
 

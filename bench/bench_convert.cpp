@@ -38,8 +38,9 @@ double medianMegabytesPerSecond(std::size_t outputBytes, Work work)
 int main()
 {
     const std::size_t pixels = std::size_t(width) * height;
-    std::vector<unsigned char> source(pixels);
-    for (std::size_t i = 0; i < pixels; ++i)
+    // Large enough for the widest source format (RGB8, three bytes a pixel).
+    std::vector<unsigned char> source(pixels * 3);
+    for (std::size_t i = 0; i < source.size(); ++i)
         source[i] = static_cast<unsigned char>(i * 131 + i / width);
     std::vector<unsigned char> target(pixels * 3);
     std::vector<unsigned char> copySource(pixels * 3, 7);
@@ -47,14 +48,22 @@ int main()
     const double memcpyRate = medianMegabytesPerSecond(
         target.size(), [&] { std::memcpy(target.data(), copySource.data(), target.size()); });
     std::printf("frame %ux%u, output %.1f MB, median of %u runs\n", width, height, target.size() / 1e6, runs);
-    std::printf("%-18s %10.0f MB/s\n", "memcpy", memcpyRate);
+    std::printf("%-22s %10.0f MB/s\n", "memcpy", memcpyRate);
 
     struct Case {
         const char *name;
         MvGvspPixelType type;
     };
     for (const Case &c :
-         {Case{"Mono8 -> RGB8", PixelType_Gvsp_Mono8}, Case{"BayerRG8 -> RGB8", PixelType_Gvsp_BayerRG8}}) {
+         {Case{"Mono8 -> RGB8", PixelType_Gvsp_Mono8}, Case{"Mono10 -> RGB8", PixelType_Gvsp_Mono10},
+          Case{"Mono16 -> RGB8", PixelType_Gvsp_Mono16}, Case{"Mono10p -> RGB8", PixelType_Gvsp_Mono10p},
+          Case{"Mono12p -> RGB8", PixelType_Gvsp_Mono12p},
+          Case{"Mono12Packed -> RGB8", PixelType_Gvsp_Mono12_Packed},
+          Case{"BayerRG8 -> RGB8", PixelType_Gvsp_BayerRG8},
+          Case{"BayerGR8 -> RGB8", PixelType_Gvsp_BayerGR8},
+          Case{"BayerBG8 -> RGB8", PixelType_Gvsp_BayerBG8}, Case{"RGB8 -> RGB8", PixelType_Gvsp_RGB8_Packed},
+          Case{"BGR8 -> RGB8", PixelType_Gvsp_BGR8_Packed},
+          Case{"YUV422_8 -> RGB8", PixelType_Gvsp_YUV422_8}}) {
         int status = MV_OK;
         const double rate = medianMegabytesPerSecond(target.size(), [&] {
             MV_CC_PIXEL_CONVERT_PARAM param;
@@ -70,10 +79,10 @@ int main()
             status |= MV_CC_ConvertPixelType(nullptr, &param);
         });
         if (status != MV_OK) {
-            std::printf("%-18s failed with status 0x%08x\n", c.name, unsigned(status));
+            std::printf("%-22s failed with status 0x%08x\n", c.name, unsigned(status));
             return 1;
         }
-        std::printf("%-18s %10.0f MB/s  %5.2f x memcpy  %6.2f ms per frame\n", c.name, rate,
+        std::printf("%-22s %10.0f MB/s  %5.2f x memcpy  %6.2f ms per frame\n", c.name, rate,
                     rate / memcpyRate, double(target.size()) / 1e3 / rate);
     }
     return 0;

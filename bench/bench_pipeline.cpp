@@ -14,7 +14,16 @@
 // JPEG and PNG work as hard as on a real picture, and exposes for 10 us: the
 // simulator caps the line rate at 1e6 / exposure, and 90000 lines/s needs at
 // most 11 us. Each trial prints the delivered rate beside the requested one.
+//
+// Overload: the window against cameras it cannot keep up with, with a frame
+// budget; prints peak memory against the budget, frames dropped, files
+// written, the time from the close request to the end, and whether every file
+// runs gap-free (files are lossless BMP so their line stamps can be read).
+//
+//   bench_pipeline --overload --sustained RATE [--overload-seconds S] [--budget MiB]
+#include "../tests/tst_linestamps.h"
 #include "appsettings.h"
+#include "framebudget.h"
 #include "frameturn.h"
 #include "imagewriter.h"
 #include "mainwindow.h"
@@ -65,6 +74,11 @@ struct Options
     int only = 0; // run one trial of --confirm seconds at this rate, in this process
     int noise = 12;
     double exposureUs = 10;
+    bool overload = false;
+    int sustained = 0;       // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
+    int overloadSeconds = 60;
+    int budgetMiB = 1024;
+    QStringList overloadChild; // width, pixel format, rate: one overload trial in this process
 };
 
 struct TrialResult
@@ -341,6 +355,136 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     return r;
 }
 
+
+// One overload trial in this process: the window grabs from a camera faster
+// than it can stitch and save, for o.overloadSeconds, then is closed as an
+// operator would close it. Prints one OVERLOAD line.
+int runOverloadChild(const Options &o)
+{
+    const int width = o.overloadChild.value(0).toInt();
+    const QString pixel = o.overloadChild.value(1);
+    const int rate = o.overloadChild.value(2).toInt();
+    QTemporaryDir scratch(QDir::current().filePath(QStringLiteral("overload-XXXXXX")));
+    QDir::setCurrent(scratch.path());
+    const QString ini = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n")
+                            .arg(width)
+                            .arg(kLines)
+                            .arg(pixel)
+                            .arg(rate);
+    std::string error;
+    if (!mvsim::configure(ini.toStdString(), &error)) {
+        std::fprintf(stderr, "camera configuration refused: %s\n", error.c_str());
+        return 1;
+    }
+    const QString outDir = scratch.filePath(QStringLiteral("out"));
+    AppSettings::setValue(AppSettings::kStitchDirection, 0);
+    AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, true);
+    AppSettings::setValue(AppSettings::kPartialStitch, true);
+    AppSettings::setValue(AppSettings::kFormat, QStringLiteral("BMP"));
+    AppSettings::setValue(AppSettings::kSaveDir, outDir);
+    qputenv("CORVISTA_MEMORY_BUDGET_MIB", QByteArray::number(o.budgetMiB));
+
+    std::atomic<bool> sampling{true};
+    std::atomic<qint64> peakRssKiB{0};
+    std::thread sampler([&] {
+        while (sampling.load()) {
+            peakRssKiB.store(std::max(peakRssKiB.load(), statusKiB("VmRSS:")));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const qint64 startKiB = statusKiB("VmRSS:");
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    std::atomic<qint64> written{0};
+    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(),
+                     [&written](const QStringList &) { ++written; });
+    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
+                     [](const QString &e) { std::fprintf(stderr, "save failed: %s\n", qPrintable(e)); });
+    trigger(*w, "actionCameraSearch");
+    trigger(*w, "actionCameraOpen");
+    trigger(*w, "actionCameraStart");
+    if (!w->m_isGrabbing) {
+        std::fprintf(stderr, "camera did not start\n");
+        sampling.store(false);
+        sampler.join();
+        return 1;
+    }
+    spin(o.overloadSeconds * 1000);
+    qint64 received = 0, lost = 0;
+    cameraCounters(w->m_handle, received, lost);
+    const qint64 dropped = w->m_frameBudget->dropped();
+    const int handedOff = w->m_pendingStitchJobs;
+
+    QElapsedTimer closing;
+    closing.start();
+    w->close();
+    const double stopMs = closing.nsecsElapsed() / 1e6;
+    const qint64 writtenAtClose = written.load();
+    w.reset();
+    const double exitMs = closing.nsecsElapsed() / 1e6;
+    sampling.store(false);
+    sampler.join();
+
+    // Every file must run without gap; holes lie only between files.
+    const QList<StitchedFile> files = readStitchedFiles(outDir, 0);
+    int gapFree = 0;
+    qint64 framesBetween = 0;
+    for (int i = 0; i < files.size(); ++i) {
+        if (runsWithoutGap(files[i].stamps))
+            ++gapFree;
+        if (i > 0 && !files[i].stamps.isEmpty() && !files[i - 1].stamps.isEmpty())
+            framesBetween += (qint64(files[i].stamps.first()) - files[i - 1].stamps.last() - 1) / kLines;
+        QFile::remove(QDir(outDir).filePath(files[i].name));
+    }
+    std::printf("OVERLOAD %d %s %d %d %lld %lld %lld %lld %lld %d %lld %d %d %lld %.0f %.0f %lld\n", width,
+                qPrintable(pixel), rate, o.overloadSeconds, qint64(o.budgetMiB), peakRssKiB.load() / 1024,
+                startKiB / 1024, received, lost, int(dropped), writtenAtClose, handedOff, int(files.size()),
+                qint64(gapFree), stopMs, exitMs, framesBetween);
+    QDir::setCurrent(QDir::tempPath());
+    return 0;
+}
+
+void runOverload(const Options &o)
+{
+    struct Trial
+    {
+        int width;
+        QString pixel;
+        int rate;
+    };
+    const std::vector<Trial> trials = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained},
+                                       {8192, QStringLiteral("RGB8"), 30000}};
+    std::printf("Overload (budget %d MiB, %d s each, batches of %d, Left, BMP):\n", o.budgetMiB,
+                o.overloadSeconds, kBatch);
+    for (const Trial &t : trials) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--overload-child", QString::number(t.width), t.pixel, QString::number(t.rate),
+                     "--overload-seconds", QString::number(o.overloadSeconds), "--budget",
+                     QString::number(o.budgetMiB)});
+        QElapsedTimer wall;
+        wall.start();
+        child.waitForFinished(-1);
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            if (!line.startsWith("OVERLOAD "))
+                continue;
+            const QList<QByteArray> f = line.split(' ');
+            std::printf("  %5s px %-5s %6s lines/s: peak RSS %s MiB (budget %s, at start %s)  received %s"
+                        "  camera lost %s  dropped %s  files written during the run %s, batches pending at"
+                        " close %s, files on disk %s, gap-free %s  close: grabbing stopped in %s ms,"
+                        " window gone in %s ms  frames missing between files %s\n",
+                        f[1].constData(), f[2].constData(), f[3].constData(), f[6].constData(),
+                        f[5].constData(), f[7].constData(), f[8].constData(), f[9].constData(),
+                        f[10].constData(), f[11].constData(), f[12].constData(), f[13].constData(),
+                        f[14].constData(), f[15].constData(), f[16].constData(), f[17].constData());
+        }
+        std::fflush(stdout);
+    }
+}
+
 Options parseOptions(const QStringList &args)
 {
     Options o;
@@ -373,6 +517,16 @@ Options parseOptions(const QStringList &args)
             o.noise = next.toInt(), ++i;
         else if (a == "--exposure")
             o.exposureUs = next.toDouble(), ++i;
+        else if (a == "--overload")
+            o.overload = true;
+        else if (a == "--sustained")
+            o.sustained = next.toInt(), ++i;
+        else if (a == "--overload-seconds")
+            o.overloadSeconds = next.toInt(), ++i;
+        else if (a == "--budget")
+            o.budgetMiB = next.toInt(), ++i;
+        else if (a == "--overload-child" && i + 3 < args.size())
+            o.overloadChild = args.mid(i + 1, 3), i += 3;
     }
     return o;
 }
@@ -386,6 +540,16 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const Options o = parseOptions(app.arguments());
 
+    if (!o.overloadChild.isEmpty())
+        return runOverloadChild(o);
+    if (o.overload) {
+        if (o.sustained <= 0) {
+            std::fprintf(stderr, "--overload needs --sustained RATE (from a run without --overload)\n");
+            return 2;
+        }
+        runOverload(o);
+        return 0;
+    }
     if (o.only > 0) {
         const QString format = o.formats.value(0);
         const TrialResult r = runTrial(o, format, o.only, o.confirmSeconds);

@@ -26,3 +26,24 @@ QString frameStatisticsText(uint framecount, int width, int height, qlonglong ti
         .arg(grabTimeMs, 0, 'f', 3)
         .arg(lostFrames);
 }
+
+/*
+ * " | Dropped: N" while N > 0, so that the status line is unchanged in a run
+ * without drops. Any thread.
+ */
+QString droppedFramesSuffix(qint64 dropped)
+{
+    return dropped > 0 ? QStringLiteral(" | Dropped: %1").arg(dropped) : QString();
+}
+
+/* The status-bar warning of a run that drops frames for lack of room. Any thread. */
+QString droppedFramesWarning(qint64 dropped)
+{
+    return QStringLiteral("Saving cannot keep up: %1 frames dropped").arg(dropped);
+}
+
+bool frameNumberFollows(unsigned int previous, unsigned int next)
+{
+    constexpr unsigned int lastBlockId = 0xFFFF;
+    return next == previous + 1u || (previous == lastBlockId && next == 1u);
+}

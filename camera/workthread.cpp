@@ -8,8 +8,10 @@
 #include <cstring>
 #include <new>
 
+#include "framebudget.h"
 #include "framestatistics.h"
 #include "mainwindow.h"
+#include "pixelformatname.h"
 
 namespace {
 
@@ -134,6 +136,11 @@ void WorkThread::run()
     int frameCounter = 0;
     m_lostFrames = 0;
     m_receivedFrames = 0;
+    bool toldUnsupported = false;
+    FrameBudget *budget = m_owner->m_frameBudget.get();
+    bool haveFrameNumber = false;
+    unsigned int previousFrameNumber = 0;
+    bool holeReported = false;
 
     while (m_running.load() && m_owner->m_handle) {
         handle = m_owner->m_handle;
@@ -200,12 +207,45 @@ void WorkThread::run()
         std::memcpy(m_owner->m_lastFrameBuffer.get(), payload.data(), frameLen);
         m_owner->m_lastFrameInfo = info;
 
-        const QImage image = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
-        if (image.isNull())
+        // Frame numbers run on by one; a jump means frames lost on the way.
+        const bool numberJumped = haveFrameNumber && !frameNumberFollows(previousFrameNumber, info.nFrameNum);
+        haveFrameNumber = true;
+        previousFrameNumber = info.nFrameNum;
+        const auto reportHole = [&] {
+            if (!holeReported)
+                emit sequenceBroken();
+            holeReported = true;
+        };
+        if (numberJumped)
+            reportHole();
+
+        // A frame for stitching needs room in the budget before it costs a
+        // conversion; without room it is dropped here, and counted.
+        const bool feed = m_reportChanges.load();
+        const qint64 reserved = feed && budget ? frameImageBytes(int(info.nWidth), int(info.nHeight)) : 0;
+        if (feed && budget && !budget->reserveQueued(reserved)) {
+            reportHole();
             continue;
+        }
+
+        const QImage image = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
+        if (image.isNull()) {
+            if (budget)
+                budget->release(reserved);
+            // Said once; the statistics line above goes on counting.
+            if (!toldUnsupported && !libraryConvertsPixelFormat(info.enPixelType)) {
+                toldUnsupported = true;
+                emit pixelFormatUnsupported(info.enPixelType);
+            }
+            if (feed)
+                reportHole();
+            continue;
+        }
         emit frameGrabbed(image);
-        if (m_reportChanges.load())
+        if (feed) {
+            holeReported = false;
             emit changeDetected(image, image, timestamp, timestamp);
+        }
     }
     m_convertBuffer.release();
 }

@@ -40,6 +40,14 @@ signals:
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                         qlonglong prevTimestamp);
     void cameraLost();
+    // Frames of a format the library cannot show; once a run.
+    void pixelFormatUnsupported(uint pixelType);
+    // The next frame for stitching does not follow the last one reported:
+    // frames were dropped for lack of room, lost by the camera or the
+    // transport (a jump in the frame number), or could not be converted. Sent
+    // once per hole, before the frame after it; the window closes its open
+    // batch so that no stitched file joins frames that were not adjacent.
+    void sequenceBroken();
 
 protected:
     void run() override;

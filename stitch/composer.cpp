@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -125,6 +126,20 @@ FrameSurvey surveyFrames(const QList<QImage> &frames)
     for (int i = 0; i < frames.size(); ++i)
         survey.record(i, frames.at(i));
     return survey;
+}
+
+/*
+ * The pixel format of a segment canvas: 8-bit gray when every frame is gray,
+ * else 24-bit RGB; for BMP output 32-bit RGB, which Qt's BMP encoder would
+ * otherwise convert a colour picture to in one piece. The saves stream rows
+ * and draw no canvas; the frame budget still sizes a save's memory by it.
+ * extension is the result of extensionForFormat(). Pure.
+ */
+QImage::Format canvasFormat(bool gray, const QString &extension)
+{
+    if (gray)
+        return QImage::Format_Grayscale8;
+    return extension == QLatin1String("bmp") ? QImage::Format_RGB32 : QImage::Format_RGB888;
 }
 
 /*

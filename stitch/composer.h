@@ -56,6 +56,7 @@ bool isGrayFormat(QImage::Format format);
 bool isHorizontalDirection(int direction);
 bool drawsInReverse(int direction);
 
+QImage::Format canvasFormat(bool gray, const QString &extension);
 QImage createCanvas(int width, int height, QImage::Format format);
 int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal);
 

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 
+#include <new>
 #include <vector>
 
 /*
@@ -107,9 +108,12 @@ bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const 
     const QString extension = extensionForFormat(format);
     const std::unique_ptr<StreamEncoder> encoder
         = createStreamEncoder(extension, clampJpegQuality(jpgQuality), clampPngCompression(pngQuality));
-    if (!encoder)
-        return writeImageFile(path, composeImage(picture), format, jpgQuality, pngQuality, errorText,
-                              writtenPath);
+    if (!encoder) {
+        const QImage canvas = composeImage(picture);
+        if (canvas.isNull() && picture.width > 0 && picture.height > 0)
+            throw std::bad_alloc(); // not an empty picture: memory ran out
+        return writeImageFile(path, canvas, format, jpgQuality, pngQuality, errorText, writtenPath);
+    }
     if (picture.width <= 0 || picture.height <= 0)
         return failure(QStringLiteral("Empty image."));
 

@@ -10,6 +10,14 @@
 
 namespace {
 
+// A batch that cannot be stitched for lack of memory says so, by its number;
+// the Save Image action's batch 0 has none.
+QString notEnoughMemoryText(int batchIndex)
+{
+    return batchIndex > 0 ? QStringLiteral("Not enough memory to stitch batch %1").arg(batchIndex)
+                          : QStringLiteral("Not enough memory to stitch the image");
+}
+
 QString crossDimensionTooLarge(const QString &format, int size, int limit)
 {
     // One arg() call: a "%1" typed into the format name stays as typed.
@@ -202,7 +210,7 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
         }
         emit finished(savedFiles);
     } catch (const std::bad_alloc &) {
-        emit failed(QStringLiteral("Out of memory when stitching."));
+        emit failed(notEnoughMemoryText(batchIndex));
     } catch (...) {
         emit failed(QStringLiteral("Unknown error when stitching."));
     }

@@ -98,6 +98,21 @@ private slots:
                            "GrabOne: 12.346 ms | Lost: 17 "));
     }
 
+    // A batch closes at every number that does not follow; a GigE id wrap is
+    // not a hole, a restarted or skipping camera is.
+    void frameNumbersFollowOnlyByOneOrAcrossTheGigEWrap()
+    {
+        QVERIFY(frameNumberFollows(7, 8));
+        QVERIFY(frameNumberFollows(65535, 65536)); // a 32-bit counter runs on
+        QVERIFY(frameNumberFollows(65535, 1));     // GigE block ids skip 0
+        QVERIFY(frameNumberFollows(0xFFFFFFFFu, 0));
+        QVERIFY(!frameNumberFollows(7, 9));
+        QVERIFY(!frameNumberFollows(7, 7));
+        QVERIFY(!frameNumberFollows(9, 1));
+        QVERIFY(!frameNumberFollows(65535, 2));
+        QVERIFY(!frameNumberFollows(65534, 1));
+    }
+
     void timestampJoinsTheTwoHalvesUnsigned()
     {
         QCOMPARE(frameTimestamp(0x12u, 0x3456789Au), qint64(0x123456789ALL));

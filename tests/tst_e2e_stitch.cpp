@@ -10,6 +10,7 @@
 #include "mvsim.h"
 #include "scratchdirectory.h"
 #include "stitchworker.h"
+#include "tst_linestamps.h"
 #include "ui_mainwindow.h"
 
 #include <QComboBox>
@@ -24,47 +25,6 @@ namespace {
 constexpr int kWidth = 256;
 constexpr int kLines = 64;
 const char *kSerial = "E2E-CAM";
-
-// One stitched file as the test reads it back.
-struct StitchedFile {
-    QString name;
-    int batch = 0;
-    QList<quint32> stamps; // line numbers in the order the stitch direction lays them out
-};
-
-// The line numbers of a stitched picture, in time order. The window turned
-// each frame for the direction, so a camera line is a row (Bottom, Top) or a
-// column (Left, Right), and its first pixel sits at the corner the turn moved
-// it to.
-QList<quint32> lineStamps(const QImage &picture, int direction)
-{
-    const bool columns = direction == 0 || direction == 1;
-    const int count = columns ? picture.width() : picture.height();
-    QList<quint32> stamps;
-    for (int i = 0; i < count; ++i) {
-        unsigned char pixels[4];
-        for (int p = 0; p < 4; ++p) {
-            QPoint at;
-            switch (direction) {
-            case 0: // turned -90: line i is column i, its pixels run upwards
-                at = QPoint(i, picture.height() - 1 - p);
-                break;
-            case 1: // turned +90: the newest line is at the left, pixels run downwards
-                at = QPoint(count - 1 - i, p);
-                break;
-            case 3: // turned 180: the newest line is at the top, pixels run leftwards
-                at = QPoint(picture.width() - 1 - p, count - 1 - i);
-                break;
-            default:
-                at = QPoint(p, i);
-                break;
-            }
-            pixels[p] = uchar(qRed(picture.pixel(at)));
-        }
-        stamps.append(mvsim::lineStamp(pixels, 1));
-    }
-    return stamps;
-}
 
 // A small camera, paced at 100 frames a second whatever the line-rate
 // setting says (without it the camera runs at its maximum line rate). Its
@@ -83,16 +43,6 @@ QString cameraIni(const QString &pixelFormat = QStringLiteral("Mono8"), int obje
     if (objectLines > 0)
         ini += QStringLiteral("object_lines = %1\ngap_lines = %2\n").arg(objectLines).arg(50);
     return ini;
-}
-
-bool runsWithoutGap(const QList<quint32> &stamps)
-{
-    for (int i = 1; i < stamps.size(); ++i)
-        if (stamps[i] != stamps[i - 1] + 1) {
-            qWarning() << "line" << stamps[i - 1] << "is followed by" << stamps[i];
-            return false;
-        }
-    return !stamps.isEmpty();
 }
 
 } // namespace
@@ -153,16 +103,7 @@ class TestEndToEnd : public QObject
             return {};
         }
         QCoreApplication::processEvents();
-        QList<StitchedFile> files;
-        const QRegularExpression batchPart(QStringLiteral("_Batch(\\d+)_"));
-        for (const QString &name : QDir(m_outDir).entryList(QDir::Files)) {
-            const QImage picture(QDir(m_outDir).filePath(name));
-            files.append({name, batchPart.match(name).captured(1).toInt(),
-                          picture.isNull() ? QList<quint32>() : lineStamps(picture, direction)});
-        }
-        std::sort(files.begin(), files.end(),
-                  [](const StitchedFile &a, const StitchedFile &b) { return a.batch < b.batch; });
-        return files;
+        return readStitchedFiles(m_outDir, direction);
     }
 
 private slots:

@@ -11,6 +11,8 @@
 
 #include "tst_sdk_camera.h"
 
+#include <csignal>
+
 namespace genicamtest {
 
 constexpr unsigned int loopbackAddress = 0x7F000001u;
@@ -65,11 +67,13 @@ public:
 
     // Starts the camera and waits until a search lists it; false with the
     // reason in why otherwise.
-    bool start(const QString &serial, QString &why)
+    // extra: more options, e.g. {"-r", "2"} to drop 2 of every 1000 packets.
+    bool start(const QString &serial, QString &why, const QStringList &extra = {})
     {
         kill();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("arv-fake-gv-camera-0.8"), {"-i", "127.0.0.1", "-s", serial});
+        m_process.start(QStringLiteral("arv-fake-gv-camera-0.8"),
+                        QStringList{"-i", "127.0.0.1", "-s", serial} + extra);
         MV_CC_DEVICE_INFO record;
         if (m_process.waitForStarted(5000) && findCamera(serial, record))
             return true;
@@ -80,6 +84,16 @@ public:
     }
 
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    // Freezes the camera for ms milliseconds, as a belt that stops freezes a
+    // line-scan camera on its encoder: packets stop, mid-frame or not.
+    void pause(unsigned long ms)
+    {
+        const auto pid = static_cast<pid_t>(m_process.processId());
+        ::kill(pid, SIGSTOP);
+        QThread::msleep(ms);
+        ::kill(pid, SIGCONT);
+    }
 
     // Ends the camera at once, as a pulled cable or a power cut would.
     void kill()

@@ -3,6 +3,8 @@
 
 #include "genicamrules.h"
 
+#include <cmath>
+
 using namespace mvcc::genicam;
 
 class GenicamRulesTest : public QObject
@@ -16,7 +18,7 @@ private slots:
         QTest::addColumn<QStringList>("candidates");
         QTest::newRow("exposure") << "ExposureTime"
                                   << QStringList{"ExposureTime", "ExposureTimeAbs", "ExposureTimeRaw"};
-        QTest::newRow("gain") << "Gain" << QStringList{"Gain", "GainRaw", "GainAbs"};
+        QTest::newRow("gain") << "Gain" << QStringList{"Gain", "GainAbs", "GainRaw"};
         QTest::newRow("line rate") << "AcquisitionLineRate"
                                    << QStringList{"AcquisitionLineRate", "AcquisitionLineRateAbs"};
         QTest::newRow("no fallback") << "PayloadSize" << QStringList{"PayloadSize"};
@@ -61,6 +63,9 @@ private slots:
         QTest::newRow("many skipped") << quint64(1) << quint64(1001) << quint64(999);
         QTest::newRow("same id again") << quint64(5) << quint64(5) << quint64(0);
         QTest::newRow("camera restarted its count") << quint64(500) << quint64(1) << quint64(0);
+        QTest::newRow("16-bit block id wraps past 0") << quint64(65535) << quint64(1) << quint64(0);
+        QTest::newRow("gap across the wrap") << quint64(65530) << quint64(3) << quint64(7);
+        QTest::newRow("restart to 0") << quint64(40) << quint64(0) << quint64(0);
         QTest::newRow("64-bit ids") << quint64(0xFFFFFFFFull) << quint64(0x100000002ull) << quint64(2);
     }
 
@@ -69,6 +74,23 @@ private slots:
         QFETCH(quint64, previous);
         QFETCH(quint64, id);
         QTEST(quint64(framesMissedBetween(previous, id)), "missed");
+    }
+
+    void frameRetentionCoversTwoFullFramesAndAtLeastTwoSeconds_data()
+    {
+        QTest::addColumn<double>("frameSeconds");
+        QTest::addColumn<quint64>("retentionUs");
+        QTest::newRow("rate unknown") << 0.0 << quint64(2000000);
+        QTest::newRow("not a number") << std::nan("") << quint64(2000000);
+        QTest::newRow("fast camera keeps the floor") << 0.040 << quint64(2000000);
+        QTest::newRow("4096 lines at 1 kHz") << 4.096 << quint64(8192000);
+        QTest::newRow("belt at 1 line/s stays within 32 bits") << 4096.0 << quint64(4294967295u);
+    }
+
+    void frameRetentionCoversTwoFullFramesAndAtLeastTwoSeconds()
+    {
+        QFETCH(double, frameSeconds);
+        QTEST(quint64(frameRetentionUs(frameSeconds)), "retentionUs");
     }
 };
 

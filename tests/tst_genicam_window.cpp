@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QRegularExpression>
 
@@ -81,6 +82,20 @@ private slots:
         windowAction(window(), "actionCameraClose")->trigger();
         QVERIFY(!window().m_isOpen && !window().m_handle);
         QCOMPARE(m_fixture->boxes.count(), 1);
+    }
+
+    void closeRightAfterTheCameraDiedReturnsPromptly()
+    {
+        openAndStart();
+        m_camera.kill();
+        QTest::qWait(500);
+        QElapsedTimer clock;
+        clock.start();
+        windowAction(window(), "actionCameraClose")->trigger();
+        const qint64 elapsed = clock.elapsed();
+        qInfo("Close took %lld ms", elapsed);
+        QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
+        QVERIFY(!window().m_isOpen && !window().m_handle && !window().m_isGrabbing);
     }
 
 private:

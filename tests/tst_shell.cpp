@@ -292,9 +292,11 @@ private slots:
         QTRY_VERIFY(!window.ui->dataitemLabel->text().isEmpty());
         window.m_stitchDirection = 3;
         QVERIFY(window.close());
-        // Closing only writes the settings: the camera grabs on until the window is destroyed.
+        // Closing writes the settings and ends grabbing at once, not after the event loop.
         QCOMPARE(QSettings("setting.ini", QSettings::IniFormat).value("UI/StitchDirection"), QVariant("3"));
-        QVERIFY(window.m_workThread->isRunning());
+        QVERIFY(!window.m_workThread->isRunning());
+        QVERIFY(!window.m_isGrabbing && !window.m_isOpen && !window.m_stitchActive);
+        QVERIFY(deviceIsFree(device));
 
         QPointer<StitchWorker> worker = window.m_stitchWorker;
         QPointer<QThread> stitchThread = window.m_stitchThread;

@@ -59,9 +59,27 @@ extern "C" {
 /* ---- Pixel types (GigE Vision pixel format codes) --------------------- */
 typedef unsigned int MvGvspPixelType;
 #define PixelType_Gvsp_Undefined 0x00000000u
+/* Bits 16..23 of a code hold its bits per pixel. Mono10, Mono12 and Mono16
+ * are one little-endian 16-bit word a pixel; Mono10p and Mono12p a bit stream
+ * filled from the least significant bit; Mono12_Packed two pixels in three
+ * bytes (high 8 bits, two low nibbles, high 8 bits). YUV422_8 and YCBCR422_8
+ * are Y0 U Y1 V. Every one converts to RGB8; gray formats show their 8 most
+ * significant bits. */
 #define PixelType_Gvsp_Mono8 0x01080001u
+#define PixelType_Gvsp_Mono10 0x01100003u
+#define PixelType_Gvsp_Mono12 0x01100005u
+#define PixelType_Gvsp_Mono16 0x01100007u
+#define PixelType_Gvsp_Mono10p 0x010A0046u
+#define PixelType_Gvsp_Mono12p 0x010C0047u
+#define PixelType_Gvsp_Mono12_Packed 0x010C0006u
+#define PixelType_Gvsp_BayerGR8 0x01080008u
 #define PixelType_Gvsp_BayerRG8 0x01080009u
+#define PixelType_Gvsp_BayerGB8 0x0108000Au
+#define PixelType_Gvsp_BayerBG8 0x0108000Bu
 #define PixelType_Gvsp_RGB8_Packed 0x02180014u
+#define PixelType_Gvsp_BGR8_Packed 0x02180015u
+#define PixelType_Gvsp_YUV422_8 0x02100032u
+#define PixelType_Gvsp_YCBCR422_8 0x0210003Bu
 /* Pixel types with the top bit set are vendor-specific and cannot be saved. */
 #define PixelType_Gvsp_CustomFlag 0x80000000u
 

@@ -38,6 +38,9 @@ struct Handle {
     std::mutex fetch;   // serialises getFrame; close takes it to wait for a running fetch
     std::atomic<State> state{State::Created};
     std::atomic<bool> gone{false};
+    // Set under control by DestroyHandle: a call that found the handle just
+    // before it left the table must not open the device again behind it.
+    bool destroyed = false;
 };
 
 std::mutex tableMutex; // protects handleTable, nextHandleId and openDevices
@@ -106,6 +109,8 @@ int openDeviceCall(void *handle, const char *operation, Check check, Body body)
     if (h->gone)
         return MV_E_NODEVICE;
     std::lock_guard<std::mutex> lock(h->control);
+    if (h->destroyed)
+        return MV_E_HANDLE;
     if (h->state == State::Created)
         return MV_E_CALLORDER;
     return noted(*h, body(*h));
@@ -243,6 +248,7 @@ int MV_CC_DestroyHandle(void *handle)
             return MV_E_HANDLE; // destroyed meanwhile by another thread
     }
     std::lock_guard<std::mutex> lock(h->control);
+    h->destroyed = true;
     if (h->state != State::Created)
         closeLocked(*h);
     return MV_OK;
@@ -267,6 +273,8 @@ int MV_CC_OpenDevice(void *handle, unsigned int nAccessMode, unsigned short)
     if (h->gone)
         return MV_E_NODEVICE;
     std::lock_guard<std::mutex> lock(h->control);
+    if (h->destroyed)
+        return MV_E_HANDLE;
     if (h->state != State::Created)
         return MV_E_CALLORDER;
     if (!claimDevice(h->identity))
@@ -471,11 +479,14 @@ int MV_CC_GetOneFrameTimeout(void *handle, unsigned char *pData, unsigned int nD
 }
 
 /*
- * Converts Mono8, RGB8 or BayerRG8 to packed RGB8 (PixelType_Gvsp_RGB8_Packed).
+ * Converts Mono8/10/12/16, Mono10p, Mono12p, Mono12_Packed, the four Bayer 8
+ * formats, RGB8, BGR8 and YUV422_8/YCBCR422_8 to packed RGB8
+ * (PixelType_Gvsp_RGB8_Packed); gray formats show their 8 most significant
+ * bits.
  * Needs no device: handle may be null (an unknown non-null handle is
  * MV_E_HANDLE). Returns MV_OK with nDstLen set, MV_E_PARAMETER (null param or
  * buffers, zero size, source shorter than width*height*bytes per pixel,
- * result over 4 GiB), MV_E_SUPPORT (other formats), MV_E_BUFOVER (destination
+ * result over 4 GiB or beyond 64 bits), MV_E_SUPPORT (other formats), MV_E_BUFOVER (destination
  * smaller than width*height*3; nothing written). Reentrant.
  */
 int MV_CC_ConvertPixelType(void *handle, MV_CC_PIXEL_CONVERT_PARAM *pstCvtParam)
@@ -545,18 +556,19 @@ int MV_CC_GetAllMatchInfo(void *handle, MV_ALL_MATCH_INFO *pstInfo)
 }
 
 /*
- * Encodes a raw Mono8, RGB8 or BayerRG8 frame as BMP, JPEG, PNG or TIFF
+ * Encodes a raw frame of any format MV_CC_ConvertPixelType takes (gray ones
+ * as 8-bit gray) as BMP, JPEG, PNG or TIFF
  * (MV_Image_Bmp .. MV_Image_Tif) and writes it to pImagePath (local 8-bit
  * encoding). JPEG quality is clamped to 55..99, the PNG compression level to
  * 0..9. Needs no device: handle may be null (an unknown non-null handle is
  * MV_E_HANDLE). Returns MV_OK, MV_E_PARAMETER (null param or data, zero size,
- * data shorter than the frame, empty or unterminated path, unknown image
- * type), MV_E_SUPPORT (pixel type with the top bit set or not one of the
- * three; an encoder missing), MV_E_RESOURCE or MV_E_WRITEFILE (nothing
- * written, errno holds the system's reason). The file appears whole or not
- * at all and never replaces an existing one: when pImagePath is taken, the
- * frame goes to "<name>_2.<ext>" (then _3, ...) and pImagePath is rewritten
- * to the name used. Reentrant.
+ * data shorter than the frame, a line too long to encode, empty or
+ * unterminated path, unknown image type), MV_E_SUPPORT (pixel type with the
+ * top bit set or not convertible; an encoder missing), MV_E_RESOURCE or
+ * MV_E_WRITEFILE (nothing written, errno holds the system's reason). The file
+ * appears whole or not at all and never replaces an existing one: when
+ * pImagePath is taken, the frame goes to "<name>_2.<ext>" (then _3, ...) and
+ * pImagePath is rewritten to the name used. Reentrant.
  */
 int MV_CC_SaveImageToFile(void *handle, MV_SAVE_IMG_TO_FILE_PARAM *pstSaveFileParam)
 {

@@ -14,7 +14,17 @@
 namespace mvcc {
 namespace {
 
-const char *formatName(MV_SAVE_IAMGE_TYPE type)
+// The image type as the caller stored it: any 32-bit value may arrive in the
+// enum field, and loading one outside the enum's range is undefined.
+unsigned int imageTypeOf(const MV_SAVE_IMG_TO_FILE_PARAM &param)
+{
+    static_assert(sizeof param.enImageType == sizeof(unsigned int), "image type is 32 bits");
+    unsigned int raw = 0;
+    std::memcpy(&raw, &param.enImageType, sizeof raw);
+    return raw;
+}
+
+const char *formatName(unsigned int type)
 {
     switch (type) {
     case MV_Image_Bmp:
@@ -45,7 +55,8 @@ int pngQualityForLevel(unsigned int level)
  * all (the next free "_2", "_3", ... name when that one is taken), and
  * writes the name used back into param.
  */
-int writeFrame(const QImage &image, const char *format, MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError)
+int writeFrame(const QImage &image, const char *format, unsigned int imageType,
+               MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError)
 {
     DurableFile file(QFile::decodeName(param.pImagePath));
     if (!file.open(QIODevice::WriteOnly)) {
@@ -53,9 +64,9 @@ int writeFrame(const QImage &image, const char *format, MV_SAVE_IMG_TO_FILE_PARA
         return MV_E_WRITEFILE;
     }
     QImageWriter writer(&file, format);
-    if (param.enImageType == MV_Image_Jpeg)
+    if (imageType == MV_Image_Jpeg)
         writer.setQuality(static_cast<int>(std::clamp(param.nQuality, 55u, 99u)));
-    else if (param.enImageType == MV_Image_Png)
+    else if (imageType == MV_Image_Png)
         writer.setQuality(pngQualityForLevel(param.nQuality));
     // An encoder may report a failed write as success, or as an unknown
     // error; the device kept the system's reason either way.
@@ -85,59 +96,68 @@ int writeFrame(const QImage &image, const char *format, MV_SAVE_IMG_TO_FILE_PARA
 
 /*
  * Encodes a raw frame and writes it to the path in the record. Returns MV_OK,
- * MV_E_PARAMETER (no data, zero size, data shorter than the frame, path empty
- * or not zero-terminated, unknown image type), MV_E_SUPPORT (pixel type with
- * the top bit set or not Mono8/RGB8/BayerRG8; an encoder missing from this
- * Qt installation), MV_E_RESOURCE (no memory for the demosaic) or
- * MV_E_WRITEFILE (the file could not be written; systemError receives the
- * errno, or EIO when an encoder failed without one). The file appears whole
- * or not at all and never replaces an existing one: the path in param is
- * rewritten to the name used. JPEG quality is clamped to 55..99, the PNG
- * level to 0..9. Reentrant: may run in any thread.
+ * MV_E_PARAMETER (no data, zero size, data shorter than the frame, a line
+ * too long to encode, path empty or not zero-terminated, unknown image type),
+ * MV_E_SUPPORT (pixel type with the top bit set or not one the library
+ * converts; an encoder missing from this Qt installation), MV_E_RESOURCE (no
+ * memory for the conversion) or MV_E_WRITEFILE (the file could not be
+ * written; systemError receives the errno, or EIO when an encoder failed
+ * without one). The file appears whole or not at all and never replaces an
+ * existing one: the path in param is rewritten to the name used. JPEG
+ * quality is clamped to 55..99, the PNG level to 0..9. Reentrant: may run in
+ * any thread.
  */
 int saveImageToFile(MV_SAVE_IMG_TO_FILE_PARAM &param, int *systemError)
 {
     *systemError = 0;
     if (!param.pData || param.nWidth == 0 || param.nHeight == 0)
         return MV_E_PARAMETER;
-    if ((param.enPixelType & PixelType_Gvsp_CustomFlag) != 0 || bytesPerPixel(param.enPixelType) == 0)
+    if ((param.enPixelType & PixelType_Gvsp_CustomFlag) != 0 || !canConvert(param.enPixelType))
         return MV_E_SUPPORT;
     if (param.nDataLen < frameBytes(param.enPixelType, param.nWidth, param.nHeight))
         return MV_E_PARAMETER;
-    const char *format = formatName(param.enImageType);
+    const unsigned int imageType = imageTypeOf(param);
+    const char *format = formatName(imageType);
     if (!format)
         return MV_E_PARAMETER;
     if (param.pImagePath[0] == '\0' || !std::memchr(param.pImagePath, 0, sizeof param.pImagePath))
         return MV_E_PARAMETER;
-    if (param.nWidth > INT_MAX || param.nHeight > INT_MAX)
+    // QImage counts a line's bytes in int: an RGB line of more than 715
+    // million pixels cannot be one.
+    const bool gray = isGray(param.enPixelType);
+    const uint64_t outLineBytes
+        = lineBytesOf(gray ? PixelType_Gvsp_Mono8 : PixelType_Gvsp_RGB8_Packed, param.nWidth);
+    if (outLineBytes > INT_MAX || param.nHeight > INT_MAX)
         return MV_E_PARAMETER;
 
     const int width = static_cast<int>(param.nWidth);
     const int height = static_cast<int>(param.nHeight);
-    std::vector<unsigned char> rgb;
+    const int bytesPerLine = static_cast<int>(outLineBytes);
+    std::vector<unsigned char> converted;
     QImage image;
-    switch (param.enPixelType) {
-    case PixelType_Gvsp_Mono8:
-        image = QImage(param.pData, width, height, width, QImage::Format_Grayscale8);
-        break;
-    case PixelType_Gvsp_RGB8_Packed:
-        image = QImage(param.pData, width, height, 3 * width, QImage::Format_RGB888);
-        break;
-    default:
+    if (param.enPixelType == PixelType_Gvsp_Mono8) {
+        image = QImage(param.pData, width, height, bytesPerLine, QImage::Format_Grayscale8);
+    } else if (param.enPixelType == PixelType_Gvsp_RGB8_Packed) {
+        image = QImage(param.pData, width, height, bytesPerLine, QImage::Format_RGB888);
+    } else {
         try {
-            rgb.resize(static_cast<std::size_t>(
-                frameBytes(PixelType_Gvsp_RGB8_Packed, param.nWidth, param.nHeight)));
+            converted.resize(static_cast<std::size_t>(outLineBytes) * param.nHeight);
         } catch (const std::bad_alloc &) {
             return MV_E_RESOURCE;
         }
-        bayerRg8ToRgb8(param.pData, rgb.data(), param.nWidth, param.nHeight);
-        image = QImage(rgb.data(), width, height, 3 * width, QImage::Format_RGB888);
-        break;
+        if (gray) {
+            grayToGray8(param.enPixelType, param.pData, converted.data(),
+                        static_cast<std::size_t>(param.nWidth) * param.nHeight);
+            image = QImage(converted.data(), width, height, bytesPerLine, QImage::Format_Grayscale8);
+        } else {
+            convertToRgb8(param.enPixelType, param.pData, converted.data(), param.nWidth, param.nHeight);
+            image = QImage(converted.data(), width, height, bytesPerLine, QImage::Format_RGB888);
+        }
     }
     if (image.isNull())
         return MV_E_RESOURCE;
 
-    const int status = writeFrame(image, format, param, systemError);
+    const int status = writeFrame(image, format, imageType, param, systemError);
     if (status == int(MV_E_WRITEFILE) && *systemError == 0)
         *systemError = EIO;
     return status;

@@ -150,7 +150,7 @@ std::unique_ptr<CameraDevice> GenicamBackend::create(const MV_CC_DEVICE_INFO &in
     }
     target.transport = key.transport;
     target.serial = key.serial;
-    return std::make_unique<GenicamDevice>(std::move(target));
+    return std::make_unique<BoundedDevice>(std::make_shared<GenicamDevice>(std::move(target)));
 }
 
 } // namespace

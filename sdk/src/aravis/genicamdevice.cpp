@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <thread>
 #include <utility>
 
@@ -152,6 +153,43 @@ ArvBuffer *newRingBuffer(std::size_t bytes)
     return arv_buffer_new_full(bytes, memory, memory, std::free);
 }
 
+// The value of the first implemented number node among names, or NaN.
+double firstNumber(ArvDevice *device, std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        ArvGcNode *node = arv_device_get_feature(device, name);
+        if (!node || !isNumber(node))
+            continue;
+        ErrorSlot error;
+        if (!arv_gc_feature_node_is_implemented(ARV_GC_FEATURE_NODE(node), error.out()) || error)
+            continue;
+        const double value = ARV_IS_GC_INTEGER(node)
+            ? static_cast<double>(arv_gc_integer_get_value(ARV_GC_INTEGER(node), error.out()))
+            : arv_gc_float_get_value(ARV_GC_FLOAT(node), error.out());
+        if (!error)
+            return value;
+    }
+    return std::nan("");
+}
+
+// How long one full frame takes: its lines at the resulting line rate for a
+// line-scan camera, one period of the frame rate for an area camera; 0 when
+// the camera tells neither.
+double frameSeconds(ArvCamera *camera)
+{
+    ArvDevice *device = arv_camera_get_device(camera);
+    const double lines = firstNumber(device, {"Height"});
+    const double lineRate = firstNumber(
+        device,
+        {"ResultingLineRate", "ResultingLineRateAbs", "AcquisitionLineRate", "AcquisitionLineRateAbs"});
+    if (lines > 0 && lineRate > 0)
+        return lines / lineRate;
+    const double frameRate = firstNumber(
+        device,
+        {"ResultingFrameRate", "ResultingFrameRateAbs", "AcquisitionFrameRate", "AcquisitionFrameRateAbs"});
+    return frameRate > 0 ? 1.0 / frameRate : 0.0;
+}
+
 } // namespace
 
 namespace {
@@ -190,7 +228,7 @@ std::mutex &genicamSystemMutex()
 // One run of acquisition, from startGrabbing to stopGrabbing. A fetch holds
 // its own reference, so a stop never frees the stream under a waiting fetch.
 struct GenicamDevice::Acquisition {
-    Acquisition(ArvStream *s, bool usb) : stream(s), frameIdsCountLosses(usb) { }
+    explicit Acquisition(ArvStream *s) : stream(s) { }
     Acquisition(const Acquisition &) = delete;
     Acquisition &operator=(const Acquisition &) = delete;
     ~Acquisition()
@@ -201,8 +239,6 @@ struct GenicamDevice::Acquisition {
     }
 
     ArvStream *const stream;
-    // A USB3 Vision stream counts no missing frames; gaps in the frame ids do.
-    const bool frameIdsCountLosses;
     std::atomic<bool> stopped{false};
 
     // Touched only by fetches, which the C layer serialises.
@@ -281,6 +317,9 @@ int GenicamDevice::open(unsigned int)
  */
 void GenicamDevice::close()
 {
+    // A camera that stopped answering keeps this close busy for seconds; an
+    // open of the same camera, come back meanwhile, waits for it.
+    std::lock_guard<std::mutex> released(releaseMutex());
     std::shared_ptr<Acquisition> run;
     {
         std::lock_guard<std::mutex> lock(runMutex_);
@@ -323,7 +362,10 @@ int GenicamDevice::startGrabbing()
     ArvStream *stream = arv_camera_create_stream(camera_, nullptr, nullptr, error.out());
     if (!stream)
         return error ? statusOf(error.get(), isLost()) : MV_E_RESOURCE;
-    auto run = std::make_shared<Acquisition>(stream, arv_camera_is_uv_device(camera_));
+    if (ARV_IS_GV_STREAM(stream))
+        g_object_set(stream, "frame-retention",
+                     static_cast<guint>(genicam::frameRetentionUs(frameSeconds(camera_))), nullptr);
+    auto run = std::make_shared<Acquisition>(stream);
     const unsigned int count = genicam::ringBufferCount(payload);
     for (unsigned int i = 0; i < count; ++i) {
         ArvBuffer *buffer = newRingBuffer(payload);
@@ -371,12 +413,20 @@ int GenicamDevice::stopGrabbing()
     return MV_OK;
 }
 
+/* Makes a waiting fetch return within one slice; the camera is not told. Any thread. */
+void GenicamDevice::abandonRun()
+{
+    std::lock_guard<std::mutex> lock(runMutex_);
+    if (run_)
+        run_->stopped = true;
+}
+
 /*
  * Waits up to timeoutMs for the next complete or early-ended frame and copies
  * its complete lines into buffer. Returns MV_OK, MV_E_NODATA (nothing in
  * time, or stopped meanwhile), MV_E_CALLORDER (not grabbing), MV_E_BUFOVER
- * (the frame stays for the next call), MV_E_SUPPORT (a pixel format the
- * library cannot convert; the frame is dropped) or MV_E_NODEVICE (camera
+ * (the frame stays for the next call), MV_E_SUPPORT (not an image, or a
+ * pixel format without a size; the frame is dropped) or MV_E_NODEVICE (camera
  * lost). Frames the transport damaged are skipped and counted as lost. Grab
  * thread, concurrently with control calls.
  */
@@ -432,15 +482,17 @@ int GenicamDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_O
 int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *buffer, unsigned int size,
                            MV_FRAME_OUT_INFO_EX &info)
 {
+    // Lost frames are whole frames: ids that never arrived, and frames the
+    // stream gave up on. Aravis's own counters count packets and gaps, which
+    // a stalled fetch turns into hundreds of thousands.
     const uint64_t frameId = arv_buffer_get_frame_id(frame);
-    if (run.frameIdsCountLosses) {
-        if (run.haveFrameId)
-            run.lost += genicam::framesMissedBetween(run.lastFrameId, frameId);
-        run.haveFrameId = true;
-        run.lastFrameId = frameId;
-    }
-    if (arv_buffer_get_status(frame) != ARV_BUFFER_STATUS_SUCCESS) {
-        if (run.frameIdsCountLosses)
+    if (run.haveFrameId)
+        run.lost += genicam::framesMissedBetween(run.lastFrameId, frameId);
+    run.haveFrameId = true;
+    run.lastFrameId = frameId;
+    const ArvBufferStatus bufferStatus = arv_buffer_get_status(frame);
+    if (bufferStatus != ARV_BUFFER_STATUS_SUCCESS) {
+        if (bufferStatus != ARV_BUFFER_STATUS_ABORTED)
             ++run.lost;
         return MV_E_NODATA;
     }
@@ -449,11 +501,12 @@ int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *bu
         && payloadType != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
         return MV_E_SUPPORT;
 
+    // Every format is handed on, also one the library cannot convert: the
+    // program counts the frame and says which format it cannot show.
     const MvGvspPixelType pixelType = arv_buffer_get_image_pixel_format(frame);
-    const unsigned int pixelBytes = bytesPerPixel(pixelType);
     const gint width = arv_buffer_get_image_width(frame);
     const gint height = arv_buffer_get_image_height(frame);
-    if (pixelBytes == 0 || width <= 0 || height <= 0)
+    if (pixelBitsOf(pixelType) == 0 || width <= 0 || height <= 0)
         return MV_E_SUPPORT;
 
     // The image part's size is the announced one; what arrived is the
@@ -467,7 +520,7 @@ int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *bu
 
     gint xPadding = 0, yPadding = 0;
     arv_buffer_get_image_padding(frame, &xPadding, &yPadding);
-    const uint64_t lineBytes = uint64_t(width) * pixelBytes;
+    const uint64_t lineBytes = lineBytesOf(pixelType, static_cast<uint64_t>(width));
     const uint64_t stride = lineBytes + static_cast<uint64_t>(std::max(0, xPadding));
     const unsigned int lines = genicam::completeLines(available, stride, static_cast<unsigned int>(height));
     if (lines == 0)
@@ -499,23 +552,13 @@ int GenicamDevice::deliver(Acquisition &run, ArvBuffer *frame, unsigned char *bu
     return MV_OK;
 }
 
-/* The counters of a run: Aravis's stream counts for GigE, the fetch's for USB3. */
+/* The counters of a run, as the fetch saw them. */
 StreamStatistics GenicamDevice::countersOf(Acquisition &run) const
 {
     StreamStatistics counters;
     counters.receivedBytes = run.deliveredBytes;
-    if (run.frameIdsCountLosses) {
-        counters.receivedFrames = run.delivered;
-        counters.lostFrames = run.lost;
-        return counters;
-    }
-    guint64 completed = 0, failures = 0, underruns = 0;
-    arv_stream_get_statistics(run.stream, &completed, &failures, &underruns);
-    // Frames of which not one packet arrived never become a failed buffer;
-    // the stream still notices the gap in their ids.
-    const guint64 missing = arv_stream_get_info_uint64_by_name(run.stream, "n_missing_frames");
-    counters.receivedFrames = completed;
-    counters.lostFrames = failures + underruns + missing;
+    counters.receivedFrames = run.delivered;
+    counters.lostFrames = run.lost;
     return counters;
 }
 

@@ -3,6 +3,7 @@
 #define MVCC_GENICAMDEVICE_H
 
 #include "backend.h"
+#include "boundeddevice.h"
 
 #include <arv.h>
 
@@ -23,7 +24,7 @@ struct GenicamTarget {
 // Serialises Aravis's process-wide device list: searches and opens by name.
 std::mutex &genicamSystemMutex();
 
-class GenicamDevice final : public CameraDevice
+class GenicamDevice final : public StoppableDevice
 {
 public:
     explicit GenicamDevice(GenicamTarget target);
@@ -51,6 +52,8 @@ public:
     int setBool(const std::string &name, bool value) override;
     int optimalPacketSize() override;
     int statistics(StreamStatistics &stats) override;
+    void abandonRun() override;
+    bool isLost() const override { return controlLost_->load(); }
 
 private:
     struct Acquisition;
@@ -65,7 +68,6 @@ private:
     int deliver(Acquisition &run, ArvBuffer *frame, unsigned char *buffer, unsigned int size,
                 MV_FRAME_OUT_INFO_EX &info);
     StreamStatistics countersOf(Acquisition &run) const;
-    bool isLost() const { return controlLost_->load(); }
 
     const GenicamTarget target_;
     // Set from Aravis's heartbeat thread when the camera stops answering; the

@@ -22,8 +22,10 @@ struct Fallback {
 const std::vector<Fallback> &fallbacks()
 {
     static const std::vector<Fallback> table = {
+        // Float nodes carry the units the program shows (µs, dB); a raw node
+        // counts camera-specific ticks or steps and is only the last resort.
         {"ExposureTime", {"ExposureTime", "ExposureTimeAbs", "ExposureTimeRaw"}},
-        {"Gain", {"Gain", "GainRaw", "GainAbs"}},
+        {"Gain", {"Gain", "GainAbs", "GainRaw"}},
         {"AcquisitionLineRate", {"AcquisitionLineRate", "AcquisitionLineRateAbs"}},
         {"ResultingLineRate", {"ResultingLineRate", "ResultingLineRateAbs"}},
     };
@@ -79,12 +81,38 @@ unsigned int completeLines(uint64_t receivedBytes, uint64_t lineStride, unsigned
 /*
  * Frames missing between two frames of one stream whose ids are previousId and
  * id: ids count up by one per frame, so a jump of n means n - 1 lost frames.
- * An id that does not follow (equal, smaller: a restarted camera) counts none.
+ * GigE Vision block ids have 16 bits and skip 0 when they wrap (65535, 1);
+ * a wrap is only believed while it hides fewer than 32768 frames. An id that
+ * does not follow otherwise (equal, smaller: a restarted camera) counts none.
  * Any thread.
  */
 uint64_t framesMissedBetween(uint64_t previousId, uint64_t id)
 {
-    return id > previousId ? id - previousId - 1 : 0;
+    if (id > previousId)
+        return id - previousId - 1;
+    constexpr uint64_t lastBlockId = 0xFFFF;
+    if (id == 0 || previousId > lastBlockId)
+        return 0;
+    const uint64_t hidden = (lastBlockId - previousId) + (id - 1);
+    return hidden < 0x8000 ? hidden : 0;
+}
+
+/*
+ * How long a GigE stream keeps an unfinished frame waiting for its packets:
+ * at least 2 s, and at least twice one full frame at the camera's rate. A
+ * line-scan camera on an encoder sends each line as the belt moves, so a belt
+ * that stops holds a frame open for as long as it stands. frameSeconds <= 0
+ * or not finite (rate unknown) gives the 2 s floor; the result is capped at
+ * what the stream's 32-bit setting holds. Any thread.
+ */
+uint64_t frameRetentionUs(double frameSeconds)
+{
+    constexpr double floorUs = 2e6;
+    constexpr double capUs = 4294967295.0;
+    double us = floorUs;
+    if (std::isfinite(frameSeconds) && frameSeconds > 0)
+        us = std::max(floorUs, 2e6 * frameSeconds);
+    return static_cast<uint64_t>(std::min(us, capUs));
 }
 
 /*

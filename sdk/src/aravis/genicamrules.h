@@ -19,8 +19,12 @@ std::vector<std::string> featureCandidates(const std::string &name);
 unsigned int completeLines(uint64_t receivedBytes, uint64_t lineStride, unsigned int announcedHeight);
 
 // Frames that never reached the host between two consecutive frame ids of a
-// stream (0 when id does not follow previousId).
+// stream (0 when id does not follow previousId), across a 16-bit id wrap.
 uint64_t framesMissedBetween(uint64_t previousId, uint64_t id);
+
+// The frame-retention time in µs of a stream whose full frame takes
+// frameSeconds (0 when unknown).
+uint64_t frameRetentionUs(double frameSeconds);
 
 // An integer value and range read from a float node.
 struct IntegerView {

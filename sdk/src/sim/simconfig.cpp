@@ -1,5 +1,8 @@
 #include "simconfig.h"
 
+#include "convert.h"
+#include "simpixelformat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -93,23 +96,12 @@ bool parseAddress(const std::string &text, uint32_t &out)
     return true;
 }
 
-bool parsePixelFormat(const std::string &text, MvGvspPixelType &out)
-{
-    const std::string name = lower(text);
-    if (name == "mono8")
-        out = PixelType_Gvsp_Mono8;
-    else if (name == "rgb8" || name == "rgb8packed")
-        out = PixelType_Gvsp_RGB8_Packed;
-    else if (name == "bayerrg8")
-        out = PixelType_Gvsp_BayerRG8;
-    else
-        return false;
-    return true;
-}
-
 const char *formatName(MvGvspPixelType format)
 {
-    return format == PixelType_Gvsp_Mono8 ? "Mono" : format == PixelType_Gvsp_RGB8_Packed ? "Color" : "Bayer";
+    if (isBayerFormat(format))
+        return "Bayer";
+    return pixelBitsOf(format) >= 16 && format != PixelType_Gvsp_Mono16 && format != simMono14 ? "Color"
+                                                                                               : "Mono";
 }
 
 struct Section {
@@ -175,9 +167,9 @@ std::string applyKey(Section &section, const std::string &key, const std::string
     if (k == "lines_per_frame")
         return number(65536, c.linesPerFrame);
     if (k == "pixel_format")
-        return parsePixelFormat(value, c.pixelFormat)
+        return parseSimPixelFormat(value, c.pixelFormat)
             ? std::string()
-            : "pixel_format must be Mono8, RGB8 or BayerRG8, not \"" + value + "\"";
+            : std::string("pixel_format must be ") + simPixelFormatNames() + ", not \"" + value + "\"";
     if (k == "line_rate")
         return number(10000000, c.lineRate);
     if (k == "max_line_rate") {
@@ -256,8 +248,7 @@ std::string finish(Section &section, std::size_t index)
     }
     if (c.width == 0 || c.linesPerFrame == 0)
         return "width and lines_per_frame must be at least 1";
-    const uint64_t bpp = c.pixelFormat == PixelType_Gvsp_RGB8_Packed ? 3 : 1;
-    if (uint64_t(c.width) * c.linesPerFrame * bpp > (uint64_t(1) << 31))
+    if (lineBytesOf(c.pixelFormat, c.width) * c.linesPerFrame > (uint64_t(1) << 31))
         return "a frame of width x lines_per_frame must stay below 2 GiB";
     if (c.bufferCount == 0)
         return "buffer_count must be at least 1";
@@ -266,8 +257,11 @@ std::string finish(Section &section, std::size_t index)
     if (c.lineRate != 0 && (c.lineRate < 10 || c.lineRate > c.maxLineRate))
         return "line_rate must be 0 or between 10 and max_line_rate";
     // The 2x2 demosaic expects every frame to start on a red line.
-    if (c.pixelFormat == PixelType_Gvsp_BayerRG8 && (c.linesPerFrame % 2 != 0 || c.objectLines % 2 != 0))
-        return "BayerRG8 needs an even lines_per_frame and object_lines";
+    if (isBayerFormat(c.pixelFormat) && (c.linesPerFrame % 2 != 0 || c.objectLines % 2 != 0))
+        return "Bayer formats need an even lines_per_frame and object_lines";
+    if (c.width % widthMultipleOf(c.pixelFormat) != 0)
+        return "this pixel_format needs a width that is a multiple of "
+            + std::to_string(widthMultipleOf(c.pixelFormat));
     if (c.objectLines == 0 && c.gapLines != 0)
         return "gap_lines needs object_lines";
     if (!(c.exposureTime >= 2.0f && c.exposureTime <= 1000.0f))

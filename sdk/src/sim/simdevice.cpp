@@ -2,6 +2,8 @@
 
 #include "simscene.h"
 
+#include "convert.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -106,9 +108,9 @@ std::vector<ConveyorStep> conveyorOf(const SimCameraConfig &config)
     return {steady};
 }
 
-unsigned int bytesPerPixelOf(unsigned int format)
+uint64_t lineBytesIn(unsigned int format, unsigned int width)
 {
-    return format == PixelType_Gvsp_RGB8_Packed ? 3 : 1;
+    return lineBytesOf(format, width);
 }
 
 void fillInt(MVCC_INTVALUE_EX &value, int64_t current, int64_t min, int64_t max, int64_t inc)
@@ -285,7 +287,7 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
         }
         if (!queue_.empty()) {
             const QueuedFrame frame = queue_.front();
-            const uint64_t bytes = uint64_t(config_.width) * frame.lines * bytesPerPixelOf(pixelFormat_);
+            const uint64_t bytes = lineBytesIn(pixelFormat_, config_.width) * frame.lines;
             if (size < bytes)
                 return MV_E_BUFOVER;
             queue_.pop_front();
@@ -305,14 +307,20 @@ int SimDevice::getFrame(unsigned char *buffer, unsigned int size, MV_FRAME_OUT_I
 void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, MV_FRAME_OUT_INFO_EX &info)
 {
     const unsigned int lines = frame.lines;
-    const std::size_t lineBytes = std::size_t(config_.width) * bytesPerPixelOf(pixelFormat_);
-    // The stamp stays clean so that saved pictures can still be checked.
-    const std::size_t stampBytes = std::size_t(std::min(config_.width, 4u)) * bytesPerPixelOf(pixelFormat_);
+    const std::size_t lineBytes = static_cast<std::size_t>(lineBytesIn(pixelFormat_, config_.width));
+    // Noise goes into the byte-per-sample formats only; the stamp stays clean
+    // so that saved pictures can still be checked.
+    const bool noisy = config_.noise > 0
+        && (pixelFormat_ == PixelType_Gvsp_Mono8 || pixelFormat_ == PixelType_Gvsp_BayerRG8
+            || pixelFormat_ == PixelType_Gvsp_RGB8_Packed);
+    const std::size_t stampBytes
+        = std::size_t(std::min(config_.width, 4u)) * (pixelFormat_ == PixelType_Gvsp_RGB8_Packed ? 3 : 1);
     for (unsigned int row = 0; row < lines; ++row) {
         unsigned char *line = buffer + row * lineBytes;
         renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_, line);
-        addSceneNoise(config_.noise, serialHash(config_.serial), frame.firstLine + row, line + stampBytes,
-                      line + lineBytes);
+        if (noisy)
+            addSceneNoise(config_.noise, serialHash(config_.serial), frame.firstLine + row, line + stampBytes,
+                          line + lineBytes);
     }
 
     std::memset(&info, 0, sizeof info);
@@ -495,7 +503,7 @@ int SimDevice::getInt(const std::string &name, MVCC_INTVALUE_EX &value)
     else if (name == "Height")
         fillInt(value, height, height, height, 1);
     else if (name == "PayloadSize") {
-        const int64_t payload = width * height * bytesPerPixelOf(pixelFormat_);
+        const int64_t payload = static_cast<int64_t>(lineBytesIn(pixelFormat_, config_.width)) * height;
         fillInt(value, payload, payload, payload, 1);
     } else if (name == "AcquisitionLineRate")
         fillInt(value, lineRate_, minLineRate, config_.maxLineRate, 1);
@@ -600,6 +608,10 @@ int SimDevice::getEnum(const std::string &name, MVCC_ENUMVALUE &value)
         value.nSupportValue[value.nSupportedNum++] = PixelType_Gvsp_RGB8_Packed;
         if (config_.linesPerFrame % 2 == 0 && config_.objectLines % 2 == 0)
             value.nSupportValue[value.nSupportedNum++] = PixelType_Gvsp_BayerRG8;
+        // The configured format is offered too, so that it can be chosen again.
+        if (std::find(value.nSupportValue, value.nSupportValue + value.nSupportedNum, config_.pixelFormat)
+            == value.nSupportValue + value.nSupportedNum)
+            value.nSupportValue[value.nSupportedNum++] = config_.pixelFormat;
     } else {
         value.nCurValue = name == "ExposureMode" ? exposureMode_ : exposureAuto_;
         const unsigned int count = name == "ExposureMode" ? 2 : 3;

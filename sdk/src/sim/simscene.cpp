@@ -1,5 +1,7 @@
 #include "simscene.h"
 
+#include "simpixelformat.h"
+
 namespace mvcc {
 namespace {
 
@@ -69,6 +71,11 @@ unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsi
 void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format,
                      unsigned char *out)
 {
+    if (format != PixelType_Gvsp_Mono8 && format != PixelType_Gvsp_RGB8_Packed
+        && format != PixelType_Gvsp_BayerRG8) {
+        renderFormattedSceneLine(offset, line, width, format, out);
+        return;
+    }
     const unsigned int stamp = width < 4 ? width : 4;
     if (format == PixelType_Gvsp_RGB8_Packed) {
         for (unsigned int x = stamp; x < width; ++x) {

@@ -1,0 +1,95 @@
+#ifndef BATCHLEDGER_H
+#define BATCHLEDGER_H
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QtGlobal>
+
+class FrameBudget;
+
+/*
+ * What the window holds against the frame budget. The open batch is charged
+ * frame by frame; once closed, a batch stays charged while anything holds its
+ * frames: the job posted to the stitch worker, or the stitch view, which keeps
+ * the last shown batch for Save Image (both share the same pixels, so the
+ * batch is charged once). The worker ends jobs in the order they were posted,
+ * one finished() or failed() each, so a result lets go of the oldest job. A job
+ * of a batch that was never charged (Save Image, number 0) holds nothing but
+ * still counts as pending. GUI thread.
+ */
+class BatchLedger
+{
+public:
+    explicit BatchLedger(FrameBudget &budget) : m_budget(budget) { }
+
+    // One frame joins the open batch; canvasBytes is its share of the
+    // worker's picture once the batch is saved.
+    void addToOpenBatch(qint64 bytes, qint64 canvasBytes = 0)
+    {
+        m_openBytes += bytes;
+        m_openCanvasBytes += canvasBytes;
+        m_frameBytes = bytes;
+    }
+    // The open batch and the picture the worker would draw of it take more
+    // than half the budget: it must close now, before its job would pass it.
+    bool openBatchOutgrowsBudget() const;
+    qint64 openBatchBytes() const { return m_openBytes; }
+    // The open batch is gone without being closed: its bytes go back.
+    void discardOpenBatch();
+    // The open batch closes as batch `number`. Call settle(number) once its
+    // job is posted and it is shown, so that a batch nobody holds goes back.
+    void closeOpenBatch(int number);
+    void settle(int number);
+
+    // A job for batch `number`; canvasBytes is what the worker will need for
+    // its picture. The worker draws one picture at a time, so the budget holds
+    // the largest canvas among the pending jobs, and intake leaves room for it.
+    void jobPosted(int number, qint64 canvasBytes = 0);
+    // The oldest job ended (written or failed); false when none was pending.
+    bool jobEnded();
+    int pendingJobs() const { return m_jobs.size(); }
+
+    // The stitch view keeps batch `number` now, and lets go of the one before.
+    void batchShown(int number);
+    void shownBatchCleared();
+    // Bytes of the batch the stitch view keeps.
+    qint64 shownBatchBytes() const;
+
+    // When the stitch view's batch alone keeps the budget from taking the
+    // next frame (nothing open, queued or being written that would free room
+    // or report the next drop), intake would never resume: the view must let
+    // go of it. The next frame is taken to be as large as the last one.
+    bool shownBatchBlocksIntake(int openFrames) const;
+
+private:
+    struct Charge {
+        qint64 bytes = 0;
+        int holders = 0;
+    };
+    void letGo(int number);
+
+    FrameBudget &m_budget;
+    qint64 m_openBytes = 0;
+    qint64 m_openCanvasBytes = 0;
+    qint64 m_frameBytes = 0;
+    void chargeCanvas();
+
+    struct Job {
+        int number = 0;
+        qint64 canvasBytes = 0;
+    };
+    QQueue<Job> m_jobs;
+    qint64 m_canvasCharge = 0;
+    QHash<int, Charge> m_charges;
+    int m_shown = 0; // 0: the view keeps no charged batch
+};
+
+// What the stitch worker's largest picture of these frames takes: the frames
+// joined along the stitch axis, cut at maxDimension, in the canvas format the
+// output format asks for.
+qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension);
+
+#endif // BATCHLEDGER_H

@@ -1,0 +1,139 @@
+#include "framebudget.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kGiB = 1024 * kMiB;
+// A quarter of a second of turning at about 1 GB/s: what a close request may
+// have to wait behind.
+constexpr qint64 kMaxQueueBytes = 256 * kMiB;
+
+} // namespace
+
+/*
+ * A budget of limitBytes; the queue to the window gets queueLimitBytes, or
+ * frameQueueBytes(limitBytes) when negative. Any thread.
+ */
+FrameBudget::FrameBudget(qint64 limitBytes, qint64 queueLimitBytes)
+    : m_limit(std::max<qint64>(0, limitBytes)),
+      m_queueLimit(queueLimitBytes < 0 ? frameQueueBytes(m_limit) : queueLimitBytes)
+{ }
+
+bool FrameBudget::reserveQueued(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    const bool fits = m_inFlight + bytes <= m_limit;
+    const bool queueFits = m_queued == 0 || m_queued + bytes <= m_queueLimit;
+    if (!fits || !queueFits) {
+        ++m_dropped;
+        return false;
+    }
+    m_inFlight += bytes;
+    m_queued += bytes;
+    return true;
+}
+
+/*
+ * Frames that never came through reserveQueued (a test that feeds the window
+ * directly) leave nothing to take: both counts stop at 0.
+ */
+void FrameBudget::dequeued(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_queued = std::max<qint64>(0, m_queued - bytes);
+}
+
+void FrameBudget::charge(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_inFlight += std::max<qint64>(0, bytes);
+}
+
+void FrameBudget::release(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_inFlight = std::max<qint64>(0, m_inFlight - bytes);
+    m_queued = std::min(m_queued, m_inFlight);
+}
+
+void FrameBudget::countDropped()
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_dropped;
+}
+
+qint64 FrameBudget::dropped() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_dropped;
+}
+
+void FrameBudget::resetDropped()
+{
+    QMutexLocker lock(&m_mutex);
+    m_dropped = 0;
+}
+
+qint64 FrameBudget::inFlight() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_inFlight;
+}
+
+qint64 FrameBudget::queued() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_queued;
+}
+
+qint64 frameImageBytes(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    const qint64 line = (qint64(width) * 3 + 3) / 4 * 4;
+    return line * height;
+}
+
+qint64 defaultFrameBudgetBytes(qint64 physicalBytes)
+{
+    if (physicalBytes <= 0)
+        return kGiB;
+    return std::min(physicalBytes / 4, 4 * kGiB);
+}
+
+qint64 frameBudgetBytes(const QByteArray &environmentValue, qint64 physicalBytes, bool *valid)
+{
+    if (valid)
+        *valid = true;
+    const QByteArray text = environmentValue.trimmed();
+    if (text.isEmpty())
+        return defaultFrameBudgetBytes(physicalBytes);
+    bool ok = false;
+    const qlonglong mib = text.toLongLong(&ok);
+    // More than a PiB is a typo, not a budget; it would also overflow bytes.
+    if (!ok || mib <= 0 || mib > (qint64(1) << 30)) {
+        if (valid)
+            *valid = false;
+        return defaultFrameBudgetBytes(physicalBytes);
+    }
+    return mib * kMiB;
+}
+
+qint64 frameQueueBytes(qint64 budgetBytes)
+{
+    return std::min(kMaxQueueBytes, budgetBytes / 2);
+}
+
+qint64 physicalMemoryBytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    return qint64(pages) * qint64(pageSize);
+}
