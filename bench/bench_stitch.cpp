@@ -10,6 +10,12 @@
 //                                    the comparison, one child per run)
 //   bench_stitch --draw              canvas drawing only: scanline copies
 //                                    against a painter in Source mode
+//   bench_stitch --wide FORMAT gray|rgb DIR
+//                                    a 16384-pixel camera's batch: 32 frames
+//                                    of 1024 x 16384 (turned for Left), one
+//                                    32768 x 16384 segment; prints the time
+//                                    and the peak memory with and without
+//                                    the frames
 #include "composer.h"
 #include "stitchworker.h"
 
@@ -98,6 +104,48 @@ int runOurs(const QString &format, const QString &folder)
     }
     std::printf("%lld %ld %ld %lld\n", static_cast<long long>(ms), peakResidentKb(), batchPeakKb,
                 static_cast<long long>(QFileInfo(files.first()).size()));
+    return 0;
+}
+
+// Wide mode: the largest segment a save ever writes.
+int runWide(const QString &format, bool gray, const QString &folder)
+{
+    constexpr int kWideFrames = 32, kWideWidth = 1024, kWideHeight = 16384;
+    QList<QImage> batch;
+    for (int i = 0; i < kWideFrames; ++i) {
+        QImage frame(kWideWidth, kWideHeight, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        quint32 noise = 2463534242u + quint32(i) * 7919u;
+        for (int y = 0; y < kWideHeight; ++y) {
+            uchar *row = frame.scanLine(y);
+            for (int x = 0; x < frame.bytesPerLine(); ++x) {
+                noise ^= noise << 13;
+                noise ^= noise >> 17;
+                noise ^= noise << 5;
+                row[x] = uchar(((x + y) >> 3) + (noise & 7));
+            }
+        }
+        batch << frame;
+    }
+    const long batchPeakKb = peakResidentKb();
+    StitchWorker worker;
+    QStringList files;
+    QString error;
+    QObject::connect(&worker, &StitchWorker::finished, [&](const QStringList &saved) { files = saved; });
+    QObject::connect(&worker, &StitchWorker::failed, [&](const QString &text) { error = text; });
+    QElapsedTimer timer;
+    timer.start();
+    worker.saveStitchImages(batch, 0, folder, QString(), QString(), 0, format, 95, 8);
+    const qint64 ms = timer.elapsed();
+    if (!error.isEmpty() || files.size() != 1) {
+        std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    const long peakKb = peakResidentKb();
+    std::printf("%s %s 32768 x 16384 segment: %lld ms, peak %.0f MiB, frames alone %.0f MiB, "
+                "the save added %.0f MiB\n",
+                qPrintable(format), gray ? "gray" : "RGB", static_cast<long long>(ms), peakKb / 1024.0,
+                batchPeakKb / 1024.0, (peakKb - batchPeakKb) / 1024.0);
+    QFile::remove(files.first());
     return 0;
 }
 
@@ -256,6 +304,7 @@ int runComparison(int runs, const QStringList &formats)
             continue;
         std::vector<double> ours, vips;
         long oursPeak = 0, oursBatch = 0, vipsPeak = 0;
+        long long oursBytes = 0, vipsBytes = 0;
         bool vipsOk = true;
         for (int run = 0; run < runs; ++run) {
             const ChildResult child = runChild({self, "--ours", format.name, oursDir.toStdString()});
@@ -269,6 +318,7 @@ int runComparison(int runs, const QStringList &formats)
                 return 1;
             }
             ours.push_back(double(ms));
+            oursBytes = fileBytes;
             oursPeak = std::max(oursPeak, peak);
             oursBatch = std::max(oursBatch, batchPeak);
 
@@ -276,6 +326,9 @@ int runComparison(int runs, const QStringList &formats)
                 = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
             const ChildResult joined
                 = runChild({"vips", "arrayjoin", frameList, target, "--across", std::to_string(kFrames)});
+            const QString written
+                = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget).section('[', 0, 0));
+            vipsBytes = QFileInfo(written).size();
             removeFiles(vipsDir);
             if (!joined.ok) {
                 vipsOk = false;
@@ -292,6 +345,9 @@ int runComparison(int runs, const QStringList &formats)
             std::printf("%-5s %10.0f %12.0f %12.0f %10.0f %8.2f %12.0f  %s\n", format.name, oursMs,
                         oursPeak / 1024.0, oursBatch / 1024.0, vipsMs, oursMs / vipsMs, vipsPeak / 1024.0,
                         format.vipsLabel);
+            std::printf("      file sizes: ours %.1f MiB, vips %.1f MiB (ours %+.1f %%)\n",
+                        oursBytes / 1048576.0, vipsBytes / 1048576.0,
+                        vipsBytes > 0 ? 100.0 * (oursBytes - vipsBytes) / vipsBytes : 0.0);
         } else {
             std::printf("%-5s %10.0f %12.0f %12.0f %10s %8s %12s  %s: vips could not write it\n", format.name,
                         oursMs, oursPeak / 1024.0, oursBatch / 1024.0, "-", "-", "-", format.vipsLabel);
@@ -309,6 +365,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() == 4 && args.at(1) == QLatin1String("--ours"))
         return runOurs(args.at(2), args.at(3));
+    if (args.size() == 5 && args.at(1) == QLatin1String("--wide"))
+        return runWide(args.at(2), args.at(3) == QLatin1String("gray"), args.at(4));
     if (args.size() >= 2 && args.at(1) == QLatin1String("--draw"))
         return runDrawing(5);
     int runs = 3;

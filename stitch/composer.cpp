@@ -3,6 +3,7 @@
 #include "durablefile.h"
 #include "imagewriter.h"
 #include "naming.h"
+#include "segmentpicture.h"
 
 #include <QDir>
 
@@ -129,11 +130,10 @@ FrameSurvey surveyFrames(const QList<QImage> &frames)
 
 /*
  * The pixel format of a segment canvas: 8-bit gray when every frame is gray,
- * else 24-bit RGB. For BMP output a colour canvas is held as 32-bit RGB
- * instead: Qt's BMP encoder converts any other colour picture to that format
- * in one piece before writing, which would hold a second, larger canvas in
- * memory; the 24-bit file it writes is the same. extension is the result of
- * extensionForFormat(). Pure.
+ * else 24-bit RGB; for BMP output 32-bit RGB, which Qt's BMP encoder would
+ * otherwise convert a colour picture to in one piece. The saves stream rows
+ * and draw no canvas; the frame budget still sizes a save's memory by it.
+ * extension is the result of extensionForFormat(). Pure.
  */
 QImage::Format canvasFormat(bool gray, const QString &extension)
 {
@@ -212,12 +212,13 @@ SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &
 }
 
 /*
- * Draws and writes every segment of job in order. frameAt(i) yields frame i
- * of the job when it is drawn (a null image is skipped without moving the
- * offset). A segment without a valid frame or with a summed length below 1
- * writes no file but still counts. After each segment reportProgress(handled,
- * total) is called. The canvas of one segment is released before the next
- * is begun. Returns an empty text on success with savedFiles holding the full
+ * Composes and writes every segment of job in order. frameAt(i) yields
+ * frame i of the job when its segment is due (a null image is skipped
+ * without moving the offset). A segment without a valid frame or with a
+ * summed length below 1 writes no file but still counts. After each segment
+ * reportProgress(handled, total) is called. No canvas is drawn: the frames
+ * of one segment are held while its rows are streamed into the encoder
+ * (writeSegmentFile()) and released before the next segment is begun. Returns an empty text on success with savedFiles holding the full
  * paths in segment order, or the failure text of the first file that could
  * not be written (files written before it stay on disk). Runs on the stitch
  * worker's thread; may throw std::bad_alloc.
@@ -229,7 +230,6 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
     const QVector<int> lengths = survey.lengths(job.horizontal);
     const int crossLength = job.horizontal ? survey.maxHeight : survey.maxWidth;
     const QString extension = extensionForFormat(job.format);
-    const QImage::Format format = canvasFormat(survey.gray, extension);
     const QDir folder(job.folder);
     const int total = job.segments.size();
 
@@ -252,27 +252,20 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
             = folder.filePath(job.fileName(job.baseName, job.timestamp, handled + 1, total, extension));
         if (job.folderError != 0)
             return saveFailureText(path, systemErrorText(job.folderError));
+        SegmentPicture picture;
+        picture.horizontal = job.horizontal;
+        picture.gray = survey.gray;
+        picture.width = job.horizontal ? int(summedLength) : crossLength;
+        picture.height = job.horizontal ? crossLength : int(summedLength);
+        for (int k = 0; k < segment.end - segment.first; ++k) {
+            const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
+            if (survey.valid.at(i))
+                picture.append(frameAt(i));
+        }
         QString reason;
         QString writtenPath;
-        bool written = false;
-        {
-            QImage canvas = job.horizontal ? createCanvas(int(summedLength), crossLength, format)
-                                           : createCanvas(crossLength, int(summedLength), format);
-            if (canvas.isNull())
-                throw std::bad_alloc(); // not an empty picture: memory ran out
-            int offset = 0;
-            for (int k = 0; k < segment.end - segment.first; ++k) {
-                const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
-                if (!survey.valid.at(i))
-                    continue;
-                const QImage frame = frameAt(i);
-                if (frame.isNull())
-                    continue;
-                offset = drawFrame(canvas, frame, offset, job.horizontal);
-            }
-            written = writeImageFile(path, canvas, job.format, job.jpgQuality, job.pngQuality, &reason,
-                                     &writtenPath);
-        }
+        const bool written = writeSegmentFile(path, picture, job.format, job.jpgQuality, job.pngQuality,
+                                              &reason, &writtenPath);
         if (!written)
             return saveFailureText(path, reason);
 

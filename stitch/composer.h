@@ -11,8 +11,10 @@
 
 /*
  * The pieces of a stitched save: surveying frames, splitting them into
- * segments that fit the size limit, drawing a segment onto its canvas and
- * writing every segment to a file.
+ * segments that fit the size limit and writing every segment to a file.
+ * createCanvas() and drawFrame() draw a whole segment at once; the saves
+ * stream rows instead (segmentpicture.h), and those two remain as the
+ * composition the streamed rows are checked against.
  */
 
 // A half-open range [first, end) of frame indices.

@@ -2,9 +2,14 @@
 
 #include "durablefile.h"
 #include "naming.h"
+#include "segmentpicture.h"
+#include "streamencoder.h"
 
 #include <QFileInfo>
 #include <QImageWriter>
+
+#include <new>
+#include <vector>
 
 /*
  * Returns path unchanged when it already ends in "." + extension (compared
@@ -73,6 +78,64 @@ bool writeImageFile(const QString &path, const QImage &image, const QString &for
     const bool encoded = writer.write(image);
     if (file.systemError() != 0 || !encoded) {
         const QString reason = file.systemError() != 0 ? file.errorString() : writer.errorString();
+        file.abandon();
+        return failure(reason);
+    }
+    if (!file.commit())
+        return failure(file.errorString());
+    if (writtenPath)
+        *writtenPath = file.committedPath();
+    return true;
+}
+
+/*
+ * Writes a stitched segment like writeImageFile() writes the same picture
+ * composed on a canvas, with the same bytes in the file, the same naming and
+ * the same failure reasons, but without the canvas: rows are composed from
+ * the frames a strip at a time and fed to a streamed encoder as they come.
+ * Formats without a streamed encoder go through writeImageFile() on a
+ * composed canvas. Runs on the stitch worker's thread; may throw
+ * std::bad_alloc.
+ */
+bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const QString &format,
+                      int jpgQuality, int pngQuality, QString *errorText, QString *writtenPath)
+{
+    const auto failure = [errorText](const QString &reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
+    const QString extension = extensionForFormat(format);
+    const std::unique_ptr<StreamEncoder> encoder
+        = createStreamEncoder(extension, clampJpegQuality(jpgQuality), clampPngCompression(pngQuality));
+    if (!encoder) {
+        const QImage canvas = composeImage(picture);
+        if (canvas.isNull() && picture.width > 0 && picture.height > 0)
+            throw std::bad_alloc(); // not an empty picture: memory ran out
+        return writeImageFile(path, canvas, format, jpgQuality, pngQuality, errorText, writtenPath);
+    }
+    if (picture.width <= 0 || picture.height <= 0)
+        return failure(QStringLiteral("Empty image."));
+
+    DurableFile file(pathWithExtension(path, extension));
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+
+    const qsizetype rowBytes = picture.rowBytes();
+    const int stripRows = std::min(picture.height, stripRowsFor(rowBytes));
+    std::vector<uchar> strip(size_t(rowBytes) * size_t(stripRows));
+    const int strips = (picture.height + stripRows - 1) / stripRows;
+    bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray);
+    for (int s = 0; encoded && s < strips; ++s) {
+        const int first = (encoder->bottomUp() ? strips - 1 - s : s) * stripRows;
+        const int count = std::min(stripRows, picture.height - first);
+        composeRows(picture, first, count, strip.data(), rowBytes);
+        encoded = encoder->writeRows(strip.data(), rowBytes, count);
+    }
+    encoded = encoded && encoder->finish();
+
+    if (file.systemError() != 0 || !encoded) {
+        const QString reason = file.systemError() != 0 ? file.errorString() : encoder->errorString();
         file.abandon();
         return failure(reason);
     }

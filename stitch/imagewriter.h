@@ -4,10 +4,16 @@
 #include <QImage>
 #include <QString>
 
+struct SegmentPicture;
+
 QString pathWithExtension(const QString &path, const QString &extension);
 int pngCompressionSetting(int level);
 
 bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
                     int pngQuality, QString *errorText = nullptr, QString *writtenPath = nullptr);
+
+bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const QString &format,
+                      int jpgQuality, int pngQuality, QString *errorText = nullptr,
+                      QString *writtenPath = nullptr);
 
 #endif // IMAGEWRITER_H

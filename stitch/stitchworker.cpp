@@ -79,9 +79,9 @@ void StitchWorker::setFrameFileReader(FrameFileReader reader)
  * saveDirPath (empty or "." meaning the working directory, created when
  * missing; a folder that cannot be created fails with the system's reason),
  * whole or not at all and never over an existing file (writeImageFile()).
- * Empty or unreadable paths are skipped. Only one picture and one canvas are
- * held at a time: files are read for the survey and again while their
- * segment is drawn. Emits progress() after each segment, then exactly
+ * Empty or unreadable paths are skipped. Files are read for the survey one
+ * at a time and again when their segment is due; only that segment's
+ * pictures are held while its rows are streamed into the file. Emits progress() after each segment, then exactly
  * one finished() with the written paths or one failed() with the reason.
  * Runs on the worker's thread; no exception leaves it.
  */
@@ -155,7 +155,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * into saveDirPath (empty or "." meaning the working directory, created when
  * missing; a folder that cannot be created fails with the system's reason),
  * whole or not at all and never over an existing file (writeImageFile()).
- * Null frames are skipped. Only one segment canvas exists at a time. Emits
+ * Null frames are skipped. No segment canvas is built: rows are composed
+ * from the frames a strip at a time as the file is encoded. Emits
  * progress() after each segment, then exactly one finished() with the
  * written paths or one failed() with the reason. Runs on the worker's
  * thread; no exception leaves it.

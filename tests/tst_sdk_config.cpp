@@ -1,6 +1,8 @@
 // Simulated cameras described by an INI text.
 #include "tst_sdk_camera.h"
 
+#include <set>
+
 class SdkConfigTest : public QObject
 {
     Q_OBJECT
@@ -49,6 +51,7 @@ private slots:
         QTest::newRow("odd Bayer frames")
             << "even" << QString("[A]\npixel_format = BayerRG8\nlines_per_frame = 7\n");
         QTest::newRow("serial twice") << "used twice" << QString("[A]\nserial = X\n[B]\nserial = X\n");
+        QTest::newRow("noise beyond 64") << "not a valid number" << QString("[A]\nnoise = 65\n");
     }
 
     void aConfigurationThatCannotBeUsedIsRefusedWithItsReason()
@@ -82,6 +85,38 @@ private slots:
         CameraHandle healthy("OK");
         QCOMPARE(healthy.open(), MV_OK);
         QCOMPARE(MV_CC_GetOptimalPacketSize(healthy.handle), 1500);
+    }
+
+    // Noise moves every pixel but the line stamp by at most its amplitude,
+    // spreads over the whole range, and a camera without it is untouched.
+    void noiseStaysWithinItsAmplitudeAndSparesTheStamp()
+    {
+        INSTALL_CAMERAS("[NOISY]\nwidth = 512\nlines_per_frame = 64\nline_rate = 0\nnoise = 6\n"
+                        "[CLEAN]\nwidth = 512\nlines_per_frame = 64\nline_rate = 0\n");
+        for (const char *serial : {"NOISY", "CLEAN"}) {
+            CameraHandle camera(serial);
+            QVERIFY(camera.start());
+            std::vector<unsigned char> frame;
+            MV_FRAME_OUT_INFO_EX info{};
+            QCOMPARE(camera.fetch(frame, info), MV_OK);
+            const bool noisy = std::string(serial) == "NOISY";
+            int largest = 0;
+            std::set<int> seen;
+            for (unsigned int row = 0; row < info.nHeight; ++row) {
+                const unsigned char *line = frame.data() + std::size_t(row) * info.nWidth;
+                const uint64_t number = uint64_t(info.nFrameNum) * info.nHeight + row;
+                QCOMPARE(mvsim::lineStamp(line, 1), uint32_t(number));
+                for (unsigned int x = 4; x < info.nWidth; ++x) {
+                    const int clean = mvsim::scenePixel(serial, number, x, 0, PixelType_Gvsp_Mono8);
+                    const int difference = int(line[x]) - clean;
+                    largest = std::max(largest, std::abs(difference));
+                    if (clean > 6 && clean < 249)
+                        seen.insert(difference);
+                }
+            }
+            QCOMPARE(largest, noisy ? 6 : 0);
+            QCOMPARE(int(seen.size()), noisy ? 13 : 1);
+        }
     }
 };
 

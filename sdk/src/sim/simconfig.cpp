@@ -190,6 +190,8 @@ std::string applyKey(Section &section, const std::string &key, const std::string
         return number(9000, c.packetSize);
     if (k == "vanish_after_frames")
         return number(UINT32_MAX, c.vanishAfterFrames);
+    if (k == "noise")
+        return number(64, c.noise);
     if (k == "conveyor") {
         std::string problem;
         return parseConveyorProfile(value, c.conveyor, problem) ? std::string() : problem;

@@ -38,6 +38,7 @@ struct SimCameraConfig {
     float gain = 0.0f;
     unsigned int packetSize = 1500;
     unsigned int vanishAfterFrames = 0; // 0 = never
+    unsigned int noise = 0;             // sensor noise, up to this many levels either way; 0 = none
     std::vector<ConveyorStep> conveyor; // empty: the belt runs steadily at the line rate
     std::set<std::string> missingFeatures;
     std::vector<SimFault> faults;

@@ -308,9 +308,20 @@ void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, M
 {
     const unsigned int lines = frame.lines;
     const std::size_t lineBytes = static_cast<std::size_t>(lineBytesIn(pixelFormat_, config_.width));
-    for (unsigned int row = 0; row < lines; ++row)
-        renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_,
-                        buffer + row * lineBytes);
+    // Noise goes into the byte-per-sample formats only; the stamp stays clean
+    // so that saved pictures can still be checked.
+    const bool noisy = config_.noise > 0
+        && (pixelFormat_ == PixelType_Gvsp_Mono8 || pixelFormat_ == PixelType_Gvsp_BayerRG8
+            || pixelFormat_ == PixelType_Gvsp_RGB8_Packed);
+    const std::size_t stampBytes
+        = std::size_t(std::min(config_.width, 4u)) * (pixelFormat_ == PixelType_Gvsp_RGB8_Packed ? 3 : 1);
+    for (unsigned int row = 0; row < lines; ++row) {
+        unsigned char *line = buffer + row * lineBytes;
+        renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_, line);
+        if (noisy)
+            addSceneNoise(config_.noise, serialHash(config_.serial), frame.firstLine + row, line + stampBytes,
+                          line + lineBytes);
+    }
 
     std::memset(&info, 0, sizeof info);
     info.nWidth = config_.width;

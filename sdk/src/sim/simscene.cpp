@@ -98,4 +98,36 @@ void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvG
         out[x] = stampByte(line, x);
 }
 
+/*
+ * Temporal noise for realistic encoder loads: a xorshift stream seeded from
+ * the seed and the line gives one random byte per image byte, mapped evenly
+ * onto -amplitude..amplitude through a table. Cheap enough for the delivery
+ * thread at USB3 line rates.
+ */
+void addSceneNoise(unsigned int amplitude, uint32_t seed, uint64_t line, unsigned char *first,
+                   unsigned char *end)
+{
+    if (amplitude == 0 || first >= end)
+        return;
+    int offsets[256];
+    for (int b = 0; b < 256; ++b)
+        offsets[b] = ((b * int(2 * amplitude + 1)) >> 8) - int(amplitude);
+    uint64_t state = (uint64_t(seed) << 32 ^ line * 0x9E3779B97F4A7C15ull) | 1u;
+    uint64_t bits = 0;
+    int left = 0;
+    for (unsigned char *p = first; p < end; ++p) {
+        if (left == 0) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            bits = state;
+            left = 8;
+        }
+        const int value = int(*p) + offsets[bits & 0xFF];
+        *p = static_cast<unsigned char>(value < 0 ? 0 : value > 255 ? 255 : value);
+        bits >>= 8;
+        --left;
+    }
+}
+
 } // namespace mvcc

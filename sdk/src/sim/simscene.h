@@ -26,6 +26,12 @@ unsigned char sceneByte(unsigned int offset, uint64_t line, unsigned int x, unsi
 void renderSceneLine(unsigned int offset, uint64_t line, unsigned int width, MvGvspPixelType format,
                      unsigned char *out);
 
+// Adds sensor-like noise to the bytes [first, end) of a rendered line: each
+// byte moves by up to amplitude levels either way (clamped to 0..255), the
+// same for the same seed and line.
+void addSceneNoise(unsigned int amplitude, uint32_t seed, uint64_t line, unsigned char *first,
+                   unsigned char *end);
+
 } // namespace mvcc
 
 #endif // MVCC_SIMSCENE_H

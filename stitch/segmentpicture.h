@@ -1,0 +1,34 @@
+#ifndef SEGMENTPICTURE_H
+#define SEGMENTPICTURE_H
+
+#include <QImage>
+#include <QVector>
+
+/*
+ * One stitched segment described by its frames instead of a canvas: the
+ * picture's size and pixel kind, and each frame at its place along the axis.
+ * Rows of it are composed on demand, a strip at a time, so a segment never
+ * needs a whole canvas in memory.
+ */
+struct PlacedFrame {
+    QImage image;
+    int offset = 0; // along the axis: x when horizontal, y otherwise
+};
+
+struct SegmentPicture {
+    int width = 0;
+    int height = 0;
+    bool gray = true; // 8-bit gray rows, else 24-bit RGB (R, G, B bytes)
+    bool horizontal = true;
+    QVector<PlacedFrame> frames; // in drawing order, each starting where the one before ends
+
+    int bytesPerPixel() const { return gray ? 1 : 3; }
+    qsizetype rowBytes() const { return qsizetype(width) * bytesPerPixel(); }
+    void append(const QImage &frame);
+};
+
+void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride);
+QImage composeImage(const SegmentPicture &picture);
+int stripRowsFor(qsizetype rowBytes);
+
+#endif // SEGMENTPICTURE_H

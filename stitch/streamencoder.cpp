@@ -1,0 +1,738 @@
+#include "streamencoder.h"
+
+#include <QIODevice>
+#include <QImage>
+#include <QThread>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <jpeglib.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+/*
+ * The encoders below write what Qt's JPEG, PNG, TIFF and BMP writers write
+ * for a freshly created 8-bit gray or 24-bit RGB picture with the same
+ * settings: the same libraries with the same parameters, the same metadata
+ * (resolution taken from a new QImage) and the same layout; PNG differs only
+ * in how its deflate stream is cut (see below). The libraries
+ * report errors by longjmp; every call that may jump sits in a small function
+ * that owns no C++ object, so no destructor is skipped.
+ */
+
+StreamEncoder::~StreamEncoder() = default;
+
+bool StreamEncoder::fail(const QString &text)
+{
+    if (m_error.isEmpty())
+        m_error = text;
+    return false;
+}
+
+namespace {
+
+// The resolution Qt gives every new picture and writes into each file.
+int defaultDotsPerMeter()
+{
+    static const int dotsPerMeter = QImage(1, 1, QImage::Format_Grayscale8).dotsPerMeterX();
+    return dotsPerMeter;
+}
+
+// ---------------------------------------------------------------- JPEG
+
+constexpr size_t kJpegBufferBytes = 4096;
+
+struct JpegState {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    jpeg_destination_mgr destination;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    QIODevice *device;
+    JOCTET buffer[kJpegBufferBytes];
+};
+
+JpegState *jpegState(j_common_ptr info)
+{
+    return reinterpret_cast<JpegState *>(reinterpret_cast<char *>(info) - offsetof(JpegState, info));
+}
+
+[[noreturn]] void jpegErrorExit(j_common_ptr info)
+{
+    JpegState *state = jpegState(info);
+    (*info->err->format_message)(info, state->message);
+    std::longjmp(state->jump, 1);
+}
+
+void jpegSilence(j_common_ptr) { }
+
+void jpegInitDestination(j_compress_ptr info)
+{
+    JpegState *state = jpegState(reinterpret_cast<j_common_ptr>(info));
+    info->dest->next_output_byte = state->buffer;
+    info->dest->free_in_buffer = kJpegBufferBytes;
+}
+
+void jpegWrite(JpegState *state, size_t bytes)
+{
+    if (state->device->write(reinterpret_cast<const char *>(state->buffer), qint64(bytes)) != qint64(bytes)) {
+        std::snprintf(state->message, sizeof state->message, "Could not write the JPEG data");
+        std::longjmp(state->jump, 1);
+    }
+}
+
+boolean jpegEmptyBuffer(j_compress_ptr info)
+{
+    JpegState *state = jpegState(reinterpret_cast<j_common_ptr>(info));
+    jpegWrite(state, kJpegBufferBytes);
+    jpegInitDestination(info);
+    return TRUE;
+}
+
+void jpegTermDestination(j_compress_ptr info)
+{
+    JpegState *state = jpegState(reinterpret_cast<j_common_ptr>(info));
+    jpegWrite(state, kJpegBufferBytes - info->dest->free_in_buffer);
+}
+
+bool jpegCreate(JpegState *state)
+{
+    if (setjmp(state->jump))
+        return false;
+    jpeg_create_compress(&state->info);
+    return true;
+}
+
+bool jpegStart(JpegState *state, int width, int height, bool gray, int quality)
+{
+    if (setjmp(state->jump))
+        return false;
+    state->info.image_width = JDIMENSION(width);
+    state->info.image_height = JDIMENSION(height);
+    state->info.input_components = gray ? 1 : 3;
+    state->info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&state->info);
+
+    // Qt picks dots per inch or per centimetre, whichever is closer to the
+    // picture's dots per metre.
+    const int dpm = defaultDotsPerMeter();
+    const double inch = dpm * 2.54 / 100.0;
+    const double diffInch = 2 * std::abs(inch - qRound(inch));
+    const double diffCm = 2 * std::abs(dpm / 100.0 - qRound(dpm / 100.0)) * 2.54;
+    if (diffInch < diffCm) {
+        state->info.density_unit = 1;
+        state->info.X_density = UINT16(qRound(inch));
+        state->info.Y_density = UINT16(qRound(inch));
+    } else {
+        state->info.density_unit = 2;
+        state->info.X_density = UINT16((dpm + 50) / 100);
+        state->info.Y_density = UINT16((dpm + 50) / 100);
+    }
+    jpeg_set_quality(&state->info, quality, TRUE);
+    jpeg_start_compress(&state->info, TRUE);
+    return true;
+}
+
+bool jpegRows(JpegState *state, JSAMPARRAY rows, int count)
+{
+    if (setjmp(state->jump))
+        return false;
+    JDIMENSION done = 0;
+    while (done < JDIMENSION(count))
+        done += jpeg_write_scanlines(&state->info, rows + done, JDIMENSION(count) - done);
+    return true;
+}
+
+bool jpegFinish(JpegState *state)
+{
+    if (setjmp(state->jump))
+        return false;
+    jpeg_finish_compress(&state->info);
+    return true;
+}
+
+class JpegEncoder : public StreamEncoder
+{
+public:
+    explicit JpegEncoder(int quality) : m_quality(quality)
+    {
+        m_state = std::make_unique<JpegState>();
+        std::memset(m_state.get(), 0, sizeof(JpegState));
+        m_state->info.err = jpeg_std_error(&m_state->errors);
+        m_state->errors.error_exit = jpegErrorExit;
+        m_state->errors.output_message = jpegSilence;
+        m_created = jpegCreate(m_state.get());
+        m_state->destination.init_destination = jpegInitDestination;
+        m_state->destination.empty_output_buffer = jpegEmptyBuffer;
+        m_state->destination.term_destination = jpegTermDestination;
+        m_state->info.dest = &m_state->destination;
+    }
+    ~JpegEncoder() override
+    {
+        if (m_created)
+            jpeg_destroy_compress(&m_state->info);
+    }
+
+    bool begin(QIODevice *device, int width, int height, bool gray) override
+    {
+        if (!m_created)
+            return failed();
+        m_state->device = device;
+        return jpegStart(m_state.get(), width, height, gray, m_quality) || failed();
+    }
+
+    bool writeRows(const uchar *rows, qsizetype stride, int count) override
+    {
+        m_rows.resize(size_t(count));
+        for (int r = 0; r < count; ++r)
+            m_rows[size_t(r)] = const_cast<JSAMPROW>(rows + r * stride);
+        return jpegRows(m_state.get(), m_rows.data(), count) || failed();
+    }
+
+    bool finish() override { return jpegFinish(m_state.get()) || failed(); }
+
+private:
+    bool failed() { return fail(QString::fromLocal8Bit(m_state->message)); }
+
+    int m_quality;
+    bool m_created = false;
+    std::unique_ptr<JpegState> m_state;
+    std::vector<JSAMPROW> m_rows;
+};
+
+// ---------------------------------------------------------------- PNG
+
+// PNG: the picture libpng writes for Qt (8-bit gray or RGB, not interlaced,
+// the pHYs chunk, every row filtered by libpng's adaptive choice among all
+// five filters, zlib at the given level with the filtered strategy), but the
+// filtering and deflating are spread over all cores: each strip's rows are
+// filtered in parallel, then cut into pieces deflated in parallel, each
+// primed with the 32 KiB before it and closed by a sync flush, so that the
+// pieces join into one valid zlib stream that compresses almost as well as
+// one long run.
+
+constexpr size_t kDeflateWindow = 32768;
+constexpr size_t kPieceBytes = size_t(1) << 20;
+
+void putBigEndian(std::vector<uchar> &out, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uchar(value >> shift));
+}
+
+// The sum libpng's filter heuristic minimises: each byte as a signed
+// distance from zero.
+inline size_t filterCost(uchar v)
+{
+    return v < 128 ? v : 256 - v;
+}
+
+/*
+ * Filters one row of n bytes (bpp bytes a pixel, prev the raw row above or
+ * zeros) into out[0] = filter type and out[1..n] = filtered bytes, choosing
+ * like libpng: the smallest sum of filterCost(), earlier filter on a tie, in
+ * the order None, Sub, Up, Average, Paeth. trial holds n bytes of scratch.
+ */
+void filterRow(const uchar *row, const uchar *prev, size_t n, size_t bpp, uchar *out, uchar *trial)
+{
+    uchar *best = out + 1;
+    std::memcpy(best, row, n);
+    size_t bestCost = 0;
+    for (size_t i = 0; i < n; ++i)
+        bestCost += filterCost(row[i]);
+    uchar bestType = 0;
+
+    const auto consider = [&](uchar type) {
+        size_t cost = 0;
+        for (size_t i = 0; i < n; ++i)
+            cost += filterCost(trial[i]);
+        if (cost < bestCost) {
+            bestCost = cost;
+            bestType = type;
+            std::memcpy(best, trial, n);
+        }
+    };
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - (i >= bpp ? row[i - bpp] : 0));
+    consider(1);
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - prev[i]);
+    consider(2);
+    for (size_t i = 0; i < n; ++i)
+        trial[i] = uchar(row[i] - ((int(i >= bpp ? row[i - bpp] : 0) + int(prev[i])) >> 1));
+    consider(3);
+    for (size_t i = 0; i < n; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0;
+        const int b = prev[i];
+        const int c = i >= bpp ? prev[i - bpp] : 0;
+        const int pa = std::abs(b - c);
+        const int pb = std::abs(a - c);
+        const int pc = std::abs(a + b - 2 * c);
+        const int predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        trial[i] = uchar(row[i] - predictor);
+    }
+    consider(4);
+    out[0] = bestType;
+}
+
+// Runs job(0) .. job(count - 1) on up to `workers` threads, the calling
+// one included.
+template<typename Job>
+void runInParallel(int count, int workers, const Job &job)
+{
+    workers = std::max(1, std::min(workers, count));
+    const auto work = [&](int worker) {
+        for (int i = worker; i < count; i += workers)
+            job(i);
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(workers - 1));
+    for (int worker = 1; worker < workers; ++worker)
+        threads.emplace_back(work, worker);
+    work(0);
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+struct DeflatedPiece {
+    std::vector<uchar> bytes;
+    uLong adler = 1;
+    bool ok = false;
+};
+
+// Deflates data (raw, no zlib header) primed with dictionary, ending in a
+// sync flush so that another piece may follow.
+void deflatePiece(const uchar *dictionary, size_t dictionaryBytes, const uchar *data, size_t bytes, int level,
+                  DeflatedPiece *piece)
+{
+    // Runs on a thread of its own: nothing may throw out of it.
+    try {
+        piece->bytes.resize(compressBound(uLong(bytes)) + 16);
+    } catch (const std::bad_alloc &) {
+        return;
+    }
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK)
+        return;
+    if (dictionaryBytes > 0)
+        deflateSetDictionary(&stream, dictionary, uInt(dictionaryBytes));
+    stream.next_in = const_cast<uchar *>(data);
+    stream.avail_in = uInt(bytes);
+    stream.next_out = piece->bytes.data();
+    stream.avail_out = uInt(piece->bytes.size());
+    const int result = deflate(&stream, Z_SYNC_FLUSH);
+    // Room left over means the flush completed.
+    piece->ok = result == Z_OK && stream.avail_in == 0 && stream.avail_out > 0;
+    piece->bytes.resize(piece->bytes.size() - stream.avail_out);
+    deflateEnd(&stream);
+    piece->adler = adler32(1L, data, uInt(bytes));
+}
+
+class PngEncoder : public StreamEncoder
+{
+public:
+    explicit PngEncoder(int level) : m_level(level) { m_threads = std::max(1, QThread::idealThreadCount()); }
+
+    bool begin(QIODevice *device, int width, int height, bool gray) override
+    {
+        m_device = device;
+        m_bpp = gray ? 1 : 3;
+        m_rowBytes = size_t(width) * m_bpp;
+        m_previous.assign(m_rowBytes, 0);
+        static const uchar signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+        std::vector<uchar> header(signature, signature + 8);
+        std::vector<uchar> ihdr;
+        putBigEndian(ihdr, quint32(width));
+        putBigEndian(ihdr, quint32(height));
+        ihdr.push_back(8);
+        ihdr.push_back(gray ? 0 : 2);
+        ihdr.push_back(0);
+        ihdr.push_back(0);
+        ihdr.push_back(0);
+        appendChunk(header, "IHDR", ihdr.data(), ihdr.size());
+        std::vector<uchar> phys;
+        const quint32 dpm = quint32(defaultDotsPerMeter());
+        putBigEndian(phys, dpm);
+        putBigEndian(phys, dpm);
+        phys.push_back(1); // per metre
+        appendChunk(header, "pHYs", phys.data(), phys.size());
+        // zlib header: 32 KiB window, deflate, the level's class, check bits.
+        const uchar cmf = 0x78;
+        const int levelClass = m_level < 2 ? 0 : m_level < 6 ? 1 : m_level == 6 ? 2 : 3;
+        uchar flg = uchar(levelClass << 6);
+        flg = uchar(flg + 31 - (cmf * 256 + flg) % 31);
+        m_zlibHeader = {cmf, flg};
+        return put(header);
+    }
+
+    bool writeRows(const uchar *rows, qsizetype stride, int count) override
+    {
+        // Filter every row in parallel; each needs only the raw row above.
+        const size_t filteredRow = m_rowBytes + 1;
+        m_filtered.resize(filteredRow * size_t(count));
+        const int filterJobs = std::min(m_threads, count);
+        m_trials.resize(size_t(filterJobs));
+        for (std::vector<uchar> &trial : m_trials)
+            trial.resize(m_rowBytes);
+        runInParallel(filterJobs, filterJobs, [&](int job) {
+            uchar *trial = m_trials[size_t(job)].data();
+            for (int r = count * job / filterJobs; r < count * (job + 1) / filterJobs; ++r) {
+                const uchar *above = r == 0 ? m_previous.data() : rows + (r - 1) * stride;
+                filterRow(rows + r * stride, above, m_rowBytes, m_bpp,
+                          m_filtered.data() + size_t(r) * filteredRow, trial);
+            }
+        });
+        std::memcpy(m_previous.data(), rows + (count - 1) * stride, m_rowBytes);
+
+        // Deflate in pieces, each primed with the window before it. The
+        // pieces depend on the size alone, so every machine writes the same
+        // file.
+        const size_t total = m_filtered.size();
+        const int pieces = int(std::clamp<size_t>(total / kPieceBytes, 1, 64));
+        std::vector<DeflatedPiece> deflated(static_cast<size_t>(pieces));
+        std::vector<uchar> firstDictionary = m_window;
+        runInParallel(pieces, m_threads, [&](int piece) {
+            const size_t begin = total * size_t(piece) / size_t(pieces);
+            const size_t end = total * size_t(piece + 1) / size_t(pieces);
+            if (piece == 0) {
+                deflatePiece(firstDictionary.data(), firstDictionary.size(), m_filtered.data(), end, m_level,
+                             &deflated[0]);
+            } else {
+                const size_t window = std::min(begin, kDeflateWindow);
+                deflatePiece(m_filtered.data() + begin - window, window, m_filtered.data() + begin,
+                             end - begin, m_level, &deflated[size_t(piece)]);
+            }
+        });
+
+        // The last 32 KiB seen prime the next strip.
+        m_window.insert(m_window.end(), m_filtered.end() - qsizetype(std::min(total, kDeflateWindow)),
+                        m_filtered.end());
+        if (m_window.size() > kDeflateWindow)
+            m_window.erase(m_window.begin(), m_window.end() - qsizetype(kDeflateWindow));
+
+        std::vector<uchar> out;
+        for (int piece = 0; piece < pieces; ++piece) {
+            const DeflatedPiece &d = deflated[size_t(piece)];
+            if (!d.ok)
+                return fail(QStringLiteral("Could not compress the PNG data"));
+            const size_t begin = total * size_t(piece) / size_t(pieces);
+            const size_t end = total * size_t(piece + 1) / size_t(pieces);
+            m_adler = adler32_combine(m_adler, d.adler, z_off_t(end - begin));
+            std::vector<uchar> data;
+            data.swap(m_zlibHeader);
+            data.insert(data.end(), d.bytes.begin(), d.bytes.end());
+            if (!data.empty())
+                appendChunk(out, "IDAT", data.data(), data.size());
+        }
+        return put(out);
+    }
+
+    bool finish() override
+    {
+        // An empty final block closes the stream, then its checksum.
+        std::vector<uchar> data;
+        data.swap(m_zlibHeader);
+        data.push_back(0x03);
+        data.push_back(0x00);
+        putBigEndian(data, quint32(m_adler));
+        std::vector<uchar> out;
+        appendChunk(out, "IDAT", data.data(), data.size());
+        appendChunk(out, "IEND", nullptr, 0);
+        return put(out);
+    }
+
+private:
+    static void appendChunk(std::vector<uchar> &out, const char *type, const uchar *data, size_t bytes)
+    {
+        putBigEndian(out, quint32(bytes));
+        const size_t typeAt = out.size();
+        out.insert(out.end(), type, type + 4);
+        if (bytes > 0)
+            out.insert(out.end(), data, data + bytes);
+        putBigEndian(out, quint32(crc32(0L, out.data() + typeAt, uInt(4 + bytes))));
+    }
+
+    bool put(const std::vector<uchar> &bytes)
+    {
+        return m_device->write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()))
+            == qint64(bytes.size())
+            || fail(QStringLiteral("Could not write the PNG data"));
+    }
+
+    int m_level;
+    int m_threads = 1;
+    QIODevice *m_device = nullptr;
+    size_t m_bpp = 1;
+    size_t m_rowBytes = 0;
+    std::vector<uchar> m_previous;
+    std::vector<uchar> m_filtered;
+    std::vector<std::vector<uchar>> m_trials; // scratch rows, one per filtering thread
+    std::vector<uchar> m_window;
+    std::vector<uchar> m_zlibHeader;
+    uLong m_adler = 1;
+};
+
+// ---------------------------------------------------------------- TIFF
+
+// The device behind a TIFF handle; cleared before the handle is cleaned up
+// on a failed save, when the device may be gone and nothing more is due.
+struct TiffDevice {
+    QIODevice *device = nullptr;
+};
+
+QIODevice *tiffDevice(thandle_t handle)
+{
+    return static_cast<TiffDevice *>(handle)->device;
+}
+
+tmsize_t tiffRead(thandle_t, void *, tmsize_t)
+{
+    return -1;
+}
+
+tmsize_t tiffWrite(thandle_t handle, void *data, tmsize_t size)
+{
+    QIODevice *device = tiffDevice(handle);
+    return device ? tmsize_t(device->write(static_cast<const char *>(data), qint64(size))) : -1;
+}
+
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence)
+{
+    QIODevice *device = tiffDevice(handle);
+    if (!device)
+        return toff_t(-1);
+    qint64 target = qint64(offset);
+    if (whence == SEEK_CUR)
+        target += device->pos();
+    else if (whence == SEEK_END)
+        target += device->size();
+    if (!device->seek(target))
+        return toff_t(-1);
+    return toff_t(device->pos());
+}
+
+int tiffClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t tiffSize(thandle_t handle)
+{
+    QIODevice *device = tiffDevice(handle);
+    return device ? toff_t(device->size()) : 0;
+}
+
+int tiffMap(thandle_t, void **, toff_t *)
+{
+    return 0;
+}
+
+void tiffUnmap(thandle_t, void *, toff_t) { }
+
+int tiffError(TIFF *, void *userData, const char *, const char *format, va_list arguments)
+{
+    auto *message = static_cast<QString *>(userData);
+    if (message->isEmpty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *message = QString::fromLocal8Bit(text);
+    }
+    return 1;
+}
+
+int tiffWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+// Qt's writer aims at strips of 4 MiB.
+uint32_t stripRows(TIFF *tiff)
+{
+    const qint64 rowBytes = std::max<qint64>(1, qint64(TIFFScanlineSize(tiff)));
+    const qint64 rows = std::clamp<qint64>((qint64(4) << 20) / rowBytes, 1, qint64(UINT_MAX));
+    return TIFFDefaultStripSize(tiff, uint32_t(rows));
+}
+
+class TiffEncoder : public StreamEncoder
+{
+public:
+    ~TiffEncoder() override
+    {
+        m_device.device = nullptr;
+        if (m_tiff)
+            TIFFCleanup(m_tiff);
+    }
+
+    bool begin(QIODevice *device, int width, int height, bool gray) override
+    {
+        TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, &m_message);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
+        m_device.device = device;
+        m_tiff = TIFFClientOpenExt("stitched", "wB", &m_device, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                   tiffSize, tiffMap, tiffUnmap, options);
+        TIFFOpenOptionsFree(options);
+        if (!m_tiff)
+            return failed();
+
+        // Qt writes centimetres only for whole dots per centimetre, else
+        // inches at the picture's logical dots per inch.
+        const int dpm = defaultDotsPerMeter();
+        const bool centimetres = dpm % 100 == 0;
+        const float resolution = centimetres ? float(dpm / 100.0) : float(qRound(dpm * 0.0254));
+        const bool ok = TIFFSetField(m_tiff, TIFFTAG_IMAGEWIDTH, width)
+            && TIFFSetField(m_tiff, TIFFTAG_IMAGELENGTH, height)
+            && TIFFSetField(m_tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE)
+            && TIFFSetField(m_tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
+            && TIFFSetField(m_tiff, TIFFTAG_RESOLUTIONUNIT, centimetres ? RESUNIT_CENTIMETER : RESUNIT_INCH)
+            && TIFFSetField(m_tiff, TIFFTAG_XRESOLUTION, resolution)
+            && TIFFSetField(m_tiff, TIFFTAG_YRESOLUTION, resolution)
+            && TIFFSetField(m_tiff, TIFFTAG_PHOTOMETRIC, gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
+            && (gray || TIFFSetField(m_tiff, TIFFTAG_SAMPLESPERPIXEL, 3))
+            && TIFFSetField(m_tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+            && TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, 8)
+            && TIFFSetField(m_tiff, TIFFTAG_ROWSPERSTRIP, stripRows(m_tiff));
+        return ok || failed();
+    }
+
+    bool writeRows(const uchar *rows, qsizetype stride, int count) override
+    {
+        for (int r = 0; r < count; ++r, ++m_row) {
+            if (TIFFWriteScanline(m_tiff, const_cast<uchar *>(rows + r * stride), uint32_t(m_row)) != 1)
+                return failed();
+        }
+        return true;
+    }
+
+    bool finish() override
+    {
+        const bool ok = TIFFFlush(m_tiff) == 1;
+        TIFFCleanup(m_tiff);
+        m_tiff = nullptr;
+        return ok || failed();
+    }
+
+private:
+    bool failed()
+    {
+        return fail(m_message.isEmpty() ? QStringLiteral("Could not write the TIFF data") : m_message);
+    }
+
+    TiffDevice m_device;
+    TIFF *m_tiff = nullptr;
+    int m_row = 0;
+    QString m_message;
+};
+
+// ---------------------------------------------------------------- BMP
+
+void putLittleEndian(std::vector<char> &out, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xff));
+}
+
+class BmpEncoder : public StreamEncoder
+{
+public:
+    bool bottomUp() const override { return true; }
+
+    bool begin(QIODevice *device, int width, int height, bool gray) override
+    {
+        m_device = device;
+        m_width = width;
+        m_gray = gray;
+        m_fileRowBytes = gray ? (qsizetype(width) + 3) / 4 * 4 : (qsizetype(width) * 24 + 31) / 32 * 4;
+        const quint32 colours = gray ? 256 : 0;
+        const quint32 offset = 14 + 40 + colours * 4;
+        const quint32 imageBytes = quint32(m_fileRowBytes * height);
+        const quint32 dpm = quint32(defaultDotsPerMeter());
+
+        std::vector<char> header;
+        header.push_back('B');
+        header.push_back('M');
+        putLittleEndian(header, offset + imageBytes, 4);
+        putLittleEndian(header, 0, 4);
+        putLittleEndian(header, offset, 4);
+        putLittleEndian(header, 40, 4);
+        putLittleEndian(header, quint32(width), 4);
+        putLittleEndian(header, quint32(height), 4);
+        putLittleEndian(header, 1, 2);
+        putLittleEndian(header, gray ? 8 : 24, 2);
+        putLittleEndian(header, 0, 4); // uncompressed
+        putLittleEndian(header, imageBytes, 4);
+        putLittleEndian(header, dpm, 4);
+        putLittleEndian(header, dpm, 4);
+        putLittleEndian(header, colours, 4);
+        putLittleEndian(header, colours, 4);
+        for (quint32 i = 0; i < colours; ++i) {
+            for (int c = 0; c < 3; ++c)
+                header.push_back(char(i));
+            header.push_back(0);
+        }
+        m_row.assign(size_t(m_fileRowBytes), 0);
+        return put(header.data(), qint64(header.size()));
+    }
+
+    bool writeRows(const uchar *rows, qsizetype stride, int count) override
+    {
+        for (int r = count - 1; r >= 0; --r) {
+            const uchar *source = rows + r * stride;
+            if (m_gray) {
+                std::memcpy(m_row.data(), source, size_t(m_width));
+            } else {
+                char *target = m_row.data();
+                for (int x = 0; x < m_width; ++x, source += 3, target += 3) {
+                    target[0] = char(source[2]);
+                    target[1] = char(source[1]);
+                    target[2] = char(source[0]);
+                }
+            }
+            if (!put(m_row.data(), qint64(m_row.size())))
+                return false;
+        }
+        return true;
+    }
+
+    bool finish() override { return true; }
+
+private:
+    bool put(const char *data, qint64 size)
+    {
+        return m_device->write(data, size) == size || fail(QStringLiteral("Could not write the BMP data"));
+    }
+
+    QIODevice *m_device = nullptr;
+    int m_width = 0;
+    bool m_gray = true;
+    qsizetype m_fileRowBytes = 0;
+    std::vector<char> m_row;
+};
+
+} // namespace
+
+/*
+ * The streamed encoder for an extension from extensionForFormat() ("jpg",
+ * "png", "tif", "bmp"), or none for any other. jpgQuality and pngLevel must
+ * already be clamped.
+ */
+std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel)
+{
+    if (extension == QLatin1String("jpg"))
+        return std::make_unique<JpegEncoder>(jpgQuality);
+    if (extension == QLatin1String("png"))
+        return std::make_unique<PngEncoder>(pngLevel);
+    if (extension == QLatin1String("tif"))
+        return std::make_unique<TiffEncoder>();
+    if (extension == QLatin1String("bmp"))
+        return std::make_unique<BmpEncoder>();
+    return nullptr;
+}

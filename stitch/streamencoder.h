@@ -1,0 +1,41 @@
+#ifndef STREAMENCODER_H
+#define STREAMENCODER_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+class QIODevice;
+
+/*
+ * An image encoder fed a strip of rows at a time (8-bit gray or 24-bit RGB,
+ * R, G, B bytes), writing to a device as it goes. JPEG, TIFF and BMP files
+ * are byte for byte what Qt's own writer makes of the same picture with the
+ * same settings; PNG files have the same chunks, filters and zlib level but
+ * are deflated in pieces on all cores. Encoders that store
+ * rows bottom first (bottomUp()) take the strips from the last one to the
+ * first; within a strip rows are always given top first.
+ */
+class StreamEncoder
+{
+public:
+    virtual ~StreamEncoder();
+
+    virtual bool begin(QIODevice *device, int width, int height, bool gray) = 0;
+    virtual bool writeRows(const uchar *rows, qsizetype stride, int count) = 0;
+    virtual bool finish() = 0;
+    virtual bool bottomUp() const { return false; }
+
+    QString errorString() const { return m_error; }
+
+protected:
+    bool fail(const QString &text);
+
+private:
+    QString m_error;
+};
+
+std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel);
+
+#endif // STREAMENCODER_H
