@@ -293,10 +293,8 @@ void SettingDialogTest::invalidFrameCountWarnsAndRestoresTheDefaultOfFifteen()
     settingdialog dialog(&window, &window);
     MessageBoxRecorder boxes;
 
-    // The validator keeps such text from finishing an edit; run the handler.
     auto *field = control<QLineEdit>(dialog, QStringLiteral("leFrameCount"));
-    field->setText(QStringLiteral("0"));
-    QVERIFY(QMetaObject::invokeMethod(&dialog, "on_leFrameCount_editingFinished"));
+    typeInto(field, QStringLiteral("0"));
 
     expectBoxes(boxes, 1, QMessageBox::Warning, QStringLiteral("Segment Frame Limit"),
                 QStringLiteral("Please enter a valid frame count (>0)."));
@@ -361,8 +359,7 @@ void SettingDialogTest::refusedLineRateWarnsAndKeepsTheStoredRate()
     settingdialog dialog(&window, &window);
     MessageBoxRecorder boxes;
 
-    control<QLineEdit>(dialog, QStringLiteral("leAcquisitionLineRate"))->setText(typed);
-    QVERIFY(QMetaObject::invokeMethod(&dialog, "on_leAcquisitionLineRate_editingFinished"));
+    typeInto(control<QLineEdit>(dialog, QStringLiteral("leAcquisitionLineRate")), typed);
 
     expectBoxes(boxes, 1, QMessageBox::Warning, QStringLiteral("Line Rate Control"), text);
     QCOMPARE(camera.intFeature("AcquisitionLineRate"), qint64(1000));
