@@ -11,6 +11,7 @@
 #include "scratchdirectory.h"
 #include "stitchworker.h"
 #include "tst_linestamps.h"
+#include "tst_stitch_window.h"
 #include "ui_mainwindow.h"
 
 #include <QComboBox>
@@ -58,28 +59,12 @@ class TestEndToEnd : public QObject
 
     MainWindow &w() { return *m_window; }
 
-    // Settings as the operator left them, then the window, then the camera.
     void startWindow(int direction, int frameCount, bool partial, const QString &format,
                      const QString &cameraConfig)
     {
-        std::string error;
-        QVERIFY2(mvsim::configure(cameraConfig.toStdString(), &error), error.c_str());
         m_outDir = m_scratch->filePath(QStringLiteral("out"));
-        AppSettings::setValue(AppSettings::kStitchDirection, direction);
-        AppSettings::setValue(AppSettings::kMaxStitchCount, frameCount);
-        AppSettings::setValue(AppSettings::kPartialStitch, partial);
-        AppSettings::setValue(AppSettings::kSaveStitchImage, true);
-        AppSettings::setValue(AppSettings::kFormat, format);
-        AppSettings::setValue(AppSettings::kSaveDir, m_outDir);
-        m_window = std::make_unique<MainWindow>();
-        w().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w()));
-        w().ui->actionCameraSearch->trigger();
-        const int entry = w().ui->cbSearchDevices->findText(QLatin1String(kSerial), Qt::MatchContains);
-        QVERIFY(entry >= 0);
-        w().ui->cbSearchDevices->setCurrentIndex(entry);
-        w().ui->actionCameraOpen->trigger();
-        QVERIFY(w().m_isOpen);
+        openStitchingWindow(m_window, cameraConfig, kSerial,
+                            {direction, frameCount, partial, format, m_outDir});
     }
     // The Start action toggles grabbing.
     void setGrabbing(bool on)
@@ -95,14 +80,10 @@ class TestEndToEnd : public QObject
     QList<StitchedFile> stopAndReadFiles(int direction)
     {
         setGrabbing(false);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        QMetaObject::invokeMethod(
-            w().m_stitchWorker, [done] { done->store(true); }, Qt::QueuedConnection);
-        if (!QTest::qWaitFor([&] { return done->load(); }, 30000)) {
+        if (!waitForStitchWorker(w())) {
             QTest::qFail("the stitch worker did not finish", __FILE__, __LINE__);
             return {};
         }
-        QCoreApplication::processEvents();
         return readStitchedFiles(m_outDir, direction);
     }
 

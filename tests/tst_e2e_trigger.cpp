@@ -11,6 +11,8 @@
 #include "scratchdirectory.h"
 #include "settingdialog.h"
 #include "stitchworker.h"
+#include "tst_linestamps.h"
+#include "tst_stitch_window.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -31,19 +33,7 @@ constexpr int kLines = 64;
 constexpr int kFramesPerBatch = 4;
 constexpr int kObjectLines = 3 * kLines + 20;
 const char *kSerial = "TRIG-CAM";
-
-// Line numbers of a picture stitched downwards (direction 2): line i is row i.
-QList<quint32> lineStamps(const QImage &picture)
-{
-    QList<quint32> stamps;
-    for (int row = 0; row < picture.height(); ++row) {
-        unsigned char pixels[4];
-        for (int p = 0; p < 4; ++p)
-            pixels[p] = uchar(qRed(picture.pixel(p, row)));
-        stamps.append(mvsim::lineStamp(pixels, 1));
-    }
-    return stamps;
-}
+constexpr int kDown = 2; // stitched downwards: line i of the belt is row i
 
 // Free running, the camera would make 100 frames a second; the belt makes
 // 6000 lines a second for half a second, then stands for a second.
@@ -75,24 +65,8 @@ class TestTriggeredAcquisition : public QObject
 
     void startWindow(const QString &cameraConfig)
     {
-        std::string error;
-        QVERIFY2(mvsim::configure(cameraConfig.toStdString(), &error), error.c_str());
         m_outDir = m_scratch->filePath(QStringLiteral("out"));
-        AppSettings::setValue(AppSettings::kStitchDirection, 2);
-        AppSettings::setValue(AppSettings::kMaxStitchCount, kFramesPerBatch);
-        AppSettings::setValue(AppSettings::kPartialStitch, true);
-        AppSettings::setValue(AppSettings::kSaveStitchImage, true);
-        AppSettings::setValue(AppSettings::kFormat, QStringLiteral("PNG"));
-        AppSettings::setValue(AppSettings::kSaveDir, m_outDir);
-        m_window = std::make_unique<MainWindow>();
-        w().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w()));
-        w().ui->actionCameraSearch->trigger();
-        const int entry = w().ui->cbSearchDevices->findText(QLatin1String(kSerial), Qt::MatchContains);
-        QVERIFY(entry >= 0);
-        w().ui->cbSearchDevices->setCurrentIndex(entry);
-        w().ui->actionCameraOpen->trigger();
-        QVERIFY(w().m_isOpen);
+        openStitchingWindow(m_window, cameraConfig, kSerial, {kDown, kFramesPerBatch, true, "PNG", m_outDir});
     }
 
     // Opens the settings dialog with the Setting action, clicks the trigger
@@ -128,19 +102,13 @@ class TestTriggeredAcquisition : public QObject
     QList<QList<quint32>> stopAndReadFiles()
     {
         setGrabbing(false);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        QMetaObject::invokeMethod(
-            w().m_stitchWorker, [done] { done->store(true); }, Qt::QueuedConnection);
-        if (!QTest::qWaitFor([&] { return done->load(); }, 30000))
+        if (!waitForStitchWorker(w()))
             return {};
-        QCoreApplication::processEvents();
-        QMap<int, QList<quint32>> byBatch;
-        const QRegularExpression batchPart(QStringLiteral("_Batch(\\d+)_"));
-        for (const QString &name : QDir(m_outDir).entryList(QDir::Files))
-            byBatch.insert(batchPart.match(name).captured(1).toInt(),
-                           lineStamps(QImage(QDir(m_outDir).filePath(name))));
+        QList<QList<quint32>> stamps;
+        for (const StitchedFile &file : readStitchedFiles(m_outDir, kDown))
+            stamps.append(file.stamps);
         QDir(m_outDir).removeRecursively();
-        return byBatch.values();
+        return stamps;
     }
 
     unsigned int lostFrames()
