@@ -13,6 +13,7 @@
 #include "savefailurenotifier.h"
 #include "scratchdirectory.h"
 #include "tst_linestamps.h"
+#include "tst_stitch_window.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -56,6 +57,22 @@ QString shallowCameraIni()
         .arg(kLines);
 }
 
+// 750 frames a second, still far more than the window saves, for long enough
+// that intake stops and resumes many times before the camera vanishes: an
+// unpaced camera on a quiet machine sends all its frames while the first
+// batch is still being saved. Its buffers hold every frame it will send, so
+// it never loses one itself.
+QString pacedFastCameraIni(int vanishAfterFrames)
+{
+    return QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\n"
+                          "pixel_format = Mono8\nline_rate = 48000\nmax_line_rate = 48000\n"
+                          "exposure_time = 10\nbuffer_count = 1024\nvanish_after_frames = %4\n")
+        .arg(QLatin1String(kSerial))
+        .arg(kWidth)
+        .arg(kLines)
+        .arg(vanishAfterFrames);
+}
+
 QList<QMessageBox *> visibleBoxes()
 {
     QList<QMessageBox *> boxes;
@@ -92,24 +109,8 @@ class TestOverload : public QObject
     void startWindow(const QString &cameraConfig, int frameCount, const QString &format,
                      const QString &outDir)
     {
-        std::string error;
-        QVERIFY2(mvsim::configure(cameraConfig.toStdString(), &error), error.c_str());
         m_outDir = outDir;
-        AppSettings::setValue(AppSettings::kStitchDirection, 0);
-        AppSettings::setValue(AppSettings::kMaxStitchCount, frameCount);
-        AppSettings::setValue(AppSettings::kPartialStitch, true);
-        AppSettings::setValue(AppSettings::kSaveStitchImage, true);
-        AppSettings::setValue(AppSettings::kFormat, format);
-        AppSettings::setValue(AppSettings::kSaveDir, m_outDir);
-        m_window = std::make_unique<MainWindow>();
-        w().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w()));
-        w().findChild<QAction *>(QStringLiteral("actionCameraSearch"))->trigger();
-        const int entry = w().ui->cbSearchDevices->findText(QLatin1String(kSerial), Qt::MatchContains);
-        QVERIFY(entry >= 0);
-        w().ui->cbSearchDevices->setCurrentIndex(entry);
-        w().findChild<QAction *>(QStringLiteral("actionCameraOpen"))->trigger();
-        QVERIFY(w().m_isOpen);
+        openStitchingWindow(m_window, cameraConfig, kSerial, {0, frameCount, true, format, m_outDir});
         w().findChild<QAction *>(QStringLiteral("actionCameraStart"))->trigger();
         QVERIFY(w().m_isGrabbing);
     }
@@ -146,7 +147,7 @@ void TestOverload::droppedFramesAreCountedAndNoFileSpansTheHole()
     // open when the window learns that the camera is gone.
     constexpr int kDelivered = 1500;
     MessageBoxRecorder boxes;
-    startWindow(fastCameraIni(kDelivered), kBatch, QStringLiteral("PNG"), m_scratch->filePath("out"));
+    startWindow(pacedFastCameraIni(kDelivered), kBatch, QStringLiteral("PNG"), m_scratch->filePath("out"));
     int openAtLoss = -1;
     // Connected before the window's own handler, which discards the open batch.
     connect(w().m_workThread, &WorkThread::cameraLost, this, [&] { openAtLoss = w().m_batchFrames.size(); });
