@@ -24,6 +24,7 @@
 #include <QProgressDialog>
 #include <QRegularExpression>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -106,11 +107,16 @@ class TestOverload : public QObject
 
     MainWindow &w() { return *m_window; }
 
+    // beforeStart runs with the camera open and the grab thread not yet
+    // started, so that its connections come before those the window makes at
+    // Start and their queued calls run first.
     void startWindow(const QString &cameraConfig, int frameCount, const QString &format,
-                     const QString &outDir)
+                     const QString &outDir, const std::function<void()> &beforeStart = {})
     {
         m_outDir = outDir;
         openStitchingWindow(m_window, cameraConfig, kSerial, {0, frameCount, true, format, m_outDir});
+        if (beforeStart)
+            beforeStart();
         w().findChild<QAction *>(QStringLiteral("actionCameraStart"))->trigger();
         QVERIFY(w().m_isGrabbing);
     }
@@ -147,13 +153,21 @@ void TestOverload::droppedFramesAreCountedAndNoFileSpansTheHole()
     // open when the window learns that the camera is gone.
     constexpr int kDelivered = 1500;
     MessageBoxRecorder boxes;
-    startWindow(pacedFastCameraIni(kDelivered), kBatch, QStringLiteral("PNG"), m_scratch->filePath("out"));
     int openAtLoss = -1;
-    // Connected before the window's own handler, which discards the open batch.
-    connect(w().m_workThread, &WorkThread::cameraLost, this, [&] { openAtLoss = w().m_batchFrames.size(); });
+    bool grabbingAtLoss = false;
+    // Before the window's own handler, which stops the run and discards the
+    // open batch: the batch is counted as it was when the camera went.
+    startWindow(pacedFastCameraIni(kDelivered), kBatch, QStringLiteral("PNG"), m_scratch->filePath("out"),
+                [&] {
+                    connect(w().m_workThread, &WorkThread::cameraLost, this, [&] {
+                        openAtLoss = w().m_batchFrames.size();
+                        grabbingAtLoss = w().m_isGrabbing;
+                    });
+                });
     QVERIFY(boxes.waitForCount(1, 30000));
     QCOMPARE(boxes.last().text, QStringLiteral("Camera disconnected!"));
     QVERIFY(openAtLoss >= 0);
+    QVERIFY(grabbingAtLoss);
     QVERIFY(!w().m_isGrabbing);
     waitForWorker();
 
@@ -191,7 +205,8 @@ void TestOverload::droppedFramesAreCountedAndNoFileSpansTheHole()
     QVERIFY(missing > 0);
     QCOMPARE(missing + afterLastFile, dropped() + openAtLoss);
     QCOMPARE(beforeFirstFile + framesInFiles + dropped() + openAtLoss, qint64(kDelivered));
-    qInfo() << "files" << files.size() << "dropped" << dropped() << "missing between" << missing;
+    qInfo() << "files" << files.size() << "dropped" << dropped() << "missing between" << missing << "open at loss"
+            << openAtLoss;
 }
 
 void TestOverload::closeDuringOverloadStopsAtOnceAndWritesEveryHandedOffBatch()
