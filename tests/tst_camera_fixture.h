@@ -74,25 +74,32 @@ struct CameraWindow {
         return window != nullptr;
     }
 
-    // Searches and opens the entry at `entry` through the window's slots (no action state involved).
+    // Runs a toolbar action as its button does; a disabled action does nothing.
+    void trigger(const char *action)
+    {
+        if (QAction *a = window->findChild<QAction *>(QLatin1String(action)))
+            a->trigger();
+    }
+
+    // Searches and opens the entry at `entry` through the window's actions.
     bool openEntry(int entry)
     {
-        QMetaObject::invokeMethod(window.get(), "on_actionCameraSearch_triggered");
+        trigger("actionCameraSearch");
         QComboBox *devices = window->findChild<QComboBox *>(QStringLiteral("cbSearchDevices"));
         if (!devices || entry >= devices->count())
             return false;
         devices->setCurrentIndex(entry);
-        QMetaObject::invokeMethod(window.get(), "on_actionCameraOpen_triggered");
+        trigger("actionCameraOpen");
         return window->m_isOpen && window->m_handle;
     }
 
     bool start()
     {
-        return QMetaObject::invokeMethod(window.get(), "on_actionCameraStart_triggered")
-            && window->m_isGrabbing;
+        trigger("actionCameraStart");
+        return window->m_isGrabbing;
     }
 
-    void stop() { QMetaObject::invokeMethod(window.get(), "on_actionCameraStop_triggered"); }
+    void stop() { trigger("actionCameraStop"); }
 };
 
 #endif // TST_CAMERA_FIXTURE_H

@@ -87,7 +87,7 @@ private slots:
         } else {
             mvsim::setFault(failure.toStdString(), int(MV_E_ACCESS));
         }
-        QMetaObject::invokeMethod(&window, "on_actionCameraOpen_triggered");
+        m_fixture->trigger("actionCameraOpen");
         QCOMPARE(boxSummary(m_fixture->boxes), box);
         QVERIFY(!window.m_isOpen);
         QVERIFY(!window.m_handle);
