@@ -4,6 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
 namespace {
 
 // Source rows visited together by a quarter-turned copy: each turned row takes
@@ -74,6 +81,145 @@ void copyRowsAs(const QImage &frame, int firstRow, int rowCount, int columns, uc
                 putPixel<SB, DB>(d + qsizetype(x) * DB, s + x);
         }
     }
+}
+
+// Gray bytes widened to RGB, each written three times.
+void widenRowPlain(const uchar *s, uchar *d, int pixels)
+{
+    for (int x = 0; x < pixels; ++x, d += 3)
+        d[0] = d[1] = d[2] = s[x];
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) void widenRowSsse3(const uchar *s, uchar *d, int pixels)
+{
+    const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m128i third = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    int x = 0;
+    for (; x + 16 <= pixels; x += 16, d += 48) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_shuffle_epi8(g, first));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 16), _mm_shuffle_epi8(g, second));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 32), _mm_shuffle_epi8(g, third));
+    }
+    widenRowPlain(s + x, d, pixels - x);
+}
+
+void widenRow(const uchar *s, uchar *d, int pixels)
+{
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3)
+        widenRowSsse3(s, d, pixels);
+    else
+        widenRowPlain(s, d, pixels);
+}
+#else
+void widenRow(const uchar *s, uchar *d, int pixels)
+{
+    widenRowPlain(s, d, pixels);
+}
+#endif
+
+#ifdef __SSE2__
+// Transposes 16 rows of 16 bytes in place: r[k] byte j becomes r[j] byte k.
+inline void transpose16(__m128i r[16])
+{
+    __m128i t[16];
+    for (int i = 0; i < 8; ++i) {
+        t[i] = _mm_unpacklo_epi8(r[2 * i], r[2 * i + 1]);
+        t[i + 8] = _mm_unpackhi_epi8(r[2 * i], r[2 * i + 1]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm_unpacklo_epi16(t[2 * i], t[2 * i + 1]);
+        r[i + 4] = _mm_unpackhi_epi16(t[2 * i], t[2 * i + 1]);
+        r[i + 8] = _mm_unpacklo_epi16(t[8 + 2 * i], t[8 + 2 * i + 1]);
+        r[i + 12] = _mm_unpackhi_epi16(t[8 + 2 * i], t[8 + 2 * i + 1]);
+    }
+    // r[4q + i]: columns 4q to 4q + 3 of rows 4i to 4i + 3, a column a word.
+    for (int q = 0; q < 4; ++q) {
+        for (int i = 0; i < 2; ++i) {
+            t[4 * q + i] = _mm_unpacklo_epi32(r[4 * q + 2 * i], r[4 * q + 2 * i + 1]);
+            t[4 * q + i + 2] = _mm_unpackhi_epi32(r[4 * q + 2 * i], r[4 * q + 2 * i + 1]);
+        }
+    }
+    // t[4q] and t[4q + 1] now hold columns 4q and 4q + 1 (rows 0-7, rows
+    // 8-15), t[4q + 2] and t[4q + 3] columns 4q + 2 and 4q + 3.
+    for (int q = 0; q < 4; ++q) {
+        r[4 * q] = _mm_unpacklo_epi64(t[4 * q], t[4 * q + 1]);
+        r[4 * q + 1] = _mm_unpackhi_epi64(t[4 * q], t[4 * q + 1]);
+        r[4 * q + 2] = _mm_unpacklo_epi64(t[4 * q + 2], t[4 * q + 3]);
+        r[4 * q + 3] = _mm_unpackhi_epi64(t[4 * q + 2], t[4 * q + 3]);
+    }
+}
+#endif
+
+#ifdef __SSE2__
+// Turned rows [y, y + 16), columns [x, x + 16) of a gray frame turned a
+// quarter (turn 90 or 270), row k to dst + k * dstStride. They are 16
+// source rows' bytes at 16 neighbouring columns, transposed in registers.
+void quarterTurnedBlock(const QImage &frame, int turn, int y, int x, uchar *dst, qsizetype dstStride)
+{
+    // Turned row y + k is source column at + k (90) or at + 15 - k (270).
+    const int at = turn == 90 ? y : frame.width() - y - 16;
+    const int h = frame.height();
+    __m128i r[16];
+    for (int j = 0; j < 16; ++j) {
+        const uchar *row = frame.constScanLine(turn == 90 ? h - 1 - (x + j) : x + j);
+        r[j] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + at));
+    }
+    transpose16(r);
+    for (int k = 0; k < 16; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + qsizetype(turn == 90 ? k : 15 - k) * dstStride),
+                         r[k]);
+}
+#endif
+
+// Rows [first, first + count), columns [0, columns) of a gray frame turned a
+// quarter (turn 90 or 270), as gray, to out. Whole blocks of 16 by 16 pixels
+// throughout: the last block of a row or of the band is moved back to end
+// at the edge (it writes some pixels twice, the same values), and a band of
+// fewer than 16 rows goes through a scratch block. Blocks go down the band
+// before they go across, so the 16 source rows of a column of blocks are
+// read from the first level cache. Frames narrower than a block go pixel by
+// pixel.
+void quarterTurnedGray(const QImage &frame, int turn, int first, int count, int columns, uchar *out,
+                       qsizetype stride)
+{
+#ifdef __SSE2__
+    const int turnedRows = frame.width();
+    if (columns >= 16 && turnedRows >= 16 && frame.height() >= 16) {
+        if (count < 16) {
+            const int y0 = std::min(first, turnedRows - 16);
+            std::vector<uchar> scratch(size_t(columns) * 16);
+            quarterTurnedGray(frame, turn, y0, 16, columns, scratch.data(), columns);
+            for (int y = 0; y < count; ++y)
+                std::memcpy(out + qsizetype(y) * stride, scratch.data() + qsizetype(first + y - y0) * columns,
+                            size_t(columns));
+            return;
+        }
+        for (int x = 0;; x += 16) {
+            const int across = std::min(x, columns - 16);
+            for (int y = 0;; y += 16) {
+                const int down = std::min(y, count - 16);
+                quarterTurnedBlock(frame, turn, first + down, across, out + qsizetype(down) * stride + across,
+                                   stride);
+                if (down + 16 >= count)
+                    break;
+            }
+            if (across + 16 >= columns)
+                break;
+        }
+        return;
+    }
+#endif
+    std::vector<int> columnNumbers(static_cast<size_t>(columns));
+    std::vector<int> rowNumbers(static_cast<size_t>(count));
+    for (int x = 0; x < columns; ++x)
+        columnNumbers[size_t(x)] = x;
+    for (int y = 0; y < count; ++y)
+        rowNumbers[size_t(y)] = first + y;
+    sampleTurnedAs<1, 1>(frame, turn, columnNumbers.data(), columns, rowNumbers.data(), count, out, stride);
 }
 
 } // namespace
@@ -150,12 +296,41 @@ void copyTurnedRows(const QImage &frame, int angle, int firstRow, int rowCount, 
         return;
     const bool gray = frame.format() == QImage::Format_Grayscale8;
     if (normalizedTurn(angle) == 0) {
-        if (gray && targetBytesPerPixel == 1)
+        if (gray && targetBytesPerPixel == 1) {
             copyRowsAs<1, 1>(frame, firstRow, rowCount, columns, out, stride);
-        else if (gray)
-            copyRowsAs<1, 3>(frame, firstRow, rowCount, columns, out, stride);
-        else
+        } else if (gray) {
+            for (int y = 0; y < rowCount; ++y)
+                widenRow(frame.constScanLine(firstRow + y), out + y * stride, columns);
+        } else
             copyRowsAs<3, 3>(frame, firstRow, rowCount, columns, out, stride);
+        return;
+    }
+    const int turn = normalizedTurn(angle);
+    if (gray && (turn == 90 || turn == 270)) {
+        if (targetBytesPerPixel == 1) {
+            quarterTurnedGray(frame, turn, firstRow, rowCount, columns, out, stride);
+            return;
+        }
+        // The band turned as gray, then widened: the gray band is a third of
+        // the target's size and stays in the second level cache.
+        std::vector<uchar> band(size_t(columns) * size_t(rowCount));
+        quarterTurnedGray(frame, turn, firstRow, rowCount, columns, band.data(), columns);
+        for (int y = 0; y < rowCount; ++y)
+            widenRow(band.data() + qsizetype(y) * columns, out + y * stride, columns);
+        return;
+    }
+    if (gray && turn == 180) {
+        // Each turned row is a source row read backwards.
+        std::vector<uchar> reversed(static_cast<size_t>(columns));
+        const int w = frame.width();
+        for (int y = 0; y < rowCount; ++y) {
+            const uchar *s = frame.constScanLine(frame.height() - 1 - (firstRow + y)) + (w - 1);
+            uchar *d = targetBytesPerPixel == 1 ? out + y * stride : reversed.data();
+            for (int x = 0; x < columns; ++x)
+                d[x] = s[-x];
+            if (targetBytesPerPixel != 1)
+                widenRow(reversed.data(), out + y * stride, columns);
+        }
         return;
     }
     std::vector<int> columnNumbers(static_cast<size_t>(columns));

@@ -117,7 +117,7 @@ void TestGrabbedBatch::turnedRowsEqualTheTurnedFrame()
     QCOMPARE(turnedSize(frame.size(), angle), turned.size());
     const qsizetype stride = qsizetype(turned.width()) * targetBytes + 5;
     for (const QPair<int, int> &band : {qMakePair(0, turned.height()), qMakePair(0, 1), qMakePair(7, 13),
-                                        qMakePair(turned.height() - 3, 3)}) {
+                                        qMakePair(5, 40), qMakePair(turned.height() - 3, 3)}) {
         for (int columns : {turned.width(), 1, turned.width() - 17}) {
             QByteArray out(int(stride * band.second), char(0x5a));
             copyTurnedRows(frame, angle, band.first, band.second, columns,
