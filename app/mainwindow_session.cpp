@@ -226,9 +226,7 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
         m_frameBudget->release(bytes);
         return;
     }
-    const QImage frame = changedFrame;
-    changedFrame = QImage();
-    prevFrame = QImage();
+    const QImage &frame = changedFrame;
     if (!m_expectedFrameSizeKnown)
         readExpectedFrameSize(*this);
     const QSize turned = turnedSize(frame.size(), turnAngleForDirection(m_stitchDirection));
