@@ -11,6 +11,7 @@
 #include "framekind.h"
 #include "frameturn.h"
 #include "preview.h"
+#include "segmentpicture.h"
 #include "stitchworker.h"
 #include "tst_stitch_support.h"
 #include "turnedcopy.h"
@@ -78,6 +79,8 @@ private slots:
     void sampledTurnReadsTheTurnedFrame();
     void sourcePartTurnsIntoTheTurnedPart_data();
     void sourcePartTurnsIntoTheTurnedPart();
+    void stripsOfTurnedFramesEqualTheCanvasOfTurnedFrames_data();
+    void stripsOfTurnedFramesEqualTheCanvasOfTurnedFrames();
     void theRgbMarkTravelsWithTheFrameAndDecidesTheFileKind();
     void mono8FeedIsAMarkedGrayCopyOfTheRawBytes();
     void feedFramesAreChargedWhatTheyHold();
@@ -189,6 +192,59 @@ void TestGrabbedBatch::sourcePartTurnsIntoTheTurnedPart()
     const QRect source = sourceRectOfTurned(part, frame.size(), angle);
     QVERIFY(frame.rect().contains(source));
     QCOMPARE(rotateFrame(frame.copy(source), angle), turned.copy(part));
+}
+
+void TestGrabbedBatch::stripsOfTurnedFramesEqualTheCanvasOfTurnedFrames_data()
+{
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<bool>("gray");
+    for (int direction = 0; direction < 4; ++direction) {
+        QTest::addRow("dir %d, colour picture", direction) << direction << false;
+        QTest::addRow("dir %d, gray picture", direction) << direction << true;
+    }
+}
+
+// Frames of any format and size, turned as they are composed, give the rows
+// of the canvas the turned frames were drawn on (converted with Qt where the
+// turned copy cannot read them directly), in strips that cut through frames.
+void TestGrabbedBatch::stripsOfTurnedFramesEqualTheCanvasOfTurnedFrames()
+{
+    QFETCH(int, direction);
+    QFETCH(bool, gray);
+    QList<QImage> frames;
+    if (gray)
+        frames = {grayPattern(21, 17, 1), patternFrame(18, 13, QImage::Format_Indexed8, 2),
+                  patternFrame(33, 5, QImage::Format_Mono, 3), grayPattern(19, 40, 4)};
+    else
+        frames
+            = {patternFrame(21, 17, QImage::Format_RGB32, 1), grayPattern(18, 13, 2),
+               patternFrame(33, 5, QImage::Format_ARGB32, 3), patternFrame(19, 40, QImage::Format_RGB888, 4)};
+    const bool horizontal = isHorizontalDirection(direction);
+    const int angle = turnAngleForDirection(direction);
+    SegmentPicture picture;
+    picture.gray = gray;
+    picture.horizontal = horizontal;
+    int length = 0, cross = 0;
+    for (const QImage &frame : frames) {
+        const QSize size = turnedSize(frame.size(), angle);
+        length += horizontal ? size.width() : size.height();
+        cross = std::max(cross, horizontal ? size.height() : size.width());
+        picture.append(frame, angle);
+    }
+    picture.width = horizontal ? length : cross;
+    picture.height = horizontal ? cross : length;
+    QImage expected = createCanvas(picture.width, picture.height,
+                                   gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    int offset = 0;
+    for (const QImage &frame : frames)
+        offset = drawFrame(expected, rotateFrame(frame, angle), offset, horizontal);
+    for (int stripRows : {1, 6, 16, picture.height}) {
+        QImage composed(picture.width, picture.height, expected.format());
+        composed.fill(Qt::white);
+        for (int first = 0; first < picture.height; first += stripRows)
+            composeRows(picture, first, stripRows, composed.scanLine(first), composed.bytesPerLine());
+        QVERIFY2(composed == expected, qPrintable(QStringLiteral("strips of %1 rows").arg(stripRows)));
+    }
 }
 
 // The mark survives what the program does with a frame (shared and deep
