@@ -7,7 +7,6 @@
 #include <QVarLengthArray>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -42,9 +41,9 @@ int scaled(qint64 v, qint64 full, qint64 reduced)
 
 /*
  * Places the frames of a batch, each turned by turnAngle, in scene
- * coordinates as `direction` lays them out: the first non-null frame at (0, 0); each later one to the right of
- * everything placed so far (Left), to its left (Right), below it (Bottom) or
- * above it (Top), aligned on x = 0 or y = 0. Unknown directions place like
+ * coordinates as `direction` lays them out: the first non-null frame at
+ * (0, 0); each later one to the right of everything placed so far (Left), to
+ * its left (Right), below it (Bottom) or above it (Top), aligned on x = 0 or y = 0. Unknown directions place like
  * Bottom. Returns one rectangle per frame, a null QRect for a null frame.
  * Any thread.
  */

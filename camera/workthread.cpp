@@ -113,7 +113,8 @@ void WorkThread::setRunning(bool on)
  * reports the device gone (then cameraLost() is emitted). For every frame of
  * nonzero size it stores the raw copy in the owner under m_frameMutex and emits
  * frameInfoUpdated, then frameGrabbed and, with the stitch feed on,
- * changeDetected (with stitchFeedImage(): a Mono8 frame stays gray there). Ends at once, reporting nothing, when "PayloadSize" cannot be
+ * changeDetected (with stitchFeedImage(): a Mono8 frame stays gray there).
+ * Ends at once, reporting nothing, when "PayloadSize" cannot be
  * read or its buffer cannot be allocated. Grab thread.
  */
 void WorkThread::run()

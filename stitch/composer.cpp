@@ -219,8 +219,9 @@ SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &
 /*
  * Composes and writes every segment of job in order. frameAt(i) yields
  * frame i of the job when its segment is due (a null image is skipped
- * without moving the offset); it is laid out turned by job.turnAngle. A segment without a valid frame or with a
- * summed length below 1 writes no file but still counts. After each segment
+ * without moving the offset); it is laid out turned by job.turnAngle. A
+ * segment without a valid frame or with a summed length below 1 writes no
+ * file but still counts. After each segment
  * reportProgress(handled, total) is called. No canvas is drawn: the frames
  * of one segment are held while its rows are streamed into the encoder
  * (writeSegmentFile()) and released before the next segment is begun. Returns an empty text on success with savedFiles holding the full
