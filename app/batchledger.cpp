@@ -2,7 +2,9 @@
 
 #include "composer.h"
 #include "framebudget.h"
+#include "framekind.h"
 #include "naming.h"
+#include "turnedcopy.h"
 
 #include <algorithm>
 
@@ -78,7 +80,8 @@ void BatchLedger::chargeCanvas()
     m_canvasCharge = largest;
 }
 
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension)
+qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+                         int turnAngle)
 {
     const bool horizontal = isHorizontalDirection(direction);
     qint64 length = 0;
@@ -87,9 +90,10 @@ qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QStri
     for (const QImage &frame : frames) {
         if (frame.isNull())
             continue;
-        length += horizontal ? frame.width() : frame.height();
-        cross = std::max(cross, horizontal ? frame.height() : frame.width());
-        gray = gray && isGrayFormat(frame.format());
+        const QSize size = turnedSize(frame.size(), turnAngle);
+        length += horizontal ? size.width() : size.height();
+        cross = std::max(cross, horizontal ? size.height() : size.width());
+        gray = gray && stitchesAsGray(frame);
     }
     const int depth = QImage(1, 1, canvasFormat(gray, extensionForFormat(format))).depth();
     const qint64 longest = std::min<qint64>(length, std::max(1, maxDimension));

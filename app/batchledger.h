@@ -87,9 +87,10 @@ private:
     int m_shown = 0; // 0: the view keeps no charged batch
 };
 
-// What the stitch worker's largest picture of these frames takes: the frames
-// joined along the stitch axis, cut at maxDimension, in the canvas format the
-// output format asks for.
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension);
+// What the stitch worker's largest picture of these frames takes: the frames,
+// turned by turnAngle, joined along the stitch axis, cut at maxDimension, in
+// the canvas format the output format asks for.
+qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+                         int turnAngle = 0);
 
 #endif // BATCHLEDGER_H

@@ -38,9 +38,11 @@ int turnAngleForDirection(int direction)
 
 /*
  * Rotates `frame` by `angle` degrees about the Z axis with
- * QImage::transformed in Qt::FastTransformation mode. Qt turns quarter and half
- * turns of 8 to 32-bit frames with a tiled copy already (about 11 ms for a
- * 4096x1024 RGB frame), so no hand-written routine would pay for itself.
+ * QImage::transformed in Qt::FastTransformation mode. Batches no longer turn
+ * their frames (the preview and the encoder's strips read them turned, see
+ * turnedcopy.h, which spares the window's thread about 11 ms for a 4096x1024
+ * RGB frame); this whole-frame turn is the reference those copies are checked
+ * against.
  * Angle 0 returns a shallow copy. A null frame, or a failed allocation of the
  * result, gives a null image (the allocation is tried once before the turn:
  * memory another thread takes in between can still make the turn fail).

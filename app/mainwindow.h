@@ -62,7 +62,7 @@ public:
     // Stitch session (mainwindow_session.cpp).
     void setStitchDirection(int direction);
     void setMaxStitchCount(int count);
-    void handOffBatch(const QList<QImage> &frames, int batchNumber);
+    void handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle = 0);
 
     // Views (mainwindow_views.cpp).
     void setupLiveView();
@@ -80,8 +80,8 @@ public slots:
 
 private slots:
     void on_cbSearchDevices_currentIndexChanged(int index);
-    void onFrameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp,
-                            qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs);
+    void onFrameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
+                            int lostFrames, int totalFrames, double grabTimeMs);
     void onFrameGrabbed(QImage image);
     void onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                           qlonglong prevTimestamp);
@@ -114,9 +114,9 @@ public slots:
 
 private:
     // Shutdown and release helpers shared by the window's concerns.
-    void stopGrabThread();      // mainwindow_camera.cpp: ends the grab loop cooperatively
-    void releaseCamera();       // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
-    void finishStitchJobs();    // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
+    void stopGrabThread();   // mainwindow_camera.cpp: ends the grab loop cooperatively
+    void releaseCamera();    // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
+    void finishStitchJobs(); // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
@@ -164,7 +164,7 @@ public:
     std::unique_ptr<unsigned char[]> m_lastFrameBuffer;
     unsigned int m_lastFrameBufferSize = 0;
     MV_FRAME_OUT_INFO_EX m_lastFrameInfo{};
-    QMutex m_frameMutex; /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
+    QMutex m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
     QMutex m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
 
     // Output and stitch options (settings file).
@@ -179,8 +179,11 @@ public:
 
     // Stitch session.
     bool m_stitchActive = false;
+    // Both hold frames as grabbed; they are turned for the direction only
+    // where a preview or a file is composed.
     QList<QImage> m_batchFrames;
     QList<QImage> m_lastBatchFrames;
+    int m_lastBatchTurnAngle = 0; // the turn m_lastBatchFrames were collected for
     int m_batchCounter = 0;
     int m_expectedFrameWidth = 0;
     int m_expectedFrameHeight = 0;

@@ -16,15 +16,17 @@
 #include <algorithm>
 
 /*
- * Posts one batch to the stitch worker as a queued call of saveStitchImages
- * with the direction, output folder, camera names, format and qualities as
- * they are now; a later change of settings does not reach the job. An empty
- * list posts nothing. batchNumber 0 gives file names without a batch part.
- * Counts the job as pending until its finished or failed arrives; the job
- * holds the batch's share of the frame budget until then.
+ * Posts one batch to the stitch worker as a queued call of saveGrabbedImages
+ * with the frames' turn (turnAngle: the frames are as grabbed and the worker
+ * turns them while it encodes; 0 for frames already turned), the direction,
+ * output folder, camera names, format and qualities as they are now; a later
+ * change of settings does not reach the job. An empty list posts nothing.
+ * batchNumber 0 gives file names without a batch part. Counts the job as
+ * pending until its finished or failed arrives; the job holds the batch's
+ * share of the frame budget until then.
  * GUI thread.
  */
-void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
+void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle)
 {
     if (frames.isEmpty())
         return;
@@ -32,20 +34,21 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
         ui->statusBar->showMessage(QStringLiteral("Saving stitched image (background)..."));
 
     const bool posted = QMetaObject::invokeMethod(
-        m_stitchWorker, "saveStitchImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
-        Q_ARG(int, m_stitchDirection), Q_ARG(QString, resolveOutputFolder(m_saveDir)),
+        m_stitchWorker, "saveGrabbedImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
+        Q_ARG(int, turnAngle), Q_ARG(int, m_stitchDirection), Q_ARG(QString, resolveOutputFolder(m_saveDir)),
         Q_ARG(QString, m_cameraModelName), Q_ARG(QString, m_cameraSerialNumber), Q_ARG(int, batchNumber),
         Q_ARG(QString, m_imageFormat), Q_ARG(int, m_jpgQuality), Q_ARG(int, m_pngQuality));
     if (posted) {
         ++m_pendingStitchJobs;
         m_batchLedger->jobPosted(
-            batchNumber, stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension));
+            batchNumber,
+            stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension, turnAngle));
     }
 }
 
 /*
- * The Save Image action: saves the last shown batch once more, with batch
- * number 0 and the settings of the moment, whether or not automatic saving
+ * The Save Image action: saves the last shown batch once more, turned as it
+ * was collected, with batch number 0 and the settings of the moment, whether or not automatic saving
  * is on. Warns when there is no worker or no batch. GUI thread.
  */
 void MainWindow::on_actionSave_Image_triggered()
@@ -60,7 +63,7 @@ void MainWindow::on_actionSave_Image_triggered()
                              QStringLiteral("No completed stitched image to save!"), QMessageBox::Ok);
         return;
     }
-    handOffBatch(m_lastBatchFrames, 0);
+    handOffBatch(m_lastBatchFrames, 0, m_lastBatchTurnAngle);
 }
 
 /*

@@ -10,6 +10,7 @@
 #include "framestatistics.h"
 #include "frameturn.h"
 #include "preview.h"
+#include "turnedcopy.h"
 #include "workthread.h"
 
 #include <QCoreApplication>
@@ -38,14 +39,14 @@ void readExpectedFrameSize(MainWindow &w)
         return;
     MVCC_INTVALUE_EX width{};
     MVCC_INTVALUE_EX height{};
-    if (MV_CC_GetIntValueEx(w.m_handle, "Width", &width) != MV_OK ||
-        MV_CC_GetIntValueEx(w.m_handle, "Height", &height) != MV_OK)
+    if (MV_CC_GetIntValueEx(w.m_handle, "Width", &width) != MV_OK
+        || MV_CC_GetIntValueEx(w.m_handle, "Height", &height) != MV_OK)
         return;
-    if (width.nCurValue <= 0 || height.nCurValue <= 0 || width.nCurValue > INT_MAX ||
-        height.nCurValue > INT_MAX)
+    if (width.nCurValue <= 0 || height.nCurValue <= 0 || width.nCurValue > INT_MAX
+        || height.nCurValue > INT_MAX)
         return;
-    const QSize expected =
-        expectedTurnedFrameSize(int(width.nCurValue), int(height.nCurValue), w.m_stitchDirection);
+    const QSize expected
+        = expectedTurnedFrameSize(int(width.nCurValue), int(height.nCurValue), w.m_stitchDirection);
     w.m_expectedFrameWidth = expected.width();
     w.m_expectedFrameHeight = expected.height();
     w.m_expectedFrameSizeKnown = true;
@@ -62,8 +63,7 @@ void scrollToNewestFrame(MainWindow &w)
 {
     const int d = effectiveStitchDirection(w.m_stitchDirection);
     const bool toEnd = d == StitchDirection::Left || d == StitchDirection::Bottom;
-    for (QScrollBar *bar :
-         {w.ui->gvStitch->horizontalScrollBar(), w.ui->gvStitch->verticalScrollBar()})
+    for (QScrollBar *bar : {w.ui->gvStitch->horizontalScrollBar(), w.ui->gvStitch->verticalScrollBar()})
         bar->setValue(toEnd ? bar->maximum() : bar->minimum());
 }
 
@@ -82,10 +82,11 @@ bool showBatch(MainWindow &w)
         // A batch may hold up to a million frames: the preview is bounded so
         // that its picture and pixmap stay small whatever the batch size. The
         // view fits the whole batch anyway, so the reduction is not visible.
-        preview = composePreview(w.m_batchFrames, w.m_stitchDirection, kPreviewPixelBudget);
+        preview = composePreview(w.m_batchFrames, w.m_stitchDirection, kPreviewPixelBudget,
+                                 turnAngleForDirection(w.m_stitchDirection));
     } catch (const std::bad_alloc &) {
-        qWarning() << "Not enough memory to compose the preview of a batch of"
-                   << w.m_batchFrames.size() << "frames";
+        qWarning() << "Not enough memory to compose the preview of a batch of" << w.m_batchFrames.size()
+                   << "frames";
     }
     if (preview.picture.isNull()) {
         w.m_batchFrames.clear();
@@ -93,6 +94,7 @@ bool showBatch(MainWindow &w)
     }
     w.m_stitchScene->clear();
     w.m_lastBatchFrames = w.m_batchFrames;
+    w.m_lastBatchTurnAngle = turnAngleForDirection(w.m_stitchDirection);
     QGraphicsPixmapItem *item = w.m_stitchScene->addPixmap(QPixmap::fromImage(preview.picture));
     item->setPos(preview.topLeft);
     if (preview.picture.size() != preview.fullSize)
@@ -119,7 +121,7 @@ void closeBatch(MainWindow &w)
     const int number = w.m_batchCounter;
     w.m_batchLedger->closeOpenBatch(number);
     if (w.m_saveStitchImage)
-        w.handOffBatch(w.m_batchFrames, number);
+        w.handOffBatch(w.m_batchFrames, number, turnAngleForDirection(w.m_stitchDirection));
     if (showBatch(w))
         w.m_batchLedger->batchShown(number);
     w.m_batchLedger->settle(number);
@@ -138,8 +140,10 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
         closeBatch(w);
         return;
     }
-    const qint64 canvasBytes
-        = w.m_saveStitchImage ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX) : 0;
+    const qint64 canvasBytes = w.m_saveStitchImage
+        ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX,
+                            turnAngleForDirection(w.m_stitchDirection))
+        : 0;
     w.m_batchLedger->addToOpenBatch(bytes, canvasBytes);
     // A batch whose picture would not fit beside it closes early: shorter,
     // but without a hole, so the next file goes on from the next frame.
@@ -186,8 +190,7 @@ void showPendingLiveFrame(MainWindow &w)
 void MainWindow::onFrameGrabbed(QImage image)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, "onFrameGrabbed", Qt::QueuedConnection,
-                                  Q_ARG(QImage, image));
+        QMetaObject::invokeMethod(this, "onFrameGrabbed", Qt::QueuedConnection, Q_ARG(QImage, image));
         return;
     }
     if (!m_isGrabbing || !m_isOpen || image.isNull() || !m_liveScene || !m_livePixmapItem)
@@ -201,46 +204,38 @@ void MainWindow::onFrameGrabbed(QImage image)
 }
 
 /*
- * Collects a grabbed frame into the open batch. The frame is turned for the
- * stitch direction and compared with the camera's full frame size: a complete
- * frame is appended and closes the batch when it is full; an incomplete frame
- * (an object ended) closes the batch, appended first when the partial-frame
- * rule is on. Until the camera's size is known every frame counts as complete.
- * Only `changedFrame` is collected; `prevFrame` must merely be non-null.
+ * Collects a grabbed frame into the open batch, as it was grabbed: the turn
+ * for the stitch direction waits for the preview and the encoder, which copy
+ * the frame anyway. The frame's size, turned, is compared with the camera's
+ * full frame size: a complete frame is appended and closes the batch when it
+ * is full; an incomplete frame (an object ended) closes the batch, appended
+ * first when the partial-frame rule is on. Until the camera's size is known
+ * every frame counts as complete. Only `changedFrame` is collected;
+ * `prevFrame` must merely be non-null. The budget is charged what the image
+ * holds (a gray frame a third of an RGB one).
  * GUI thread; ignored unless grabbing, open and stitching.
  */
 void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong, qlonglong)
 {
     // The grab thread took room in the budget for this frame; from here on it
     // is the window's to keep (in the batch) or to give back.
-    const qint64 bytes = frameImageBytes(changedFrame.width(), changedFrame.height());
+    const qint64 bytes = frameImageBytes(changedFrame.width(), changedFrame.height(), changedFrame.depth());
     m_frameBudget->dequeued(bytes);
     if (m_shuttingDown || !m_isGrabbing || !m_isOpen || !m_stitchActive || changedFrame.isNull()
         || prevFrame.isNull()) {
         m_frameBudget->release(bytes);
         return;
     }
-    const QImage turned = turnFrameForDirection(changedFrame, m_stitchDirection);
-    changedFrame = QImage();
-    prevFrame = QImage();
-    if (turned.isNull()) {
-        // Out of memory: a dropped frame, and no batch may join its neighbours.
-        qWarning() << "A frame could not be turned for stitching (out of memory?); dropped";
-        m_frameBudget->release(bytes);
-        m_frameBudget->countDropped();
-        closeBatch(*this);
-        showDroppedFrames();
-        return;
-    }
+    const QImage &frame = changedFrame;
     if (!m_expectedFrameSizeKnown)
         readExpectedFrameSize(*this);
-    if (!m_expectedFrameSizeKnown ||
-        turned.size() == QSize(m_expectedFrameWidth, m_expectedFrameHeight)) {
-        appendAndCheckFull(*this, turned, bytes);
+    const QSize turned = turnedSize(frame.size(), turnAngleForDirection(m_stitchDirection));
+    if (!m_expectedFrameSizeKnown || turned == QSize(m_expectedFrameWidth, m_expectedFrameHeight)) {
+        appendAndCheckFull(*this, frame, bytes);
         return;
     }
     if (m_partialStitch) {
-        appendAndCheckFull(*this, turned, bytes);
+        appendAndCheckFull(*this, frame, bytes);
         if (m_batchFrames.isEmpty())
             return; // the frame closed the batch (a batch count of 1, or no room)
     } else {
@@ -346,8 +341,8 @@ void MainWindow::on_actionClearImages_triggered()
 
 /*
  * Takes a new stitch direction (the settings dialog has stored it already). A
- * different direction discards the open batch, whose frames were turned for
- * the old one, and forgets the frame size; the same direction changes nothing.
+ * different direction discards the open batch, whose frames are laid out and
+ * turned for the old one, and forgets the frame size; the same direction changes nothing.
  * Values outside 0..3 are stored as given and handled like Bottom.
  * GUI thread.
  */
@@ -391,6 +386,4 @@ void MainWindow::setLiveViewVisible(bool visible)
 /*
  * Accepts the notification of a saved image; nothing sends it.
  */
-void MainWindow::onImageSavedWithIndex(int, QImage, QString)
-{
-}
+void MainWindow::onImageSavedWithIndex(int, QImage, QString) { }

@@ -2,40 +2,33 @@
 
 #include "composer.h"
 #include "frameturn.h"
+#include "turnedcopy.h"
 
 #include <QVarLengthArray>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
-// Copies `frame` (already in the picture's format) into `picture` at `at`.
-void copyInto(QImage &picture, const QImage &frame, QPoint at)
+// Nearest-pixel resampling of `frame`, turned by turnAngle, into the
+// rectangle `to` of `picture`, sampling each target pixel at the point of the
+// turned frame under its centre.
+void sampleInto(QImage &picture, const QImage &frame, int turnAngle, const QRect &to)
 {
-    const qsizetype bytes = qsizetype(frame.width()) * (picture.depth() / 8);
-    const qsizetype offset = qsizetype(at.x()) * (picture.depth() / 8);
-    for (int y = 0; y < frame.height(); ++y)
-        std::memcpy(picture.scanLine(at.y() + y) + offset, frame.constScanLine(y), bytes);
-}
-
-// Nearest-pixel resampling of `frame` into the rectangle `to` of `picture`,
-// sampling each target pixel at the source point under its centre.
-template <int N> void sampleInto(QImage &picture, const QImage &frame, const QRect &to)
-{
-    const qint64 w = frame.width();
-    const qint64 h = frame.height();
+    const QSize size = turnedSize(frame.size(), turnAngle);
+    const qint64 w = size.width();
+    const qint64 h = size.height();
     const qint64 tw = to.width();
     const qint64 th = to.height();
     QVarLengthArray<int, 1024> columns(static_cast<int>(tw));
+    QVarLengthArray<int, 1024> rows(static_cast<int>(th));
     for (qint64 tx = 0; tx < tw; ++tx)
-        columns[int(tx)] = int(((2 * tx + 1) * w) / (2 * tw)) * N;
-    for (qint64 ty = 0; ty < th; ++ty) {
-        const uchar *s = frame.constScanLine(int(((2 * ty + 1) * h) / (2 * th)));
-        uchar *d = picture.scanLine(to.y() + int(ty)) + qsizetype(to.x()) * N;
-        for (qint64 tx = 0; tx < tw; ++tx, d += N)
-            std::memcpy(d, s + columns[int(tx)], N);
-    }
+        columns[int(tx)] = int(((2 * tx + 1) * w) / (2 * tw));
+    for (qint64 ty = 0; ty < th; ++ty)
+        rows[int(ty)] = int(((2 * ty + 1) * h) / (2 * th));
+    const int bpp = picture.depth() / 8;
+    sampleTurned(frame, turnAngle, columns.constData(), int(tw), rows.constData(), int(th),
+                 picture.scanLine(to.y()) + qsizetype(to.x()) * bpp, picture.bytesPerLine(), bpp);
 }
 
 // Maps a full-resolution coordinate onto the scaled picture.
@@ -47,14 +40,14 @@ int scaled(qint64 v, qint64 full, qint64 reduced)
 } // namespace
 
 /*
- * Places the frames of a batch in scene coordinates as `direction` lays them
- * out: the first non-null frame at (0, 0); each later one to the right of
- * everything placed so far (Left), to its left (Right), below it (Bottom) or
- * above it (Top), aligned on x = 0 or y = 0. Unknown directions place like
+ * Places the frames of a batch, each turned by turnAngle, in scene
+ * coordinates as `direction` lays them out: the first non-null frame at
+ * (0, 0); each later one to the right of everything placed so far (Left), to
+ * its left (Right), below it (Bottom) or above it (Top), aligned on x = 0 or y = 0. Unknown directions place like
  * Bottom. Returns one rectangle per frame, a null QRect for a null frame.
  * Any thread.
  */
-QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
+QList<QRect> placeFrames(const QList<QImage> &frames, int direction, int turnAngle)
 {
     const int d = effectiveStitchDirection(direction);
     QList<QRect> places;
@@ -65,6 +58,7 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
             places.append(QRect());
             continue;
         }
+        const QSize size = turnedSize(frame.size(), turnAngle);
         QPoint at(0, 0);
         if (!bounds.isNull()) {
             switch (d) {
@@ -72,17 +66,17 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
                 at = QPoint(bounds.x() + bounds.width(), 0);
                 break;
             case StitchDirection::Right:
-                at = QPoint(bounds.x() - frame.width(), 0);
+                at = QPoint(bounds.x() - size.width(), 0);
                 break;
             case StitchDirection::Top:
-                at = QPoint(0, bounds.y() - frame.height());
+                at = QPoint(0, bounds.y() - size.height());
                 break;
             default:
                 at = QPoint(0, bounds.y() + bounds.height());
                 break;
             }
         }
-        const QRect place(at, frame.size());
+        const QRect place(at, size);
         places.append(place);
         bounds = bounds.isNull() ? place : bounds.united(place);
     }
@@ -90,7 +84,8 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
 }
 
 /*
- * Composes the preview of a batch: the frames placed by placeFrames on a
+ * Composes the preview of a batch: the frames, turned by turnAngle as they
+ * are copied, placed by placeFrames on a
  * black picture, Format_Grayscale8 when every frame is gray (Grayscale8, Mono
  * or Indexed8), Format_RGB888 otherwise; each frame is converted to that
  * format and copied over what lies below it. The picture's top-left corner in
@@ -104,10 +99,10 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction)
  * Returns a null picture when nothing has a positive size or when memory for
  * the picture cannot be had. Any thread; the frames are only read.
  */
-ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels)
+ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels, int turnAngle)
 {
     ComposedPreview result;
-    const QList<QRect> places = placeFrames(frames, direction);
+    const QList<QRect> places = placeFrames(frames, direction, turnAngle);
     QRect bounds;
     bool allGray = true;
     for (int i = 0; i < frames.size(); ++i) {
@@ -138,25 +133,26 @@ ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint6
     for (int i = 0; i < frames.size(); ++i) {
         if (places[i].isNull())
             continue;
-        const QImage frame =
-            frames[i].format() == format ? frames[i] : frames[i].convertToFormat(format);
+        const int bpp = picture.depth() / 8;
+        const QImage frame
+            = copiesTurnedDirectly(frames[i].format(), bpp) ? frames[i] : frames[i].convertToFormat(format);
         if (frame.isNull())
             return ComposedPreview();
         const QRect place = places[i].translated(-bounds.topLeft());
         if (!reduced) {
-            copyInto(picture, frame, place.topLeft());
+            copyTurnedRows(frame, turnAngle, 0, place.height(), place.width(),
+                           picture.scanLine(place.y()) + qsizetype(place.x()) * bpp, picture.bytesPerLine(),
+                           bpp);
             continue;
         }
         const int x0 = scaled(place.x(), fullW, w);
         const int y0 = scaled(place.y(), fullH, h);
-        const QRect to(QPoint(x0, y0), QPoint(scaled(place.x() + place.width(), fullW, w) - 1,
-                                              scaled(place.y() + place.height(), fullH, h) - 1));
+        const QRect to(QPoint(x0, y0),
+                       QPoint(scaled(place.x() + place.width(), fullW, w) - 1,
+                              scaled(place.y() + place.height(), fullH, h) - 1));
         if (to.width() < 1 || to.height() < 1)
             continue;
-        if (format == QImage::Format_Grayscale8)
-            sampleInto<1>(picture, frame, to);
-        else
-            sampleInto<3>(picture, frame, to);
+        sampleInto(picture, frame, turnAngle, to);
     }
     result.picture = picture;
     result.topLeft = bounds.topLeft();

@@ -11,8 +11,7 @@
  * The picture the stitch view shows for a closed batch: the batch's frames laid
  * edge to edge in the order they arrived, placed as the stitch direction says.
  */
-struct ComposedPreview
-{
+struct ComposedPreview {
     QImage picture; // null when no frame has a positive size
     QPoint topLeft; // scene position of the picture's corner; the first frame
                     // sits at (0, 0)
@@ -27,7 +26,8 @@ struct ComposedPreview
 // time the next batch takes to arrive.
 constexpr qint64 kPreviewPixelBudget = 8 * 1024 * 1024;
 
-QList<QRect> placeFrames(const QList<QImage> &frames, int direction);
-ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels = 0);
+QList<QRect> placeFrames(const QList<QImage> &frames, int direction, int turnAngle = 0);
+ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint64 maxPixels = 0,
+                               int turnAngle = 0);
 
 #endif // PREVIEW_H

@@ -24,6 +24,7 @@
 #include "../tests/tst_linestamps.h"
 #include "appsettings.h"
 #include "framebudget.h"
+#include "framekind.h"
 #include "frameturn.h"
 #include "imagewriter.h"
 #include "mainwindow.h"
@@ -59,8 +60,7 @@ constexpr int kWidth = 4096;
 constexpr int kLines = 1024;
 constexpr int kBatch = 30;
 
-struct Options
-{
+struct Options {
     int trialSeconds = 20;
     int confirmSeconds = 60;
     QStringList formats = {"JPG", "TIFF", "BMP", "PNG"};
@@ -75,14 +75,13 @@ struct Options
     int noise = 12;
     double exposureUs = 10;
     bool overload = false;
-    int sustained = 0;       // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
+    int sustained = 0; // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
     int overloadSeconds = 60;
     int budgetMiB = 1024;
     QStringList overloadChild; // width, pixel format, rate: one overload trial in this process
 };
 
-struct TrialResult
-{
+struct TrialResult {
     bool ok = false;
     qint64 lost = 0;
     qint64 received = 0;
@@ -91,7 +90,7 @@ struct TrialResult
     qint64 endSaveBacklog = 0;
     double drainSeconds = 0;
     qint64 peakKiB = 0;
-    double seconds = 0; // how long the camera ran
+    double seconds = 0;   // how long the camera ran
     bool aborted = false; // memory ran past the limit: the window fell hopelessly behind
 };
 
@@ -149,16 +148,15 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     TrialResult r;
     QTemporaryDir scratch;
     QDir::setCurrent(scratch.path());
-    const QString ini =
-        QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
-                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
-                       "exposure_time = %5\nnoise = %6\n")
-            .arg(kWidth)
-            .arg(kLines)
-            .arg(o.pixel)
-            .arg(rate)
-            .arg(o.exposureUs)
-            .arg(o.noise);
+    const QString ini = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
+                                       "exposure_time = %5\nnoise = %6\n")
+                            .arg(kWidth)
+                            .arg(kLines)
+                            .arg(o.pixel)
+                            .arg(rate)
+                            .arg(o.exposureUs)
+                            .arg(o.noise);
     std::string error;
     if (!mvsim::configure(ini.toStdString(), &error)) {
         std::fprintf(stderr, "camera configuration refused: %s\n", error.c_str());
@@ -183,11 +181,10 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
                              QFile::remove(f);
                          ++written;
                      });
-    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
-                     [&written](const QString &e) {
-                         std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
-                         ++written;
-                     });
+    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(), [&written](const QString &e) {
+        std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
+        ++written;
+    });
     trigger(*w, "actionCameraSearch");
     if (QComboBox *devices = w->findChild<QComboBox *>(QStringLiteral("cbSearchDevices")))
         devices->setCurrentIndex(0);
@@ -247,8 +244,8 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     QDir::setCurrent(QDir::tempPath());
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
-    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch &&
-           r.endSaveBacklog <= 2;
+    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch
+        && r.endSaveBacklog <= 2;
     return r;
 }
 
@@ -258,8 +255,7 @@ void printTrial(const QString &format, int rate, int seconds, const TrialResult 
         "  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
         "  intake backlog max %lld frames  save backlog max %lld end %lld  drain %.1f s  VmHWM %lld MiB\n",
         qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0, seconds,
-        r.ok ? "ok  " : "FAIL",
-        r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
+        r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
         r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds, r.peakKiB / 1024);
     std::fflush(stdout);
 }
@@ -270,7 +266,8 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-template <typename F> double medianMs(int runs, F step)
+template<typename F>
+double medianMs(int runs, F step)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
@@ -280,6 +277,46 @@ template <typename F> double medianMs(int runs, F step)
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     return median(ms);
+}
+
+// The frame the grab thread hands the window for stitching: a Mono8 frame
+// stays gray, marked as standing for its RGB picture.
+QImage stitchFeedFrame(const Options &o)
+{
+    if (o.pixel == QLatin1String("Mono8")) {
+        QImage gray(kWidth, kLines, QImage::Format_Grayscale8);
+        gray.fill(128);
+        return markedAsRgb(gray);
+    }
+    QImage rgb(kWidth, kLines, QImage::Format_RGB888);
+    rgb.fill(Qt::gray);
+    return rgb;
+}
+
+// What the window's thread spends per frame of the stitch feed for Left: the
+// intake into the batch (with any turn done there) plus its share of
+// composing and showing the bounded preview when a batch closes. Saving is
+// off so that no stitch job competes for the cores. Median of 5 runs of three
+// batches each.
+void printIntakeCost(const Options &o)
+{
+    MainWindow w;
+    w.m_isOpen = true;
+    w.m_isGrabbing = true;
+    w.m_stitchActive = true;
+    w.m_saveStitchImage = false;
+    w.m_stitchDirection = 0;
+    w.m_maxStitchCount = kBatch;
+    w.m_partialStitch = true;
+    const QImage fed = stitchFeedFrame(o);
+    const int frames = 3 * kBatch;
+    const double ms = medianMs(5, [&] {
+        for (int i = 0; i < frames; ++i)
+            QMetaObject::invokeMethod(&w, "onChangeDetected", Q_ARG(QImage, fed), Q_ARG(QImage, fed),
+                                      Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
+    });
+    std::printf("  window thread, stitch feed     %8.2f ms per frame (%s, Left, preview share included)\n",
+                ms / frames, qPrintable(o.pixel));
 }
 
 // The cost of each step of the chain on its own, median of several runs.
@@ -301,12 +338,21 @@ void printStepCosts(const Options &o)
     for (int i = 0; i < kBatch; ++i)
         batch.append(turned.copy());
     std::printf("  preview, bounded (as shown)    %8.1f ms per batch\n", medianMs(5, [&] {
-                    QPixmap p =
-                        QPixmap::fromImage(composePreview(batch, 0, kPreviewPixelBudget).picture);
+                    QPixmap p = QPixmap::fromImage(composePreview(batch, 0, kPreviewPixelBudget).picture);
                 }));
-    std::printf("  preview, full resolution       %8.1f ms per batch\n", medianMs(3, [&] {
-                    QPixmap p = QPixmap::fromImage(composePreview(batch, 0).picture);
-                }));
+    QList<QImage> grabbed;
+    for (int i = 0; i < kBatch; ++i)
+        grabbed.append(stitchFeedFrame(o));
+    std::printf(
+        "  preview of the batch as grabbed%8.1f ms per batch (%s, turned while composed)\n",
+        medianMs(5,
+                 [&] {
+                     QPixmap p = QPixmap::fromImage(
+                         composePreview(grabbed, 0, kPreviewPixelBudget, turnAngleForDirection(0)).picture);
+                 }),
+        qPrintable(o.pixel));
+    std::printf("  preview, full resolution       %8.1f ms per batch\n",
+                medianMs(3, [&] { QPixmap p = QPixmap::fromImage(composePreview(batch, 0).picture); }));
     // The save streams the batch's frames into the encoder (no canvas).
     SegmentPicture stitched;
     stitched.gray = false;
@@ -317,14 +363,43 @@ void printStepCosts(const Options &o)
     QTemporaryDir dir;
     for (const QString &format : o.formats) {
         const QString path = dir.filePath(QStringLiteral("s.") + format.toLower());
-        std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n",
-                    qPrintable(format),
+        std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n", qPrintable(format),
                     medianMs(3,
                              [&] {
                                  writeSegmentFile(path, stitched, format, 95, 8);
                                  QFile::remove(path);
                              }),
                     stitched.width, stitched.height);
+    }
+    printIntakeCost(o);
+    // The same batch as grabbed: the encoder's strips turn the frames (and
+    // widen Mono8 to RGB) as they are composed.
+    SegmentPicture asGrabbed;
+    asGrabbed.gray = false;
+    asGrabbed.width = stitched.width;
+    asGrabbed.height = stitched.height;
+    for (const QImage &f : grabbed)
+        asGrabbed.append(f, turnAngleForDirection(0));
+    const auto composeAll = [](const SegmentPicture &picture) {
+        const int rows = stripRowsFor(picture.rowBytes());
+        std::vector<uchar> strip(size_t(picture.rowBytes()) * size_t(rows));
+        for (int first = 0; first < picture.height; first += rows)
+            composeRows(picture, first, rows, strip.data(), picture.rowBytes());
+    };
+    std::printf("  compose the strips, turned     %8.1f ms per batch (RGB888 frames turned before)\n",
+                medianMs(5, [&] { composeAll(stitched); }));
+    std::printf("  compose the strips, as grabbed %8.1f ms per batch (%s, turned in the strips)\n",
+                medianMs(5, [&] { composeAll(asGrabbed); }), qPrintable(o.pixel));
+    for (const QString &format : o.formats) {
+        const QString path = dir.filePath(QStringLiteral("g.") + format.toLower());
+        std::printf("  encode and write %-4s as grabbed %6.1f ms per batch (%s, turned in the strips)\n",
+                    qPrintable(format),
+                    medianMs(3,
+                             [&] {
+                                 writeSegmentFile(path, asGrabbed, format, 95, 8);
+                                 QFile::remove(path);
+                             }),
+                    qPrintable(o.pixel));
     }
     std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s\n",
                 1000.0 * kBatch * kLines / 30000.0);
@@ -336,10 +411,9 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
-                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel,
-                 "--confirm", QString::number(o.confirmSeconds), "--memory-limit",
-                 QString::number(o.memoryLimitMiB), "--noise", QString::number(o.noise), "--exposure",
-                 QString::number(o.exposureUs)});
+                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel, "--confirm",
+                 QString::number(o.confirmSeconds), "--memory-limit", QString::number(o.memoryLimitMiB),
+                 "--noise", QString::number(o.noise), "--exposure", QString::number(o.exposureUs)});
     child.waitForFinished(-1);
     TrialResult r;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -354,7 +428,6 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     std::fflush(stdout);
     return r;
 }
-
 
 // One overload trial in this process: the window grabs from a camera faster
 // than it can stitch and save, for o.overloadSeconds, then is closed as an
@@ -448,14 +521,13 @@ int runOverloadChild(const Options &o)
 
 void runOverload(const Options &o)
 {
-    struct Trial
-    {
+    struct Trial {
         int width;
         QString pixel;
         int rate;
     };
-    const std::vector<Trial> trials = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained},
-                                       {8192, QStringLiteral("RGB8"), 30000}};
+    const std::vector<Trial> trials
+        = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained}, {8192, QStringLiteral("RGB8"), 30000}};
     std::printf("Overload (budget %d MiB, %d s each, batches of %d, Left, BMP):\n", o.budgetMiB,
                 o.overloadSeconds, kBatch);
     for (const Trial &t : trials) {
@@ -562,8 +634,7 @@ int main(int argc, char **argv)
     if (o.stepsOnly)
         return 0;
 
-    struct Row
-    {
+    struct Row {
         QString format;
         int rate;
         TrialResult confirm;
@@ -607,7 +678,6 @@ int main(int argc, char **argv)
     std::printf("  format  lines/s  (confirmed %d s)  peak memory\n", o.confirmSeconds);
     for (const Row &row : rows)
         std::printf("  %-6s  %7d  %s  %lld MiB\n", qPrintable(row.format), row.rate,
-                    row.rate ? "yes              " : "no rate held     ",
-                    row.confirm.peakKiB / 1024);
+                    row.rate ? "yes              " : "no rate held     ", row.confirm.peakKiB / 1024);
     return 0;
 }

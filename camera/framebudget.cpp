@@ -38,6 +38,14 @@ bool FrameBudget::reserveQueued(qint64 bytes)
     return true;
 }
 
+void FrameBudget::unreserveQueued(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    const qint64 taken = std::min(std::max<qint64>(0, bytes), m_queued);
+    m_queued -= taken;
+    m_inFlight = std::max<qint64>(0, m_inFlight - taken);
+}
+
 /*
  * Frames that never came through reserveQueued (a test that feeds the window
  * directly) leave nothing to take: both counts stop at 0.
@@ -91,11 +99,11 @@ qint64 FrameBudget::queued() const
     return m_queued;
 }
 
-qint64 frameImageBytes(int width, int height)
+qint64 frameImageBytes(int width, int height, int depth)
 {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || depth <= 0)
         return 0;
-    const qint64 line = (qint64(width) * 3 + 3) / 4 * 4;
+    const qint64 line = (qint64(width) * depth + 31) / 32 * 4;
     return line * height;
 }
 

@@ -33,6 +33,9 @@ public:
     // (and counted as dropped) when it would pass either bound; a frame is
     // never refused for the queue's bound alone while the queue is empty.
     bool reserveQueued(qint64 bytes);
+    // Grab thread: room reserved by reserveQueued that no queued frame
+    // takes after all (the frame was not built, or came out smaller).
+    void unreserveQueued(qint64 bytes);
     // Window: a queued frame was taken; its bytes stay in flight.
     void dequeued(qint64 bytes);
     // Memory taken on the way to the disk that no frame brought in (the
@@ -57,9 +60,10 @@ private:
     qint64 m_dropped = 0;  /* Guarded by m_mutex */
 };
 
-// Bytes a frame of width x height takes once converted for the window (an
-// RGB888 image, lines padded to four bytes); the most any pixel format needs.
-qint64 frameImageBytes(int width, int height);
+// Bytes a frame image of width x height takes at `depth` bits a pixel, lines
+// padded to four bytes: 24 for the RGB888 of a converted frame (the most any
+// pixel format needs), 8 for a gray one.
+qint64 frameImageBytes(int width, int height, int depth = 24);
 
 // The default budget: a quarter of physical memory, at most 4 GiB.
 qint64 defaultFrameBudgetBytes(qint64 physicalBytes);

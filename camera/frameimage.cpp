@@ -1,5 +1,7 @@
 #include "frameimage.h"
 
+#include "framekind.h"
+
 #include <QtGlobal>
 
 #include <climits>
@@ -149,4 +151,31 @@ QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &
     if (rawFrameShowsAsGray(info.enPixelType))
         return grayImageFromBytes(raw, info.nFrameLen, width, height);
     return QImage();
+}
+
+/*
+ * Bits per pixel of the stitch feed's image of a frame of pixelType, as
+ * stitchFeedImage() makes it when the conversion works: 8 for Mono8, 24 for
+ * everything else. Any thread.
+ */
+int stitchFeedDepth(MvGvspPixelType pixelType)
+{
+    return pixelType == PixelType_Gvsp_Mono8 ? 8 : 24;
+}
+
+/*
+ * The image of a frame for the stitch feed, given `shown`, frameImage()'s
+ * image of it for the live view, and the raw bytes it came from. A Mono8
+ * frame the library converted stays gray: a plain copy of its bytes, marked
+ * as standing for its RGB picture (markedAsRgb()), whose channels the
+ * library fills with those same bytes; a batch of them takes a third of the
+ * memory and still gives the same RGB files. Every other frame, a gray one
+ * the library could not convert included, is `shown` itself. A null image
+ * when the copy cannot be allocated. Grab thread (any thread).
+ */
+QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info)
+{
+    if (info.enPixelType != PixelType_Gvsp_Mono8 || shown.format() != QImage::Format_RGB888)
+        return shown;
+    return markedAsRgb(grayImageFromBytes(raw, info.nFrameLen, info.nWidth, info.nHeight));
 }

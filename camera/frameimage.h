@@ -35,5 +35,7 @@ QImage rgbImageFromPacked(const unsigned char *data, quint64 length, unsigned in
 
 QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
                   ByteBuffer &convertBuffer);
+int stitchFeedDepth(MvGvspPixelType pixelType);
+QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info);
 
 #endif // FRAMEIMAGE_H

@@ -113,7 +113,8 @@ void WorkThread::setRunning(bool on)
  * reports the device gone (then cameraLost() is emitted). For every frame of
  * nonzero size it stores the raw copy in the owner under m_frameMutex and emits
  * frameInfoUpdated, then frameGrabbed and, with the stitch feed on,
- * changeDetected. Ends at once, reporting nothing, when "PayloadSize" cannot be
+ * changeDetected (with stitchFeedImage(): a Mono8 frame stays gray there).
+ * Ends at once, reporting nothing, when "PayloadSize" cannot be
  * read or its buffer cannot be allocated. Grab thread.
  */
 void WorkThread::run()
@@ -222,16 +223,21 @@ void WorkThread::run()
         // A frame for stitching needs room in the budget before it costs a
         // conversion; without room it is dropped here, and counted.
         const bool feed = m_reportChanges.load();
-        const qint64 reserved = feed && budget ? frameImageBytes(int(info.nWidth), int(info.nHeight)) : 0;
+        const qint64 reserved = feed && budget
+            ? frameImageBytes(int(info.nWidth), int(info.nHeight), stitchFeedDepth(info.enPixelType))
+            : 0;
         if (feed && budget && !budget->reserveQueued(reserved)) {
             reportHole();
             continue;
         }
 
         const QImage image = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
+        const QImage fed = feed && !image.isNull()
+            ? stitchFeedImage(image, m_owner->m_lastFrameBuffer.get(), info)
+            : QImage();
         if (image.isNull()) {
             if (budget)
-                budget->release(reserved);
+                budget->unreserveQueued(reserved);
             // Said once; the statistics line above goes on counting.
             if (!toldUnsupported && !libraryConvertsPixelFormat(info.enPixelType)) {
                 toldUnsupported = true;
@@ -242,10 +248,19 @@ void WorkThread::run()
             continue;
         }
         emit frameGrabbed(image);
-        if (feed) {
-            holeReported = false;
-            emit changeDetected(image, image, timestamp, timestamp);
+        if (!feed)
+            continue;
+        // The window takes from the budget what the image really holds: a
+        // frame the library could not convert comes out gray and smaller.
+        const qint64 fedBytes = frameImageBytes(fed.width(), fed.height(), fed.depth());
+        if (budget && fedBytes < reserved)
+            budget->unreserveQueued(reserved - fedBytes);
+        if (fed.isNull()) {
+            reportHole();
+            continue;
         }
+        holeReported = false;
+        emit changeDetected(fed, fed, timestamp, timestamp);
     }
     m_convertBuffer.release();
 }

@@ -1,9 +1,11 @@
 #include "composer.h"
 
 #include "durablefile.h"
+#include "framekind.h"
 #include "imagewriter.h"
 #include "naming.h"
 #include "segmentpicture.h"
+#include "turnedcopy.h"
 
 #include <QDir>
 
@@ -90,21 +92,23 @@ FrameSurvey::FrameSurvey(int frameCount) : valid(frameCount, 0), widths(frameCou
 { }
 
 /*
- * Records frame index: a null frame leaves its entry at 0; any other frame
- * sets its flag and size, counts, widens the largest sizes and clears the
- * gray flag when its format is not a gray one. index must be in range.
+ * Records frame index as it lies once turned by turnAngle: a null frame
+ * leaves its entry at 0; any other frame sets its flag and turned size,
+ * counts, widens the largest sizes and clears the gray flag unless the frame
+ * stitches as gray (stitchesAsGray()). index must be in range.
  */
-void FrameSurvey::record(int index, const QImage &frame)
+void FrameSurvey::record(int index, const QImage &frame, int turnAngle)
 {
     if (frame.isNull())
         return;
+    const QSize size = turnedSize(frame.size(), turnAngle);
     valid[index] = 1;
-    widths[index] = frame.width();
-    heights[index] = frame.height();
+    widths[index] = size.width();
+    heights[index] = size.height();
     ++validCount;
-    maxWidth = std::max(maxWidth, frame.width());
-    maxHeight = std::max(maxHeight, frame.height());
-    if (!isGrayFormat(frame.format()))
+    maxWidth = std::max(maxWidth, size.width());
+    maxHeight = std::max(maxHeight, size.height());
+    if (!stitchesAsGray(frame))
         gray = false;
 }
 
@@ -118,13 +122,14 @@ QVector<int> FrameSurvey::lengths(bool horizontal) const
 }
 
 /*
- * Surveys a batch held in memory. Pure; any thread.
+ * Surveys a batch held in memory, its frames to be turned by turnAngle.
+ * Pure; any thread.
  */
-FrameSurvey surveyFrames(const QList<QImage> &frames)
+FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle)
 {
     FrameSurvey survey(frames.size());
     for (int i = 0; i < frames.size(); ++i)
-        survey.record(i, frames.at(i));
+        survey.record(i, frames.at(i), turnAngle);
     return survey;
 }
 
@@ -214,8 +219,9 @@ SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &
 /*
  * Composes and writes every segment of job in order. frameAt(i) yields
  * frame i of the job when its segment is due (a null image is skipped
- * without moving the offset). A segment without a valid frame or with a
- * summed length below 1 writes no file but still counts. After each segment
+ * without moving the offset); it is laid out turned by job.turnAngle. A
+ * segment without a valid frame or with a summed length below 1 writes no
+ * file but still counts. After each segment
  * reportProgress(handled, total) is called. No canvas is drawn: the frames
  * of one segment are held while its rows are streamed into the encoder
  * (writeSegmentFile()) and released before the next segment is begun. Returns an empty text on success with savedFiles holding the full
@@ -260,7 +266,7 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
         for (int k = 0; k < segment.end - segment.first; ++k) {
             const int i = job.reverse ? segment.end - 1 - k : segment.first + k;
             if (survey.valid.at(i))
-                picture.append(frameAt(i));
+                picture.append(frameAt(i), job.turnAngle);
         }
         QString reason;
         QString writtenPath;

@@ -46,11 +46,11 @@ struct FrameSurvey {
     bool gray = true;
 
     explicit FrameSurvey(int frameCount = 0);
-    void record(int index, const QImage &frame);
+    void record(int index, const QImage &frame, int turnAngle = 0);
     QVector<int> lengths(bool horizontal) const;
 };
 
-FrameSurvey surveyFrames(const QList<QImage> &frames);
+FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle = 0);
 
 bool isGrayFormat(QImage::Format format);
 bool isHorizontalDirection(int direction);
@@ -66,6 +66,7 @@ struct SegmentJob {
     QVector<Segment> segments;
     bool horizontal = true;
     bool reverse = false;
+    int turnAngle = 0; // the frames are laid out turned by this angle (degrees)
     QString folder;
     int folderError = 0; // errno of creating folder, 0 when it exists
     QString baseName;

@@ -1,5 +1,7 @@
 #include "segmentpicture.h"
 
+#include "turnedcopy.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -11,63 +13,72 @@ QImage::Format rowFormat(bool gray)
     return gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
 }
 
-// Rows [first, first + count) of image in the given format. The conversions
-// involved work pixel by pixel, so a band converted alone holds the same
-// values as the whole frame converted at once.
-QImage convertedBand(const QImage &image, int first, int count, QImage::Format format)
+// Rows [first, first + count) and columns [0, columns) of the placed frame
+// as it lies (turned), in the picture's pixel kind. Frames of a format the
+// turned copy cannot read are converted first, only the part the band needs:
+// the conversions work pixel by pixel, so a part converted alone holds the
+// same values as the whole frame converted at once.
+void copyTurnedBand(const PlacedFrame &placed, QImage::Format format, int first, int count, int columns,
+                    uchar *target, qsizetype targetStride)
 {
-    if (image.colorCount() > 0 || image.depth() < 8) // the band needs the colour table
-        return image.copy(0, first, image.width(), count).convertToFormat(format);
-    const QImage band(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format());
-    return band.convertToFormat(format);
+    const int bpp = format == QImage::Format_Grayscale8 ? 1 : 3;
+    const QImage &image = placed.image;
+    if (copiesTurnedDirectly(image.format(), bpp)) {
+        copyTurnedRows(image, placed.turnAngle, first, count, columns, target, targetStride, bpp);
+        return;
+    }
+    const QRect part = sourceRectOfTurned(QRect(0, first, columns, count), image.size(), placed.turnAngle);
+    const QImage converted = image.copy(part).convertToFormat(format);
+    if (converted.isNull())
+        throw std::bad_alloc();
+    copyTurnedRows(converted, placed.turnAngle, 0, count, columns, target, targetStride, bpp);
 }
 
-// Copies rows [first, first + count) of frame, clipped to copyBytes per row,
-// to target rows that lie targetStride apart; rows the frame lacks are black.
-void copyBand(const QImage &frame, QImage::Format format, int first, int count, int frameRows,
-              qsizetype copyBytes, uchar *target, qsizetype targetStride)
+// Copies rows [first, first + count) of the placed frame, clipped to
+// copyBytes per row, to target rows that lie targetStride apart; rows the
+// frame lacks are black.
+void copyBand(const PlacedFrame &placed, QImage::Format format, int first, int count, qsizetype copyBytes,
+              uchar *target, qsizetype targetStride)
 {
+    const int frameRows = placed.size().height();
     const int available = std::max(0, std::min(count, frameRows - first));
-    if (available > 0) {
-        QImage converted;
-        const QImage *source = &frame;
-        int sourceFirst = first;
-        if (frame.format() != format) {
-            converted = convertedBand(frame, first, available, format);
-            source = &converted;
-            sourceFirst = 0;
-        }
-        if (source->isNull())
-            throw std::bad_alloc();
-        for (int r = 0; r < available; ++r)
-            std::memcpy(target + r * targetStride, source->constScanLine(sourceFirst + r), size_t(copyBytes));
-    }
+    const int bpp = format == QImage::Format_Grayscale8 ? 1 : 3;
+    if (available > 0)
+        copyTurnedBand(placed, format, first, available, int(copyBytes / bpp), target, targetStride);
     for (int r = available; r < count; ++r)
         std::memset(target + r * targetStride, 0, size_t(copyBytes));
 }
 
 } // namespace
 
+/* The frame's size as it lies in the picture, after its turn. */
+QSize PlacedFrame::size() const
+{
+    return turnedSize(image.size(), turnAngle);
+}
+
 /*
- * Places frame right after the frames already placed (beside them when
- * horizontal, below them otherwise). A null frame takes no place.
+ * Places frame, turned by turnAngle, right after the frames already placed
+ * (beside them when horizontal, below them otherwise). A null frame takes no
+ * place.
  */
-void SegmentPicture::append(const QImage &frame)
+void SegmentPicture::append(const QImage &frame, int turnAngle)
 {
     if (frame.isNull())
         return;
     int offset = 0;
     if (!frames.isEmpty()) {
         const PlacedFrame &last = frames.constLast();
-        offset = last.offset + (horizontal ? last.image.width() : last.image.height());
+        offset = last.offset + (horizontal ? last.size().width() : last.size().height());
     }
-    frames.append(PlacedFrame{frame, offset});
+    frames.append(PlacedFrame{frame, offset, turnAngle});
 }
 
 /*
  * Writes rows [firstRow, firstRow + rowCount) of picture into out, one row
- * every stride bytes: each frame converted to the picture's pixel kind and
- * clipped at its edges, black wherever no frame lies. The rows equal those
+ * every stride bytes: each frame turned by its angle, converted to the
+ * picture's pixel kind (gray widened to RGB as the camera library widens
+ * Mono8) and clipped at its edges, black wherever no frame lies. The rows equal those
  * of a black canvas of the picture's size onto which every frame was copied
  * at its place. Any thread; throws std::bad_alloc when a conversion cannot
  * allocate.
@@ -84,10 +95,10 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
     if (picture.horizontal) {
         int covered = 0;
         for (const PlacedFrame &placed : picture.frames) {
-            const int copyWidth = std::min(placed.image.width(), picture.width - placed.offset);
+            const int copyWidth = std::min(placed.size().width(), picture.width - placed.offset);
             if (placed.offset < 0 || copyWidth <= 0)
                 continue;
-            copyBand(placed.image, format, firstRow, count, placed.image.height(), qsizetype(copyWidth) * bpp,
+            copyBand(placed, format, firstRow, count, qsizetype(copyWidth) * bpp,
                      out + qsizetype(placed.offset) * bpp, stride);
             covered = std::max(covered, placed.offset + copyWidth);
         }
@@ -108,18 +119,18 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
     const qsizetype rowBytes = picture.rowBytes();
     for (; row < endRow && next != picture.frames.cend(); ++next) {
         const int top = next->offset;
-        const int bottom = std::min(endRow, top + next->image.height());
+        const QSize size = next->size();
+        const int bottom = std::min(endRow, top + size.height());
         if (bottom <= row)
             continue;
         for (; row < top && row < endRow; ++row) // rows before this frame stay black
             std::memset(out + (row - firstRow) * stride, 0, size_t(rowBytes));
         if (row >= endRow)
             break;
-        const int copyWidth = std::min(next->image.width(), picture.width);
+        const int copyWidth = std::min(size.width(), picture.width);
         const qsizetype copyBytes = qsizetype(copyWidth) * bpp;
         uchar *target = out + (row - firstRow) * stride;
-        copyBand(next->image, format, row - top, bottom - row, next->image.height(), copyBytes, target,
-                 stride);
+        copyBand(*next, format, row - top, bottom - row, copyBytes, target, stride);
         if (copyBytes < rowBytes) {
             for (int r = 0; r < bottom - row; ++r)
                 std::memset(target + r * stride + copyBytes, 0, size_t(rowBytes - copyBytes));

@@ -11,8 +11,11 @@
  * needs a whole canvas in memory.
  */
 struct PlacedFrame {
-    QImage image;
-    int offset = 0; // along the axis: x when horizontal, y otherwise
+    QImage image;      // as grabbed
+    int offset = 0;    // along the axis: x when horizontal, y otherwise
+    int turnAngle = 0; // the image lies in the picture turned by this angle (degrees)
+
+    QSize size() const; // as it lies, turned
 };
 
 struct SegmentPicture {
@@ -24,7 +27,7 @@ struct SegmentPicture {
 
     int bytesPerPixel() const { return gray ? 1 : 3; }
     qsizetype rowBytes() const { return qsizetype(width) * bytesPerPixel(); }
-    void append(const QImage &frame);
+    void append(const QImage &frame, int turnAngle = 0);
 };
 
 void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride);

@@ -165,6 +165,23 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
                                     QString cameraModelName, QString cameraSerialNumber, int batchIndex,
                                     QString format, int jpgQuality, int pngQuality)
 {
+    saveGrabbedImages(std::move(images), 0, rotateClockwise, std::move(saveDirPath),
+                      std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
+                      std::move(format), jpgQuality, pngQuality);
+}
+
+/*
+ * Like saveStitchImages(), for a batch kept as the camera delivered it: each
+ * frame is laid out turned by turnAngle (degrees, see turnAngleForDirection()),
+ * the turn done row by row as the segments are encoded, so the files equal
+ * those of saveStitchImages() given the turned frames. rotateClockwise is the
+ * direction of the layout and the file names. Runs on the worker's thread; no
+ * exception leaves it.
+ */
+void StitchWorker::saveGrabbedImages(QList<QImage> images, int turnAngle, int rotateClockwise,
+                                     QString saveDirPath, QString cameraModelName, QString cameraSerialNumber,
+                                     int batchIndex, QString format, int jpgQuality, int pngQuality)
+{
     if (images.isEmpty()) {
         emit failed(QStringLiteral("No frames to save!"));
         return;
@@ -172,7 +189,7 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
     const QString folder = resolveOutputFolder(saveDirPath);
 
     try {
-        const FrameSurvey survey = surveyFrames(images);
+        const FrameSurvey survey = surveyFrames(images, turnAngle);
         if (survey.validCount == 0) {
             emit failed(QStringLiteral("No valid frames to stitch!"));
             return;
@@ -197,6 +214,7 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
         SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
         job.horizontal = horizontal;
         job.reverse = drawsInReverse(rotateClockwise);
+        job.turnAngle = turnAngle;
         job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
         job.fileName = batchSegmentFileName;
 

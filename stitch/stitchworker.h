@@ -40,6 +40,9 @@ public slots:
     void saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
                           QString cameraModelName, QString cameraSerialNumber, int batchIndex, QString format,
                           int jpgQuality, int pngQuality);
+    void saveGrabbedImages(QList<QImage> images, int turnAngle, int rotateClockwise, QString saveDirPath,
+                           QString cameraModelName, QString cameraSerialNumber, int batchIndex,
+                           QString format, int jpgQuality, int pngQuality);
 
 private:
     FrameFileReader m_readFrameFile;

@@ -5,6 +5,9 @@
 #include <QtTest>
 
 #include "appsettings.h"
+#include "composer.h"
+#include "framekind.h"
+#include "frameturn.h"
 #include "mainwindow.h"
 #include "messageboxrecorder.h"
 #include "mvsim.h"
@@ -97,6 +100,8 @@ private slots:
     void batchesClosedWhileSavingIsOffLeaveGapsInTheNumbers();
     void changingTheDirectionWhileGrabbingTurnsTheFollowingBatches();
     void loweringTheFrameCountClosesTheOpenBatchAtOnce();
+    void monoCameraFilesAreRgbPicturesOfTheGrabbedFrames_data();
+    void monoCameraFilesAreRgbPicturesOfTheGrabbedFrames();
 };
 
 void TestEndToEnd::init()
@@ -268,6 +273,46 @@ void TestEndToEnd::loweringTheFrameCountClosesTheOpenBatchAtOnce()
         QCOMPARE(files[i].stamps.size(), 2 * kLines);
         QCOMPARE(files[i].stamps.first(), files[i - 1].stamps.last() + 1);
     }
+}
+
+void TestEndToEnd::monoCameraFilesAreRgbPicturesOfTheGrabbedFrames_data()
+{
+    QTest::addColumn<int>("direction");
+    for (int direction = 0; direction < 4; ++direction)
+        QTest::addRow("direction %d", direction) << direction;
+}
+
+// A Mono8 camera's batches travel gray and as grabbed, yet its files are what
+// they always were: 24-bit RGB, each frame widened to RGB by the camera
+// library and turned for the direction, lines in order.
+void TestEndToEnd::monoCameraFilesAreRgbPicturesOfTheGrabbedFrames()
+{
+    QFETCH(int, direction);
+    startWindow(direction, 3, true, QStringLiteral("BMP"), cameraIni());
+    setGrabbing(true);
+    waitForBatches(2);
+    const QList<StitchedFile> files = stopAndReadFiles(direction);
+    QCOMPARE(files.size(), w().m_batchCounter);
+    const QList<QImage> grabbed = w().m_lastBatchFrames; // the last file's batch
+    QCOMPARE(grabbed.size(), 3);
+    QImage expected
+        = createCanvas(isHorizontalDirection(direction) ? 3 * kLines : kWidth,
+                       isHorizontalDirection(direction) ? kWidth : 3 * kLines, QImage::Format_RGB888);
+    int offset = 0;
+    for (int k = 0; k < grabbed.size(); ++k) {
+        const QImage &frame = grabbed[drawsInReverse(direction) ? grabbed.size() - 1 - k : k];
+        QCOMPARE(frame.size(), QSize(kWidth, kLines));
+        QVERIFY(grayStandsForRgb(frame));
+        offset = drawFrame(expected,
+                           turnFrameForDirection(frame.convertToFormat(QImage::Format_RGB888), direction),
+                           offset, isHorizontalDirection(direction));
+    }
+    const StitchedFile &last = files.last();
+    QCOMPARE(last.stamps.size(), 3 * kLines);
+    QVERIFY2(runsWithoutGap(last.stamps), qPrintable(last.name));
+    const QImage written(QDir(m_outDir).filePath(last.name));
+    QCOMPARE(written.format(), QImage::Format_RGB32); // read back from a 24-bit file
+    QVERIFY(written.convertToFormat(QImage::Format_RGB888) == expected);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -4,6 +4,11 @@
 #include <QtTest>
 
 #include "appsettings.h"
+#include "batchledger.h"
+#include "composer.h"
+#include "framebudget.h"
+#include "framekind.h"
+#include "frameturn.h"
 #include "mainwindow.h"
 #include "scratchdirectory.h"
 #include "ui_mainwindow.h"
@@ -11,6 +16,7 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -18,6 +24,26 @@ namespace {
 // A camera frame of 40 pixels per line and 8 lines; incomplete ones are shorter.
 constexpr int kWidth = 40;
 constexpr int kLines = 8;
+
+// A Mono8 camera's frame as the grab thread feeds it: gray, standing for RGB.
+QImage monoFrame(int lines, int seed)
+{
+    QImage frame(kWidth, lines, QImage::Format_Grayscale8);
+    for (int y = 0; y < lines; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            frame.scanLine(y)[x] = uchar(seed * 50 + x * 3 + y * 17);
+    return markedAsRgb(frame);
+}
+
+// The camera library's RGB picture of a gray frame.
+QImage widened(const QImage &gray)
+{
+    QImage rgb(gray.size(), QImage::Format_RGB888);
+    for (int y = 0; y < gray.height(); ++y)
+        for (int x = 0; x < gray.width(); ++x)
+            std::memset(rgb.scanLine(y) + 3 * x, gray.constScanLine(y)[x], 3);
+    return rgb;
+}
 
 QImage cameraFrame(int lines = kLines, QColor color = Qt::gray)
 {
@@ -77,6 +103,9 @@ private slots:
     void liveViewPaintsOnlyTheNewestOfQueuedFrames();
     void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt_data();
     void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt();
+    void framesJoinTheBatchAsGrabbed_data();
+    void framesJoinTheBatchAsGrabbed();
+    void saveImageWritesTheLastBatchTurnedAsItWasCollected();
 };
 
 void TestSession::init()
@@ -270,6 +299,80 @@ void TestSession::cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt()
     QVERIFY(w().m_lastBatchFrames.isEmpty());
     QCOMPARE(stitchItemCount(), 0);
     QCOMPARE(w().m_pendingStitchJobs, 0);
+}
+
+void TestSession::framesJoinTheBatchAsGrabbed_data()
+{
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<QSize>("shown"); // the preview's size at full resolution
+    QTest::newRow("Left") << 0 << QSize(2 * kLines + 3, kWidth);
+    QTest::newRow("Right") << 1 << QSize(2 * kLines + 3, kWidth);
+    QTest::newRow("Bottom") << 2 << QSize(kWidth, 2 * kLines + 3);
+    QTest::newRow("Top") << 3 << QSize(kWidth, 2 * kLines + 3);
+}
+
+// Frames stay as the camera delivered them, gray and charged as gray; only
+// their size is compared turned with the camera's, so a partial frame closes
+// the batch in every direction, and the preview shows the batch turned.
+void TestSession::framesJoinTheBatchAsGrabbed()
+{
+    QFETCH(int, direction);
+    QFETCH(QSize, shown);
+    w().setStitchDirection(direction);
+    w().m_maxStitchCount = 30;
+    knowCameraSize();
+    const QList<QImage> fed = {monoFrame(kLines, 1), monoFrame(kLines, 2), monoFrame(3, 3)};
+    feed(fed[0]);
+    feed(fed[1]);
+    QCOMPARE(w().m_batchFrames.size(), 2);
+    QCOMPARE(w().m_batchLedger->openBatchBytes(), 2 * frameImageBytes(kWidth, kLines, 8));
+    feed(fed[2]);
+    QCOMPARE(w().m_batchCounter, 1);
+    QCOMPARE(w().m_lastBatchFrames.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(w().m_lastBatchFrames[i].cacheKey(), fed[i].cacheKey()); // not even copied
+        QVERIFY(grayStandsForRgb(w().m_lastBatchFrames[i]));
+    }
+    QCOMPARE(w().m_lastBatchTurnAngle, turnAngleForDirection(direction));
+    const QList<QGraphicsItem *> items = w().m_stitchScene->items();
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first()->boundingRect().size().toSize(), shown);
+}
+
+// Save Image after the direction changed lays the last batch out in the new
+// direction, each frame turned as it was when the batch was collected: the
+// file it always wrote.
+void TestSession::saveImageWritesTheLastBatchTurnedAsItWasCollected()
+{
+    const QString out = m_scratch->filePath(QStringLiteral("out"));
+    w().m_saveDir = out;
+    w().m_imageFormat = QStringLiteral("BMP");
+    w().m_saveStitchImage = true;
+    w().setStitchDirection(0);
+    w().m_maxStitchCount = 2;
+    knowCameraSize();
+    const QList<QImage> fed = {monoFrame(kLines, 1), monoFrame(kLines, 2)};
+    feed(fed[0]);
+    feed(fed[1]);
+    QCOMPARE(w().m_batchCounter, 1);
+    w().setStitchDirection(2);
+    w().ui->actionSave_Image->trigger();
+    QTRY_COMPARE(w().m_pendingStitchJobs, 0);
+
+    const QStringList files = QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 2);
+    QVERIFY2(files[0].startsWith(QLatin1String("Stitched_Bottom_")), qPrintable(files[0]));
+    QVERIFY2(files[1].startsWith(QLatin1String("Stitched_Left_Batch001_")), qPrintable(files[1]));
+    for (int horizontal = 0; horizontal < 2; ++horizontal) {
+        const QSize size = horizontal ? QSize(2 * kLines, kWidth) : QSize(kLines, 2 * kWidth);
+        QImage expected = createCanvas(size.width(), size.height(), QImage::Format_RGB888);
+        int offset = 0;
+        for (const QImage &frame : fed)
+            offset = drawFrame(expected, turnFrameForDirection(widened(frame), 0), offset, horizontal);
+        const QImage written(QDir(out).filePath(files[horizontal]));
+        QCOMPARE(written.format(), QImage::Format_RGB32); // a 24-bit file, not a gray one
+        QCOMPARE(written.convertToFormat(QImage::Format_RGB888), expected);
+    }
 }
 
 QTEST_MAIN(TestSession)

@@ -1,6 +1,8 @@
 // The grab loop on its own, fed by simulated cameras.
 #include <QtTest>
 
+#include "framebudget.h"
+#include "framekind.h"
 #include "tst_camera_fixture.h"
 #include "workthread.h"
 
@@ -32,12 +34,14 @@ public:
                 [this](const QImage &a, const QImage &b, qlonglong ta, qlonglong tb) {
                     // The stitch feed passes the same frame as both halves.
                     events += a == b && ta == tb && a.constBits() == b.constBits() ? 'C' : 'x';
+                    fed.append(a);
                 });
     }
 
     QList<FrameInfo> infos;
     QList<QImage> images;
-    QString events; // I info, G grabbed, C changed
+    QList<QImage> fed; // the stitch feed's images
+    QString events;    // I info, G grabbed, C changed
 };
 
 QByteArray camera(const char *transport, const char *format, const char *extra = "")
@@ -144,6 +148,57 @@ private slots:
         stopLoop();
         const int frames = m_recorder->infos.size();
         QCOMPARE(m_recorder->events, QString(frames, QChar('I')).replace("I", perFrame));
+    }
+
+    void stitchFeedKeepsMono8GrayAndTheLiveViewAsItWas_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("conversionFails");
+        QTest::addColumn<int>("liveFormat");
+        QTest::addColumn<int>("fedFormat");
+        QTest::addColumn<bool>("standsForRgb");
+        const auto row = [](const char *tag, const char *format, bool fails, QImage::Format live,
+                            QImage::Format fed, bool marked) {
+            QTest::newRow(tag) << QByteArray(format) << fails << int(live) << int(fed) << marked;
+        };
+        row("Mono8 converted", "Mono8", false, QImage::Format_RGB888, QImage::Format_Grayscale8, true);
+        row("Mono8 not converted", "Mono8", true, QImage::Format_Grayscale8, QImage::Format_Grayscale8,
+            false);
+        row("BayerRG8 converted", "BayerRG8", false, QImage::Format_RGB888, QImage::Format_RGB888, false);
+        row("BayerRG8 not converted", "BayerRG8", true, QImage::Format_Grayscale8, QImage::Format_Grayscale8,
+            false);
+        row("RGB8 converted", "RGB8", false, QImage::Format_RGB888, QImage::Format_RGB888, false);
+    }
+    // The live view gets what it always got; the stitch feed carries a Mono8
+    // frame as its own gray bytes, marked as standing for the RGB picture, and
+    // the budget holds what each fed image takes, no more.
+    void stitchFeedKeepsMono8GrayAndTheLiveViewAsItWas()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, conversionFails);
+        QFETCH(int, liveFormat);
+        QFETCH(int, fedFormat);
+        QFETCH(bool, standsForRgb);
+        const char *fault = conversionFails ? "fault.MV_CC_ConvertPixelType = 0x8000000F\n" : "";
+        QVERIFY(startLoop(camera("USB3", format.constData(), fault), true));
+        QTRY_VERIFY(m_recorder->fed.size() >= 4);
+        stopLoop();
+        const QList<QImage> &live = m_recorder->images;
+        const QList<QImage> &fed = m_recorder->fed;
+        QCOMPARE(fed.size(), live.size());
+        const int bytes = fedFormat == QImage::Format_RGB888 ? 3 : 1;
+        for (int i = 0; i < fed.size(); ++i) {
+            QCOMPARE(int(live[i].format()), liveFormat);
+            QCOMPARE(int(fed[i].format()), fedFormat);
+            QCOMPARE(grayStandsForRgb(fed[i]), standsForRgb);
+            QCOMPARE(fed[i].size(), live[i].size());
+            // The same frame: its first line's stamp.
+            QCOMPARE(mvsim::lineStamp(fed[i].constScanLine(0), bytes),
+                     mvsim::lineStamp(live[i].constScanLine(0), liveFormat == QImage::Format_RGB888 ? 3 : 1));
+        }
+        // Nobody took the fed frames off the queue: it holds exactly their bytes.
+        QCOMPARE(m_fixture->window->m_frameBudget->queued(),
+                 fed.size() * frameImageBytes(64, 16, fedFormat == QImage::Format_RGB888 ? 24 : 8));
     }
 
     void framesLostWhileTheLoopStallsAreReported_data()

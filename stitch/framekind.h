@@ -1,0 +1,20 @@
+#ifndef FRAMEKIND_H
+#define FRAMEKIND_H
+
+#include <QImage>
+
+/*
+ * What a gray frame stands for. A Mono8 camera's frames travel to the batch
+ * as 8-bit gray, a third of the bytes of the RGB picture the camera library
+ * would make of them, but their stitched files stay what they always were:
+ * 24-bit RGB. Such a frame carries a mark. A gray frame without it is gray
+ * in its own right (the library could not convert the frame) and is stitched
+ * into gray files. The mark travels with the image and its copies; nothing
+ * guesses it from the pixels.
+ */
+
+QImage markedAsRgb(QImage grayFrame);
+bool grayStandsForRgb(const QImage &frame);
+bool stitchesAsGray(const QImage &frame);
+
+#endif // FRAMEKIND_H
