@@ -256,6 +256,9 @@ void WorkThread::run()
         if (budget && fedBytes < reserved)
             budget->unreserveQueued(reserved - fedBytes);
         if (fed.isNull()) {
+            // No memory for the gray copy: the frame is lost to stitching.
+            if (budget)
+                budget->countDropped();
             reportHole();
             continue;
         }
