@@ -39,7 +39,7 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber)
     if (posted) {
         ++m_pendingStitchJobs;
         m_batchLedger->jobPosted(
-            batchNumber, stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension));
+            batchNumber, stitchSaveBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension));
     }
 }
 

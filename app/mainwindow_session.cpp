@@ -8,6 +8,7 @@
 #include "batchledger.h"
 #include "framebudget.h"
 #include "framestatistics.h"
+#include "naming.h"
 #include "frameturn.h"
 #include "preview.h"
 #include "workthread.h"
@@ -138,9 +139,10 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
         closeBatch(w);
         return;
     }
-    const qint64 canvasBytes
-        = w.m_saveStitchImage ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX) : 0;
-    w.m_batchLedger->addToOpenBatch(bytes, canvasBytes);
+    const qint64 saveBytes = w.m_saveStitchImage
+        ? stitchSaveBytes(w.m_batchFrames, w.m_stitchDirection, w.m_imageFormat, kMaxStitchDimension)
+        : 0;
+    w.m_batchLedger->addToOpenBatch(bytes, saveBytes);
     // A batch whose picture would not fit beside it closes early: shorter,
     // but without a hole, so the next file goes on from the next frame.
     if (w.m_batchFrames.size() >= w.m_maxStitchCount || w.m_batchLedger->openBatchOutgrowsBudget())
