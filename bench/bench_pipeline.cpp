@@ -28,9 +28,11 @@
 #include "imagewriter.h"
 #include "mainwindow.h"
 #include "mvsim.h"
+#include "naming.h"
 #include "preview.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
+#include "streamencoder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,7 +46,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -59,8 +63,7 @@ constexpr int kWidth = 4096;
 constexpr int kLines = 1024;
 constexpr int kBatch = 30;
 
-struct Options
-{
+struct Options {
     int trialSeconds = 20;
     int confirmSeconds = 60;
     QStringList formats = {"JPG", "TIFF", "BMP", "PNG"};
@@ -75,14 +78,13 @@ struct Options
     int noise = 12;
     double exposureUs = 10;
     bool overload = false;
-    int sustained = 0;       // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
+    int sustained = 0; // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
     int overloadSeconds = 60;
     int budgetMiB = 1024;
     QStringList overloadChild; // width, pixel format, rate: one overload trial in this process
 };
 
-struct TrialResult
-{
+struct TrialResult {
     bool ok = false;
     qint64 lost = 0;
     qint64 received = 0;
@@ -91,7 +93,7 @@ struct TrialResult
     qint64 endSaveBacklog = 0;
     double drainSeconds = 0;
     qint64 peakKiB = 0;
-    double seconds = 0; // how long the camera ran
+    double seconds = 0;   // how long the camera ran
     bool aborted = false; // memory ran past the limit: the window fell hopelessly behind
 };
 
@@ -149,16 +151,15 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     TrialResult r;
     QTemporaryDir scratch;
     QDir::setCurrent(scratch.path());
-    const QString ini =
-        QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
-                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
-                       "exposure_time = %5\nnoise = %6\n")
-            .arg(kWidth)
-            .arg(kLines)
-            .arg(o.pixel)
-            .arg(rate)
-            .arg(o.exposureUs)
-            .arg(o.noise);
+    const QString ini = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
+                                       "exposure_time = %5\nnoise = %6\n")
+                            .arg(kWidth)
+                            .arg(kLines)
+                            .arg(o.pixel)
+                            .arg(rate)
+                            .arg(o.exposureUs)
+                            .arg(o.noise);
     std::string error;
     if (!mvsim::configure(ini.toStdString(), &error)) {
         std::fprintf(stderr, "camera configuration refused: %s\n", error.c_str());
@@ -183,11 +184,10 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
                              QFile::remove(f);
                          ++written;
                      });
-    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
-                     [&written](const QString &e) {
-                         std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
-                         ++written;
-                     });
+    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(), [&written](const QString &e) {
+        std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
+        ++written;
+    });
     trigger(*w, "actionCameraSearch");
     if (QComboBox *devices = w->findChild<QComboBox *>(QStringLiteral("cbSearchDevices")))
         devices->setCurrentIndex(0);
@@ -247,8 +247,8 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     QDir::setCurrent(QDir::tempPath());
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
-    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch &&
-           r.endSaveBacklog <= 2;
+    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch
+        && r.endSaveBacklog <= 2;
     return r;
 }
 
@@ -258,8 +258,7 @@ void printTrial(const QString &format, int rate, int seconds, const TrialResult 
         "  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
         "  intake backlog max %lld frames  save backlog max %lld end %lld  drain %.1f s  VmHWM %lld MiB\n",
         qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0, seconds,
-        r.ok ? "ok  " : "FAIL",
-        r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
+        r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
         r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds, r.peakKiB / 1024);
     std::fflush(stdout);
 }
@@ -270,7 +269,8 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-template <typename F> double medianMs(int runs, F step)
+template<typename F>
+double medianMs(int runs, F step)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
@@ -280,6 +280,62 @@ template <typename F> double medianMs(int runs, F step)
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     return median(ms);
+}
+
+// A device that takes every byte and keeps none.
+class NullDevice : public QIODevice
+{
+public:
+    NullDevice() { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_end; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        m_end = std::max(m_end, pos() + size);
+        return size;
+    }
+
+private:
+    qint64 m_end = 0;
+};
+
+// What writeSegmentFile() does, without the file.
+void encodeToNothing(const SegmentPicture &picture, const QString &format)
+{
+    const std::unique_ptr<StreamEncoder> encoder
+        = createStreamEncoder(extensionForFormat(format), 95, clampPngCompression(8));
+    NullDevice device;
+    if (!encoder || !encoder->begin(&device, picture.width, picture.height, picture.gray))
+        return;
+    const int preferred = encoder->preferredStripRows();
+    const int rows = preferred > 0 ? preferred : stripRowsFor(picture.rowBytes());
+    std::vector<uchar> strip(size_t(picture.rowBytes()) * size_t(rows));
+    const int strips = (picture.height + rows - 1) / rows;
+    for (int s = 0; s < strips; ++s) {
+        const int first = (encoder->bottomUp() ? strips - 1 - s : s) * rows;
+        const int count = std::min(rows, picture.height - first);
+        composeRows(picture, first, count, strip.data(), picture.rowBytes());
+        encoder->writeRows(strip.data(), picture.rowBytes(), count);
+    }
+    encoder->finish();
+}
+
+void writeAndSync(const QString &path, qint64 bytes, bool sync)
+{
+    const std::vector<char> piece(size_t(8) << 20, 1);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (qint64 done = 0; fd >= 0 && done < bytes; done += qint64(piece.size())) {
+        if (::write(fd, piece.data(), piece.size()) < 0)
+            break;
+    }
+    if (fd >= 0 && sync)
+        ::fsync(fd);
+    if (fd >= 0)
+        ::close(fd);
+    QFile::remove(path);
 }
 
 // The cost of each step of the chain on its own, median of several runs.
@@ -301,12 +357,10 @@ void printStepCosts(const Options &o)
     for (int i = 0; i < kBatch; ++i)
         batch.append(turned.copy());
     std::printf("  preview, bounded (as shown)    %8.1f ms per batch\n", medianMs(5, [&] {
-                    QPixmap p =
-                        QPixmap::fromImage(composePreview(batch, 0, kPreviewPixelBudget).picture);
+                    QPixmap p = QPixmap::fromImage(composePreview(batch, 0, kPreviewPixelBudget).picture);
                 }));
-    std::printf("  preview, full resolution       %8.1f ms per batch\n", medianMs(3, [&] {
-                    QPixmap p = QPixmap::fromImage(composePreview(batch, 0).picture);
-                }));
+    std::printf("  preview, full resolution       %8.1f ms per batch\n",
+                medianMs(3, [&] { QPixmap p = QPixmap::fromImage(composePreview(batch, 0).picture); }));
     // The save streams the batch's frames into the encoder (no canvas).
     SegmentPicture stitched;
     stitched.gray = false;
@@ -317,8 +371,7 @@ void printStepCosts(const Options &o)
     QTemporaryDir dir;
     for (const QString &format : o.formats) {
         const QString path = dir.filePath(QStringLiteral("s.") + format.toLower());
-        std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n",
-                    qPrintable(format),
+        std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n", qPrintable(format),
                     medianMs(3,
                              [&] {
                                  writeSegmentFile(path, stitched, format, 95, 8);
@@ -326,8 +379,26 @@ void printStepCosts(const Options &o)
                              }),
                     stitched.width, stitched.height);
     }
-    std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s\n",
-                1000.0 * kBatch * kLines / 30000.0);
+    // Where a save's time goes: composing the rows alone, encoding them into
+    // a device that keeps nothing, and the disk alone (the same bytes
+    // written in 8 MiB pieces and synced, as dd conv=fsync would).
+    std::vector<uchar> strip(size_t(stitched.rowBytes()) * size_t(stripRowsFor(stitched.rowBytes())));
+    const int rows = stripRowsFor(stitched.rowBytes());
+    std::printf("  compose rows only               %8.1f ms per batch\n", medianMs(3, [&] {
+                    for (int first = 0; first < stitched.height; first += rows)
+                        composeRows(stitched, first, rows, strip.data(), stitched.rowBytes());
+                }));
+    for (const QString &format : o.formats) {
+        std::printf("  compose and encode %-4s, no file %7.1f ms per batch\n", qPrintable(format),
+                    medianMs(3, [&] { encodeToNothing(stitched, format); }));
+    }
+    const qint64 batchBytes = qint64(stitched.rowBytes()) * stitched.height;
+    std::printf("  disk: %lld MB in 8 MiB writes   %8.1f ms unsynced, %.1f ms with fsync\n",
+                batchBytes / 1000000,
+                medianMs(3, [&] { writeAndSync(dir.filePath("dd"), batchBytes, false); }),
+                medianMs(3, [&] { writeAndSync(dir.filePath("dd"), batchBytes, true); }));
+    std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s, %.1f ms at 90000\n",
+                1000.0 * kBatch * kLines / 30000.0, 1000.0 * kBatch * kLines / 90000.0);
     std::fflush(stdout);
 }
 
@@ -336,10 +407,9 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
-                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel,
-                 "--confirm", QString::number(o.confirmSeconds), "--memory-limit",
-                 QString::number(o.memoryLimitMiB), "--noise", QString::number(o.noise), "--exposure",
-                 QString::number(o.exposureUs)});
+                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel, "--confirm",
+                 QString::number(o.confirmSeconds), "--memory-limit", QString::number(o.memoryLimitMiB),
+                 "--noise", QString::number(o.noise), "--exposure", QString::number(o.exposureUs)});
     child.waitForFinished(-1);
     TrialResult r;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -354,7 +424,6 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     std::fflush(stdout);
     return r;
 }
-
 
 // One overload trial in this process: the window grabs from a camera faster
 // than it can stitch and save, for o.overloadSeconds, then is closed as an
@@ -448,14 +517,13 @@ int runOverloadChild(const Options &o)
 
 void runOverload(const Options &o)
 {
-    struct Trial
-    {
+    struct Trial {
         int width;
         QString pixel;
         int rate;
     };
-    const std::vector<Trial> trials = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained},
-                                       {8192, QStringLiteral("RGB8"), 30000}};
+    const std::vector<Trial> trials
+        = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained}, {8192, QStringLiteral("RGB8"), 30000}};
     std::printf("Overload (budget %d MiB, %d s each, batches of %d, Left, BMP):\n", o.budgetMiB,
                 o.overloadSeconds, kBatch);
     for (const Trial &t : trials) {
@@ -562,8 +630,7 @@ int main(int argc, char **argv)
     if (o.stepsOnly)
         return 0;
 
-    struct Row
-    {
+    struct Row {
         QString format;
         int rate;
         TrialResult confirm;
@@ -607,7 +674,6 @@ int main(int argc, char **argv)
     std::printf("  format  lines/s  (confirmed %d s)  peak memory\n", o.confirmSeconds);
     for (const Row &row : rows)
         std::printf("  %-6s  %7d  %s  %lld MiB\n", qPrintable(row.format), row.rate,
-                    row.rate ? "yes              " : "no rate held     ",
-                    row.confirm.peakKiB / 1024);
+                    row.rate ? "yes              " : "no rate held     ", row.confirm.peakKiB / 1024);
     return 0;
 }
