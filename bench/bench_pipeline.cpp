@@ -73,6 +73,7 @@ struct Options {
     int steps = 4;
     int memoryLimitMiB = 8000;
     bool stepsOnly = false;
+    bool noSave = false; // the chain without saving: what is left when saving costs nothing
     bool noSteps = false;
     int only = 0; // run one trial of --confirm seconds at this rate, in this process
     int noise = 12;
@@ -167,7 +168,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     }
     AppSettings::setValue(AppSettings::kStitchDirection, 0);
     AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
-    AppSettings::setValue(AppSettings::kSaveStitchImage, true);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, !o.noSave);
     AppSettings::setValue(AppSettings::kPartialStitch, true);
     AppSettings::setValue(AppSettings::kFormat, format);
     AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
@@ -235,7 +236,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     trigger(*w, "actionCameraStart"); // stop
     QElapsedTimer drain;
     drain.start();
-    while (written.load() < w->m_batchCounter && drain.elapsed() < 120000)
+    while (!o.noSave && written.load() < w->m_batchCounter && drain.elapsed() < 120000)
         spin(50);
     r.drainSeconds = drain.elapsed() / 1000.0;
     r.peakKiB = statusKiB("VmHWM:");
@@ -248,7 +249,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
     r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch
-        && r.endSaveBacklog <= 2;
+        && (o.noSave || r.endSaveBacklog <= 2);
     return r;
 }
 
@@ -406,10 +407,16 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel, "--confirm",
-                 QString::number(o.confirmSeconds), "--memory-limit", QString::number(o.memoryLimitMiB),
-                 "--noise", QString::number(o.noise), "--exposure", QString::number(o.exposureUs)});
+    QStringList arguments{"--only",         QString::number(rate),
+                          "--formats",      format,
+                          "--pixel",        o.pixel,
+                          "--confirm",      QString::number(o.confirmSeconds),
+                          "--memory-limit", QString::number(o.memoryLimitMiB),
+                          "--noise",        QString::number(o.noise),
+                          "--exposure",     QString::number(o.exposureUs)};
+    if (o.noSave)
+        arguments << "--no-save";
+    child.start(QCoreApplication::applicationFilePath(), arguments);
     child.waitForFinished(-1);
     TrialResult r;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -577,6 +584,8 @@ Options parseOptions(const QStringList &args)
             o.memoryLimitMiB = next.toInt(), ++i;
         else if (a == "--steps-only")
             o.stepsOnly = true;
+        else if (a == "--no-save")
+            o.noSave = true;
         else if (a == "--no-steps")
             o.noSteps = true;
         else if (a == "--only")
