@@ -92,6 +92,7 @@ struct TrialResult {
     qint64 maxIntakeBacklog = 0; // frames fetched but not yet batched by the window
     qint64 maxSaveBacklog = 0;   // batches handed to the worker but not yet written
     qint64 endSaveBacklog = 0;
+    qint64 batches = 0; // closed by the window: a hole or a full budget closes one early
     double drainSeconds = 0;
     qint64 peakKiB = 0;
     double seconds = 0;   // how long the camera ran
@@ -229,6 +230,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
         r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
     }
     r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
+    r.batches = w->m_batchCounter;
     r.seconds = clock.elapsed() / 1000.0;
     trialOver.store(true);
     watchdog.join();
@@ -255,12 +257,14 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
 
 void printTrial(const QString &format, int rate, int seconds, const TrialResult &r)
 {
-    std::printf(
-        "  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
-        "  intake backlog max %lld frames  save backlog max %lld end %lld  drain %.1f s  VmHWM %lld MiB\n",
-        qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0, seconds,
-        r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
-        r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds, r.peakKiB / 1024);
+    std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
+                "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld  drain %.1f "
+                "s  VmHWM %lld "
+                "MiB\n",
+                qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
+                seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
+                r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
+                r.peakKiB / 1024);
     std::fflush(stdout);
 }
 
