@@ -93,6 +93,7 @@ struct TrialResult {
     qint64 maxSaveBacklog = 0;   // batches handed to the worker but not yet written
     qint64 endSaveBacklog = 0;
     qint64 batches = 0; // closed by the window: a hole or a full budget closes one early
+    qint64 dropped = 0; // frames the window's budget had no room for
     double drainSeconds = 0;
     qint64 peakKiB = 0;
     double seconds = 0;   // how long the camera ran
@@ -231,6 +232,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     }
     r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
     r.batches = w->m_batchCounter;
+    r.dropped = w->m_frameBudget->dropped();
     r.seconds = clock.elapsed() / 1000.0;
     trialOver.store(true);
     watchdog.join();
@@ -250,20 +252,19 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     QDir::setCurrent(QDir::tempPath());
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
-    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch
+    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.dropped == 0 && r.maxIntakeBacklog <= 2 * kBatch
         && (o.noSave || r.endSaveBacklog <= 2);
     return r;
 }
 
 void printTrial(const QString &format, int rate, int seconds, const TrialResult &r)
 {
-    std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
-                "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld  drain %.1f "
-                "s  VmHWM %lld "
-                "MiB\n",
+    std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld dropped %lld"
+                "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld"
+                "  drain %.1f s  VmHWM %lld MiB\n",
                 qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
                 seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
-                r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
+                r.dropped, r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
                 r.peakKiB / 1024);
     std::fflush(stdout);
 }
