@@ -147,9 +147,10 @@ void SavePoolTest::neverMoreSavesAtOnceThanAllowed()
     QVERIFY(gates[0].reached());
     QVERIFY(gates[1].reached());
     QCOMPARE(d.pool.timesFull(), qint64(0));
-    // Opens the first gate only once the third post is under way.
+    // Opens the first gate once the third post is under way: it cannot tell
+    // it is waiting, so the opener gives it ample time to get there.
     std::thread opener([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         gates[0].open();
     });
     d.pool.post(save(2));
