@@ -3,33 +3,39 @@
 #include "composer.h"
 #include "framebudget.h"
 #include "framekind.h"
+#include "imagewriter.h"
 #include "naming.h"
 #include "turnedcopy.h"
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
+#include <vector>
 
 void BatchLedger::discardOpenBatch()
 {
     m_budget.release(m_openBytes);
     m_openBytes = 0;
-    m_openCanvasBytes = 0;
+    m_openSaveBytes = 0;
+    m_openExtent = StitchExtent();
 }
 
 void BatchLedger::closeOpenBatch(int number)
 {
     m_charges[number].bytes += m_openBytes;
     m_openBytes = 0;
-    m_openCanvasBytes = 0;
+    m_openSaveBytes = 0;
+    m_openExtent = StitchExtent();
 }
 
 /*
- * Half the budget per batch and its picture: the rest holds the batches being
+ * Half the budget per batch and its save: the rest holds the batches being
  * written, so the worker stays busy while the next batch fills, and a job's
- * picture, charged when it is posted, passes the budget by little if at all.
+ * save, charged when it is posted, passes the budget by little if at all.
  */
 bool BatchLedger::openBatchOutgrowsBudget() const
 {
-    return m_openBytes > 0 && m_openBytes + m_openCanvasBytes > m_budget.limit() / 2;
+    return m_openBytes > 0 && m_openBytes + m_openSaveBytes > m_budget.limit() / 2;
 }
 
 void BatchLedger::settle(int number)
@@ -50,10 +56,10 @@ void BatchLedger::letGo(int number)
     settle(number);
 }
 
-void BatchLedger::jobPosted(int number, qint64 canvasBytes)
+void BatchLedger::jobPosted(int number, qint64 saveBytes)
 {
-    m_jobs.enqueue({number, canvasBytes});
-    chargeCanvas();
+    m_jobs.enqueue({number, saveBytes});
+    chargeSaves();
     const auto it = m_charges.find(number);
     if (it != m_charges.end())
         ++it->holders;
@@ -64,41 +70,81 @@ bool BatchLedger::jobEnded()
     if (m_jobs.isEmpty())
         return false;
     letGo(m_jobs.dequeue().number);
-    chargeCanvas();
+    chargeSaves();
     return true;
 }
 
-void BatchLedger::chargeCanvas()
+/*
+ * Which jobs run side by side depends on how long each takes, so the charge
+ * is the most any concurrentSaves of the pending jobs could hold together.
+ */
+void BatchLedger::chargeSaves()
 {
-    qint64 largest = 0;
+    std::vector<qint64> charges;
+    charges.reserve(size_t(m_jobs.size()));
     for (const Job &job : qAsConst(m_jobs))
-        largest = std::max(largest, job.canvasBytes);
-    if (largest > m_canvasCharge)
-        m_budget.charge(largest - m_canvasCharge);
+        charges.push_back(job.saveBytes);
+    const auto running = charges.begin() + std::min<qsizetype>(m_concurrentSaves, qsizetype(charges.size()));
+    std::partial_sort(charges.begin(), running, charges.end(), std::greater<qint64>());
+    const qint64 held = std::accumulate(charges.begin(), running, qint64(0));
+    if (held > m_saveCharge)
+        m_budget.charge(held - m_saveCharge);
     else
-        m_budget.release(m_canvasCharge - largest);
-    m_canvasCharge = largest;
+        m_budget.release(m_saveCharge - held);
+    m_saveCharge = held;
+}
+
+void StitchExtent::add(const QImage &frame, bool horizontal, int turnAngle)
+{
+    if (frame.isNull())
+        return;
+    const QSize size = turnedSize(frame.size(), turnAngle);
+    length += horizontal ? size.width() : size.height();
+    cross = std::max(cross, horizontal ? size.height() : size.width());
+    gray = gray && stitchesAsGray(frame);
+}
+
+StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle)
+{
+    StitchExtent extent;
+    const bool horizontal = isHorizontalDirection(direction);
+    for (const QImage &frame : frames)
+        extent.add(frame, horizontal, turnAngle);
+    return extent;
+}
+
+qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension)
+{
+    const int depth = QImage(1, 1, canvasFormat(extent.gray, extensionForFormat(format))).depth();
+    const qint64 longest = std::min<qint64>(extent.length, std::max(1, maxDimension));
+    const qint64 crossBytes = (qint64(extent.cross) * depth / 8 + 3) / 4 * 4;
+    return longest * crossBytes;
 }
 
 qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
                          int turnAngle)
 {
-    const bool horizontal = isHorizontalDirection(direction);
-    qint64 length = 0;
-    int cross = 0;
-    bool gray = true;
-    for (const QImage &frame : frames) {
-        if (frame.isNull())
-            continue;
-        const QSize size = turnedSize(frame.size(), turnAngle);
-        length += horizontal ? size.width() : size.height();
-        cross = std::max(cross, horizontal ? size.height() : size.width());
-        gray = gray && stitchesAsGray(frame);
-    }
-    const int depth = QImage(1, 1, canvasFormat(gray, extensionForFormat(format))).depth();
-    const qint64 longest = std::min<qint64>(length, std::max(1, maxDimension));
-    const qint64 crossBytes = (qint64(cross) * depth / 8 + 3) / 4 * 4;
-    return longest * crossBytes;
+    return stitchCanvasBytes(stitchExtent(frames, direction, turnAngle), format, maxDimension);
+}
+
+/*
+ * Streamed formats hold a few strips of the widest segment's rows, whatever
+ * the segment's length; the others compose the whole segment first. Pure.
+ */
+qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension)
+{
+    const int longest = int(std::min<qint64>(extent.length, std::max(1, maxDimension)));
+    const qint64 streamed
+        = streamedSegmentBytes(horizontal ? longest : extent.cross, horizontal ? extent.cross : longest,
+                               extent.gray, extensionForFormat(format));
+    return streamed > 0 ? streamed : stitchCanvasBytes(extent, format, maxDimension);
+}
+
+qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+                       int turnAngle)
+{
+    return stitchSaveBytes(stitchExtent(frames, direction, turnAngle), isHorizontalDirection(direction),
+                           format, maxDimension);
 }
 
 void BatchLedger::batchShown(int number)

@@ -8,7 +8,20 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
+
 class FrameBudget;
+
+// How far frames joined along the stitch axis reach, as the worker lays
+// them out (each turned by turnAngle): the sum of their lengths along the
+// axis, the widest across it, and whether they stitch into a gray picture.
+struct StitchExtent {
+    qint64 length = 0;
+    int cross = 0;
+    bool gray = true;
+    void add(const QImage &frame, bool horizontal, int turnAngle);
+};
+StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle = 0);
 
 /*
  * What the window holds against the frame budget. The open batch is charged
@@ -23,18 +36,24 @@ class FrameBudget;
 class BatchLedger
 {
 public:
-    explicit BatchLedger(FrameBudget &budget) : m_budget(budget) { }
+    // concurrentSaves: how many jobs the worker saves at once.
+    explicit BatchLedger(FrameBudget &budget, int concurrentSaves = 1)
+        : m_budget(budget), m_concurrentSaves(std::max(1, concurrentSaves))
+    { }
 
-    // One frame joins the open batch; canvasBytes is its share of the
-    // worker's picture once the batch is saved.
-    void addToOpenBatch(qint64 bytes, qint64 canvasBytes = 0)
+    // One frame joins the open batch; saveBytes is what the worker's save of
+    // the open batch, this frame included, would hold (stitchSaveBytes()).
+    void addToOpenBatch(qint64 bytes, qint64 saveBytes = 0)
     {
         m_openBytes += bytes;
-        m_openCanvasBytes += canvasBytes;
+        m_openSaveBytes = saveBytes;
         m_frameBytes = bytes;
     }
-    // The open batch and the picture the worker would draw of it take more
-    // than half the budget: it must close now, before its job would pass it.
+    // The open batch's extent, grown by the caller as frames join, so that a
+    // long batch's save is estimated without surveying every frame again.
+    StitchExtent &openExtent() { return m_openExtent; }
+    // The open batch and what saving it would hold take more than half the
+    // budget: it must close now, before its job would pass it.
     bool openBatchOutgrowsBudget() const;
     qint64 openBatchBytes() const { return m_openBytes; }
     // The open batch is gone without being closed: its bytes go back.
@@ -44,10 +63,11 @@ public:
     void closeOpenBatch(int number);
     void settle(int number);
 
-    // A job for batch `number`; canvasBytes is what the worker will need for
-    // its picture. The worker draws one picture at a time, so the budget holds
-    // the largest canvas among the pending jobs, and intake leaves room for it.
-    void jobPosted(int number, qint64 canvasBytes = 0);
+    // A job for batch `number`; saveBytes is what the worker's save of it
+    // holds beside the frames (stitchSaveBytes()). The worker runs up to
+    // concurrentSaves jobs at once, so the budget holds the sum of that many
+    // of the largest pending charges, and intake leaves room for them.
+    void jobPosted(int number, qint64 saveBytes = 0);
     // The oldest job ended (written or failed); false when none was pending.
     bool jobEnded();
     int pendingJobs() const { return m_jobs.size(); }
@@ -72,25 +92,33 @@ private:
     void letGo(int number);
 
     FrameBudget &m_budget;
+    int m_concurrentSaves = 1;
     qint64 m_openBytes = 0;
-    qint64 m_openCanvasBytes = 0;
+    qint64 m_openSaveBytes = 0;
+    StitchExtent m_openExtent;
     qint64 m_frameBytes = 0;
-    void chargeCanvas();
+    void chargeSaves();
 
     struct Job {
         int number = 0;
-        qint64 canvasBytes = 0;
+        qint64 saveBytes = 0;
     };
     QQueue<Job> m_jobs;
-    qint64 m_canvasCharge = 0;
+    qint64 m_saveCharge = 0;
     QHash<int, Charge> m_charges;
     int m_shown = 0; // 0: the view keeps no charged batch
 };
 
-// What the stitch worker's largest picture of these frames takes: the frames,
-// turned by turnAngle, joined along the stitch axis, cut at maxDimension, in
-// the canvas format the output format asks for.
+// What the stitch worker's largest picture of these frames takes: the frames
+// joined along the stitch axis, cut at maxDimension, in the canvas format the
+// output format asks for.
+qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension);
 qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
                          int turnAngle = 0);
+// What saving these frames holds beside them: the strips of a streamed
+// format's largest segment, or the canvas of a format that needs one.
+qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension);
+qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+                       int turnAngle = 0);
 
 #endif // BATCHLEDGER_H

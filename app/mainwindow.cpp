@@ -68,7 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
 {
     returnFreedFramesToTheSystem();
     m_frameBudget = std::make_unique<FrameBudget>(frameBudgetFromEnvironment());
-    m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget);
+    // The ledger charges as many saves at once as the worker runs.
+    m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget, defaultConcurrentSaves());
     m_workThread = new WorkThread(this);
 
     ui->setupUi(this);
@@ -116,6 +117,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_stitchThread = new QThread(this);
     m_stitchWorker = new StitchWorker;
+    m_stitchWorker->setConcurrentSaves(defaultConcurrentSaves());
     m_stitchWorker->moveToThread(m_stitchThread);
     // The worker belongs to the stitch thread and must be deleted there.
     connect(m_stitchThread, &QThread::finished, m_stitchWorker, &QObject::deleteLater);

@@ -42,7 +42,7 @@ void MainWindow::handOffBatch(const QList<QImage> &frames, int batchNumber, int 
         ++m_pendingStitchJobs;
         m_batchLedger->jobPosted(
             batchNumber,
-            stitchCanvasBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension, turnAngle));
+            stitchSaveBytes(frames, m_stitchDirection, m_imageFormat, kMaxStitchDimension, turnAngle));
     }
 }
 

@@ -6,9 +6,11 @@
 
 #include "appsettings.h"
 #include "batchledger.h"
+#include "composer.h"
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "frameturn.h"
+#include "naming.h"
 #include "preview.h"
 #include "turnedcopy.h"
 #include "workthread.h"
@@ -128,7 +130,7 @@ void closeBatch(MainWindow &w)
 }
 
 // Appends a frame holding `bytes` of the budget; a full batch closes, and so
-// does one that, with the worker's picture of it, takes half the budget. When
+// does one that, with what the worker's save of it holds, takes half the budget. When
 // the list cannot grow, the frame is dropped and the batch closes before it.
 void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 {
@@ -140,11 +142,15 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
         closeBatch(w);
         return;
     }
-    const qint64 canvasBytes = w.m_saveStitchImage
-        ? stitchCanvasBytes({frame}, w.m_stitchDirection, w.m_imageFormat, INT_MAX,
-                            turnAngleForDirection(w.m_stitchDirection))
+    // Every frame counts towards the batch's extent, so that the estimate
+    // stays whole should saving be switched on before the batch closes.
+    StitchExtent &extent = w.m_batchLedger->openExtent();
+    extent.add(frame, isHorizontalDirection(w.m_stitchDirection), turnAngleForDirection(w.m_stitchDirection));
+    const qint64 saveBytes = w.m_saveStitchImage
+        ? stitchSaveBytes(extent, isHorizontalDirection(w.m_stitchDirection), w.m_imageFormat,
+                          kMaxStitchDimension)
         : 0;
-    w.m_batchLedger->addToOpenBatch(bytes, canvasBytes);
+    w.m_batchLedger->addToOpenBatch(bytes, saveBytes);
     // A batch whose picture would not fit beside it closes early: shorter,
     // but without a hole, so the next file goes on from the next frame.
     if (w.m_batchFrames.size() >= w.m_maxStitchCount || w.m_batchLedger->openBatchOutgrowsBudget())

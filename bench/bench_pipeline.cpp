@@ -29,9 +29,11 @@
 #include "imagewriter.h"
 #include "mainwindow.h"
 #include "mvsim.h"
+#include "naming.h"
 #include "preview.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
+#include "streamencoder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,7 +47,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -70,6 +74,7 @@ struct Options {
     int steps = 4;
     int memoryLimitMiB = 8000;
     bool stepsOnly = false;
+    bool noSave = false; // the chain without saving: what is left when saving costs nothing
     bool noSteps = false;
     int only = 0; // run one trial of --confirm seconds at this rate, in this process
     int noise = 12;
@@ -88,6 +93,8 @@ struct TrialResult {
     qint64 maxIntakeBacklog = 0; // frames fetched but not yet batched by the window
     qint64 maxSaveBacklog = 0;   // batches handed to the worker but not yet written
     qint64 endSaveBacklog = 0;
+    qint64 batches = 0; // closed by the window: a hole or a full budget closes one early
+    qint64 dropped = 0; // frames the window's budget had no room for
     double drainSeconds = 0;
     qint64 peakKiB = 0;
     double seconds = 0;   // how long the camera ran
@@ -164,7 +171,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     }
     AppSettings::setValue(AppSettings::kStitchDirection, 0);
     AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
-    AppSettings::setValue(AppSettings::kSaveStitchImage, true);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, !o.noSave);
     AppSettings::setValue(AppSettings::kPartialStitch, true);
     AppSettings::setValue(AppSettings::kFormat, format);
     AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
@@ -225,6 +232,8 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
         r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
     }
     r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
+    r.batches = w->m_batchCounter;
+    r.dropped = w->m_frameBudget->dropped();
     r.seconds = clock.elapsed() / 1000.0;
     trialOver.store(true);
     watchdog.join();
@@ -232,7 +241,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     trigger(*w, "actionCameraStart"); // stop
     QElapsedTimer drain;
     drain.start();
-    while (written.load() < w->m_batchCounter && drain.elapsed() < 120000)
+    while (!o.noSave && written.load() < w->m_batchCounter && drain.elapsed() < 120000)
         spin(50);
     r.drainSeconds = drain.elapsed() / 1000.0;
     r.peakKiB = statusKiB("VmHWM:");
@@ -244,19 +253,20 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     QDir::setCurrent(QDir::tempPath());
     // Steady state: nothing lost, the window keeps up with the frames, and at
     // most the batch being written plus one waiting.
-    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.maxIntakeBacklog <= 2 * kBatch
-        && r.endSaveBacklog <= 2;
+    r.ok = !r.aborted && r.received > 0 && r.lost == 0 && r.dropped == 0 && r.maxIntakeBacklog <= 2 * kBatch
+        && (o.noSave || r.endSaveBacklog <= 2);
     return r;
 }
 
 void printTrial(const QString &format, int rate, int seconds, const TrialResult &r)
 {
-    std::printf(
-        "  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld"
-        "  intake backlog max %lld frames  save backlog max %lld end %lld  drain %.1f s  VmHWM %lld MiB\n",
-        qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0, seconds,
-        r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost, r.maxIntakeBacklog,
-        r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds, r.peakKiB / 1024);
+    std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld dropped %lld"
+                "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld"
+                "  drain %.1f s  VmHWM %lld MiB\n",
+                qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
+                seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
+                r.dropped, r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
+                r.peakKiB / 1024);
     std::fflush(stdout);
 }
 
@@ -317,6 +327,62 @@ void printIntakeCost(const Options &o)
     });
     std::printf("  window thread, stitch feed     %8.2f ms per frame (%s, Left, preview share included)\n",
                 ms / frames, qPrintable(o.pixel));
+}
+
+// A device that takes every byte and keeps none.
+class NullDevice : public QIODevice
+{
+public:
+    NullDevice() { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_end; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        m_end = std::max(m_end, pos() + size);
+        return size;
+    }
+
+private:
+    qint64 m_end = 0;
+};
+
+// What writeSegmentFile() does, without the file.
+void encodeToNothing(const SegmentPicture &picture, const QString &format)
+{
+    const std::unique_ptr<StreamEncoder> encoder
+        = createStreamEncoder(extensionForFormat(format), 95, clampPngCompression(8));
+    NullDevice device;
+    if (!encoder || !encoder->begin(&device, picture.width, picture.height, picture.gray))
+        return;
+    const int preferred = encoder->preferredStripRows();
+    const int rows = preferred > 0 ? preferred : stripRowsFor(picture.rowBytes());
+    std::vector<uchar> strip(size_t(picture.rowBytes()) * size_t(rows));
+    const int strips = (picture.height + rows - 1) / rows;
+    for (int s = 0; s < strips; ++s) {
+        const int first = (encoder->bottomUp() ? strips - 1 - s : s) * rows;
+        const int count = std::min(rows, picture.height - first);
+        composeRows(picture, first, count, strip.data(), picture.rowBytes());
+        encoder->writeRows(strip.data(), picture.rowBytes(), count);
+    }
+    encoder->finish();
+}
+
+void writeAndSync(const QString &path, qint64 bytes, bool sync)
+{
+    const std::vector<char> piece(size_t(8) << 20, 1);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (qint64 done = 0; fd >= 0 && done < bytes; done += qint64(piece.size())) {
+        if (::write(fd, piece.data(), piece.size()) < 0)
+            break;
+    }
+    if (fd >= 0 && sync)
+        ::fsync(fd);
+    if (fd >= 0)
+        ::close(fd);
+    QFile::remove(path);
 }
 
 // The cost of each step of the chain on its own, median of several runs.
@@ -401,8 +467,26 @@ void printStepCosts(const Options &o)
                              }),
                     qPrintable(o.pixel));
     }
-    std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s\n",
-                1000.0 * kBatch * kLines / 30000.0);
+    // Where a save's time goes: composing the rows alone, encoding them into
+    // a device that keeps nothing, and the disk alone (the same bytes
+    // written in 8 MiB pieces and synced, as dd conv=fsync would).
+    std::vector<uchar> strip(size_t(stitched.rowBytes()) * size_t(stripRowsFor(stitched.rowBytes())));
+    const int rows = stripRowsFor(stitched.rowBytes());
+    std::printf("  compose rows only               %8.1f ms per batch\n", medianMs(3, [&] {
+                    for (int first = 0; first < stitched.height; first += rows)
+                        composeRows(stitched, first, rows, strip.data(), stitched.rowBytes());
+                }));
+    for (const QString &format : o.formats) {
+        std::printf("  compose and encode %-4s, no file %7.1f ms per batch\n", qPrintable(format),
+                    medianMs(3, [&] { encodeToNothing(stitched, format); }));
+    }
+    const qint64 batchBytes = qint64(stitched.rowBytes()) * stitched.height;
+    std::printf("  disk: %lld MB in 8 MiB writes   %8.1f ms unsynced, %.1f ms with fsync\n",
+                batchBytes / 1000000,
+                medianMs(3, [&] { writeAndSync(dir.filePath("dd"), batchBytes, false); }),
+                medianMs(3, [&] { writeAndSync(dir.filePath("dd"), batchBytes, true); }));
+    std::printf("  one batch arrives every         %8.1f ms at 30000 lines/s, %.1f ms at 90000\n",
+                1000.0 * kBatch * kLines / 30000.0, 1000.0 * kBatch * kLines / 90000.0);
     std::fflush(stdout);
 }
 
@@ -410,10 +494,16 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--only", QString::number(rate), "--formats", format, "--pixel", o.pixel, "--confirm",
-                 QString::number(o.confirmSeconds), "--memory-limit", QString::number(o.memoryLimitMiB),
-                 "--noise", QString::number(o.noise), "--exposure", QString::number(o.exposureUs)});
+    QStringList arguments{"--only",         QString::number(rate),
+                          "--formats",      format,
+                          "--pixel",        o.pixel,
+                          "--confirm",      QString::number(o.confirmSeconds),
+                          "--memory-limit", QString::number(o.memoryLimitMiB),
+                          "--noise",        QString::number(o.noise),
+                          "--exposure",     QString::number(o.exposureUs)};
+    if (o.noSave)
+        arguments << "--no-save";
+    child.start(QCoreApplication::applicationFilePath(), arguments);
     child.waitForFinished(-1);
     TrialResult r;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -581,6 +671,8 @@ Options parseOptions(const QStringList &args)
             o.memoryLimitMiB = next.toInt(), ++i;
         else if (a == "--steps-only")
             o.stepsOnly = true;
+        else if (a == "--no-save")
+            o.noSave = true;
         else if (a == "--no-steps")
             o.noSteps = true;
         else if (a == "--only")

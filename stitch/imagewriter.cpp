@@ -89,6 +89,24 @@ bool writeImageFile(const QString &path, const QImage &image, const QString &for
 }
 
 /*
+ * What writeSegmentFile() holds while it streams a segment of width x height
+ * (8-bit gray or 24-bit RGB) into a file of extension (extensionForFormat()):
+ * the strip it composes, the encoder's own buffers and the file's write
+ * buffer. 0 when the extension has no streamed encoder (the segment is then
+ * composed whole) or the segment is empty. Pure.
+ */
+qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension)
+{
+    if (width <= 0 || height <= 0 || !createStreamEncoder(extension, 95, 1))
+        return 0;
+    const qsizetype rowBytes = qsizetype(width) * (gray ? 1 : 3);
+    const int preferred
+        = extension == QLatin1String("tif") ? tiffStripRows(rowBytes) : stripRowsFor(rowBytes);
+    const qsizetype stripBytes = qsizetype(std::min(height, preferred)) * rowBytes;
+    return stripBytes + streamEncoderBytes(extension, rowBytes, stripBytes) + descriptorBufferBytes();
+}
+
+/*
  * Writes a stitched segment like writeImageFile() writes the same picture
  * composed on a canvas, with the same bytes in the file, the same naming and
  * the same failure reasons, but without the canvas: rows are composed from
@@ -122,10 +140,11 @@ bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const 
         return failure(file.errorString());
 
     const qsizetype rowBytes = picture.rowBytes();
-    const int stripRows = std::min(picture.height, stripRowsFor(rowBytes));
+    bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray);
+    const int preferred = encoder->preferredStripRows();
+    const int stripRows = std::min(picture.height, preferred > 0 ? preferred : stripRowsFor(rowBytes));
     std::vector<uchar> strip(size_t(rowBytes) * size_t(stripRows));
     const int strips = (picture.height + stripRows - 1) / stripRows;
-    bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray);
     for (int s = 0; encoded && s < strips; ++s) {
         const int first = (encoder->bottomUp() ? strips - 1 - s : s) * stripRows;
         const int count = std::min(stripRows, picture.height - first);

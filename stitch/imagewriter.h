@@ -12,6 +12,8 @@ int pngCompressionSetting(int level);
 bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
                     int pngQuality, QString *errorText = nullptr, QString *writtenPath = nullptr);
 
+qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension);
+
 bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const QString &format,
                       int jpgQuality, int pngQuality, QString *errorText = nullptr,
                       QString *writtenPath = nullptr);

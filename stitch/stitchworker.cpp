@@ -2,9 +2,12 @@
 
 #include "composer.h"
 #include "naming.h"
+#include "savepool.h"
 
 #include <QImageReader>
+#include <QThread>
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -31,6 +34,110 @@ QString singleFrameTooLong(const QString &format, int length, int limit)
         .arg(format, QString::number(length), QString::number(limit));
 }
 
+/*
+ * The save of saveStitch(), run by the save pool: reads, joins and writes
+ * the frame files and says how it ended. No exception leaves it.
+ */
+SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, const QString &saveDirPath,
+                         const QString &cameraModelName, const QString &cameraSerialNumber,
+                         const QString &format, int jpgQuality, int pngQuality, int maxDimension,
+                         const StitchWorker::FrameFileReader &readFrame, const ProgressReport &reportProgress)
+{
+    if (imagePaths.isEmpty())
+        return SaveOutcome::failure(QStringLiteral("No frames to save!"));
+    const QString folder = resolveOutputFolder(saveDirPath);
+
+    try {
+        FrameSurvey survey(imagePaths.size());
+        for (int i = 0; i < imagePaths.size(); ++i) {
+            if (!imagePaths.at(i).isEmpty())
+                survey.record(i, readFrame(imagePaths.at(i)));
+        }
+        if (survey.validCount == 0 || survey.maxHeight <= 0)
+            return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
+        if (survey.maxHeight > maxDimension)
+            return SaveOutcome::failure(crossDimensionTooLarge(format, survey.maxHeight, maxDimension));
+        const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
+        if (split.oversizedFrame >= 0) {
+            return SaveOutcome::failure(
+                singleFrameTooLong(format, survey.widths.at(split.oversizedFrame), maxDimension)
+                + QStringLiteral("\nFile: ") + imagePaths.at(split.oversizedFrame));
+        }
+        if (split.segments.isEmpty())
+            return SaveOutcome::failure(QStringLiteral("No segments generated."));
+
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
+        job.horizontal = true;
+        job.reverse = rotateClockwise != 0;
+        job.baseName = fileListStitchBaseName(cameraModelName, cameraSerialNumber);
+        job.fileName = fileListSegmentFileName;
+
+        QStringList savedFiles;
+        const QString error = writeSegments(
+            job, [&](int i) { return readFrame(imagePaths.at(i)); }, reportProgress, &savedFiles);
+        if (!error.isEmpty())
+            return SaveOutcome::failure(error);
+        if (savedFiles.isEmpty())
+            return SaveOutcome::failure(
+                QStringLiteral("No image segments were saved (all frames invalid?)."));
+        return SaveOutcome::written(savedFiles);
+    } catch (const std::exception &e) {
+        return SaveOutcome::failure(
+            QStringLiteral("Exception occurred: %1").arg(QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        return SaveOutcome::failure(QStringLiteral("Unknown exception occurred!"));
+    }
+}
+
+/*
+ * The save of saveStitchImages(), run by the save pool: joins one batch and
+ * writes its segments, and says how it ended. No exception leaves it.
+ */
+SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateClockwise,
+                      const QString &saveDirPath, const QString &cameraModelName,
+                      const QString &cameraSerialNumber, int batchIndex, const QString &format,
+                      int jpgQuality, int pngQuality, int maxDimension, const ProgressReport &reportProgress)
+{
+    if (images.isEmpty())
+        return SaveOutcome::failure(QStringLiteral("No frames to save!"));
+    const QString folder = resolveOutputFolder(saveDirPath);
+
+    try {
+        const FrameSurvey survey = surveyFrames(images, turnAngle);
+        if (survey.validCount == 0)
+            return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
+        const bool horizontal = isHorizontalDirection(rotateClockwise);
+        const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
+        if (crossLength > maxDimension)
+            return SaveOutcome::failure(crossDimensionTooLarge(format, crossLength, maxDimension));
+        const QVector<int> lengths = survey.lengths(horizontal);
+        const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
+        if (split.oversizedFrame >= 0)
+            return SaveOutcome::failure(
+                singleFrameTooLong(format, lengths.at(split.oversizedFrame), maxDimension));
+        if (split.segments.isEmpty())
+            return SaveOutcome::failure(QStringLiteral("No segments generated."));
+
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
+        job.horizontal = horizontal;
+        job.reverse = drawsInReverse(rotateClockwise);
+        job.turnAngle = turnAngle;
+        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
+        job.fileName = batchSegmentFileName;
+
+        QStringList savedFiles;
+        const QString error = writeSegments(
+            job, [&images](int i) { return images.at(i); }, reportProgress, &savedFiles);
+        if (!error.isEmpty())
+            return SaveOutcome::failure(error);
+        return SaveOutcome::written(savedFiles);
+    } catch (const std::bad_alloc &) {
+        return SaveOutcome::failure(notEnoughMemoryText(batchIndex));
+    } catch (...) {
+        return SaveOutcome::failure(QStringLiteral("Unknown error when stitching."));
+    }
+}
+
 } // namespace
 
 /*
@@ -48,18 +155,46 @@ QImage readFrameFile(const QString &path)
 }
 
 /*
- * A worker with maxDimension 32768 that reads frame files with
- * readFrameFile(). Created on the GUI thread without parent, then moved to
- * the stitch thread.
+ * Saves overlap best with as many saves as cores, and at least two on any
+ * machine: while one waits for the disk to take its file the other composes
+ * and encodes. More than four would only hold more batches.
+ */
+int defaultConcurrentSaves()
+{
+    return std::clamp(QThread::idealThreadCount(), 2, 4);
+}
+
+/*
+ * A worker with maxDimension 32768, one save at a time, that reads frame
+ * files with readFrameFile(). Created on the GUI thread without parent, then
+ * moved to the stitch thread.
  */
 StitchWorker::StitchWorker(QObject *parent)
     : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
-{ }
+{
+    m_saves = std::make_unique<SavePool>([this](int current, int total) { emit progress(current, total); },
+                                         [this](const SaveOutcome &outcome) {
+                                             if (outcome.ok)
+                                                 emit finished(outcome.files);
+                                             else
+                                                 emit failed(outcome.error);
+                                         });
+    // Helper threads only ask; the signals leave from this object's thread.
+    m_saves->setWake([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_saves->deliverReady(); }, Qt::QueuedConnection);
+    });
+}
 
 /*
- * Runs in the stitch thread, through deleteLater() when that thread finishes.
+ * Runs in the stitch thread, through deleteLater() when that thread
+ * finishes. Saves still running are waited for and reported: a batch handed
+ * off is never dropped.
  */
-StitchWorker::~StitchWorker() = default;
+StitchWorker::~StitchWorker()
+{
+    m_saves->waitForAll();
+}
 
 /*
  * Sets the reader saveStitch() uses for frame files; an empty reader restores
@@ -72,6 +207,43 @@ void StitchWorker::setFrameFileReader(FrameFileReader reader)
 }
 
 /*
+ * How many saves run at once (at least 1). With 1 a save runs within its
+ * call; with more, calls return once their save has started and a call
+ * waits while that many saves are held (running, or done and waiting for
+ * an earlier one to report). Call it from the worker's thread or before the
+ * worker is moved.
+ */
+void StitchWorker::setConcurrentSaves(int saves)
+{
+    m_saves->setConcurrency(saves);
+}
+
+int StitchWorker::concurrentSaves() const
+{
+    return m_saves->concurrency();
+}
+
+void StitchWorker::waitForSaves()
+{
+    m_saves->waitForAll();
+}
+
+/*
+ * Hands a save to the pool. Should the pool itself run out of memory, the
+ * call still ends with one failed(), after the saves before it.
+ */
+void StitchWorker::postSave(std::function<SaveOutcome(const std::function<void(int, int)> &)> save,
+                            const QString &outOfMemoryText)
+{
+    try {
+        m_saves->post(std::move(save));
+    } catch (...) {
+        m_saves->waitForAll();
+        emit failed(outOfMemoryText);
+    }
+}
+
+/*
  * Joins the picture files imagePaths side by side along x, in list order
  * (rotateClockwise 0) or reversed within each segment (any other value),
  * cuts the row into segments of at most maxDimension pixels and writes each
@@ -81,69 +253,24 @@ void StitchWorker::setFrameFileReader(FrameFileReader reader)
  * whole or not at all and never over an existing file (writeImageFile()).
  * Empty or unreadable paths are skipped. Files are read for the survey one
  * at a time and again when their segment is due; only that segment's
- * pictures are held while its rows are streamed into the file. Emits progress() after each segment, then exactly
- * one finished() with the written paths or one failed() with the reason.
- * Runs on the worker's thread; no exception leaves it.
+ * pictures are held while its rows are streamed into the file. Emits
+ * progress() after each segment, then exactly one finished() with the
+ * written paths or one failed() with the reason, after those of every
+ * earlier call. The reader may be called on a helper thread. Runs on the
+ * worker's thread; no exception leaves it.
  */
 void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QString saveDirPath,
                               QString cameraModelName, QString cameraSerialNumber, QString format,
                               int jpgQuality, int pngQuality)
 {
-    if (imagePaths.isEmpty()) {
-        emit failed(QStringLiteral("No frames to save!"));
-        return;
-    }
-    const QString folder = resolveOutputFolder(saveDirPath);
-
-    try {
-        FrameSurvey survey(imagePaths.size());
-        for (int i = 0; i < imagePaths.size(); ++i) {
-            if (!imagePaths.at(i).isEmpty())
-                survey.record(i, m_readFrameFile(imagePaths.at(i)));
-        }
-        if (survey.validCount == 0 || survey.maxHeight <= 0) {
-            emit failed(QStringLiteral("No valid frames to stitch!"));
-            return;
-        }
-        if (survey.maxHeight > maxDimension) {
-            emit failed(crossDimensionTooLarge(format, survey.maxHeight, maxDimension));
-            return;
-        }
-        const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
-        if (split.oversizedFrame >= 0) {
-            emit failed(singleFrameTooLong(format, survey.widths.at(split.oversizedFrame), maxDimension)
-                        + QStringLiteral("\nFile: ") + imagePaths.at(split.oversizedFrame));
-            return;
-        }
-        if (split.segments.isEmpty()) {
-            emit failed(QStringLiteral("No segments generated."));
-            return;
-        }
-
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
-        job.horizontal = true;
-        job.reverse = rotateClockwise != 0;
-        job.baseName = fileListStitchBaseName(cameraModelName, cameraSerialNumber);
-        job.fileName = fileListSegmentFileName;
-
-        QStringList savedFiles;
-        const QString error = writeSegments(
-            job, [&](int i) { return m_readFrameFile(imagePaths.at(i)); },
-            [this](int current, int total) { emit progress(current, total); }, &savedFiles);
-        if (!error.isEmpty()) {
-            emit failed(error);
-            return;
-        }
-        if (savedFiles.isEmpty()) {
-            emit failed(QStringLiteral("No image segments were saved (all frames invalid?)."));
-            return;
-        }
-        emit finished(savedFiles);
-    } catch (const std::exception &e) {
-        emit failed(QStringLiteral("Exception occurred: %1").arg(QString::fromLocal8Bit(e.what())));
-    } catch (...) {
-        emit failed(QStringLiteral("Unknown exception occurred!"));
-    }
+    const int limit = maxDimension;
+    const FrameFileReader reader = m_readFrameFile;
+    postSave(
+        [=](const SavePool::Progress &report) {
+            return saveFileList(imagePaths, rotateClockwise, saveDirPath, cameraModelName, cameraSerialNumber,
+                                format, jpgQuality, pngQuality, limit, reader, report);
+        },
+        QStringLiteral("Unknown exception occurred!"));
 }
 
 /*
@@ -158,8 +285,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * Null frames are skipped. No segment canvas is built: rows are composed
  * from the frames a strip at a time as the file is encoded. Emits
  * progress() after each segment, then exactly one finished() with the
- * written paths or one failed() with the reason. Runs on the worker's
- * thread; no exception leaves it.
+ * written paths or one failed() with the reason, after those of every
+ * earlier call. Runs on the worker's thread; no exception leaves it.
  */
 void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
                                     QString cameraModelName, QString cameraSerialNumber, int batchIndex,
@@ -182,54 +309,11 @@ void StitchWorker::saveGrabbedImages(QList<QImage> images, int turnAngle, int ro
                                      QString saveDirPath, QString cameraModelName, QString cameraSerialNumber,
                                      int batchIndex, QString format, int jpgQuality, int pngQuality)
 {
-    if (images.isEmpty()) {
-        emit failed(QStringLiteral("No frames to save!"));
-        return;
-    }
-    const QString folder = resolveOutputFolder(saveDirPath);
-
-    try {
-        const FrameSurvey survey = surveyFrames(images, turnAngle);
-        if (survey.validCount == 0) {
-            emit failed(QStringLiteral("No valid frames to stitch!"));
-            return;
-        }
-        const bool horizontal = isHorizontalDirection(rotateClockwise);
-        const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
-        if (crossLength > maxDimension) {
-            emit failed(crossDimensionTooLarge(format, crossLength, maxDimension));
-            return;
-        }
-        const QVector<int> lengths = survey.lengths(horizontal);
-        const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
-        if (split.oversizedFrame >= 0) {
-            emit failed(singleFrameTooLong(format, lengths.at(split.oversizedFrame), maxDimension));
-            return;
-        }
-        if (split.segments.isEmpty()) {
-            emit failed(QStringLiteral("No segments generated."));
-            return;
-        }
-
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
-        job.horizontal = horizontal;
-        job.reverse = drawsInReverse(rotateClockwise);
-        job.turnAngle = turnAngle;
-        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
-        job.fileName = batchSegmentFileName;
-
-        QStringList savedFiles;
-        const QString error = writeSegments(
-            job, [&images](int i) { return images.at(i); },
-            [this](int current, int total) { emit progress(current, total); }, &savedFiles);
-        if (!error.isEmpty()) {
-            emit failed(error);
-            return;
-        }
-        emit finished(savedFiles);
-    } catch (const std::bad_alloc &) {
-        emit failed(notEnoughMemoryText(batchIndex));
-    } catch (...) {
-        emit failed(QStringLiteral("Unknown error when stitching."));
-    }
+    const int limit = maxDimension;
+    postSave(
+        [=](const SavePool::Progress &report) {
+            return saveBatch(images, turnAngle, rotateClockwise, saveDirPath, cameraModelName,
+                             cameraSerialNumber, batchIndex, format, jpgQuality, pngQuality, limit, report);
+        },
+        notEnoughMemoryText(batchIndex));
 }

@@ -8,10 +8,17 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class SavePool;
+struct SaveOutcome;
 
 /*
  * Stitches batches in its own thread. Work arrives only as queued calls of its
- * slots; every call ends with exactly one finished() or one failed().
+ * slots; every call ends with exactly one finished() or one failed(), in the
+ * order of the calls. With more than one concurrent save the saves run on
+ * helper threads while this thread takes the next call; their signals still
+ * come from this thread, in order (SavePool).
  */
 class StitchWorker : public QObject
 {
@@ -26,6 +33,12 @@ public:
     // Replaces how saveStitch() reads a frame file (both when surveying and
     // when drawing); an empty reader restores the default.
     void setFrameFileReader(FrameFileReader reader);
+
+    // How many saves may run at once; 1 (the default) saves within the call.
+    void setConcurrentSaves(int saves);
+    int concurrentSaves() const;
+    // Returns once every save posted so far has reported. Worker's thread.
+    void waitForSaves();
 
     int maxDimension;
 
@@ -45,9 +58,14 @@ public slots:
                            QString format, int jpgQuality, int pngQuality);
 
 private:
+    void postSave(std::function<SaveOutcome(const std::function<void(int, int)> &)> save,
+                  const QString &outOfMemoryText);
+
     FrameFileReader m_readFrameFile;
+    std::unique_ptr<SavePool> m_saves;
 };
 
 QImage readFrameFile(const QString &path);
+int defaultConcurrentSaves();
 
 #endif // STITCHWORKER_H

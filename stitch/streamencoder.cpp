@@ -14,6 +14,9 @@
 #include <vector>
 
 #include <jpeglib.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <tiffio.h>
 #include <zlib.h>
 
@@ -556,9 +559,7 @@ int tiffWarning(TIFF *, void *, const char *, const char *, va_list)
 // Qt's writer aims at strips of 4 MiB.
 uint32_t stripRows(TIFF *tiff)
 {
-    const qint64 rowBytes = std::max<qint64>(1, qint64(TIFFScanlineSize(tiff)));
-    const qint64 rows = std::clamp<qint64>((qint64(4) << 20) / rowBytes, 1, qint64(UINT_MAX));
-    return TIFFDefaultStripSize(tiff, uint32_t(rows));
+    return TIFFDefaultStripSize(tiff, uint32_t(tiffStripRows(qsizetype(TIFFScanlineSize(tiff)))));
 }
 
 class TiffEncoder : public StreamEncoder
@@ -600,11 +601,34 @@ public:
             && TIFFSetField(m_tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
             && TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, 8)
             && TIFFSetField(m_tiff, TIFFTAG_ROWSPERSTRIP, stripRows(m_tiff));
-        return ok || failed();
+        if (!ok)
+            return failed();
+        uint32_t rowsPerStrip = 0;
+        TIFFGetField(m_tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        m_stripRows = rowsPerStrip;
+        m_rowBytes = qsizetype(TIFFScanlineSize(m_tiff));
+        m_height = height;
+        return true;
     }
+
+    int preferredStripRows() const override { return int(std::min<uint32_t>(m_stripRows, INT_MAX)); }
 
     bool writeRows(const uchar *rows, qsizetype stride, int count) override
     {
+        // A whole strip of packed rows goes to the file as it is: no
+        // compression means the strip's bytes are the rows' bytes, and
+        // libtiff need not copy them into its own buffer first.
+        const bool wholeStrip = m_stripRows > 0 && m_row % qint64(m_stripRows) == 0 && stride == m_rowBytes
+            && (uint32_t(count) == m_stripRows
+                || (uint32_t(count) < m_stripRows && m_row + count == m_height));
+        if (wholeStrip) {
+            const uint32_t strip = uint32_t(m_row / qint64(m_stripRows));
+            const tmsize_t bytes = tmsize_t(count) * tmsize_t(stride);
+            if (TIFFWriteRawStrip(m_tiff, strip, const_cast<uchar *>(rows), bytes) != bytes)
+                return failed();
+            m_row += count;
+            return true;
+        }
         for (int r = 0; r < count; ++r, ++m_row) {
             if (TIFFWriteScanline(m_tiff, const_cast<uchar *>(rows + r * stride), uint32_t(m_row)) != 1)
                 return failed();
@@ -628,7 +652,10 @@ private:
 
     TiffDevice m_device;
     TIFF *m_tiff = nullptr;
-    int m_row = 0;
+    qint64 m_row = 0;
+    qint64 m_height = 0;
+    uint32_t m_stripRows = 0;
+    qsizetype m_rowBytes = 0;
     QString m_message;
 };
 
@@ -638,6 +665,46 @@ void putLittleEndian(std::vector<char> &out, quint32 value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         out.push_back(char((value >> (8 * i)) & 0xff));
+}
+
+// R, G, B pixels to B, G, R, as BMP stores them. The byte-wise loop is not
+// vectorised and costs more than the write it feeds; where the processor
+// shuffles bytes (SSSE3) five pixels go at a time.
+void swapRedAndBlueBytewise(const uchar *source, uchar *target, int pixels)
+{
+    for (int x = 0; x < pixels; ++x, source += 3, target += 3) {
+        const uchar red = source[0];
+        target[1] = source[1];
+        target[0] = source[2];
+        target[2] = red;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) void swapRedAndBlueShuffled(const uchar *source, uchar *target, int pixels)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int x = 0;
+    // 16 bytes are read and written for 15: the pixel after the five must
+    // exist, and is rewritten by the next round.
+    for (; x + 6 <= pixels; x += 5, source += 15, target += 15) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(target), _mm_shuffle_epi8(in, order));
+    }
+    swapRedAndBlueBytewise(source, target, pixels - x);
+}
+#endif
+
+void swapRedAndBlue(const uchar *source, uchar *target, int pixels)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (shuffles) {
+        swapRedAndBlueShuffled(source, target, pixels);
+        return;
+    }
+#endif
+    swapRedAndBlueBytewise(source, target, pixels);
 }
 
 class BmpEncoder : public StreamEncoder
@@ -678,28 +745,25 @@ public:
                 header.push_back(char(i));
             header.push_back(0);
         }
-        m_row.assign(size_t(m_fileRowBytes), 0);
         return put(header.data(), qint64(header.size()));
     }
 
     bool writeRows(const uchar *rows, qsizetype stride, int count) override
     {
-        for (int r = count - 1; r >= 0; --r) {
+        // The whole strip goes out in one write, bottom row first; the
+        // padding at the end of each row stays zero from the allocation.
+        const size_t bytes = size_t(m_fileRowBytes) * size_t(count);
+        if (m_strip.size() < bytes)
+            m_strip.assign(bytes, 0);
+        uchar *target = m_strip.data();
+        for (int r = count - 1; r >= 0; --r, target += m_fileRowBytes) {
             const uchar *source = rows + r * stride;
-            if (m_gray) {
-                std::memcpy(m_row.data(), source, size_t(m_width));
-            } else {
-                char *target = m_row.data();
-                for (int x = 0; x < m_width; ++x, source += 3, target += 3) {
-                    target[0] = char(source[2]);
-                    target[1] = char(source[1]);
-                    target[2] = char(source[0]);
-                }
-            }
-            if (!put(m_row.data(), qint64(m_row.size())))
-                return false;
+            if (m_gray)
+                std::memcpy(target, source, size_t(m_width));
+            else
+                swapRedAndBlue(source, target, m_width);
         }
-        return true;
+        return put(reinterpret_cast<const char *>(m_strip.data()), qint64(bytes));
     }
 
     bool finish() override { return true; }
@@ -714,10 +778,43 @@ private:
     int m_width = 0;
     bool m_gray = true;
     qsizetype m_fileRowBytes = 0;
-    std::vector<char> m_row;
+    std::vector<uchar> m_strip;
 };
 
 } // namespace
+
+/*
+ * The rows per strip Qt's TIFF writer asks libtiff for: about 4 MiB, at
+ * least one row. libtiff takes that count as it is for uncompressed strips.
+ * Pure.
+ */
+int tiffStripRows(qsizetype rowBytes)
+{
+    return int(std::clamp<qint64>((qint64(4) << 20) / std::max<qint64>(1, rowBytes), 1, INT_MAX));
+}
+
+/*
+ * What the encoder for extension holds while it is fed strips of stripBytes
+ * (rows of rowBytes), beyond the strip itself: PNG its filtered copy, the
+ * deflated pieces and the chunks made of them, plus a scratch row for each
+ * filtering thread; JPEG the component rows libjpeg keeps for one row of
+ * blocks at 2x2 subsampling; BMP the strip in file order; TIFF next to
+ * nothing, as strips go to the file untouched. 0 for an extension without a
+ * streamed encoder. Pure.
+ */
+qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes)
+{
+    constexpr qint64 kSmall = 64 << 10; // headers, tables, the 32 KiB deflate window
+    if (extension == QLatin1String("png"))
+        return 3 * qint64(stripBytes) + qint64(std::max(1, QThread::idealThreadCount())) * rowBytes + kSmall;
+    if (extension == QLatin1String("jpg"))
+        return 32 * qint64(rowBytes) + kSmall;
+    if (extension == QLatin1String("bmp"))
+        return qint64(stripBytes) + 3 * (stripBytes / std::max<qsizetype>(1, rowBytes)) + kSmall;
+    if (extension == QLatin1String("tif"))
+        return kSmall;
+    return 0;
+}
 
 /*
  * The streamed encoder for an extension from extensionForFormat() ("jpg",

@@ -26,6 +26,9 @@ public:
     virtual bool writeRows(const uchar *rows, qsizetype stride, int count) = 0;
     virtual bool finish() = 0;
     virtual bool bottomUp() const { return false; }
+    // Rows per strip the encoder takes best (each strip but the last), once
+    // begun; 0 when any count suits it.
+    virtual int preferredStripRows() const { return 0; }
 
     QString errorString() const { return m_error; }
 
@@ -37,5 +40,7 @@ private:
 };
 
 std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel);
+qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes);
+int tiffStripRows(qsizetype rowBytes);
 
 #endif // STREAMENCODER_H

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -10,7 +11,20 @@ namespace {
 // calls, small beside a stitched canvas.
 constexpr std::size_t kBufferBytes = 1 << 20;
 
+// Written bytes are handed to the disk in runs of this size while the file
+// is still being encoded, so that the final sync waits for the last run only
+// instead of the whole file.
+constexpr qint64 kWritebackBytes = qint64(8) << 20;
+
 } // namespace
+
+/*
+ * The bytes a device holds in its write buffer at most. Pure.
+ */
+qsizetype descriptorBufferBytes()
+{
+    return qsizetype(kBufferBytes);
+}
 
 /*
  * The system's text for errno value error, e.g. "No space left on device".
@@ -49,6 +63,7 @@ bool DescriptorDevice::openDescriptor(int fd)
     m_buffer.clear();
     m_bufferStart = 0;
     m_end = 0;
+    m_writebackFrom = 0;
     return QIODevice::open(WriteOnly | Unbuffered);
 }
 
@@ -85,8 +100,22 @@ bool DescriptorDevice::writeAt(const char *data, qint64 size, qint64 offset)
         data += written;
         size -= written;
         offset += written;
+        startWriteback(offset);
     }
     return true;
+}
+
+/*
+ * Starts writing to the disk what lies before end once a run of
+ * kWritebackBytes has gathered since the last start; it neither waits nor
+ * reports: a failure of that write shows in the final sync.
+ */
+void DescriptorDevice::startWriteback(qint64 end)
+{
+    if (end < m_writebackFrom + kWritebackBytes)
+        return;
+    ::sync_file_range(m_fd, off64_t(m_writebackFrom), off64_t(end - m_writebackFrom), SYNC_FILE_RANGE_WRITE);
+    m_writebackFrom = end;
 }
 
 bool DescriptorDevice::flushBuffer()

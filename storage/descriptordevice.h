@@ -35,14 +35,17 @@ protected:
 private:
     bool flushBuffer();
     bool writeAt(const char *data, qint64 size, qint64 offset);
+    void startWriteback(qint64 end);
 
     int m_fd = -1;
     int m_error = 0;
     std::vector<char> m_buffer;
     qint64 m_bufferStart = 0;
     qint64 m_end = 0;
+    qint64 m_writebackFrom = 0; // the disk has been asked for everything before this
 };
 
 QString systemErrorText(int error);
+qsizetype descriptorBufferBytes();
 
 #endif // DESCRIPTORDEVICE_H

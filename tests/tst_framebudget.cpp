@@ -5,10 +5,14 @@
 
 #include "appsettings.h"
 #include "batchledger.h"
+#include "descriptordevice.h"
 #include "framebudget.h"
 #include "framestatistics.h"
+#include "imagewriter.h"
+#include "naming.h"
 #include "savefailurenotifier.h"
 #include "scratchdirectory.h"
+#include "segmentpicture.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -49,9 +53,15 @@ private slots:
     void budgetComesFromTheEnvironmentOrPhysicalMemory_data();
     void budgetComesFromTheEnvironmentOrPhysicalMemory();
     void ledgerGivesBackEachJobInPostingOrder();
-    void budgetHoldsTheLargestPendingCanvas();
+    void budgetHoldsTheLargestSavesThatCanRunAtOnce_data();
+    void budgetHoldsTheLargestSavesThatCanRunAtOnce();
+    void openBatchClosesWhenItsSaveWouldPassHalfTheBudget();
     void canvasSizeFollowsDirectionFormatAndSegmentLimit_data();
     void canvasSizeFollowsDirectionFormatAndSegmentLimit();
+    void streamedFormatsChargeStripsNotTheCanvas_data();
+    void streamedFormatsChargeStripsNotTheCanvas();
+    void streamedSavesLetASmallBudgetHoldLongerBatches_data();
+    void streamedSavesLetASmallBudgetHoldLongerBatches();
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data();
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake();
     void statusTextsNameTheDroppedFrames();
@@ -240,33 +250,56 @@ void TestFrameBudget::ledgerGivesBackEachJobInPostingOrder()
     QCOMPARE(budget.inFlight(), qint64(0));
 }
 
-void TestFrameBudget::budgetHoldsTheLargestPendingCanvas()
+void TestFrameBudget::budgetHoldsTheLargestSavesThatCanRunAtOnce_data()
 {
+    QTest::addColumn<int>("concurrentSaves");
+    QTest::addColumn<QList<qint64>>("heldAsJobsEnd"); // after posting all three, then after each end
+    // Jobs holding 3000, 5000 and 1000 bytes while they are saved.
+    QTest::newRow("one at a time: the largest") << 1 << QList<qint64>{5000, 5000, 1000, 0};
+    QTest::newRow("two at once: the two largest") << 2 << QList<qint64>{8000, 6000, 1000, 0};
+    QTest::newRow("more than pending: all of them") << 4 << QList<qint64>{9000, 6000, 1000, 0};
+}
+
+void TestFrameBudget::budgetHoldsTheLargestSavesThatCanRunAtOnce()
+{
+    QFETCH(int, concurrentSaves);
+    QFETCH(QList<qint64>, heldAsJobsEnd);
     FrameBudget budget(10000, 10000);
-    BatchLedger ledger(budget);
+    BatchLedger ledger(budget, concurrentSaves);
     ledger.jobPosted(0, 3000);
     QCOMPARE(budget.inFlight(), qint64(3000));
     ledger.jobPosted(0, 5000);
     ledger.jobPosted(0, 1000);
-    // One picture at a time: the largest, not the sum.
-    QCOMPARE(budget.inFlight(), qint64(5000));
-    QVERIFY(!budget.reserveQueued(6000));
-    QVERIFY(ledger.jobEnded());
-    QCOMPARE(budget.inFlight(), qint64(5000));
-    QVERIFY(ledger.jobEnded());
-    QCOMPARE(budget.inFlight(), qint64(1000));
-    QVERIFY(ledger.jobEnded());
-    QCOMPARE(budget.inFlight(), qint64(0));
+    QCOMPARE(budget.inFlight(), heldAsJobsEnd.at(0));
+    QCOMPARE(budget.reserveQueued(10000 - heldAsJobsEnd.at(0) + 1), false);
+    for (int ended = 1; ended <= 3; ++ended) {
+        QVERIFY(ledger.jobEnded());
+        QCOMPARE(budget.inFlight(), heldAsJobsEnd.at(ended));
+    }
+    QVERIFY(!ledger.jobEnded());
+}
 
-    // With its picture, a batch takes at most half the budget.
+// What saving the open batch would hold is given for the batch as it
+// stands, not added up frame by frame.
+void TestFrameBudget::openBatchClosesWhenItsSaveWouldPassHalfTheBudget()
+{
+    FrameBudget budget(10000, 10000);
+    BatchLedger ledger(budget);
     for (int frame = 1; frame <= 4; ++frame) {
         QVERIFY(budget.reserveQueued(1000));
         budget.dequeued(1000);
-        ledger.addToOpenBatch(1000, 1300);
+        ledger.addToOpenBatch(1000, 1300 * frame);
         QCOMPARE(ledger.openBatchOutgrowsBudget(), frame >= 3); // 3000 + 3900 > 5000
     }
     ledger.discardOpenBatch();
     QVERIFY(!ledger.openBatchOutgrowsBudget());
+    // A streamed save holds about as much for a long batch as for a short one.
+    for (int frame = 1; frame <= 4; ++frame) {
+        QVERIFY(budget.reserveQueued(1000));
+        budget.dequeued(1000);
+        ledger.addToOpenBatch(1000, 600);
+        QCOMPARE(ledger.openBatchOutgrowsBudget(), frame >= 5);
+    }
 }
 
 void TestFrameBudget::canvasSizeFollowsDirectionFormatAndSegmentLimit_data()
@@ -291,6 +324,95 @@ void TestFrameBudget::canvasSizeFollowsDirectionFormatAndSegmentLimit()
     const QImage frame(100, 40, QImage::Format_RGB888);
     const QList<QImage> frames{frame, frame, frame};
     QCOMPARE(stitchCanvasBytes(frames, direction, format, maxDimension), bytes);
+}
+
+void TestFrameBudget::streamedFormatsChargeStripsNotTheCanvas_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<bool>("gray");
+    for (const char *format : {"PNG", "JPG", "TIFF", "BMP"}) {
+        for (int direction : {0, 2}) {
+            for (bool gray : {false, true})
+                QTest::addRow("%s dir %d %s", format, direction, gray ? "gray" : "colour")
+                    << QString::fromLatin1(format) << direction << gray;
+        }
+    }
+}
+
+// Thirty 1024 x 4096 frames, as a 4096-pixel camera's frames turned for Left
+// or Bottom: a streamed save holds some strips of the segment's rows and the
+// file's buffer, far below the canvas (377 MB in colour), yet at least the strip the
+// encoder is fed; a format Qt writes from a canvas is charged the canvas.
+void TestFrameBudget::streamedFormatsChargeStripsNotTheCanvas()
+{
+    QFETCH(QString, format);
+    QFETCH(int, direction);
+    QFETCH(bool, gray);
+    const bool horizontal = direction == 0;
+    const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024,
+                       gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    QList<QImage> batch;
+    for (int i = 0; i < 30; ++i)
+        batch.append(frame);
+    const qint64 canvas = stitchCanvasBytes(batch, direction, format, kMaxStitchDimension);
+    const qint64 streamed = stitchSaveBytes(batch, direction, format, kMaxStitchDimension);
+    QVERIFY2(streamed * 3 < canvas, qPrintable(QStringLiteral("%1 of %2").arg(streamed).arg(canvas)));
+    const qint64 rowBytes = qint64(horizontal ? 30 * 1024 : 4096) * (gray ? 1 : 3);
+    const qint64 stripRows
+        = format == QLatin1String("TIFF") ? (qint64(4) << 20) / rowBytes : stripRowsFor(rowBytes);
+    QVERIFY(streamed >= stripRows * rowBytes + descriptorBufferBytes());
+    // Twice the frames make two segments saved one after the other: about
+    // the same charge (strips of the longer rows round differently).
+    const QList<QImage> twice = batch + batch;
+    const qint64 longer = stitchSaveBytes(twice, direction, format, kMaxStitchDimension);
+    QVERIFY2(longer * 10 >= streamed * 9 && longer * 10 <= streamed * 11,
+             qPrintable(QString::number(longer)));
+    // Qt's own writers need the whole picture first.
+    QCOMPARE(stitchSaveBytes(batch, direction, QStringLiteral("PPM"), kMaxStitchDimension),
+             stitchCanvasBytes(batch, direction, QStringLiteral("PPM"), kMaxStitchDimension));
+    QCOMPARE(stitchSaveBytes({}, direction, format, kMaxStitchDimension), qint64(0));
+}
+
+void TestFrameBudget::streamedSavesLetASmallBudgetHoldLongerBatches_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("fewest");
+    QTest::addColumn<int>("most");
+    // 12 MiB frames (1024 x 4096 RGB), a budget of 600 MiB: half of it for
+    // the open batch and its save, so frames alone would close the batch at
+    // the 25th. A canvas as large as the frames closes it at the 13th; a
+    // streamed save's strips cost at most a few frames' worth.
+    QTest::newRow("TIFF") << "TIFF" << 24 << 24;
+    QTest::newRow("BMP") << "BMP" << 22 << 24;
+    QTest::newRow("JPG") << "JPG" << 22 << 24;
+    QTest::newRow("PNG") << "PNG" << 21 << 24;
+    QTest::newRow("PPM, composed on a canvas") << "PPM" << 12 << 12;
+}
+
+// Frames are added as the window adds them: each with what saving the open
+// batch would hold; the batch closes once that passes half the budget.
+void TestFrameBudget::streamedSavesLetASmallBudgetHoldLongerBatches()
+{
+    QFETCH(QString, format);
+    QFETCH(int, fewest);
+    QFETCH(int, most);
+    const qint64 mib = 1 << 20;
+    FrameBudget budget(600 * mib, 600 * mib);
+    BatchLedger ledger(budget);
+    const QImage frame(1024, 4096, QImage::Format_RGB888);
+    const qint64 frameBytes = frame.sizeInBytes();
+    QList<QImage> open;
+    int frames = 0;
+    while (frames < 100 && !ledger.openBatchOutgrowsBudget()) {
+        QVERIFY(budget.reserveQueued(frameBytes));
+        budget.dequeued(frameBytes);
+        open.append(frame);
+        ledger.addToOpenBatch(frameBytes, stitchSaveBytes(open, 0, format, kMaxStitchDimension));
+        ++frames;
+    }
+    // The frame that passed the half is the last of the batch.
+    QVERIFY2(frames - 1 >= fewest && frames - 1 <= most, qPrintable(QString::number(frames)));
 }
 
 void TestFrameBudget::shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data()

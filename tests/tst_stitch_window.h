@@ -53,8 +53,16 @@ inline void openStitchingWindow(std::unique_ptr<MainWindow> &window, const QStri
 inline bool waitForStitchWorker(MainWindow &window)
 {
     auto done = std::make_shared<std::atomic<bool>>(false);
+    // The worker's thread takes the call as soon as the saves before it have
+    // started; their results may still be due from its helper threads.
+    StitchWorker *worker = window.m_stitchWorker;
     QMetaObject::invokeMethod(
-        window.m_stitchWorker, [done] { done->store(true); }, Qt::QueuedConnection);
+        worker,
+        [worker, done] {
+            worker->waitForSaves();
+            done->store(true);
+        },
+        Qt::QueuedConnection);
     if (!QTest::qWaitFor([&] { return done->load(); }, 30000))
         return false;
     QCoreApplication::processEvents();

@@ -224,6 +224,12 @@ void StreamedSaveTest::filesEqualQtsWriter_data()
     // Strips of several MiB: PNG deflates them in several pieces.
     QTest::newRow("PNG colour across, large") << "PNG" << false << true << 8;
     QTest::newRow("PNG gray down, large") << "PNG" << true << false << 16;
+    // Strips of 4 MiB: TIFF writes whole strips as they are, and the last
+    // one short.
+    QTest::newRow("TIFF colour across, large") << "TIFF" << false << true << 8;
+    QTest::newRow("TIFF gray across, large") << "TIFF" << true << true << 16;
+    // Strips of 8 MiB, the bottom one first.
+    QTest::newRow("BMP colour across, large") << "BMP" << false << true << 8;
 }
 
 // Byte for byte the file Qt's writer makes of the canvas: the same encoder
