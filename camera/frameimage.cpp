@@ -1,6 +1,7 @@
 #include "frameimage.h"
 
 #include "framekind.h"
+#include "framepool.h"
 
 #include <QtGlobal>
 
@@ -27,7 +28,7 @@ bool rgbLinesArePacked(unsigned int width)
 QImage copyLines(const unsigned char *data, unsigned int width, unsigned int height, quint64 bytesPerLine,
                  QImage::Format format)
 {
-    QImage image(int(width), int(height), format);
+    QImage image = FramePool::shared().image(int(width), int(height), format);
     if (image.isNull())
         return QImage();
     for (unsigned int y = 0; y < height; ++y)
@@ -128,7 +129,7 @@ QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &
         QImage direct;
         unsigned char *target = nullptr;
         if (rgbLinesArePacked(width)) {
-            direct = QImage(int(width), int(height), QImage::Format_RGB888);
+            direct = FramePool::shared().image(int(width), int(height), QImage::Format_RGB888);
             target = direct.isNull() ? nullptr : direct.bits();
         } else if (convertBuffer.reserve(rgbSize)) {
             target = convertBuffer.data();
