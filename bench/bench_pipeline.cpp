@@ -155,9 +155,12 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     TrialResult r;
     QTemporaryDir scratch;
     QDir::setCurrent(scratch.path());
+    // A ring as deep as the GenICam backend gives a camera of this payload
+    // (as many buffers as fit in 128 MiB, at most 32), not the simulator's
+    // default of 8: the trial measures the program, not a shallow ring.
     const QString ini = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
                                        "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
-                                       "exposure_time = %5\nnoise = %6\n")
+                                       "exposure_time = %5\nnoise = %6\nbuffer_count = 32\n")
                             .arg(kWidth)
                             .arg(kLines)
                             .arg(o.pixel)
