@@ -81,14 +81,14 @@ long peakResidentKb()
     return kb;
 }
 
-// Child mode: builds the batch (not timed), stitches and writes it once.
-int runOurs(const QString &format, const QString &folder)
+// Saves batch once through the stitch worker, as one file: the file's path
+// and the time taken, or an empty path (said on stderr) when it failed.
+struct TimedSave {
+    QString file;
+    qint64 ms = 0;
+};
+TimedSave saveOnce(const QList<QImage> &batch, const QString &format, const QString &folder)
 {
-    QList<QImage> batch;
-    for (int i = 0; i < kFrames; ++i)
-        batch << benchFrame(i);
-    const long batchPeakKb = peakResidentKb();
-
     StitchWorker worker;
     QStringList files;
     QString error;
@@ -97,13 +97,29 @@ int runOurs(const QString &format, const QString &folder)
     QElapsedTimer timer;
     timer.start();
     worker.saveStitchImages(batch, 0, folder, QString(), QString(), 0, format, 95, 8);
-    const qint64 ms = timer.elapsed();
-    if (!error.isEmpty() || files.size() != 1) {
+    TimedSave save;
+    save.ms = timer.elapsed();
+    if (!error.isEmpty() || files.size() != 1)
         std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+    else
+        save.file = files.first();
+    return save;
+}
+
+// Child mode: builds the batch (not timed), stitches and writes it once.
+int runOurs(const QString &format, const QString &folder)
+{
+    QList<QImage> batch;
+    for (int i = 0; i < kFrames; ++i)
+        batch << benchFrame(i);
+    const long batchPeakKb = peakResidentKb();
+
+    const TimedSave save = saveOnce(batch, format, folder);
+    if (save.file.isEmpty())
         return 1;
-    }
+    const qint64 ms = save.ms;
     std::printf("%lld %ld %ld %lld\n", static_cast<long long>(ms), peakResidentKb(), batchPeakKb,
-                static_cast<long long>(QFileInfo(files.first()).size()));
+                static_cast<long long>(QFileInfo(save.file).size()));
     return 0;
 }
 
@@ -127,25 +143,16 @@ int runWide(const QString &format, bool gray, const QString &folder)
         batch << frame;
     }
     const long batchPeakKb = peakResidentKb();
-    StitchWorker worker;
-    QStringList files;
-    QString error;
-    QObject::connect(&worker, &StitchWorker::finished, [&](const QStringList &saved) { files = saved; });
-    QObject::connect(&worker, &StitchWorker::failed, [&](const QString &text) { error = text; });
-    QElapsedTimer timer;
-    timer.start();
-    worker.saveStitchImages(batch, 0, folder, QString(), QString(), 0, format, 95, 8);
-    const qint64 ms = timer.elapsed();
-    if (!error.isEmpty() || files.size() != 1) {
-        std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+    const TimedSave save = saveOnce(batch, format, folder);
+    if (save.file.isEmpty())
         return 1;
-    }
+    const qint64 ms = save.ms;
     const long peakKb = peakResidentKb();
     std::printf("%s %s 32768 x 16384 segment: %lld ms, peak %.0f MiB, frames alone %.0f MiB, "
                 "the save added %.0f MiB\n",
                 qPrintable(format), gray ? "gray" : "RGB", static_cast<long long>(ms), peakKb / 1024.0,
                 batchPeakKb / 1024.0, (peakKb - batchPeakKb) / 1024.0);
-    QFile::remove(files.first());
+    QFile::remove(save.file);
     return 0;
 }
 
