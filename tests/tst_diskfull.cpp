@@ -29,6 +29,13 @@ QStringList entriesOf(const QString &folder)
                                   QDir::Name);
 }
 
+// What a child killed mid-save left behind goes before the save is tried again.
+void removeEntriesOf(const QString &folder)
+{
+    for (const QString &entry : entriesOf(folder))
+        QFile::remove(QDir(folder).filePath(entry));
+}
+
 // Where in the file the disk runs full, as a limit for a file of `bytes`.
 long long limitAt(const QString &point, qint64 bytes)
 {
@@ -167,10 +174,13 @@ void DiskFullTest::pictureWriterFailsWholeWhereverTheDiskFills()
     const qint64 bytes = QFileInfo(written).size();
     const QString path = m_out->filePath(QStringLiteral("picture.") + QFileInfo(written).suffix());
 
-    const QByteArray answer = runWithFileSizeLimit(limitAt(point, bytes), [&] {
-        QString reason;
-        return writeImageFile(path, image, kind, 90, 6, &reason) ? QByteArray("saved") : reason.toUtf8();
-    });
+    const QByteArray answer = runWithFileSizeLimit(
+        limitAt(point, bytes),
+        [&] {
+            QString reason;
+            return writeImageFile(path, image, kind, 90, 6, &reason) ? QByteArray("saved") : reason.toUtf8();
+        },
+        [&] { removeEntriesOf(m_out->path()); });
     QCOMPARE(QString::fromUtf8(answer), kTooLarge);
     QCOMPARE(entriesOf(m_out->path()), QStringList{});
 
@@ -206,9 +216,10 @@ void DiskFullTest::workerReportsAFullDiskAndSavesAgainOnceThereIsRoom()
     const qint64 bytes = QFileInfo(probeFile).size();
     QVERIFY(bytes > 0);
 
-    const QStringList full = eventsOf(runWithFileSizeLimit(limitAt(point, bytes), [&] {
-        return runWorker(fileList, m_frameFiles, m_frames, m_out->path(), format);
-    }));
+    const QStringList full = eventsOf(runWithFileSizeLimit(
+        limitAt(point, bytes),
+        [&] { return runWorker(fileList, m_frameFiles, m_frames, m_out->path(), format); },
+        [&] { removeEntriesOf(m_out->path()); }));
     const QRegularExpression failure(
         QStringLiteral("^failed Failed to save image:\n%1/%2_\\d{8}_\\d{6}_\\d{3}\\.%3\nReason: %4$")
             .arg(QRegularExpression::escape(m_out->path()),
@@ -248,12 +259,15 @@ void DiskFullTest::snapshotReportsAFullDiskAndSavesAgainOnceThereIsRoom()
     const qint64 bytes = QFileInfo(QFile::decodeName(probe.pImagePath)).size();
 
     const QString path = m_out->filePath(QStringLiteral("Image_20240307_142501_042.snap"));
-    const QByteArray answer = runWithFileSizeLimit(limitAt(point, bytes), [&] {
-        MV_SAVE_IMG_TO_FILE_PARAM request = snapshotRequest(frame, type, path);
-        const int status = MV_CC_SaveImageToFile(nullptr, &request);
-        const int error = errno;
-        return QByteArray::number(status) + ' ' + QByteArray::number(error);
-    });
+    const QByteArray answer = runWithFileSizeLimit(
+        limitAt(point, bytes),
+        [&] {
+            MV_SAVE_IMG_TO_FILE_PARAM request = snapshotRequest(frame, type, path);
+            const int status = MV_CC_SaveImageToFile(nullptr, &request);
+            const int error = errno;
+            return QByteArray::number(status) + ' ' + QByteArray::number(error);
+        },
+        [&] { removeEntriesOf(m_out->path()); });
     QCOMPARE(answer, QByteArray::number(int(MV_E_WRITEFILE)) + ' ' + QByteArray::number(EFBIG));
     QCOMPARE(entriesOf(m_out->path()), QStringList{});
 

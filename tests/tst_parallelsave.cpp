@@ -127,28 +127,35 @@ void ParallelSaveTest::failedSegmentInAParallelBatchLeavesNoFileAndFailsItOnce()
         writeImageFile(out.filePath("warm.png"), patternFrame(8, 8, QImage::Format_RGB888, 1), "PNG", 95, 1));
     QFile::remove(out.filePath("warm.png"));
 
-    const QByteArray answer = runWithFileSizeLimit(100000, [&] {
-        StitchWorker worker;
-        worker.setConcurrentSaves(2);
-        worker.maxDimension = 300;
-        QStringList events;
-        QObject::connect(&worker, &StitchWorker::finished, [&events](const QStringList &files) {
-            QStringList names;
-            for (const QString &file : files)
-                names << QFileInfo(file).fileName();
-            events << QStringLiteral("finished ") + names.join(QLatin1Char(','));
+    const QByteArray answer = runWithFileSizeLimit(
+        100000,
+        [&] {
+            StitchWorker worker;
+            worker.setConcurrentSaves(2);
+            worker.maxDimension = 300;
+            QStringList events;
+            QObject::connect(&worker, &StitchWorker::finished, [&events](const QStringList &files) {
+                QStringList names;
+                for (const QString &file : files)
+                    names << QFileInfo(file).fileName();
+                events << QStringLiteral("finished ") + names.join(QLatin1Char(','));
+            });
+            QObject::connect(&worker, &StitchWorker::failed, [&events](const QString &error) {
+                events << QStringLiteral("failed ") + error;
+            });
+            // 100 x 200 and 300 x 200 RGB: segments of 60 kB and 180 kB as BMP.
+            worker.saveStitchImages({patternFrame(100, 200, QImage::Format_RGB888, 1),
+                                     patternFrame(300, 200, QImage::Format_RGB888, 2)},
+                                    0, out.path(), QString(), QString(), 7, QStringLiteral("BMP"), 95, 1);
+            worker.saveStitchImages({patternFrame(50, 200, QImage::Format_RGB888, 3)}, 0, out.path(),
+                                    QString(), QString(), 8, QStringLiteral("BMP"), 95, 1);
+            worker.waitForSaves();
+            return events.join(QStringLiteral("\n--\n")).toUtf8();
+        },
+        [&] {
+            for (const QString &left : QDir(out.path()).entryList(QDir::Files | QDir::Hidden))
+                QFile::remove(out.filePath(left));
         });
-        QObject::connect(&worker, &StitchWorker::failed,
-                         [&events](const QString &error) { events << QStringLiteral("failed ") + error; });
-        // 100 x 200 and 300 x 200 RGB: segments of 60 kB and 180 kB as BMP.
-        worker.saveStitchImages({patternFrame(100, 200, QImage::Format_RGB888, 1),
-                                 patternFrame(300, 200, QImage::Format_RGB888, 2)},
-                                0, out.path(), QString(), QString(), 7, QStringLiteral("BMP"), 95, 1);
-        worker.saveStitchImages({patternFrame(50, 200, QImage::Format_RGB888, 3)}, 0, out.path(), QString(),
-                                QString(), 8, QStringLiteral("BMP"), 95, 1);
-        worker.waitForSaves();
-        return events.join(QStringLiteral("\n--\n")).toUtf8();
-    });
     const QStringList events = QString::fromUtf8(answer).split(QStringLiteral("\n--\n"));
     QCOMPARE(events.size(), 2);
     QVERIFY2(events.at(0).startsWith(QStringLiteral("failed Failed to save image:\n")),

@@ -399,10 +399,17 @@ void StreamedSaveTest::fullDiskMidStripLeavesNoFile()
     QFile::remove(path("warm.png"));
 
     const QString target = path("full.bin");
-    const QByteArray answer = runWithFileSizeLimit(limit, [&] {
-        QString reason;
-        return writeSegmentFile(target, picture, format, 95, 8, &reason) ? QByteArray("ok") : reason.toUtf8();
-    });
+    const QByteArray answer = runWithFileSizeLimit(
+        limit,
+        [&] {
+            QString reason;
+            return writeSegmentFile(target, picture, format, 95, 8, &reason) ? QByteArray("ok")
+                                                                             : reason.toUtf8();
+        },
+        [&] {
+            for (const QString &left : QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden))
+                QFile::remove(m_dir->filePath(left));
+        });
     QCOMPARE(QString::fromUtf8(answer), QStringLiteral("File too large"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }

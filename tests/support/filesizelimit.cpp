@@ -1,6 +1,10 @@
 #include "filesizelimit.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QThreadPool>
 
 #include <cerrno>
@@ -10,6 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 enum class ChildEnd { Answered, Hung };
@@ -17,12 +24,56 @@ enum class ChildEnd { Answered, Hung };
 // A child that gives no answer in this time is taken as hung and killed.
 constexpr int kChildDeadlineMs = 60000;
 
+// Threads of this process by the name Qt gives pool threads.
+int pooledThreads()
+{
+    int count = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("Thread (pooled)"))
+            ++count;
+    }
+    return count;
+}
+
+// Qt's pool threads are detached: waitForDone() returns while they are still
+// ending, and an ending thread may hold an allocator lock (the address
+// sanitizer's has no fork handler) that the child would then wait for
+// forever. Waits until they are gone, for at most a few seconds.
+void waitForPoolThreadsToEnd()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QElapsedTimer clock;
+    clock.start();
+    while (pooledThreads() > 0 && clock.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// A hang is a fault to be found, not only retried: the hung child's stacks
+// go to the test's output while it can still be looked at.
+void printStacksOf(pid_t child)
+{
+    const QString gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
+    if (gdb.isEmpty())
+        return;
+    QProcess dump;
+    dump.setProcessChannelMode(QProcess::MergedChannels);
+    dump.start(gdb,
+               {QStringLiteral("-p"), QString::number(child), QStringLiteral("-batch"), QStringLiteral("-nx"),
+                QStringLiteral("-ex"), QStringLiteral("thread apply all bt")});
+    if (!dump.waitForFinished(60000))
+        dump.kill();
+    qWarning("runWithFileSizeLimit: stacks of the hung child %d:\n%s", int(child),
+             dump.readAll().constData());
+}
+
 ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, QByteArray &answer)
 {
     // QImage converts large pictures on the global thread pool. A child
     // inherits the pool's bookkeeping but none of its threads and would wait
     // for them forever; an empty pool starts fresh threads in the child.
-    QThreadPool::globalInstance()->waitForDone();
+    waitForPoolThreadsToEnd();
     int channel[2];
     if (::pipe(channel) != 0) {
         answer = QByteArrayLiteral("pipe failed");
@@ -70,6 +121,7 @@ ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, 
             continue;
         if (polled == 0) {
             hung = true;
+            printStacksOf(child);
             ::kill(child, SIGKILL);
             break;
         }
@@ -92,17 +144,19 @@ ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, 
 
 } // namespace
 
-QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work)
+QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work,
+                                const std::function<void()> &afterHang)
 {
-    // A child of a threaded process can inherit a lock some thread of the
-    // parent held at the fork (seen once under the address sanitizer's
-    // allocator on a loaded machine): such a child is killed and the work
-    // tried once more in a new one. A child that hangs twice is a failure.
+    // A child of a threaded process can still inherit a lock some thread of
+    // the parent held at the fork: such a child is killed and the work tried
+    // once more in a new one. A child that hangs twice is a failure.
     QByteArray answer;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (runOnce(limitBytes, work, answer) == ChildEnd::Answered)
             return answer;
         qWarning("runWithFileSizeLimit: the child hung and was killed");
+        if (afterHang)
+            afterHang();
     }
     return QByteArrayLiteral("child hung");
 }

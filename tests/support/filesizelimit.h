@@ -12,6 +12,8 @@
  * work returns is handed back to the parent. A child that dies instead gives
  * "child died: <status>"; one that gives no answer for a minute is killed and
  * the work run once more in a new child ("child hung" when that one hangs too).
+ * A killed child cannot clean up after itself: afterHang, when given, runs
+ * before the second try to clear what the first left (a partial file).
  *
  *     const QByteArray answer = runWithFileSizeLimit(4096, [&] {
  *         QString reason;
@@ -22,6 +24,7 @@
  * loads plug-ins in the parent first, so the child does not depend on a lock
  * some other thread held at the fork.
  */
-QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work);
+QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work,
+                                const std::function<void()> &afterHang = {});
 
 #endif // FILESIZELIMIT_H
