@@ -12,8 +12,8 @@ class QIODevice;
  * An image encoder fed a strip of rows at a time (8-bit gray or 24-bit RGB,
  * R, G, B bytes), writing to a device as it goes. JPEG, TIFF and BMP files
  * are byte for byte what Qt's own writer makes of the same picture with the
- * same settings; PNG files have the same chunks, filters and zlib level but
- * are deflated in pieces on all cores. Encoders that store
+ * same settings; PNG files have the same chunks, filters and compression
+ * level but are deflated in pieces on all cores, by libdeflate. Encoders that store
  * rows bottom first (bottomUp()) take the strips from the last one to the
  * first; within a strip rows are always given top first.
  */

@@ -142,6 +142,7 @@ private slots:
     void rowsEqualTheCanvas();
     void filesEqualQtsWriter_data();
     void filesEqualQtsWriter();
+    void pngIsNoLargerThanQtsAtAnyLevel();
     void batchesAcrossTheSegmentLimit_data();
     void batchesAcrossTheSegmentLimit();
     void fullDiskMidStripLeavesNoFile_data();
@@ -293,6 +294,34 @@ void StreamedSaveTest::filesEqualQtsWriter()
     } else {
         QCOMPARE(largestDifference(back, canvas), 0);
         QCOMPARE(isGrayFormat(back.format()), gray);
+    }
+}
+
+// Another deflater at another level may compress better on a sensor's noise
+// and worse on regular content; at no level may a file grow past 3 % of
+// what Qt's writer makes of it, nor decode to other pixels.
+void StreamedSaveTest::pngIsNoLargerThanQtsAtAnyLevel()
+{
+    for (bool gray : {false, true}) {
+        const QImage::Format format = gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+        const QList<QImage> frames{patternFrame(211, 500, format, 1), patternFrame(190, 500, format, 2)};
+        const QImage canvas = referenceCanvas(frames, 401, 500, gray, true);
+        for (int level = 0; level <= 9; ++level) {
+            const QString label = QStringLiteral("%1, level %2").arg(gray ? "gray" : "colour").arg(level);
+            QString reason, qts, ours;
+            QVERIFY2(writeImageFile(path("qt.png"), canvas, "PNG", 90, level, &reason, &qts),
+                     qPrintable(reason));
+            QVERIFY2(writeSegmentFile(path("ours.png"), pictureOf(frames, 401, 500, gray, true), "PNG", 90,
+                                      level, &reason, &ours),
+                     qPrintable(reason));
+            const qint64 qtBytes = QFileInfo(qts).size();
+            const qint64 ourBytes = QFileInfo(ours).size();
+            QVERIFY2(
+                ourBytes <= qtBytes * 103 / 100,
+                qPrintable(QStringLiteral("%1: %2 bytes against %3").arg(label).arg(ourBytes).arg(qtBytes)));
+            QVERIFY2(largestDifference(decoded(ours), canvas) == 0, qPrintable(label));
+            QVERIFY(QFile::remove(qts) && QFile::remove(ours));
+        }
     }
 }
 
