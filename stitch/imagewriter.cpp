@@ -140,16 +140,21 @@ bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const 
         return failure(file.errorString());
 
     const qsizetype rowBytes = picture.rowBytes();
+    encoder->setChannelsAlike(picture.channelsAlike());
     bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray);
     const int preferred = encoder->preferredStripRows();
     const int stripRows = std::min(picture.height, preferred > 0 ? preferred : stripRowsFor(rowBytes));
     std::vector<uchar> strip(size_t(rowBytes) * size_t(stripRows));
     const int strips = (picture.height + stripRows - 1) / stripRows;
+    const bool bottomUp = encoder->bottomUp();
     for (int s = 0; encoded && s < strips; ++s) {
-        const int first = (encoder->bottomUp() ? strips - 1 - s : s) * stripRows;
+        const int first = (bottomUp ? strips - 1 - s : s) * stripRows;
         const int count = std::min(stripRows, picture.height - first);
-        composeRows(picture, first, count, strip.data(), rowBytes);
-        encoded = encoder->writeRows(strip.data(), rowBytes, count);
+        // A file stored bottom row first gets its strip laid out that way.
+        uchar *top = bottomUp ? strip.data() + qsizetype(count - 1) * rowBytes : strip.data();
+        const qsizetype stride = bottomUp ? -rowBytes : rowBytes;
+        composeRows(picture, first, count, top, stride);
+        encoded = encoder->writeRows(top, stride, count);
     }
     encoded = encoded && encoder->finish();
 

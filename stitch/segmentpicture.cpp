@@ -75,8 +75,20 @@ void SegmentPicture::append(const QImage &frame, int turnAngle)
 }
 
 /*
+ * True when red, green and blue are alike in every composed pixel: the
+ * picture is gray, or each of its frames is gray widened to RGB (the black
+ * where no frame lies is alike too).
+ */
+bool SegmentPicture::channelsAlike() const
+{
+    return gray || std::all_of(frames.cbegin(), frames.cend(), [](const PlacedFrame &placed) {
+               return placed.image.format() == QImage::Format_Grayscale8;
+           });
+}
+
+/*
  * Writes rows [firstRow, firstRow + rowCount) of picture into out, one row
- * every stride bytes: each frame turned by its angle, converted to the
+ * every stride bytes (a negative stride lays them out upwards): each frame turned by its angle, converted to the
  * picture's pixel kind (gray widened to RGB as the camera library widens
  * Mono8) and clipped at its edges, black wherever no frame lies. The rows equal those
  * of a black canvas of the picture's size onto which every frame was copied

@@ -28,6 +28,7 @@ struct SegmentPicture {
     int bytesPerPixel() const { return gray ? 1 : 3; }
     qsizetype rowBytes() const { return qsizetype(width) * bytesPerPixel(); }
     void append(const QImage &frame, int turnAngle = 0);
+    bool channelsAlike() const;
 };
 
 void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride);

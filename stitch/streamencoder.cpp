@@ -713,9 +713,17 @@ public:
         return put(header.data(), qint64(header.size()));
     }
 
+    void setChannelsAlike(bool alike) override { m_channelsAlike = alike; }
+
     bool writeRows(const uchar *rows, qsizetype stride, int count) override
     {
-        // The whole strip goes out in one write, bottom row first; the
+        // Rows that already lie in memory as the file stores them (bottom
+        // row first, no padding to add, nothing to swap) go out as they are.
+        if (stride == -m_fileRowBytes && (m_gray || m_channelsAlike)) {
+            const uchar *bottom = rows + qsizetype(count - 1) * stride;
+            return put(reinterpret_cast<const char *>(bottom), qint64(m_fileRowBytes) * count);
+        }
+        // Else the whole strip goes out in one write, bottom row first; the
         // padding at the end of each row stays zero from the allocation.
         const size_t bytes = size_t(m_fileRowBytes) * size_t(count);
         if (m_strip.size() < bytes)
@@ -742,6 +750,7 @@ private:
     QIODevice *m_device = nullptr;
     int m_width = 0;
     bool m_gray = true;
+    bool m_channelsAlike = false;
     qsizetype m_fileRowBytes = 0;
     std::vector<uchar> m_strip;
 };

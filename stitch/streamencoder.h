@@ -15,7 +15,9 @@ class QIODevice;
  * same settings; PNG files have the same chunks, filters and compression
  * level but are deflated in pieces on all cores, by libdeflate. Encoders that store
  * rows bottom first (bottomUp()) take the strips from the last one to the
- * first; within a strip rows are always given top first.
+ * first; within a strip rows are always given top first, though the stride
+ * may be negative, so that a strip composed bottom row first in memory can
+ * go to such a file without another copy.
  */
 class StreamEncoder
 {
@@ -26,6 +28,9 @@ public:
     virtual bool writeRows(const uchar *rows, qsizetype stride, int count) = 0;
     virtual bool finish() = 0;
     virtual bool bottomUp() const { return false; }
+    // The rows to come are gray widened to RGB, so red and blue may trade
+    // places freely. Call it before begin().
+    virtual void setChannelsAlike(bool alike) { Q_UNUSED(alike); }
     // Rows per strip the encoder takes best (each strip but the last), once
     // begun; 0 when any count suits it.
     virtual int preferredStripRows() const { return 0; }

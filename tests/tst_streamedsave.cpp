@@ -143,6 +143,7 @@ private slots:
     void filesEqualQtsWriter_data();
     void filesEqualQtsWriter();
     void pngIsNoLargerThanQtsAtAnyLevel();
+    void bmpOfGrayFramesInColourEqualsQts();
     void batchesAcrossTheSegmentLimit_data();
     void batchesAcrossTheSegmentLimit();
     void fullDiskMidStripLeavesNoFile_data();
@@ -206,6 +207,16 @@ void StreamedSaveTest::rowsEqualTheCanvas()
             composeRows(picture, first, stripRows, composed.scanLine(first), composed.bytesPerLine());
         QVERIFY2(composed == expected, qPrintable(QStringLiteral("strips of %1 rows").arg(stripRows)));
     }
+
+    // Laid out upwards, bottom row first in memory, as a file stored bottom
+    // up keeps them.
+    QImage upwards(width, height, expected.format());
+    upwards.fill(Qt::white);
+    for (int first = 0; first < height; first += 5) {
+        composeRows(picture, first, std::min(5, height - first), upwards.scanLine(height - 1 - first),
+                    -upwards.bytesPerLine());
+    }
+    QVERIFY(upwards == expected.mirrored(false, true));
 }
 
 void StreamedSaveTest::filesEqualQtsWriter_data()
@@ -323,6 +334,37 @@ void StreamedSaveTest::pngIsNoLargerThanQtsAtAnyLevel()
             QVERIFY(QFile::remove(qts) && QFile::remove(ours));
         }
     }
+}
+
+// A camera's gray frames saved as 24-bit BMP skip the swap of red and blue
+// and the copy into file order where the rows allow it; the file must not
+// change, nor for rows that need their padding added.
+void StreamedSaveTest::bmpOfGrayFramesInColourEqualsQts()
+{
+    for (int width : {128, 131}) {
+        for (bool horizontal : {true, false}) {
+            const QList<QImage> frames{
+                patternFrame(horizontal ? width / 2 : width, 700, QImage::Format_Grayscale8, 1),
+                patternFrame(horizontal ? width - width / 2 : width, 700, QImage::Format_Grayscale8, 2)};
+            const int height = horizontal ? 700 : 1400;
+            const QImage canvas = referenceCanvas(frames, width, height, false, horizontal);
+            const SegmentPicture picture = pictureOf(frames, width, height, false, horizontal);
+            QVERIFY(picture.channelsAlike());
+            const QString label
+                = QStringLiteral("%1 wide, %2").arg(width).arg(horizontal ? "across" : "down");
+            QString reason, qts, ours;
+            QVERIFY2(writeImageFile(path("qt.bmp"), canvas, "BMP", 90, 6, &reason, &qts), qPrintable(reason));
+            QVERIFY2(writeSegmentFile(path("ours.bmp"), picture, "BMP", 90, 6, &reason, &ours),
+                     qPrintable(reason));
+            QVERIFY2(fileBytes(ours) == fileBytes(qts), qPrintable(label));
+            QVERIFY(QFile::remove(qts) && QFile::remove(ours));
+        }
+    }
+    // One colour frame among gray ones needs the swap again.
+    SegmentPicture mixed = pictureOf({patternFrame(8, 8, QImage::Format_Grayscale8, 1)}, 16, 8, false, true);
+    QVERIFY(mixed.channelsAlike());
+    mixed.append(patternFrame(8, 8, QImage::Format_RGB888, 2));
+    QVERIFY(!mixed.channelsAlike());
 }
 
 void StreamedSaveTest::batchesAcrossTheSegmentLimit_data()
