@@ -1,6 +1,6 @@
 // The stitch session driven frame by frame: the window is built for real, the
-// camera state is set by the test, and frames are handed to the slots the grab
-// thread reaches.
+// camera state is set by the test, frames are handed to the slots the grab
+// thread reaches, and the toolbar's actions are triggered as their buttons do.
 #include <QtTest>
 
 #include "appsettings.h"
@@ -74,8 +74,13 @@ class TestSession : public QObject
         for (int i = 0; i < count; ++i)
             feed(cameraFrame());
     }
-    // Runs a private slot of the window, as its action does.
-    void call(const char *slot) { QVERIFY(QMetaObject::invokeMethod(&w(), slot)); }
+    // Runs a toolbar action as its button does; a disabled one cannot be.
+    void trigger(const char *name)
+    {
+        QAction *action = w().findChild<QAction *>(QLatin1String(name));
+        QVERIFY2(action && action->isEnabled(), name);
+        action->trigger();
+    }
     // The camera's full frame size, as if read from the camera.
     void knowCameraSize()
     {
@@ -114,7 +119,8 @@ void TestSession::init()
     m_window = std::make_unique<MainWindow>();
     w().m_isOpen = true;
     w().m_isGrabbing = true;
-    w().m_stitchActive = true;
+    trigger("actionStitchStart");
+    QVERIFY(w().m_stitchActive);
     w().m_saveStitchImage = false;
     w().m_stitchDirection = 2;
     w().m_maxStitchCount = 3;
@@ -188,13 +194,13 @@ void TestSession::batchNumbersKeepRisingOverClearImagesAndWhileSavingIsOff()
     w().m_maxStitchCount = 1;
     feedComplete(2);
     QCOMPARE(w().m_batchCounter, 2);
-    call("on_actionClearImages_triggered");
+    trigger("actionClearImages");
     QCOMPARE(stitchItemCount(), 0);
     QVERIFY(w().m_lastBatchFrames.isEmpty());
     feedComplete(1);
     QCOMPARE(w().m_batchCounter, 3);
-    call("on_actionStitchStop_triggered");
-    call("on_actionStitchStart_triggered");
+    trigger("actionStitchStop");
+    trigger("actionStitchStart");
     w().setStitchDirection(0);
     feedComplete(1);
     QCOMPARE(w().m_batchCounter, 4);
@@ -250,12 +256,12 @@ void TestSession::framesQueuedBeforeStitchStartDoNotJoinTheNewBatch()
 {
     // Frames of an earlier run still waiting in the queue when the next run
     // starts, as after a quick camera Stop and Start.
-    call("on_actionStitchStop_triggered");
+    trigger("actionStitchStop");
     const QImage stale = cameraFrame();
     for (int i = 0; i < 2; ++i)
         QMetaObject::invokeMethod(&w(), "onChangeDetected", Qt::QueuedConnection, Q_ARG(QImage, stale),
                                   Q_ARG(QImage, stale), Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
-    call("on_actionStitchStart_triggered");
+    trigger("actionStitchStart");
     QCoreApplication::processEvents();
     QVERIFY(w().m_batchFrames.isEmpty());
     feedComplete(1);
@@ -278,21 +284,21 @@ void TestSession::liveViewPaintsOnlyTheNewestOfQueuedFrames()
 
 void TestSession::cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt_data()
 {
-    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QByteArray>("action");
     QTest::addColumn<int>("framesKept");
     // Stop throws the open batch away; Close leaves it until the next start.
-    QTest::newRow("stop") << QByteArray("on_actionCameraStop_triggered") << 0;
-    QTest::newRow("close") << QByteArray("on_actionCameraClose_triggered") << 2;
+    QTest::newRow("stop") << QByteArray("actionCameraStop") << 0;
+    QTest::newRow("close") << QByteArray("actionCameraClose") << 2;
 }
 
 void TestSession::cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt()
 {
-    QFETCH(QByteArray, slot);
+    QFETCH(QByteArray, action);
     QFETCH(int, framesKept);
     w().m_saveStitchImage = true;
     knowCameraSize();
     feedComplete(2);
-    call(slot.constData());
+    trigger(action.constData());
     QVERIFY(!w().m_stitchActive);
     QCOMPARE(w().m_batchFrames.size(), framesKept);
     QCOMPARE(w().m_batchCounter, 0);
