@@ -10,13 +10,14 @@
 //                                    the comparison, one child per run)
 //   bench_stitch --draw              canvas drawing only: scanline copies
 //                                    against a painter in Source mode
-//   bench_stitch --wide FORMAT gray|rgb DIR
+//   bench_stitch --wide FORMAT gray|mono|rgb DIR
 //                                    a 16384-pixel camera's batch: 32 frames
 //                                    of 1024 x 16384 (turned for Left), one
 //                                    32768 x 16384 segment; prints the time
 //                                    and the peak memory with and without
 //                                    the frames
 #include "composer.h"
+#include "framekind.h"
 #include "stitchworker.h"
 
 #include <QCoreApplication>
@@ -124,8 +125,11 @@ int runOurs(const QString &format, const QString &folder)
 }
 
 // Wide mode: the largest segment a save ever writes.
-int runWide(const QString &format, bool gray, const QString &folder)
+// kind: "gray" (8-bit files), "mono" (a Mono8 camera's gray frames, saved as
+// 24-bit RGB) or "rgb".
+int runWide(const QString &format, const QString &kind, const QString &folder)
 {
+    const bool gray = kind != QLatin1String("rgb");
     constexpr int kWideFrames = 32, kWideWidth = 1024, kWideHeight = 16384;
     QList<QImage> batch;
     for (int i = 0; i < kWideFrames; ++i) {
@@ -140,7 +144,7 @@ int runWide(const QString &format, bool gray, const QString &folder)
                 row[x] = uchar(((x + y) >> 3) + (noise & 7));
             }
         }
-        batch << frame;
+        batch << (kind == QLatin1String("mono") ? markedAsRgb(frame) : frame);
     }
     const long batchPeakKb = peakResidentKb();
     const TimedSave save = saveOnce(batch, format, folder);
@@ -150,7 +154,7 @@ int runWide(const QString &format, bool gray, const QString &folder)
     const long peakKb = peakResidentKb();
     std::printf("%s %s 32768 x 16384 segment: %lld ms, peak %.0f MiB, frames alone %.0f MiB, "
                 "the save added %.0f MiB\n",
-                qPrintable(format), gray ? "gray" : "RGB", static_cast<long long>(ms), peakKb / 1024.0,
+                qPrintable(format), qPrintable(kind), static_cast<long long>(ms), peakKb / 1024.0,
                 batchPeakKb / 1024.0, (peakKb - batchPeakKb) / 1024.0);
     QFile::remove(save.file);
     return 0;
@@ -373,7 +377,7 @@ int main(int argc, char **argv)
     if (args.size() == 4 && args.at(1) == QLatin1String("--ours"))
         return runOurs(args.at(2), args.at(3));
     if (args.size() == 5 && args.at(1) == QLatin1String("--wide"))
-        return runWide(args.at(2), args.at(3) == QLatin1String("gray"), args.at(4));
+        return runWide(args.at(2), args.at(3), args.at(4));
     if (args.size() >= 2 && args.at(1) == QLatin1String("--draw"))
         return runDrawing(5);
     int runs = 3;
