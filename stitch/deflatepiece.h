@@ -18,9 +18,10 @@
  */
 
 /*
- * Compresses data[0, bytes) at libdeflate's level (0 to 9) into out, replacing its contents, as a piece that joins. Returns
- * false when memory runs out or the piece fails the check that it inflates
- * back to data. Any thread.
+ * Compresses data[0, bytes) at libdeflate's level (0 to 9) into out,
+ * replacing its contents, as a piece that joins. Returns false when memory
+ * runs out or the piece fails the check that it inflates back to data. Any
+ * thread.
  */
 bool deflateJoinablePiece(const uchar *data, std::size_t bytes, int level, std::vector<uchar> *out);
 
