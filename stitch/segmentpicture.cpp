@@ -92,8 +92,8 @@ bool SegmentPicture::channelsAlike() const
  * turned by its angle, converted to the picture's pixel kind (gray widened to
  * RGB as the camera library widens Mono8) and clipped at its edges, black
  * wherever no frame lies. The rows equal those of a black canvas of the
- * picture's size onto which every frame was copied at its place. Any thread; throws std::bad_alloc when a conversion cannot
- * allocate.
+ * picture's size onto which every frame was copied at its place. Any
+ * thread; throws std::bad_alloc when a conversion cannot allocate.
  */
 void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride)
 {
