@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qtbase5-dev qtbase5-dev-tools qt5-image-formats-plugins # Qt 5 widgets, JPEG/TIFF encoders
     libaravis-dev aravis-tools                              # GenICam cameras and a fake one for tests
-    libjpeg62-turbo-dev libtiff-dev zlib1g-dev libdeflate-dev  # streamed encoders of the stitched saves
+    libjpeg62-turbo-dev libtiff-dev zlib1g-dev libdeflate-dev # streamed encoders of the stitched saves
     libusb-1.0-0-dev                                        # aravis-0.8.pc needs it, libaravis-dev lacks the dependency
     libvips-tools imagemagick librsvg2-bin                  # benchmarks and redrawing the icons
     xvfb xauth fonts-dejavu-core                            # running the window without a display
