@@ -1,5 +1,7 @@
 #include "savepool.h"
 
+#include "savethread.h"
+
 #include <system_error>
 #include <thread>
 
@@ -87,7 +89,10 @@ void SavePool::post(Job job)
     Save *started = save.get();
     m_saves.push_back(std::move(save));
     try {
-        started->thread = std::thread([this, started] { runOnHelper(started); });
+        started->thread = std::thread([this, started] {
+            yieldToAcquisition();
+            runOnHelper(started);
+        });
     } catch (const std::system_error &) {
         runOnHelper(started);
     }

@@ -1,6 +1,7 @@
 #include "streamencoder.h"
 
 #include "deflatepiece.h"
+#include "savethread.h"
 
 #include <QIODevice>
 #include <QImage>
@@ -308,8 +309,12 @@ void runInParallel(int count, int workers, const Job &job)
     };
     std::vector<std::thread> threads;
     threads.reserve(size_t(workers - 1));
-    for (int worker = 1; worker < workers; ++worker)
-        threads.emplace_back(work, worker);
+    for (int worker = 1; worker < workers; ++worker) {
+        threads.emplace_back([&work, worker] {
+            yieldToAcquisition();
+            work(worker);
+        });
+    }
     work(0);
     for (std::thread &thread : threads)
         thread.join();

@@ -1,6 +1,11 @@
 #include <QtTest>
 
 #include "savepool.h"
+#include "savethread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -11,10 +16,21 @@
 /*
  * The save pool on its own: saves that end out of order are still reported
  * in posting order, at most the configured number run at once, one save at a
- * time runs within post(), and a save that throws still ends exactly once.
+ * time runs within post(), a save that throws still ends exactly once, and
+ * saves on helper threads give way to grabbing.
  */
 
 namespace {
+
+int niceOf(pid_t thread)
+{
+    return ::getpriority(PRIO_PROCESS, id_t(thread));
+}
+
+int niceOfThisThread()
+{
+    return niceOf(pid_t(::syscall(SYS_gettid)));
+}
 
 // A gate a save waits at until the test opens it; tells when it is waited at.
 class Gate
@@ -74,6 +90,7 @@ private slots:
     void neverMoreSavesAtOnceThanAllowed();
     void oneSaveAtATimeRunsWithinThePost();
     void throwingSaveFailsOnceInItsTurn();
+    void helperThreadsGiveWayAndOnlyThey();
 };
 
 void SavePoolTest::slowFirstSaveStillReportsFirst_data()
@@ -193,6 +210,42 @@ void SavePoolTest::throwingSaveFailsOnceInItsTurn()
                  (QStringList{QStringLiteral("failed Unknown error when stitching."),
                               QStringLiteral("finished next")}));
     }
+}
+
+// A save on a helper thread runs nicer than the main thread, and so does a
+// thread it starts in turn, but no further down; the owner's thread, which
+// also runs the saves of a pool of one, keeps its place.
+void SavePoolTest::helperThreadsGiveWayAndOnlyThey()
+{
+    const int main = niceOf(::getpid());
+    const int owner = niceOfThisThread();
+    Deliveries d;
+    d.pool.setConcurrency(2);
+    d.pool.setWake([] {});
+    std::atomic<int> helper{-100}, helperAgain{-100}, grandchild{-100};
+    d.pool.post([&](const SavePool::Progress &) {
+        helper = niceOfThisThread();
+        yieldToAcquisition();
+        helperAgain = niceOfThisThread();
+        std::thread([&] {
+            yieldToAcquisition();
+            grandchild = niceOfThisThread();
+        }).join();
+        return SaveOutcome::written({});
+    });
+    d.pool.waitForAll();
+    QCOMPARE(helper.load(), main + kSaveThreadNiceness);
+    QCOMPARE(helperAgain.load(), main + kSaveThreadNiceness);
+    QCOMPARE(grandchild.load(), main + kSaveThreadNiceness);
+    QCOMPARE(niceOfThisThread(), owner);
+
+    Deliveries inline_;
+    int ranAt = -100;
+    inline_.pool.post([&](const SavePool::Progress &) {
+        ranAt = niceOfThisThread();
+        return SaveOutcome::written({});
+    });
+    QCOMPARE(ranAt, owner);
 }
 
 QTEST_GUILESS_MAIN(SavePoolTest)
