@@ -7,9 +7,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "deflatepiece.h"
+#include "pngfilter.h"
 
 namespace {
 
@@ -89,6 +91,7 @@ private slots:
     void piecesJoinIntoTheOriginal();
     void everyEndingBitJoins();
     void aPieceThatDoesNotHoldItsDataIsRefused();
+    void aCheaperLevelOnlyWhereItDoesNearlyAsWell();
 };
 
 void DeflatePieceTest::piecesJoinIntoTheOriginal_data()
@@ -189,6 +192,72 @@ void DeflatePieceTest::aPieceThatDoesNotHoldItsDataIsRefused()
 
     stream.clear();
     QVERIFY(!makeDeflatePieceJoinable(stream, data.data(), 0));
+}
+
+namespace {
+
+// A MiB of PNG rows as a Mono8 line-scan camera's saved picture holds them:
+// a gradient with noise, gray widened to RGB, filtered. noise picks uniform
+// noise of +-12 levels (a grainy sensor) or nearly Gaussian noise of about
+// one level (a clean one on a smooth scene).
+std::vector<uchar> filteredSensorRows(bool grainy)
+{
+    const std::size_t rowBytes = 3 * 8192;
+    const int rows = 42;
+    QRandomGenerator random(grainy ? 5 : 6);
+    std::vector<uchar> raw(rowBytes * rows), filtered((rowBytes + 1) * rows), zeros(rowBytes, 0);
+    for (int y = 0; y < rows; ++y) {
+        for (std::size_t x = 0; x < rowBytes / 3; ++x) {
+            int noise = 0;
+            if (grainy) {
+                noise = int(random.bounded(25)) - 12;
+            } else {
+                for (int k = 0; k < 4; ++k)
+                    noise += int(random.bounded(256)) - 128;
+                noise /= 148;
+            }
+            const uchar v = uchar(std::clamp(int((x + std::size_t(y)) / 2 % 256) + noise, 0, 255));
+            std::memset(&raw[std::size_t(y) * rowBytes + 3 * x], v, 3);
+        }
+        filterPngRow(&raw[std::size_t(y) * rowBytes], y == 0 ? zeros.data() : &raw[std::size_t(y - 1) * rowBytes],
+                     rowBytes, 3, &filtered[std::size_t(y) * (rowBytes + 1)]);
+    }
+    return filtered;
+}
+
+std::size_t compressedSize(const std::vector<uchar> &data, int level)
+{
+    std::vector<uchar> piece;
+    return deflateJoinablePiece(data.data(), data.size(), level, &piece) ? piece.size() : 0;
+}
+
+} // namespace
+
+void DeflatePieceTest::aCheaperLevelOnlyWhereItDoesNearlyAsWell()
+{
+    const std::vector<uchar> grainy = filteredSensorRows(true);
+    const std::vector<uchar> clean = filteredSensorRows(false);
+
+    // On grain the long searches find nothing: a fast level does as well.
+    QVERIFY2(cheapestLevelNear(grainy.data(), grainy.size(), 9) <= 4,
+             qPrintable(QString::number(cheapestLevelNear(grainy.data(), grainy.size(), 9))));
+    // On a clean sensor they pay several per cent: the level stays.
+    QCOMPARE(cheapestLevelNear(clean.data(), clean.size(), 9), 9);
+
+    for (const std::vector<uchar> *data : {&grainy, &clean}) {
+        for (int level = 2; level <= 9; ++level) {
+            const int chosen = cheapestLevelNear(data->data(), data->size(), level);
+            const QString label = QStringLiteral("%1, level %2: %3").arg(data == &grainy ? "grainy" : "clean").arg(level).arg(chosen);
+            QVERIFY2(chosen >= 2 && chosen <= level, qPrintable(label));
+            const std::size_t asked = compressedSize(*data, level);
+            QVERIFY2(compressedSize(*data, chosen) <= asked + asked / 100, qPrintable(label));
+        }
+    }
+
+    // Nothing cheaper to try, or nothing to judge by.
+    for (const int level : {0, 1})
+        QCOMPARE(cheapestLevelNear(grainy.data(), grainy.size(), level), level);
+    QCOMPARE(cheapestLevelNear(grainy.data(), 0, 9), 9);
 }
 
 QTEST_GUILESS_MAIN(DeflatePieceTest)
