@@ -54,9 +54,9 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -67,7 +67,7 @@ namespace {
 class FileRemover
 {
 public:
-    FileRemover() : m_thread([this] { run(); }) {}
+    FileRemover() : m_thread([this] { run(); }) { }
     ~FileRemover()
     {
         {

@@ -133,7 +133,8 @@ int cheapestLevelNear(const uchar *sample, std::size_t bytes, int level)
         return level;
     std::vector<uchar> out;
     const auto compressedSize = [&](int trial) -> std::size_t {
-        const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(libdeflate_alloc_compressor(trial));
+        const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
+            libdeflate_alloc_compressor(trial));
         if (!compressor)
             return 0;
         try {

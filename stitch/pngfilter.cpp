@@ -77,10 +77,10 @@ inline __m128i paethHalf(__m128i a, __m128i b, __m128i c)
 inline __m128i paethPredictors(const Neighbours &n)
 {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i low = paethHalf(_mm_unpacklo_epi8(n.a, zero), _mm_unpacklo_epi8(n.b, zero),
-                                  _mm_unpacklo_epi8(n.c, zero));
-    const __m128i high = paethHalf(_mm_unpackhi_epi8(n.a, zero), _mm_unpackhi_epi8(n.b, zero),
-                                   _mm_unpackhi_epi8(n.c, zero));
+    const __m128i low
+        = paethHalf(_mm_unpacklo_epi8(n.a, zero), _mm_unpacklo_epi8(n.b, zero), _mm_unpacklo_epi8(n.c, zero));
+    const __m128i high
+        = paethHalf(_mm_unpackhi_epi8(n.a, zero), _mm_unpackhi_epi8(n.b, zero), _mm_unpackhi_epi8(n.c, zero));
     return _mm_packus_epi16(low, high);
 }
 

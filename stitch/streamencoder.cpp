@@ -319,7 +319,8 @@ public:
         runInParallel(filterJobs, filterJobs, [&](int job) {
             for (int r = count * job / filterJobs; r < count * (job + 1) / filterJobs; ++r) {
                 const uchar *above = r == 0 ? m_previous.data() : rows + (r - 1) * stride;
-                filterPngRow(rows + r * stride, above, m_rowBytes, m_bpp, m_filtered.data() + size_t(r) * filteredRow);
+                filterPngRow(rows + r * stride, above, m_rowBytes, m_bpp,
+                             m_filtered.data() + size_t(r) * filteredRow);
             }
         });
         std::memcpy(m_previous.data(), rows + (count - 1) * stride, m_rowBytes);

@@ -219,8 +219,9 @@ std::vector<uchar> filteredSensorRows(bool grainy)
             const uchar v = uchar(std::clamp(int((x + std::size_t(y)) / 2 % 256) + noise, 0, 255));
             std::memset(&raw[std::size_t(y) * rowBytes + 3 * x], v, 3);
         }
-        filterPngRow(&raw[std::size_t(y) * rowBytes], y == 0 ? zeros.data() : &raw[std::size_t(y - 1) * rowBytes],
-                     rowBytes, 3, &filtered[std::size_t(y) * (rowBytes + 1)]);
+        filterPngRow(&raw[std::size_t(y) * rowBytes],
+                     y == 0 ? zeros.data() : &raw[std::size_t(y - 1) * rowBytes], rowBytes, 3,
+                     &filtered[std::size_t(y) * (rowBytes + 1)]);
     }
     return filtered;
 }
@@ -247,7 +248,10 @@ void DeflatePieceTest::aCheaperLevelOnlyWhereItDoesNearlyAsWell()
     for (const std::vector<uchar> *data : {&grainy, &clean}) {
         for (int level = 2; level <= 9; ++level) {
             const int chosen = cheapestLevelNear(data->data(), data->size(), level);
-            const QString label = QStringLiteral("%1, level %2: %3").arg(data == &grainy ? "grainy" : "clean").arg(level).arg(chosen);
+            const QString label = QStringLiteral("%1, level %2: %3")
+                                      .arg(data == &grainy ? "grainy" : "clean")
+                                      .arg(level)
+                                      .arg(chosen);
             QVERIFY2(chosen >= 2 && chosen <= level, qPrintable(label));
             const std::size_t asked = compressedSize(*data, level);
             QVERIFY2(compressedSize(*data, chosen) <= asked + asked / 100, qPrintable(label));

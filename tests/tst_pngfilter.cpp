@@ -31,7 +31,11 @@ Row filteredBy(int type, const Row &row, const Row &prev, std::size_t bpp)
         const int a = i >= bpp ? row[i - bpp] : 0;
         const int b = prev[i];
         const int c = i >= bpp ? prev[i - bpp] : 0;
-        const int predictor = type == 0 ? 0 : type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : paeth(a, b, c);
+        const int predictor = type == 0 ? 0
+            : type == 1                 ? a
+            : type == 2                 ? b
+            : type == 3                 ? (a + b) / 2
+                                        : paeth(a, b, c);
         out[i] = uchar(row[i] - predictor);
     }
     return out;
@@ -65,7 +69,11 @@ Row unfiltered(const uchar *filtered, std::size_t n, const Row &prev, std::size_
         const int a = i >= bpp ? row[i - bpp] : 0;
         const int b = prev[i];
         const int c = i >= bpp ? prev[i - bpp] : 0;
-        const int predictor = type == 0 ? 0 : type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : paeth(a, b, c);
+        const int predictor = type == 0 ? 0
+            : type == 1                 ? a
+            : type == 2                 ? b
+            : type == 3                 ? (a + b) / 2
+                                        : paeth(a, b, c);
         row[i] = uchar(filtered[i + 1] + predictor);
     }
     return row;
@@ -135,8 +143,10 @@ void PngFilterTest::matchesTheSpecificationAndLibpngsChoice()
                 filterPngRow(row.data(), prev.data(), n, bpp, out.data());
                 const QString label = QStringLiteral("bpp %1, %2 bytes, round %3").arg(bpp).arg(n).arg(round);
                 const int expected = expectedType(row, prev, bpp);
-                QVERIFY2(out[0] == expected, qPrintable(label + QStringLiteral(": filter %1, not %2").arg(out[0]).arg(expected)));
-                QVERIFY2(Row(out.begin() + 1, out.end()) == filteredBy(expected, row, prev, bpp), qPrintable(label));
+                QVERIFY2(out[0] == expected,
+                         qPrintable(label + QStringLiteral(": filter %1, not %2").arg(out[0]).arg(expected)));
+                QVERIFY2(Row(out.begin() + 1, out.end()) == filteredBy(expected, row, prev, bpp),
+                         qPrintable(label));
                 QVERIFY2(unfiltered(out.data(), n, prev, bpp) == row, qPrintable(label));
                 ++typesSeen[out[0]];
             }

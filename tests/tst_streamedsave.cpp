@@ -4,8 +4,8 @@
 #include <QtTest>
 
 #include "composer.h"
-#include "framekind.h"
 #include "filesizelimit.h"
+#include "framekind.h"
 #include "imagewriter.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
@@ -352,13 +352,16 @@ void StreamedSaveTest::pngIsNoLargerThanQtsAtAnyLevel()
     for (int level : {1, 8}) {
         QString reason, qts, ours;
         QVERIFY2(writeImageFile(path("qt.png"), canvas, "PNG", 90, level, &reason, &qts), qPrintable(reason));
-        QVERIFY2(writeSegmentFile(path("ours.png"), pictureOf(frames, 4096, 600, false, false), "PNG", 90, level,
-                                  &reason, &ours),
+        QVERIFY2(writeSegmentFile(path("ours.png"), pictureOf(frames, 4096, 600, false, false), "PNG", 90,
+                                  level, &reason, &ours),
                  qPrintable(reason));
         const qint64 qtBytes = QFileInfo(qts).size();
         const qint64 ourBytes = QFileInfo(ours).size();
         QVERIFY2(ourBytes <= qtBytes * 103 / 100,
-                 qPrintable(QStringLiteral("grain, level %1: %2 bytes against %3").arg(level).arg(ourBytes).arg(qtBytes)));
+                 qPrintable(QStringLiteral("grain, level %1: %2 bytes against %3")
+                                .arg(level)
+                                .arg(ourBytes)
+                                .arg(qtBytes)));
         QCOMPARE(largestDifference(decoded(ours), canvas), 0);
         QVERIFY(QFile::remove(qts) && QFile::remove(ours));
     }
