@@ -23,21 +23,23 @@ int paeth(int a, int b, int c)
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-// The filter of the PNG specification, written from it byte by byte.
+// The predictor of byte i under a filter type, as the PNG format defines
+// it; row holds the unfiltered bytes before i.
+int predictor(int type, const Row &row, const Row &prev, std::size_t i, std::size_t bpp)
+{
+    const int a = i >= bpp ? row[i - bpp] : 0;
+    const int b = prev[i];
+    const int c = i >= bpp ? prev[i - bpp] : 0;
+    const int predictors[] = {0, a, b, (a + b) / 2, paeth(a, b, c)};
+    return predictors[type];
+}
+
+// The filter written from the format byte by byte.
 Row filteredBy(int type, const Row &row, const Row &prev, std::size_t bpp)
 {
     Row out(row.size());
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const int a = i >= bpp ? row[i - bpp] : 0;
-        const int b = prev[i];
-        const int c = i >= bpp ? prev[i - bpp] : 0;
-        const int predictor = type == 0 ? 0
-            : type == 1                 ? a
-            : type == 2                 ? b
-            : type == 3                 ? (a + b) / 2
-                                        : paeth(a, b, c);
-        out[i] = uchar(row[i] - predictor);
-    }
+    for (std::size_t i = 0; i < row.size(); ++i)
+        out[i] = uchar(row[i] - predictor(type, row, prev, i, bpp));
     return out;
 }
 
@@ -63,19 +65,9 @@ int expectedType(const Row &row, const Row &prev, std::size_t bpp)
 // A reader's side: the row back from its filtered bytes.
 Row unfiltered(const uchar *filtered, std::size_t n, const Row &prev, std::size_t bpp)
 {
-    const int type = filtered[0];
     Row row(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const int a = i >= bpp ? row[i - bpp] : 0;
-        const int b = prev[i];
-        const int c = i >= bpp ? prev[i - bpp] : 0;
-        const int predictor = type == 0 ? 0
-            : type == 1                 ? a
-            : type == 2                 ? b
-            : type == 3                 ? (a + b) / 2
-                                        : paeth(a, b, c);
-        row[i] = uchar(filtered[i + 1] + predictor);
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        row[i] = uchar(filtered[i + 1] + predictor(filtered[0], row, prev, i, bpp));
     return row;
 }
 
