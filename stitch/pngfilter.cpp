@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-#ifdef __SSE2__
+// The 64-bit sums are read out with an x86-64 instruction.
+#if defined(__SSE2__) && defined(__x86_64__)
+#define PNGFILTER_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -45,7 +47,7 @@ inline std::size_t cost(uchar v)
     return v < 128 ? v : 256 - v;
 }
 
-#ifdef __SSE2__
+#ifdef PNGFILTER_SSE2
 
 constexpr std::size_t kLanes = 16;
 
@@ -122,7 +124,7 @@ void filterPngRow(const uchar *row, const uchar *prev, std::size_t n, std::size_
     std::size_t costs[FilterCount] = {};
     std::size_t head = n;
     std::size_t tail = n;
-#ifdef __SSE2__
+#ifdef PNGFILTER_SSE2
     if (n >= kLanes + bpp) {
         head = kLanes;
         tail = head + (n - head) / kLanes * kLanes;
@@ -158,7 +160,7 @@ void filterPngRow(const uchar *row, const uchar *prev, std::size_t n, std::size_
     uchar *target = out + 1;
     for (std::size_t i = 0; i < head; ++i)
         target[i] = filtered(best, row, prev, i, bpp);
-#ifdef __SSE2__
+#ifdef PNGFILTER_SSE2
     for (std::size_t i = head; i < tail; i += kLanes) {
         _mm_storeu_si128(reinterpret_cast<__m128i *>(target + i),
                          filteredLanes(best, load(row, prev, i, bpp)));
