@@ -197,7 +197,7 @@ void DeflatePieceTest::aPieceThatDoesNotHoldItsDataIsRefused()
 namespace {
 
 // A MiB of PNG rows as a Mono8 line-scan camera's saved picture holds them:
-// a gradient with noise, gray widened to RGB, filtered. noise picks uniform
+// a gradient with noise, gray widened to RGB, filtered. grainy picks uniform
 // noise of +-12 levels (a grainy sensor) or nearly Gaussian noise of about
 // one level (a clean one on a smooth scene).
 std::vector<uchar> filteredSensorRows(bool grainy)
