@@ -11,8 +11,8 @@ constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kGiB = 1024 * kMiB;
 // What a close request may have to wait behind: intake takes a frame into
 // its batch as grabbed, some 0.5 ms for 4 MiB, so this much is drained in
-// about an eighth of a second. It also rides out the window's pauses of
-// most of a second at 90000 lines/s.
+// about an eighth of a second, and a window held up for a while (a slow
+// repaint, a modal box) does not cost frames at once.
 constexpr qint64 kMaxQueueBytes = 1024 * kMiB;
 
 } // namespace
