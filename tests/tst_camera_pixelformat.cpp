@@ -7,7 +7,7 @@
 #include <QStatusBar>
 
 #include "pixelformatname.h"
-#include "tst_camera_fixture.h"
+#include "camerawindow.h"
 #include "workthread.h"
 
 class CameraPixelFormatTest : public QObject

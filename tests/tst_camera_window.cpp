@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 
-#include "tst_camera_fixture.h"
+#include "camerawindow.h"
 #include "workthread.h"
 
 class CameraWindowTest : public QObject

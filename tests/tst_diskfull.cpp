@@ -16,7 +16,7 @@
 #include "filesizelimit.h"
 #include "imagewriter.h"
 #include "stitchworker.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "descriptordevice.h"
 #include "durablefile.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "mvsim.h"
 #include "scratchdirectory.h"
 #include "stitchworker.h"
-#include "tst_linestamps.h"
-#include "tst_stitch_window.h"
+#include "linestamps.h"
+#include "stitchingwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QComboBox>

@@ -11,8 +11,8 @@
 #include "scratchdirectory.h"
 #include "settingdialog.h"
 #include "stitchworker.h"
-#include "tst_linestamps.h"
-#include "tst_stitch_window.h"
+#include "linestamps.h"
+#include "stitchingwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // loopback, reached through the GenICam backend.
 #include <QtTest>
 
-#include "tst_genicam_fakecamera.h"
+#include "genicamfakecamera.h"
 
 #include <atomic>
 #include <thread>

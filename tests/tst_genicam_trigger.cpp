@@ -10,7 +10,7 @@
 #include "messageboxrecorder.h"
 #include "scratchdirectory.h"
 #include "settingdialog.h"
-#include "tst_genicam_fakecamera.h"
+#include "genicamfakecamera.h"
 
 using namespace genicamtest;
 

@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QRegularExpression>
 
-#include "tst_camera_fixture.h"
-#include "tst_genicam_fakecamera.h"
+#include "camerawindow.h"
+#include "genicamfakecamera.h"
 
 using namespace genicamtest;
 

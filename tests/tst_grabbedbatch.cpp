@@ -13,7 +13,7 @@
 #include "preview.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 #include "turnedcopy.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "imagewriter.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 namespace {
 

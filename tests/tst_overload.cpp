@@ -12,8 +12,8 @@
 #include "mvsim.h"
 #include "savefailurenotifier.h"
 #include "scratchdirectory.h"
-#include "tst_linestamps.h"
-#include "tst_stitch_window.h"
+#include "linestamps.h"
+#include "stitchingwindow.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 

@@ -4,7 +4,7 @@
 
 #include "frameturn.h"
 #include "preview.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 #include "viewmath.h"
 
 class TestPreview : public QObject

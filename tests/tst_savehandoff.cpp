@@ -5,7 +5,7 @@
 #include "messageboxrecorder.h"
 #include "scratchdirectory.h"
 #include "stitchworker.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 #include <QDir>
 #include <QImageReader>

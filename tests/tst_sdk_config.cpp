@@ -1,5 +1,5 @@
 // Simulated cameras described by an INI text.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <set>
 

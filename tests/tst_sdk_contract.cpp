@@ -1,6 +1,6 @@
 // The call contract of the camera library: handles, call order, exclusive
 // access, waking a waiting fetch, timeouts, buffers, backends and faults.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <QElapsedTimer>
 

@@ -1,6 +1,6 @@
 // The camera library's edges: sizes that wrap, image types outside the
 // enumeration, and an open racing the destruction of its handle.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <QTemporaryDir>
 

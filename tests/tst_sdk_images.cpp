@@ -1,5 +1,5 @@
 // Pixel conversion to RGB8 and saving raw frames as BMP, JPEG, PNG and TIFF.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <QImage>
 #include <QTemporaryDir>

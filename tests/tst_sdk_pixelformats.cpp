@@ -1,6 +1,6 @@
 // Every pixel format a line-scan camera sends, from the simulator through the
 // library's conversion, against a plain pixel-by-pixel conversion.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <QImage>
 #include <QTemporaryDir>

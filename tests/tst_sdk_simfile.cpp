@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 namespace {
 

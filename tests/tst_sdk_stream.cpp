@@ -1,5 +1,5 @@
 // Simulated line-scan frames: object mode, line stamps, frames lost when the host stalls.
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 namespace {
 

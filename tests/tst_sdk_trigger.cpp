@@ -2,7 +2,7 @@
 // conveyor's speed profile, lines clocked by its encoder and frames started by
 // its light barrier.
 #include "simconveyor.h"
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <cmath>
 

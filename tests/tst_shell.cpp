@@ -1,5 +1,5 @@
 // The main window's frame and life: size, toolbar, icons, wiring order, settings, about box, shutdown.
-#include "tst_camera_fixture.h"
+#include "camerawindow.h"
 #include "ui_mainwindow.h"
 
 #include "aboutdialog.h"

@@ -12,7 +12,7 @@
 #include "mainwindow.h"
 #include "scratchdirectory.h"
 #include "settingdialog.h"
-#include "tst_settingdialog_camera.h"
+#include "dialogcamera.h"
 
 namespace {
 

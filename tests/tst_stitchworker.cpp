@@ -10,7 +10,7 @@
 
 #include "composer.h"
 #include "stitchworker.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 Q_DECLARE_METATYPE(QVector<int>)
 Q_DECLARE_METATYPE(QList<QImage>)

@@ -9,7 +9,7 @@
 #include "imagewriter.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
-#include "tst_stitch_support.h"
+#include "patternframe.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "tst_camera_fixture.h"
+#include "camerawindow.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "scratchdirectory.h"
 #include "settingdialog.h"
 #include "triggercontrols.h"
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "framebudget.h"
 #include "framekind.h"
-#include "tst_camera_fixture.h"
+#include "camerawindow.h"
 #include "workthread.h"
 
 namespace {

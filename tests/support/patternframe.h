@@ -1,5 +1,5 @@
-#ifndef TST_STITCH_SUPPORT_H
-#define TST_STITCH_SUPPORT_H
+#ifndef PATTERNFRAME_H
+#define PATTERNFRAME_H
 
 #include <QImage>
 
@@ -20,4 +20,4 @@ inline QImage patternFrame(int width, int height, QImage::Format format, int see
     return image.convertToFormat(format);
 }
 
-#endif // TST_STITCH_SUPPORT_H
+#endif // PATTERNFRAME_H

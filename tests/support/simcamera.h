@@ -1,6 +1,6 @@
 // Camera library test helpers: simulated cameras from an INI text, a handle always released.
-#ifndef TST_SDK_CAMERA_H
-#define TST_SDK_CAMERA_H
+#ifndef SIMCAMERA_H
+#define SIMCAMERA_H
 
 #include "MvCameraControl.h"
 #include "mvsim.h"
@@ -84,4 +84,4 @@ public:
         QVERIFY2(mvsim::configure(ini, &installError), installError.c_str());                                \
     } while (0)
 
-#endif // TST_SDK_CAMERA_H
+#endif // SIMCAMERA_H

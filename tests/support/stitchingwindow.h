@@ -1,5 +1,5 @@
-#ifndef TST_STITCH_WINDOW_H
-#define TST_STITCH_WINDOW_H
+#ifndef STITCHINGWINDOW_H
+#define STITCHINGWINDOW_H
 
 // The main window on a simulated camera, set up as an operator leaves it for
 // stitching, for the end-to-end tests that read the saved files back.
@@ -69,4 +69,4 @@ inline bool waitForStitchWorker(MainWindow &window)
     return true;
 }
 
-#endif // TST_STITCH_WINDOW_H
+#endif // STITCHINGWINDOW_H

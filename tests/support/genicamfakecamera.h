@@ -1,7 +1,7 @@
 // Aravis's fake GigE Vision camera as a process of the test, answering on
 // 127.0.0.1 only, and searches for it through the camera library.
-#ifndef TST_GENICAM_FAKECAMERA_H
-#define TST_GENICAM_FAKECAMERA_H
+#ifndef GENICAMFAKECAMERA_H
+#define GENICAMFAKECAMERA_H
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,7 +9,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include "tst_sdk_camera.h"
+#include "simcamera.h"
 
 #include <csignal>
 
@@ -110,4 +110,4 @@ private:
 
 } // namespace genicamtest
 
-#endif // TST_GENICAM_FAKECAMERA_H
+#endif // GENICAMFAKECAMERA_H

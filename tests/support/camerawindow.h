@@ -1,6 +1,6 @@
 // A main window on simulated cameras, for the camera tests.
-#ifndef TST_CAMERA_FIXTURE_H
-#define TST_CAMERA_FIXTURE_H
+#ifndef CAMERAWINDOW_H
+#define CAMERAWINDOW_H
 
 #include <QAction>
 #include <QComboBox>
@@ -102,4 +102,4 @@ struct CameraWindow {
     void stop() { trigger("actionCameraStop"); }
 };
 
-#endif // TST_CAMERA_FIXTURE_H
+#endif // CAMERAWINDOW_H

@@ -1,5 +1,5 @@
-#ifndef TST_LINESTAMPS_H
-#define TST_LINESTAMPS_H
+#ifndef LINESTAMPS_H
+#define LINESTAMPS_H
 
 // Reading the simulator's line stamps back from stitched files: every line of
 // a simulated frame carries its line number in its first four pixels, so a
@@ -83,4 +83,4 @@ inline QList<StitchedFile> readStitchedFiles(const QString &folder, int directio
     return files;
 }
 
-#endif // TST_LINESTAMPS_H
+#endif // LINESTAMPS_H

@@ -1,7 +1,7 @@
 // What the settings dialog and snapshot tests share: a simulated camera lent to
 // a MainWindow as the Open action would leave it, the settings file, and boxes.
-#ifndef TST_SETTINGDIALOG_CAMERA_H
-#define TST_SETTINGDIALOG_CAMERA_H
+#ifndef DIALOGCAMERA_H
+#define DIALOGCAMERA_H
 
 #include <QSettings>
 #include <QtTest>
@@ -117,4 +117,4 @@ private:
     void *m_handle = nullptr;
 };
 
-#endif // TST_SETTINGDIALOG_CAMERA_H
+#endif // DIALOGCAMERA_H
