@@ -2,6 +2,7 @@
 #ifndef CAMERAWINDOW_H
 #define CAMERAWINDOW_H
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QComboBox>
 #include <QtTest>
@@ -58,8 +59,27 @@ inline QString boxSummary(const MessageBoxRecorder &boxes)
     return lines.join(QLatin1Char('\n'));
 }
 
-// A window in a private directory, with every box recorded; make() waits out the search the window
-// runs one second after it is built, so that it cannot interfere with the test.
+// The window searches for cameras once, a second after it is built. Rather than sit that second
+// out, the search's pending single-shot timer (a child of the event dispatcher) is fired now.
+// Returns whether such a timer was found.
+inline bool firePendingStartupSearch()
+{
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    for (QObject *timer : dispatcher->children()) {
+        for (const QAbstractEventDispatcher::TimerInfo &info : dispatcher->registeredTimers(timer)) {
+            if (info.interval == 1000) {
+                QTimerEvent event(info.timerId);
+                QCoreApplication::sendEvent(timer, &event); // runs the search, deletes the timer
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// A window in a private directory, with every box recorded; make() has the window's start-up
+// search run and end first (it fills the camera list or says "No device!"), so that it cannot
+// interfere with the test.
 struct CameraWindow {
     ScratchDirectory scratch;
     MessageBoxRecorder boxes;
@@ -68,8 +88,12 @@ struct CameraWindow {
     bool make(bool waitForStartupSearch = true)
     {
         window = std::make_unique<MainWindow>();
-        if (waitForStartupSearch)
-            QTest::qWait(1150);
+        if (waitForStartupSearch) {
+            firePendingStartupSearch();
+            QComboBox *devices = window->findChild<QComboBox *>(QStringLiteral("cbSearchDevices"));
+            if (!QTest::qWaitFor([&] { return devices->count() > 0 || !boxes.isEmpty(); }, 5000))
+                return false;
+        }
         boxes.clear();
         return window != nullptr;
     }
