@@ -1,4 +1,6 @@
-// The main window's frame and life: size, toolbar, icons, wiring order, settings, about box, shutdown.
+// The main window's shell and views: start-up, setting.ini as it may be found
+// on a machine, the settings the window keeps, shutdown, the build stamp, the
+// stitch view's zoom and fit and the live view's rotation.
 #include "camerawindow.h"
 #include "ui_mainwindow.h"
 
@@ -9,29 +11,44 @@
 #include "terminationsignals.h"
 #include "workthread.h"
 
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
-#include <QPushButton>
 #include <QSettings>
-#include <QToolBar>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// Written by hand so that the raw texts reach the file unconverted; keys are "Group/Key".
-void writeIni(const QMap<QString, QString> &values)
+QStringList g_messages;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    QByteArray text;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const QStringList parts = it.key().split(QLatin1Char('/'));
-        text += "[" + parts.at(0).toUtf8() + "]\n" + parts.at(1).toUtf8() + "=" + it.value().toUtf8() + "\n";
-    }
-    QFile file(QStringLiteral("setting.ini"));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
+    if (type != QtDebugMsg)
+        g_messages << text;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+QByteArray utf16Settings()
+{
+    const QString text = QStringLiteral("[UI]\nStitchDirection=3\n");
+    return QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
 }
 
 } // namespace
@@ -41,104 +58,146 @@ class TestShell : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScratchDirectory> m_scratch;
+    QtMessageHandler m_previousHandler = nullptr;
+
+    // A shown window with the live view, a 300x100 live frame and a
+    // 2000x100 strip in the stitch view, as a shown batch leaves it.
+    std::unique_ptr<MainWindow> viewWindow(int liveAngle)
+    {
+        auto window = std::make_unique<MainWindow>();
+        window->m_gvRotationAngle = liveAngle;
+        window->setLiveViewVisible(true);
+        window->resize(900, 600);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return nullptr;
+        QPixmap strip(2000, 100);
+        strip.fill(Qt::darkGreen);
+        window->m_stitchScene->addPixmap(strip);
+        window->m_stitchScene->setSceneRect(
+            window->m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
+        window->fitStitchView();
+        window->m_isOpen = true;
+        window->m_isGrabbing = true;
+        return window;
+    }
+    void showLiveFrame(MainWindow &window)
+    {
+        QImage frame(300, 100, QImage::Format_Grayscale8);
+        frame.fill(128);
+        const qint64 before = window.m_livePixmapItem->pixmap().cacheKey();
+        QMetaObject::invokeMethod(&window, "onFrameGrabbed", Q_ARG(QImage, frame));
+        QTRY_VERIFY(window.m_livePixmapItem->pixmap().cacheKey() != before);
+    }
 
 private slots:
     void init()
     {
         mvsim::reset();
         m_scratch = std::make_unique<ScratchDirectory>();
+        g_messages.clear();
+        m_previousHandler = qInstallMessageHandler(recordMessage);
     }
-    void cleanup() { m_scratch.reset(); }
-
-    void windowStartsAtItsMinimumSizeAndCannotShrink()
+    void cleanup()
     {
-        MainWindow window;
-        QCOMPARE(window.size(), QSize(1280, 640));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.resize(800, 400);
-        QTest::qWait(20);
-        QCOMPARE(window.size(), QSize(1280, 640));
+        qInstallMessageHandler(m_previousHandler);
+        m_scratch.reset();
     }
 
-    void toolbarShowsTenActionsAndSixSeparatorsInOrder()
+    // setting.ini as it may be found on a machine. A link is followed to the
+    // file it names (there or not yet); a file that cannot be parsed is kept
+    // aside as .bad before defaults are written. A pipe nobody writes to would
+    // block the first read for ever, and a folder or a loop cannot be written:
+    // they are left alone. Each problem is said once; defaults apply.
+    void settingsFileAsFound_data()
     {
-        MainWindow window;
-        QStringList order;
-        for (QAction *action : window.ui->mainToolBar->actions())
-            order << (action->isSeparator() ? QStringLiteral("|") : action->objectName());
-        QCOMPARE(order.join(' '),
-                 QStringLiteral("actionCameraSearch | actionCameraOpen actionCameraStart | actionSetting"
-                                " | actionSave_Image | action_ZoomInt action_ZoomOut action_FullScreen"
-                                " | actionClearImages | actionAbout"));
+        QTest::addColumn<QString>("what"); // what setting.ini is, or leads to
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("read"); // -1: set aside, -2: left alone
+        QTest::addColumn<QString>("said");
+        QTest::newRow("link to a settings file")
+            << "link to file" << QByteArray("[UI]\nStitchDirection=2\n") << 2 << "";
+        QTest::newRow("link to a file not yet there") << "link to file" << QByteArray() << 1 << "";
+        QTest::newRow("comments and blanks")
+            << "file" << QByteArray("; c\n\n[UI]\nStitchDirection = 3 \n") << 3 << "";
+        QTest::newRow("garbage") << "file" << QByteArray("\x01\x02 binary\nno key here\n[unclosed\n") << -1
+                                 << "cannot be parsed";
+        QTest::newRow("UTF-16") << "file" << utf16Settings() << -1 << "cannot be parsed";
+        QTest::newRow("NUL bytes in a valid file")
+            << "file" << QByteArray("[UI]\nStitchDirection=3\n\0\0", 25) << -1 << "cannot be parsed";
+        QTest::newRow("a line that is no key")
+            << "file" << QByteArray("[UI]\nStitchDirection=3\nno key here\n") << -1 << "cannot be parsed";
+        QTest::newRow("unclosed section")
+            << "file" << QByteArray("[UI\nStitchDirection=3\n") << -1 << "cannot be parsed";
+        QTest::newRow("garbage behind a link")
+            << "link to file" << QByteArray("no key here\n") << -1 << "cannot be parsed";
+        QTest::newRow("named pipe") << "pipe" << QByteArray() << -2 << "is not a regular file";
+        QTest::newRow("folder") << "folder" << QByteArray() << -2 << "is a folder";
+        QTest::newRow("link to a named pipe")
+            << "link to pipe" << QByteArray() << -2 << "/target, which is not a regular file";
+        QTest::newRow("link to a folder")
+            << "link to folder" << QByteArray() << -2 << "/target, which is a folder";
+        QTest::newRow("loop of links") << "loop" << QByteArray() << -2 << "loop of symbolic links";
     }
-
-    void actionsForProgramUseAppearOnNoToolbarAndNoMenu()
+    void settingsFileAsFound()
     {
-        MainWindow window;
-        for (const char *name :
-             {"actionCameraStop", "actionCameraClose", "actionStitchStart", "actionStitchStop"}) {
-            QAction *action = windowAction(window, name);
-            // An action added to a toolbar, menu or widget lists that widget here.
-            QVERIFY2(action && action->associatedWidgets().isEmpty(), name);
+        QFETCH(QString, what);
+        QFETCH(QByteArray, content);
+        QFETCH(int, read);
+        QFETCH(QString, said);
+        const bool link = what.startsWith(QLatin1String("link"));
+        const QString made = link ? QDir::current().filePath("target") : QStringLiteral("setting.ini");
+        if (what.endsWith(QLatin1String("pipe")))
+            QCOMPARE(mkfifo(qPrintable(made), 0644), 0);
+        else if (what.endsWith(QLatin1String("folder")))
+            QVERIFY(QDir().mkdir(made));
+        else if (!content.isEmpty())
+            QVERIFY(writeFile(made, content));
+        if (link)
+            QVERIFY(QFile::link(made, QStringLiteral("setting.ini")));
+        if (what == QLatin1String("loop")) {
+            QCOMPARE(symlink("other.ini", "setting.ini"), 0);
+            QCOMPARE(symlink("setting.ini", "other.ini"), 0);
         }
-    }
 
-    void checkableActionShowsItsOtherIconWhenChecked_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("offImage");
-        QTest::addColumn<QString>("onImage");
-        QTest::newRow("open") << QString("actionCameraOpen") << QString(":/res/Open.png")
-                              << QString(":/res/Close.png");
-        QTest::newRow("start") << QString("actionCameraStart") << QString(":/res/play.png")
-                               << QString(":/res/pause.png");
-    }
-    void checkableActionShowsItsOtherIconWhenChecked()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, offImage);
-        QFETCH(QString, onImage);
-        MainWindow window;
-        QAction *action = windowAction(window, name.toLatin1().constData());
-        QVERIFY(action && action->isCheckable());
-        const QSize size(48, 48);
-        const QImage expectedOff = QIcon(offImage).pixmap(size).toImage();
-        QVERIFY(!expectedOff.isNull());
-        QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::Off).toImage(), expectedOff);
-        QCOMPARE(action->icon().pixmap(size, QIcon::Normal, QIcon::On).toImage(),
-                 QIcon(onImage).pixmap(size).toImage());
-    }
+        QCOMPARE(AppSettings::intValue(AppSettings::kStitchDirection, 1), read < 0 ? 1 : read);
+        AppSettings::setValue(AppSettings::kSaveDir, QStringLiteral("/data/line 3;a=b#c\\"));
+        AppSettings::setValues(
+            {{AppSettings::kFormat, QStringLiteral("PNG")}, {AppSettings::kJpgQuality, 80}});
+        QCOMPARE(AppSettings::stringValue(AppSettings::kSaveDir, QString()),
+                 read == -2 ? QString() : QStringLiteral("/data/line 3;a=b#c\\"));
+        QVERIFY(!AppSettings::unparsableSettingsText("[a]\nb = c \\\n  continued\n"));
 
-    // By-name wiring connects slots in method-index order, and a signal calls them in connection order.
-    void argumentFreeSlotIsDeclaredBeforeTheCheckedSlot()
-    {
-        const QMetaObject &meta = MainWindow::staticMetaObject;
-        for (const QByteArray action : {"on_actionCameraOpen_triggered", "on_actionCameraStart_triggered"}) {
-            const int plain = meta.indexOfSlot(action + "()");
-            QVERIFY2(plain >= 0 && plain < meta.indexOfSlot(action + "(bool)"), action.constData());
+        QCOMPARE(g_messages.size(), said.isEmpty() ? 0 : 1);
+        if (!said.isEmpty())
+            QVERIFY2(g_messages[0].contains(said)
+                         && g_messages[0].contains(read == -1 ? made : "setting.ini"),
+                     qPrintable(g_messages[0]));
+        if (read == -1)
+            QCOMPARE(readFile(made + QStringLiteral(".bad")), content);
+        if (read != -2) {
+            QVERIFY(!AppSettings::unparsableSettingsText(readFile(made)));
+            QCOMPARE(QFileInfo(QStringLiteral("setting.ini")).isSymLink(), link);
+        } else if (what != QLatin1String("loop")) {
+            const QFileInfo left(made);
+            QVERIFY(left.exists() && !left.isFile());
+            QCOMPARE(left.isDir(), what.endsWith(QLatin1String("folder")));
         }
+        // No lock, no half-written copy.
+        QCOMPARE(QDir().entryList({QStringLiteral("setting.ini?*"), QStringLiteral("target?*")},
+                                  QDir::AllEntries | QDir::Hidden | QDir::System),
+                 read == -1 ? QStringList{QFileInfo(made).fileName() + ".bad"} : QStringList());
     }
 
-    void firstStartUsesTheDefaultsAndWritesNothing()
+    // The first start writes nothing; closing writes the window's seven keys
+    // beside the others, and the next start reads them back.
+    void closingWritesTheWindowKeysWhichTheNextStartReads()
     {
-        MainWindow window;
-        QCOMPARE(window.m_imageFormat, QStringLiteral("JPG"));
-        QCOMPARE(window.m_jpgQuality, 95);
-        QCOMPARE(window.m_pngQuality, 8);
-        QCOMPARE(window.m_maxStitchCount, 30);
-        QCOMPARE(window.m_stitchDirection, 1);
-        QCOMPARE(window.m_gvRotationAngle, 0);
-        QCOMPARE(QDir(window.m_saveDir).canonicalPath(), QDir::current().canonicalPath());
-        QVERIFY(window.m_partialStitch);
-        QVERIFY(window.m_saveStitchImage);
-        QVERIFY(window.ui->gv->isHidden());
+        {
+            MainWindow first;
+        }
         QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
-    }
-
-    void closingWritesTheSevenWindowKeysWhichTheNextStartReads()
-    {
-        writeIni({{"File/PartialStitch", "false"}, {"Camera/LineRate", "4200"}});
+        QVERIFY(writeFile("setting.ini", "[File]\nPartialStitch=false\n[Camera]\nLineRate=4200\n"));
         {
             MainWindow window;
             window.m_gvRotationAngle = 270;
@@ -148,18 +207,11 @@ private slots:
             window.m_jpgQuality = 77;
             window.m_pngQuality = 3;
             window.m_maxStitchCount = 12;
-            window.m_partialStitch = true;
+            window.m_partialStitch = true; // not the window's to write
             QVERIFY(window.close());
         }
         QSettings settings(QStringLiteral("setting.ini"), QSettings::IniFormat);
-        QStringList written;
-        for (const QString &key : settings.allKeys())
-            written << key + "=" + settings.value(key).toString();
-        written.sort();
-        QCOMPARE(written,
-                 (QStringList{"Camera/LineRate=4200", "File/Format=TIF", "File/JpgQuality=77",
-                              "File/PartialStitch=false", "File/PngQuality=3", "File/SaveDir=/tmp/out",
-                              "Stitch/MaxStitchCount=12", "UI/GvRotationAngle=270", "UI/StitchDirection=3"}));
+        QCOMPARE(settings.value("Camera/LineRate").toInt(), 4200);
         MainWindow next;
         QCOMPARE(QStringList({next.m_imageFormat, next.m_saveDir}), QStringList({"TIF", "/tmp/out"}));
         QCOMPARE(QList<int>({next.m_gvRotationAngle, next.m_stitchDirection, next.m_jpgQuality,
@@ -191,7 +243,9 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, storedText);
         QFETCH(int, expected);
-        writeIni({{key, storedText}});
+        const QStringList parts = key.split(QLatin1Char('/'));
+        QVERIFY(writeFile("setting.ini",
+                          QStringLiteral("[%1]\n%2=%3\n").arg(parts[0], parts[1], storedText).toUtf8()));
         MainWindow window;
         const QMap<QString, int> read{{"Stitch/MaxStitchCount", window.m_maxStitchCount},
                                       {"UI/GvRotationAngle", window.m_gvRotationAngle},
@@ -201,15 +255,63 @@ private slots:
         QCOMPARE(read.value(key, -1), expected);
     }
 
-    void fileWithoutFormatGivesJpg()
+    // The window comes up first; its camera search fills the list afterwards.
+    void deviceSearchFollowsTheStart()
     {
-        writeIni({{"File/JpgQuality", "80"}});
+        MessageBoxRecorder boxes;
         MainWindow window;
-        QCOMPARE(window.m_imageFormat, QStringLiteral("JPG"));
-        QCOMPARE(window.m_jpgQuality, 80);
-        // The dialog's own default for the same file differs on purpose.
-        QCOMPARE(AppSettings::stringValue(AppSettings::kFormat, AppSettings::kDefaultFormatDialog),
-                 QStringLiteral("BMP"));
+        window.show();
+        QCOMPARE(window.ui->cbSearchDevices->count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(window.ui->cbSearchDevices->count(), 2, 5000);
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything()
+    {
+        CameraWindow fixture;
+        QVERIFY(fixture.make());
+        MainWindow &window = *fixture.window;
+        QVERIFY(fixture.openEntry(0));
+        const MV_CC_DEVICE_INFO device = window.m_deviceInfo;
+        QVERIFY(fixture.start());
+        QTRY_VERIFY(!window.ui->dataitemLabel->text().isEmpty());
+        window.m_stitchDirection = 3;
+        QVERIFY(window.close());
+        // Closing writes the settings and ends grabbing at once, not after the event loop.
+        QCOMPARE(QSettings("setting.ini", QSettings::IniFormat).value("UI/StitchDirection"), QVariant("3"));
+        QVERIFY(!window.m_workThread->isRunning());
+        QVERIFY(!window.m_isGrabbing && !window.m_isOpen && !window.m_stitchActive);
+        QVERIFY(deviceIsFree(device));
+
+        QPointer<StitchWorker> worker = window.m_stitchWorker;
+        QPointer<QThread> stitchThread = window.m_stitchThread;
+        QVERIFY(worker && stitchThread && stitchThread->isRunning());
+        fixture.window.reset();
+        QVERIFY(!stitchThread && !worker);
+        QVERIFY(fixture.boxes.isEmpty());
+    }
+
+    void terminationSignalIsDeliveredInTheGuiThreadOnce_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Ctrl+C") << int(SIGINT);
+        QTest::newRow("stop request") << int(SIGTERM);
+        QTest::newRow("terminal gone") << int(SIGHUP);
+    }
+    void terminationSignalIsDeliveredInTheGuiThreadOnce()
+    {
+        QFETCH(int, signalNumber);
+        TerminationSignals termination;
+        QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
+        // Without the handler this would end the test program.
+        QCOMPARE(std::raise(signalNumber), 0);
+        QVERIFY(requested.wait(2000));
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(requested.at(0).at(0).toInt(), signalNumber);
+        // A second signal of that kind ends the process at once.
+        struct sigaction current = {};
+        ::sigaction(signalNumber, nullptr, &current);
+        QVERIFY(current.sa_handler == SIG_DFL);
     }
 
     void buildLineJoinsDateAndTimeWithoutBlank_data()
@@ -240,94 +342,105 @@ private slots:
             QCOMPARE(BuildInfo::buildLine(parsed, BuildInfo::parseBuildTime(time)), line);
     }
 
-    void aboutBoxShowsLogoProductAndThisBuild()
+    // The form's text step empties the logo label after the pixmap was set;
+    // the box must put it back, scaled to show whole.
+    void aboutBoxShowsLogoAndThisBuild()
     {
         AboutDialog box;
-        // The form's text step empties the logo label after the pixmap was set; the box must put it back.
-        // The 108 x 97 logo is scaled to show whole in its fixed 100 x 100 label.
         QLabel *logo = box.findChild<QLabel *>("lbLog");
-        QCOMPARE(logo->pixmap(Qt::ReturnByValue).size(), QSize(100, 89));
-        QCOMPARE(logo->size(), QSize(100, 100));
-        QCOMPARE(box.findChild<QLabel *>("label_2")->text(), QStringLiteral("Corvista V1.0"));
-        QCOMPARE(box.findChild<QLabel *>("lblBuild")->text(),
-                 BuildInfo::buildLine(BuildInfo::buildDate(), BuildInfo::buildTime()));
+        const QSize shown = logo->pixmap(Qt::ReturnByValue).size();
+        QVERIFY(!shown.isEmpty());
+        QVERIFY(shown.width() <= logo->width() && shown.height() <= logo->height());
+        QVERIFY(box.findChild<QLabel *>("lblBuild")->text().contains(QRegularExpression("^Build:\\d{14}$")));
     }
 
-    void aboutActionShowsTheSameModelessInstanceEachTime()
+    void zoomingOutStopsAtOneHundredth()
     {
-        MainWindow window;
-        AboutDialog *box = window.m_aboutDialog;
-        QVERIFY(box && box->isHidden());
-        window.ui->actionAbout->trigger();
-        window.ui->actionAbout->trigger();
-        QVERIFY(box->isVisible());
-        QVERIFY(!box->isModal());
-        QTest::mouseClick(box->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
-        QVERIFY(!box->isVisible());
-        window.ui->actionAbout->trigger();
-        QVERIFY(box->isVisible());
-        QCOMPARE(window.m_aboutDialog, box);
-        QCOMPARE(window.findChildren<AboutDialog *>().size(), 1);
+        const auto window = viewWindow(0);
+        QVERIFY(window);
+        for (int i = 0; i < 60; ++i)
+            window->ui->action_ZoomOut->trigger();
+        QCOMPARE(window->ui->gvStitch->transform().m11(), 0.01);
+        QVERIFY(!window->m_autoFitStitch);
     }
 
-    void deviceSearchRunsOneSecondAfterStart()
+    void resizeRefitsTheStripOnlyWhileAutoFitIsOn_data()
     {
-        MessageBoxRecorder boxes;
-        MainWindow window;
-        window.show();
-        QTest::qWait(800);
-        QCOMPARE(window.ui->cbSearchDevices->count(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(window.ui->cbSearchDevices->count(), 2, 5000);
-        QVERIFY(boxes.isEmpty());
+        QTest::addColumn<bool>("zoomed");
+        QTest::newRow("fitted strip is refitted") << false;
+        QTest::newRow("zoomed strip keeps its zoom") << true;
+    }
+    void resizeRefitsTheStripOnlyWhileAutoFitIsOn()
+    {
+        QFETCH(bool, zoomed);
+        const auto window = viewWindow(0);
+        QVERIFY(window);
+        QGraphicsView *view = window->ui->gvStitch;
+        if (zoomed)
+            window->ui->action_ZoomInt->trigger();
+        const double before = view->transform().m11();
+        const int width = view->viewport()->width();
+        window->resize(1500, 800);
+        QTRY_VERIFY(view->viewport()->width() > width + 100);
+        const QRect viewport = view->viewport()->rect();
+        const QRectF scene = window->m_stitchScene->sceneRect();
+        QCOMPARE(view->transform().m11(),
+                 zoomed ? before
+                        : qMin(viewport.width() / scene.width(), viewport.height() / scene.height()));
+        QCOMPARE(view->horizontalScrollBarPolicy(), zoomed ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     }
 
-    void closingWhileGrabbingWritesSettingsAndDestroyingStopsEverything()
+    void rotationChoiceIsAppliedAndWritten_data()
     {
-        CameraWindow fixture;
-        QVERIFY(fixture.make());
-        MainWindow &window = *fixture.window;
-        QVERIFY(fixture.openEntry(0));
-        const MV_CC_DEVICE_INFO device = window.m_deviceInfo;
-        QVERIFY(fixture.start());
-        QTRY_VERIFY(!window.ui->dataitemLabel->text().isEmpty());
-        window.m_stitchDirection = 3;
-        QVERIFY(window.close());
-        // Closing writes the settings and ends grabbing at once, not after the event loop.
-        QCOMPARE(QSettings("setting.ini", QSettings::IniFormat).value("UI/StitchDirection"), QVariant("3"));
-        QVERIFY(!window.m_workThread->isRunning());
-        QVERIFY(!window.m_isGrabbing && !window.m_isOpen && !window.m_stitchActive);
-        QVERIFY(deviceIsFree(device));
-
-        QPointer<StitchWorker> worker = window.m_stitchWorker;
-        QPointer<QThread> stitchThread = window.m_stitchThread;
-        QVERIFY(worker && stitchThread && stitchThread->isRunning());
-        fixture.window.reset();
-        QVERIFY(!stitchThread && !worker);
-        QVERIFY(deviceIsFree(device));
-        QVERIFY(fixture.boxes.isEmpty());
+        QTest::addColumn<int>("angle");
+        QTest::addColumn<int>("entry"); // -1: the menu is dismissed
+        QTest::addColumn<int>("expected");
+        QTest::newRow("left from 0 gives 270") << 0 << 0 << 270;
+        QTest::newRow("right from 270 gives 0") << 270 << 1 << 0;
+        QTest::newRow("right from 90 gives 180") << 90 << 1 << 180;
+        QTest::newRow("reset from 90 gives 0") << 90 << 2 << 0;
+        QTest::newRow("dismissed at 90") << 90 << -1 << 90;
+    }
+    void rotationChoiceIsAppliedAndWritten()
+    {
+        QFETCH(int, angle);
+        QFETCH(int, entry);
+        QFETCH(int, expected);
+        const auto window = viewWindow(0);
+        QVERIFY(window);
+        showLiveFrame(*window);
+        window->m_gvRotationAngle = angle;
+        window->m_execRotationMenu = [entry](QMenu *menu, const QPoint &) -> QAction * {
+            return entry < 0 ? nullptr : menu->actions().at(entry);
+        };
+        window->ui->gv->customContextMenuRequested(QPoint(5, 5));
+        QCOMPARE(window->m_gvRotationAngle, expected);
+        QCOMPARE(AppSettings::intValue(AppSettings::kGvRotationAngle, -1), entry < 0 ? -1 : expected);
+        // The item is turned about its centre: a quarter turn stands it upright.
+        const QRectF shown = window->m_livePixmapItem->sceneBoundingRect();
+        const int turned = entry < 0 ? 0 : expected;
+        QCOMPARE(shown.size(), turned % 180 ? QSizeF(100, 300) : QSizeF(300, 100));
+        QCOMPARE(shown.center(), QPointF(150, 50));
     }
 
-    void terminationSignalIsDeliveredInTheGuiThreadOnce_data()
+    void onlyARotatedLiveImageIsRefittedOnEveryFrame_data()
     {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("Ctrl+C") << int(SIGINT);
-        QTest::newRow("stop request") << int(SIGTERM);
-        QTest::newRow("terminal gone") << int(SIGHUP);
+        QTest::addColumn<int>("angle");
+        QTest::newRow("rotated 90: refitted") << 90;
+        QTest::newRow("unrotated: keeps a wheel zoom") << 0;
     }
-    void terminationSignalIsDeliveredInTheGuiThreadOnce()
+    void onlyARotatedLiveImageIsRefittedOnEveryFrame()
     {
-        QFETCH(int, signalNumber);
-        TerminationSignals termination;
-        QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
-        // Without the handler this would end the test program.
-        QCOMPARE(std::raise(signalNumber), 0);
-        QVERIFY(requested.wait(2000));
-        QCOMPARE(requested.count(), 1);
-        QCOMPARE(requested.at(0).at(0).toInt(), signalNumber);
-        // A second signal of that kind ends the process at once.
-        struct sigaction current = {};
-        ::sigaction(signalNumber, nullptr, &current);
-        QVERIFY(current.sa_handler == SIG_DFL);
+        QFETCH(int, angle);
+        const auto window = viewWindow(angle);
+        QVERIFY(window);
+        // The first fit can bring up a scroll bar; from the second frame on it is steady.
+        showLiveFrame(*window);
+        showLiveFrame(*window);
+        const double fitted = window->ui->gv->transform().m11();
+        window->ui->gv->scale(4, 4);
+        showLiveFrame(*window);
+        QCOMPARE(window->ui->gv->transform().m11(), angle ? fitted : fitted * 4);
     }
 };
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "MvCameraControl.h"
 #include "mvsim.h"
 
 // One stitched file as the test reads it back.
@@ -23,38 +24,67 @@ struct StitchedFile {
     QList<quint32> stamps; // line numbers in the order the stitch direction lays them out
 };
 
-// The line numbers of a stitched picture, in time order. The window turned
-// each frame for the direction, so a camera line is a row (Bottom, Top) or a
-// column (Left, Right), and its first pixel sits at the corner the turn moved
-// it to.
+// Where pixel p of the i-th line in time order sits in a stitched picture.
+// The window turned each frame for the direction, so a camera line is a row
+// (Bottom, Top) or a column (Left, Right), and its first pixel sits at the
+// corner the turn moved it to.
+inline QPoint linePixelPosition(const QImage &picture, int direction, int i, int p)
+{
+    switch (direction) {
+    case 0: // turned -90: line i is column i, its pixels run upwards
+        return QPoint(i, picture.height() - 1 - p);
+    case 1: // turned +90: the newest line is at the left, pixels run downwards
+        return QPoint(picture.width() - 1 - i, p);
+    case 3: // turned 180: the newest line is at the top, pixels run leftwards
+        return QPoint(picture.width() - 1 - p, picture.height() - 1 - i);
+    default:
+        return QPoint(p, i);
+    }
+}
+
+inline int lineCount(const QImage &picture, int direction)
+{
+    return direction == 0 || direction == 1 ? picture.width() : picture.height();
+}
+
+// The line numbers of a stitched picture, in time order.
 inline QList<quint32> lineStamps(const QImage &picture, int direction)
 {
-    const bool columns = direction == 0 || direction == 1;
-    const int count = columns ? picture.width() : picture.height();
     QList<quint32> stamps;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < lineCount(picture, direction); ++i) {
         unsigned char pixels[4];
-        for (int p = 0; p < 4; ++p) {
-            QPoint at;
-            switch (direction) {
-            case 0: // turned -90: line i is column i, its pixels run upwards
-                at = QPoint(i, picture.height() - 1 - p);
-                break;
-            case 1: // turned +90: the newest line is at the left, pixels run downwards
-                at = QPoint(count - 1 - i, p);
-                break;
-            case 3: // turned 180: the newest line is at the top, pixels run leftwards
-                at = QPoint(picture.width() - 1 - p, count - 1 - i);
-                break;
-            default:
-                at = QPoint(p, i);
-                break;
-            }
-            pixels[p] = uchar(qRed(picture.pixel(at)));
-        }
+        for (int p = 0; p < 4; ++p)
+            pixels[p] = uchar(qRed(picture.pixel(linePixelPosition(picture, direction, i, p))));
         stamps.append(mvsim::lineStamp(pixels, 1));
     }
     return stamps;
+}
+
+// Compares every pixel of a stitched picture with what the simulated camera
+// with this serial sent for the stamped line: empty when all match, else the
+// first difference. A Mono8 camera's gray is written as equal red, green and blue.
+inline QString sceneMismatch(const QImage &picture, int direction, const char *serial, bool rgbCamera)
+{
+    const QList<quint32> stamps = lineStamps(picture, direction);
+    const int width = direction == 0 || direction == 1 ? picture.height() : picture.width();
+    const MvGvspPixelType format = rgbCamera ? PixelType_Gvsp_RGB8_Packed : PixelType_Gvsp_Mono8;
+    for (int i = 0; i < stamps.size(); ++i)
+        for (int x = 0; x < width; ++x) {
+            const QRgb seen = picture.pixel(linePixelPosition(picture, direction, i, x));
+            const int sent[3]
+                = {mvsim::scenePixel(serial, stamps[i], unsigned(x), 0, format),
+                   mvsim::scenePixel(serial, stamps[i], unsigned(x), rgbCamera ? 1 : 0, format),
+                   mvsim::scenePixel(serial, stamps[i], unsigned(x), rgbCamera ? 2 : 0, format)};
+            if (qRed(seen) != sent[0] || qGreen(seen) != sent[1] || qBlue(seen) != sent[2])
+                return QStringLiteral("line %1 pixel %2: %3 instead of %4,%5,%6")
+                    .arg(stamps[i])
+                    .arg(x)
+                    .arg(QString::number(seen & 0xffffff, 16))
+                    .arg(sent[0])
+                    .arg(sent[1])
+                    .arg(sent[2]);
+        }
+    return QString();
 }
 
 inline bool runsWithoutGap(const QList<quint32> &stamps)
