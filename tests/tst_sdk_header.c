@@ -3,7 +3,7 @@
 
 #include <stddef.h>
 
-/* The record layouts C sees, for tst_sdk_header.cpp to compare with C++'s. */
+/* The record layouts C sees, for the camera library test to compare with C++'s. */
 size_t mvcc_c_layout(unsigned int index)
 {
     const size_t layout[] = {sizeof(MV_FRAME_OUT_INFO_EX),

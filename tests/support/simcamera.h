@@ -35,6 +35,27 @@ inline std::string serialOf(const MV_CC_DEVICE_INFO &info)
     return reinterpret_cast<const char *>(field);
 }
 
+// Converts a frame to RGB8 through the library: the lengths are what the
+// caller claims, which may be more or less than the buffers hold.
+inline int convertToRgb(unsigned int type, unsigned int width, unsigned int height, unsigned char *source,
+                        unsigned int sourceBytes, unsigned char *target, unsigned int targetBytes,
+                        unsigned int *written = nullptr, void *handle = nullptr)
+{
+    MV_CC_PIXEL_CONVERT_PARAM param{};
+    param.nWidth = width;
+    param.nHeight = height;
+    param.enSrcPixelType = type;
+    param.pSrcData = source;
+    param.nSrcDataLen = sourceBytes;
+    param.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
+    param.pDstBuffer = target;
+    param.nDstBufferSize = targetBytes;
+    const int result = MV_CC_ConvertPixelType(handle, &param);
+    if (written)
+        *written = param.nDstLen;
+    return result;
+}
+
 // A handle on the enumerated camera with this serial; destroyed at scope end.
 class CameraHandle
 {
