@@ -1,9 +1,17 @@
-// What the settings dialog and snapshot tests share: a simulated camera lent to
-// a MainWindow as the Open action would leave it, the settings file, and boxes.
+// What the settings dialog, trigger and snapshot tests share: a simulated
+// camera lent to a MainWindow as the Open action would leave it, the settings
+// file, boxes, and the dialog shown and active on such a window.
 #ifndef DIALOGCAMERA_H
 #define DIALOGCAMERA_H
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -13,6 +21,7 @@
 #include "mainwindow.h"
 #include "messageboxrecorder.h"
 #include "mvsim.h"
+#include "settingdialog.h"
 
 // An exposure of 125 us limits the first two cameras to 8000 lines/s, below
 // their maximum of 20000; the second lacks line rate control. The third holds
@@ -54,17 +63,20 @@ inline void expectBoxes(const MessageBoxRecorder &boxes, int count, QMessageBox:
 class SimulatedCamera
 {
 public:
-    SimulatedCamera(MainWindow &window, const char *serial) : m_window(window)
+    SimulatedCamera(MainWindow &window, const char *serial, const char *cameras = kDialogCameras)
+        : m_window(window)
     {
         std::string error;
-        if (!mvsim::configure(kDialogCameras, &error))
+        if (!mvsim::configure(cameras, &error))
             qFatal("simulated cameras rejected: %s", error.c_str());
         MV_CC_DEVICE_INFO_LIST list{};
         if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MV_OK)
             qFatal("no simulated cameras");
         for (unsigned int i = 0; i < list.nDeviceNum && !m_handle; ++i) {
             const MV_CC_DEVICE_INFO *info = list.pDeviceInfo[i];
-            const char *found = reinterpret_cast<const char *>(info->SpecialInfo.stUsb3VInfo.chSerialNumber);
+            const char *found = reinterpret_cast<const char *>(
+                info->nTLayerType == MV_GIGE_DEVICE ? info->SpecialInfo.stGigEInfo.chSerialNumber
+                                                    : info->SpecialInfo.stUsb3VInfo.chSerialNumber);
             if (std::strcmp(found, serial) == 0 && MV_CC_CreateHandle(&m_handle, info) == MV_OK
                 && MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
                 MV_CC_DestroyHandle(m_handle);
@@ -115,6 +127,59 @@ public:
 private:
     MainWindow &m_window;
     void *m_handle = nullptr;
+};
+
+template<class T = QWidget>
+T *findControl(const QObject &parent, const QString &name)
+{
+    T *found = parent.findChild<T *>(name);
+    if (!found)
+        qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
+    return found;
+}
+
+// Clicks a check box on its indicator, where a person clicks.
+inline void clickIndicator(QCheckBox *box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier,
+                      box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
+}
+
+// The settings dialog shown and active on a window with a simulated camera,
+// so that clicks, keys and focus changes reach it as on a desktop. A window
+// costs a few hundred milliseconds to build: a test program may keep one.
+struct ShownDialog {
+    explicit ShownDialog(MainWindow &onWindow, const char *serial, const char *cameras = kDialogCameras)
+        : window(onWindow), camera(window, serial, cameras), dialog(&window, &window)
+    {
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        if (!QTest::qWaitForWindowActive(&dialog))
+            qFatal("the settings dialog did not become active");
+    }
+
+    template<class T = QLineEdit>
+    T *control(const QString &name) const
+    {
+        return findControl<T>(dialog, name);
+    }
+
+    // Returns once the dialog's periodic line rate readout has run again.
+    bool waitForReadout() const
+    {
+        for (QTimer *timer : dialog.findChildren<QTimer *>()) {
+            if (timer->interval() == 1000 && timer->isActive())
+                return QSignalSpy(timer, &QTimer::timeout).wait(3000);
+        }
+        return false;
+    }
+
+    MainWindow &window;
+    SimulatedCamera camera;
+    settingdialog dialog;
 };
 
 #endif // DIALOGCAMERA_H
