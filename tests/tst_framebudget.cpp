@@ -31,14 +31,11 @@ constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kGiB = 1024 * kMiB;
 
 // A frame as the grab thread reserves it and the window takes it off the queue into its open batch.
-void takeIntoOpenBatch(FrameBudget &budget, BatchLedger &ledger, qint64 bytes, qint64 saveBytes = -1)
+void takeIntoOpenBatch(FrameBudget &budget, BatchLedger &ledger, qint64 bytes, qint64 saveBytes = 0)
 {
     QVERIFY(budget.reserveQueued(bytes));
     budget.dequeued(bytes);
-    if (saveBytes < 0)
-        ledger.addToOpenBatch(bytes);
-    else
-        ledger.addToOpenBatch(bytes, saveBytes);
+    ledger.addToOpenBatch(bytes, saveBytes);
 }
 
 QList<QImage> frames(int count, int width, int height, QImage::Format format = QImage::Format_RGB888)
@@ -57,40 +54,31 @@ class FrameBudgetTest : public QObject
     Q_OBJECT
 
 private slots:
-    void reservationsStopAtTheBudgetAndTheQueueBound_data()
-    {
-        QTest::addColumn<qint64>("limit");
-        QTest::addColumn<qint64>("queueLimit");
-        QTest::addColumn<int>("dequeuedFirst"); // frames the window takes before the rest arrive
-        QTest::addColumn<int>("offered");
-        QTest::addColumn<int>("accepted");
-        // Frames of 300 bytes.
-        QTest::newRow("budget ends it") << qint64(1000) << qint64(1000) << 0 << 5 << 3;
-        QTest::newRow("exactly full") << qint64(900) << qint64(900) << 0 << 4 << 3;
-        QTest::newRow("queue ends it first") << qint64(1000) << qint64(600) << 0 << 5 << 2;
-        QTest::newRow("taken frames leave the queue, not the budget")
-            << qint64(1000) << qint64(600) << 2 << 5 << 3;
-        QTest::newRow("larger than the queue, yet an empty queue passes it")
-            << qint64(1000) << qint64(100) << 0 << 3 << 1;
-        QTest::newRow("larger than the budget never passes") << qint64(200) << qint64(200) << 0 << 3 << 0;
-    }
     void reservationsStopAtTheBudgetAndTheQueueBound()
     {
-        QFETCH(qint64, limit);
-        QFETCH(qint64, queueLimit);
-        QFETCH(int, dequeuedFirst);
-        QFETCH(int, offered);
-        QFETCH(int, accepted);
-        FrameBudget budget(limit, queueLimit);
-        int taken = 0;
-        for (int i = 0; i < offered; ++i) {
-            if (budget.reserveQueued(300) && ++taken <= dequeuedFirst)
-                budget.dequeued(300);
+        // Frames of 300 bytes; `taken` of them leave the queue for the window before the rest arrive.
+        const struct {
+            const char *what;
+            qint64 limit, queueLimit;
+            int taken, offered, accepted;
+        } cases[] = {{"budget ends it", 1000, 1000, 0, 5, 3},
+                     {"exactly full", 900, 900, 0, 4, 3},
+                     {"queue ends it first", 1000, 600, 0, 5, 2},
+                     {"taken frames leave the queue, not the budget", 1000, 600, 2, 5, 3},
+                     {"larger than the queue, yet an empty queue passes it", 1000, 100, 0, 3, 1},
+                     {"larger than the budget never passes", 200, 200, 0, 3, 0}};
+        for (const auto &c : cases) {
+            FrameBudget budget(c.limit, c.queueLimit);
+            int accepted = 0;
+            for (int i = 0; i < c.offered; ++i) {
+                if (budget.reserveQueued(300) && ++accepted <= c.taken)
+                    budget.dequeued(300);
+            }
+            QVERIFY2(accepted == c.accepted, c.what);
+            QVERIFY2(budget.dropped() == c.offered - c.accepted, c.what);
+            QVERIFY2(budget.inFlight() == accepted * 300, c.what);
+            QVERIFY2(budget.queued() == (accepted - std::min(accepted, c.taken)) * 300, c.what);
         }
-        QCOMPARE(taken, accepted);
-        QCOMPARE(budget.dropped(), qint64(offered - accepted));
-        QCOMPARE(budget.inFlight(), accepted * 300);
-        QCOMPARE(budget.queued(), (accepted - std::min(accepted, dequeuedFirst)) * 300);
     }
 
     void givenBackBytesMakeRoomAgainButNeverWidenTheBudget()
@@ -144,35 +132,28 @@ private slots:
         QCOMPARE(budget.inFlight(), qint64(0));
     }
 
-    void budgetComesFromTheEnvironmentOrPhysicalMemory_data()
-    {
-        QTest::addColumn<QByteArray>("environment");
-        QTest::addColumn<qint64>("physical");
-        QTest::addColumn<qint64>("expected");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("unset, 8 GiB machine: a quarter") << QByteArray() << 8 * kGiB << 2 * kGiB << true;
-        QTest::newRow("unset, 64 GiB machine: at most 4 GiB")
-            << QByteArray() << 64 * kGiB << 4 * kGiB << true;
-        QTest::newRow("unset, memory unknown") << QByteArray() << qint64(0) << kGiB << true;
-        QTest::newRow("set") << QByteArray("512") << 64 * kGiB << 512 * kMiB << true;
-        QTest::newRow("set above the default") << QByteArray(" 6144 ") << 8 * kGiB << 6 * kGiB << true;
-        QTest::newRow("zero") << QByteArray("0") << 8 * kGiB << 2 * kGiB << false;
-        QTest::newRow("negative") << QByteArray("-5") << 8 * kGiB << 2 * kGiB << false;
-        QTest::newRow("not a number") << QByteArray("lots") << 8 * kGiB << 2 * kGiB << false;
-        QTest::newRow("beyond any machine")
-            << QByteArray("99999999999999999") << 8 * kGiB << 2 * kGiB << false;
-    }
     void budgetComesFromTheEnvironmentOrPhysicalMemory()
     {
-        QFETCH(QByteArray, environment);
-        QFETCH(qint64, physical);
-        QFETCH(qint64, expected);
-        QFETCH(bool, valid);
-        bool wasValid = !valid;
-        QCOMPARE(frameBudgetBytes(environment, physical, &wasValid), expected);
-        QCOMPARE(wasValid, valid);
-        // The queue to the window is part of the budget and never long.
-        QVERIFY(frameQueueBytes(expected) <= std::min(expected / 2, kGiB));
+        const struct {
+            const char *environment;
+            qint64 physical, expected;
+            bool valid;
+        } cases[] = {{"", 8 * kGiB, 2 * kGiB, true},  // a quarter
+                     {"", 64 * kGiB, 4 * kGiB, true}, // at most 4 GiB
+                     {"", 0, kGiB, true},             // memory unknown
+                     {"512", 64 * kGiB, 512 * kMiB, true},
+                     {" 6144 ", 8 * kGiB, 6 * kGiB, true},
+                     {"0", 8 * kGiB, 2 * kGiB, false},
+                     {"-5", 8 * kGiB, 2 * kGiB, false},
+                     {"lots", 8 * kGiB, 2 * kGiB, false},
+                     {"99999999999999999", 8 * kGiB, 2 * kGiB, false}};
+        for (const auto &c : cases) {
+            bool valid = !c.valid;
+            QVERIFY2(frameBudgetBytes(c.environment, c.physical, &valid) == c.expected, c.environment);
+            QVERIFY2(valid == c.valid, c.environment);
+            // The queue to the window is part of the budget and never long.
+            QVERIFY(frameQueueBytes(c.expected) <= std::min(c.expected / 2, kGiB));
+        }
     }
 
     void ledgerGivesBackEachJobInPostingOrder()
@@ -211,32 +192,27 @@ private slots:
         QCOMPARE(budget.inFlight(), qint64(0));
     }
 
-    void budgetHoldsTheLargestSavesThatCanRunAtOnce_data()
-    {
-        QTest::addColumn<int>("concurrentSaves");
-        QTest::addColumn<QList<qint64>>("heldAsJobsEnd"); // after posting all three, then after each end
-        // Jobs holding 3000, 5000 and 1000 bytes while they are saved.
-        QTest::newRow("one at a time: the largest") << 1 << QList<qint64>{5000, 5000, 1000, 0};
-        QTest::newRow("two at once: the two largest") << 2 << QList<qint64>{8000, 6000, 1000, 0};
-        QTest::newRow("more than pending: all of them") << 4 << QList<qint64>{9000, 6000, 1000, 0};
-    }
+    // Jobs holding 3000, 5000 and 1000 bytes while they are saved: the budget holds the largest
+    // that can run at once, as they are posted and as they end.
     void budgetHoldsTheLargestSavesThatCanRunAtOnce()
     {
-        QFETCH(int, concurrentSaves);
-        QFETCH(QList<qint64>, heldAsJobsEnd);
-        FrameBudget budget(10000, 10000);
-        BatchLedger ledger(budget, concurrentSaves);
-        ledger.jobPosted(0, 3000);
-        QCOMPARE(budget.inFlight(), qint64(3000));
-        ledger.jobPosted(0, 5000);
-        ledger.jobPosted(0, 1000);
-        QCOMPARE(budget.inFlight(), heldAsJobsEnd.at(0));
-        QVERIFY(!budget.reserveQueued(10000 - heldAsJobsEnd.at(0) + 1));
-        for (int ended = 1; ended <= 3; ++ended) {
-            QVERIFY(ledger.jobEnded());
-            QCOMPARE(budget.inFlight(), heldAsJobsEnd.at(ended));
+        const QMap<int, QList<qint64>> heldAsJobsEnd{
+            {1, {5000, 5000, 1000, 0}}, {2, {8000, 6000, 1000, 0}}, {4, {9000, 6000, 1000, 0}}};
+        for (auto held = heldAsJobsEnd.cbegin(); held != heldAsJobsEnd.cend(); ++held) {
+            FrameBudget budget(10000, 10000);
+            BatchLedger ledger(budget, held.key());
+            ledger.jobPosted(0, 3000);
+            QCOMPARE(budget.inFlight(), qint64(3000));
+            ledger.jobPosted(0, 5000);
+            ledger.jobPosted(0, 1000);
+            QCOMPARE(budget.inFlight(), held->at(0));
+            QVERIFY(!budget.reserveQueued(10000 - held->at(0) + 1));
+            for (int ended = 1; ended <= 3; ++ended) {
+                QVERIFY(ledger.jobEnded());
+                QCOMPARE(budget.inFlight(), held->at(ended));
+            }
+            QVERIFY(!ledger.jobEnded());
         }
-        QVERIFY(!ledger.jobEnded());
     }
 
     // What saving the open batch would hold is given for the batch as it stands, not added up.
@@ -256,24 +232,14 @@ private slots:
         }
     }
 
-    void canvasSizeFollowsDirectionFormatAndSegmentLimit_data()
-    {
-        QTest::addColumn<int>("direction");
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<int>("maxDimension");
-        QTest::addColumn<qint64>("bytes");
-        // Three frames of 100 x 40 RGB888, as the window keeps them.
-        QTest::newRow("Left, PNG: side by side") << 0 << "PNG" << 32768 << qint64(300) * 120;
-        QTest::newRow("Bottom, PNG: stacked") << 2 << "PNG" << 32768 << qint64(120) * 300;
-        QTest::newRow("Left, BMP: 32-bit canvas") << 0 << "BMP" << 32768 << qint64(300) * 160;
-        QTest::newRow("Top, JPG, cut at 50 lines") << 3 << "JPG" << 50 << qint64(50) * 300;
-    }
     void canvasSizeFollowsDirectionFormatAndSegmentLimit()
     {
-        QFETCH(int, direction);
-        QFETCH(QString, format);
-        QFETCH(int, maxDimension);
-        QTEST(stitchCanvasBytes(frames(3, 100, 40), direction, format, maxDimension), "bytes");
+        // Three frames of 100 x 40 RGB888, as the window keeps them.
+        const QList<QImage> three = frames(3, 100, 40);
+        QCOMPARE(stitchCanvasBytes(three, 0, "PNG", 32768), qint64(300) * 120); // Left: side by side
+        QCOMPARE(stitchCanvasBytes(three, 2, "PNG", 32768), qint64(120) * 300); // Bottom: stacked
+        QCOMPARE(stitchCanvasBytes(three, 0, "BMP", 32768), qint64(300) * 160); // a 32-bit canvas
+        QCOMPARE(stitchCanvasBytes(three, 3, "JPG", 50), qint64(50) * 300);     // cut at 50 lines
     }
 
     void streamedFormatsChargeStripsNotTheCanvas_data()
@@ -313,73 +279,36 @@ private slots:
         QCOMPARE(stitchSaveBytes({}, direction, format, kMaxStitchDimension), qint64(0));
     }
 
-    void streamedSavesLetASmallBudgetHoldLongerBatches_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<int>("fewest");
-        QTest::addColumn<int>("most");
-        // 12 MiB frames in 600 MiB, half of it for the open batch and its save: frames alone close
-        // the batch at the 25th, a canvas as large as the frames at the 13th.
-        QTest::newRow("TIFF") << "TIFF" << 24 << 24;
-        QTest::newRow("BMP") << "BMP" << 22 << 24;
-        QTest::newRow("JPG") << "JPG" << 22 << 24;
-        QTest::newRow("PNG") << "PNG" << 21 << 24;
-        QTest::newRow("PPM, composed on a canvas") << "PPM" << 12 << 12;
-    }
-    void streamedSavesLetASmallBudgetHoldLongerBatches()
-    {
-        QFETCH(QString, format);
-        QFETCH(int, fewest);
-        QFETCH(int, most);
-        FrameBudget budget(600 * kMiB, 600 * kMiB);
-        BatchLedger ledger(budget);
-        QList<QImage> open;
-        while (open.size() < 100 && !ledger.openBatchOutgrowsBudget()) {
-            open.append(QImage(1024, 4096, QImage::Format_RGB888));
-            takeIntoOpenBatch(budget, ledger, 12 * kMiB,
-                              stitchSaveBytes(open, 0, format, kMaxStitchDimension));
-        }
-        // The frame that passed the half is the last of the batch.
-        QVERIFY2(open.size() - 1 >= fewest && open.size() - 1 <= most,
-                 qPrintable(QString::number(open.size())));
-    }
-
     // Intake resumes by itself unless only the shown batch could ever make room.
-    void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake_data()
-    {
-        QTest::addColumn<qint64>("shownBytes");
-        QTest::addColumn<int>("openFrames");
-        QTest::addColumn<bool>("jobPending");
-        QTest::addColumn<bool>("frameQueued");
-        QTest::addColumn<bool>("blocks");
-        // Frames of 1000 bytes in a budget of 10000.
-        QTest::newRow("room for the next frame") << qint64(9000) << 0 << false << false << false;
-        QTest::newRow("no room, nothing else would free any") << qint64(9500) << 0 << false << false << true;
-        QTest::newRow("an open batch closes at the next drop")
-            << qint64(8000) << 1 << false << false << false;
-        QTest::newRow("a job will end") << qint64(8000) << 0 << true << false << false;
-        QTest::newRow("a queued frame will arrive") << qint64(8000) << 0 << false << true << false;
-    }
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake()
     {
-        QFETCH(qint64, shownBytes);
-        QFETCH(int, openFrames);
-        QFETCH(bool, jobPending);
-        QFETCH(bool, frameQueued);
-        FrameBudget budget(10000, 10000);
-        BatchLedger ledger(budget);
-        takeIntoOpenBatch(budget, ledger, shownBytes - 1000);
-        takeIntoOpenBatch(budget, ledger, 1000);
-        ledger.closeOpenBatch(1);
-        ledger.batchShown(1);
-        ledger.settle(1);
-        if (openFrames > 0)
+        // Frames of 1000 bytes in a budget of 10000.
+        const struct {
+            const char *what;
+            qint64 shownBytes;
+            int openFrames;
+            bool jobPending, frameQueued, blocks;
+        } cases[] = {{"room for the next frame", 9000, 0, false, false, false},
+                     {"no room, nothing else would free any", 9500, 0, false, false, true},
+                     {"an open batch closes at the next drop", 8000, 1, false, false, false},
+                     {"a job will end", 8000, 0, true, false, false},
+                     {"a queued frame will arrive", 8000, 0, false, true, false}};
+        for (const auto &c : cases) {
+            FrameBudget budget(10000, 10000);
+            BatchLedger ledger(budget);
+            takeIntoOpenBatch(budget, ledger, c.shownBytes - 1000);
             takeIntoOpenBatch(budget, ledger, 1000);
-        if (jobPending)
-            ledger.jobPosted(0);
-        if (frameQueued)
-            QVERIFY(budget.reserveQueued(500));
-        QTEST(ledger.shownBatchBlocksIntake(openFrames), "blocks");
+            ledger.closeOpenBatch(1);
+            ledger.batchShown(1);
+            ledger.settle(1);
+            if (c.openFrames > 0)
+                takeIntoOpenBatch(budget, ledger, 1000);
+            if (c.jobPending)
+                ledger.jobPosted(0);
+            if (c.frameQueued)
+                QVERIFY(budget.reserveQueued(500));
+            QVERIFY2(ledger.shownBatchBlocksIntake(c.openFrames) == c.blocks, c.what);
+        }
     }
 
     void droppedFramesAreShownWithTheirCount()
@@ -428,21 +357,17 @@ private slots:
         QVERIFY(window.close()); // with the box open
     }
 
-    void frameCountBeyondIntIsClampedNotWrapped_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("read");
-        QTest::newRow("fits") << "1000000" << 1000000;
-        QTest::newRow("largest int") << "2147483647" << INT_MAX;
-        QTest::newRow("would wrap to 276447231") << "99999999999999" << INT_MAX;
-        QTest::newRow("far below") << "-99999999999999" << INT_MIN;
-    }
     void frameCountBeyondIntIsClampedNotWrapped()
     {
-        QFETCH(QString, stored);
         ScratchDirectory scratch;
-        AppSettings::setValue(AppSettings::kMaxStitchCount, stored);
-        QTEST(AppSettings::intValue(AppSettings::kMaxStitchCount, 30), "read");
+        const QMap<QString, int> read{{"1000000", 1000000},
+                                      {"2147483647", INT_MAX},
+                                      {"99999999999999", INT_MAX}, // would wrap to 276447231
+                                      {"-99999999999999", INT_MIN}};
+        for (auto stored = read.cbegin(); stored != read.cend(); ++stored) {
+            AppSettings::setValue(AppSettings::kMaxStitchCount, stored.key());
+            QCOMPARE(AppSettings::intValue(AppSettings::kMaxStitchCount, 30), stored.value());
+        }
     }
 
     // Memory of a let-go frame serves the next of its size, within a bound on what is kept idle.
