@@ -68,7 +68,30 @@ void printStacksOf(pid_t child)
              dump.readAll().constData());
 }
 
-ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, QByteArray &answer)
+// The child's own address space now, from the kernel's account of it.
+long long addressSpaceBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Sets the child's limit of one resource; false when the system refuses.
+bool limitResource(int resource, long long bytes)
+{
+    struct rlimit limit;
+    ::getrlimit(resource, &limit);
+    limit.rlim_cur = rlim_t(bytes);
+    return ::setrlimit(resource, &limit) == 0;
+}
+
+ChildEnd runOnce(const std::function<bool()> &limitChild, const std::function<QByteArray()> &work,
+                 QByteArray &answer)
 {
     // QImage converts large pictures on the global thread pool. A child
     // inherits the pool's bookkeeping but none of its threads and would wait
@@ -89,10 +112,7 @@ ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, 
     if (child == 0) {
         ::close(channel[0]);
         ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit;
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = rlim_t(limitBytes);
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        if (!limitChild())
             ::_exit(3);
         const QByteArray result = work();
         const char *data = result.constData();
@@ -144,19 +164,35 @@ ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, 
 
 } // namespace
 
-QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work,
-                                const std::function<void()> &afterHang)
+namespace {
+
+QByteArray runLimited(const std::function<bool()> &limitChild, const std::function<QByteArray()> &work,
+                      const std::function<void()> &afterHang)
 {
     // A child of a threaded process can still inherit a lock some thread of
     // the parent held at the fork: such a child is killed and the work tried
     // once more in a new one. A child that hangs twice is a failure.
     QByteArray answer;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (runOnce(limitBytes, work, answer) == ChildEnd::Answered)
+        if (runOnce(limitChild, work, answer) == ChildEnd::Answered)
             return answer;
         qWarning("runWithFileSizeLimit: the child hung and was killed");
         if (afterHang)
             afterHang();
     }
     return QByteArrayLiteral("child hung");
+}
+
+} // namespace
+
+QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work,
+                                const std::function<void()> &afterHang)
+{
+    return runLimited([limitBytes] { return limitResource(RLIMIT_FSIZE, limitBytes); }, work, afterHang);
+}
+
+QByteArray runWithMemoryHeadroom(long long headroomBytes, const std::function<QByteArray()> &work)
+{
+    return runLimited(
+        [headroomBytes] { return limitResource(RLIMIT_AS, addressSpaceBytes() + headroomBytes); }, work, {});
 }

@@ -27,4 +27,11 @@
 QByteArray runWithFileSizeLimit(long long limitBytes, const std::function<QByteArray()> &work,
                                 const std::function<void()> &afterHang = {});
 
+/*
+ * Memory that runs out: the same, in a child whose address space may grow by
+ * only headroomBytes past what it holds at the fork. The address sanitizer's
+ * allocator aborts instead of failing, so callers skip under it.
+ */
+QByteArray runWithMemoryHeadroom(long long headroomBytes, const std::function<QByteArray()> &work);
+
 #endif // FILESIZELIMIT_H

@@ -1,0 +1,724 @@
+// Saving and files on disk: a file under a final name is whole and never over
+// another file; a refused save leaves nothing behind, says why in the
+// system's words, and the next save works.
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "appsettings.h"
+#include "dialogcamera.h"
+#include "durablefile.h"
+#include "filesizelimit.h"
+#include "frameturn.h"
+#include "imagewriter.h"
+#include "naming.h"
+#include "patternframe.h"
+#include "scratchdirectory.h"
+#include "settingdialog.h"
+#include "stitchrecorder.h"
+
+namespace {
+
+enum SaveKind { Writer, Batch, Grabbed, FileList, Snapshot };
+const char *const kKindNames[] = {"writer", "batch", "grabbed batch", "file list", "snapshot"};
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A regular file where a folder is needed: fails even for root.
+QString blockedFolderIn(const QString &folder)
+{
+    QFile blocker(QDir(folder).filePath(QStringLiteral("blocker")));
+    blocker.open(QIODevice::WriteOnly);
+    return blocker.fileName() + QStringLiteral("/out");
+}
+
+// What every kind of save is given: three frames of one 1500 x 400 segment,
+// more than the file buffer holds for BMP and TIFF, as pictures, as the
+// camera delivered them (turned a quarter) and as files.
+struct SaveInputs {
+    QList<QImage> frames;
+    QList<QImage> unturned;
+    QStringList files;
+    std::vector<unsigned char> mono = std::vector<unsigned char>(320 * 240);
+};
+
+MV_SAVE_IMG_TO_FILE_PARAM snapshotRequest(const std::vector<unsigned char> &mono, unsigned height,
+                                          const QString &format, const QString &path)
+{
+    MV_SAVE_IMG_TO_FILE_PARAM param{};
+    param.enPixelType = PixelType_Gvsp_Mono8;
+    param.pData = const_cast<unsigned char *>(mono.data());
+    param.nDataLen = unsigned(mono.size());
+    param.nWidth = 320;
+    param.nHeight = height;
+    param.enImageType = format == QLatin1String("JPG") ? MV_Image_Jpeg
+        : format == QLatin1String("PNG")               ? MV_Image_Png
+        : format == QLatin1String("TIFF")              ? MV_Image_Tif
+                                                       : MV_Image_Bmp;
+    param.nQuality = format == QLatin1String("JPG") ? 90 : 6;
+    std::strncpy(param.pImagePath, QFile::encodeName(path).constData(), sizeof param.pImagePath - 1);
+    return param;
+}
+
+// One save of `kind` into folder, reported as the stitch worker reports.
+QStringList save(SaveKind kind, const SaveInputs &in, const QString &folder, const QString &format)
+{
+    if (kind == Writer) {
+        QString reason;
+        QString written;
+        const bool ok = writeImageFile(QDir(folder).filePath(QStringLiteral("picture")), in.frames.first(),
+                                       format, 90, 6, &reason, &written);
+        return {ok ? QStringLiteral("finished ") + written : QStringLiteral("failed ") + reason};
+    }
+    if (kind == Snapshot) {
+        MV_SAVE_IMG_TO_FILE_PARAM param = snapshotRequest(in.mono, 240, format, folder + "/Image_1.snap");
+        errno = 0;
+        const int status = MV_CC_SaveImageToFile(nullptr, &param);
+        if (status == MV_OK)
+            return {QStringLiteral("finished ") + QFile::decodeName(param.pImagePath)};
+        return {QStringLiteral("failed %1 %2").arg(status).arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    }
+    StitchWorker worker;
+    StitchRecorder recorder(worker);
+    if (kind == FileList)
+        worker.saveStitch(in.files, 0, folder, QStringLiteral("CamA"), QStringLiteral("SN0042"), format, 90,
+                          6);
+    else if (kind == Grabbed)
+        worker.saveGrabbedImages(in.unturned, 90, 0, folder, QString(), QString(), 3, format, 90, 6);
+    else
+        worker.saveStitchImages(in.frames, 0, folder, QString(), QString(), 3, format, 90, 6);
+    return recorder.events;
+}
+
+// How `kind` says that a save into folder failed for reason.
+QRegularExpression failureOf(SaveKind kind, const QString &folder, const QString &extension,
+                             const QString &reason)
+{
+    QString text = QRegularExpression::escape(reason);
+    if (kind == Snapshot)
+        text = QString::number(int(MV_E_WRITEFILE)) + QLatin1Char(' ') + text;
+    else if (kind != Writer)
+        text = QStringLiteral("Failed to save image:\n%1/%2_\\d{8}_\\d{6}_\\d{3}\\.%3\nReason: %4")
+                   .arg(QRegularExpression::escape(folder),
+                        kind == FileList ? QStringLiteral("RotatedStitched_CamA_SN0042")
+                                         : QStringLiteral("Stitched_Left_Batch003"),
+                        extension, text);
+    return QRegularExpression(QStringLiteral("^failed ") + text + QLatin1Char('$'));
+}
+
+constexpr unsigned int kWidth = 64;
+constexpr unsigned int kHeight = 16;
+
+unsigned char grayAt(unsigned int x, unsigned int y)
+{
+    return static_cast<unsigned char>((x * 4 + y * 13) & 0xFF);
+}
+
+// Leaves a frame as the grab thread would: buffer, size and record.
+void giveLatestFrame(MainWindow &window, unsigned int bufferBytes = kWidth * kHeight,
+                     unsigned int pixelType = PixelType_Gvsp_Mono8)
+{
+    QMutexLocker lock(&window.m_frameMutex);
+    window.m_lastFrameBuffer = std::make_unique<unsigned char[]>(bufferBytes);
+    for (unsigned int i = 0; i < bufferBytes; ++i)
+        window.m_lastFrameBuffer[i] = grayAt(i % kWidth, i / kWidth);
+    window.m_lastFrameBufferSize = bufferBytes;
+    window.m_lastFrameInfo = MV_FRAME_OUT_INFO_EX{};
+    window.m_lastFrameInfo.nWidth = kWidth;
+    window.m_lastFrameInfo.nHeight = kHeight;
+    window.m_lastFrameInfo.enPixelType = MvGvspPixelType(pixelType);
+    window.m_lastFrameInfo.nFrameLen = kWidth * kHeight;
+}
+
+QStringList snapshotsIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("Image_*")}, QDir::Files);
+}
+
+} // namespace
+
+class FilesTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDirectory> m_scratch;
+    QTemporaryDir m_inputFolder;
+    SaveInputs m_in;
+    QString path(const QString &name) const { return m_scratch->filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        // Every encoder is loaded before the first fork.
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        for (const char *format : {"bmp", "jpg", "png", "tif", "ppm"})
+            QVERIFY(QImageWriter(&buffer, format).write(patternFrame(4, 4, QImage::Format_RGB888, 1)));
+        for (int seed = 1; seed <= 3; ++seed) {
+            m_in.frames << patternFrame(500, 400, QImage::Format_RGB888, seed);
+            m_in.unturned << m_in.frames.last().transformed(QTransform().rotate(-90));
+            m_in.files << m_inputFolder.filePath(QStringLiteral("frame%1.png").arg(seed));
+            QVERIFY(m_in.frames.last().save(m_in.files.last(), "PNG"));
+        }
+        for (std::size_t i = 0; i < m_in.mono.size(); ++i)
+            m_in.mono[i] = static_cast<unsigned char>((i % 320) * 3 + (i / 320) * 7 + (i * 13) % 17);
+    }
+    void init()
+    {
+        m_scratch = std::make_unique<ScratchDirectory>();
+        QVERIFY(m_scratch->isValid());
+    }
+    void cleanup() { m_scratch.reset(); }
+
+    void refusedSaveLeavesNothingAndTheNextIsWhole_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("refusal");
+        for (int kind = Writer; kind <= Snapshot; ++kind) {
+            for (const char *format : {"BMP", "JPG", "PNG", "TIFF"}) {
+                for (const char *refusal : {"first byte", "middle", "last byte", "blocked folder"})
+                    QTest::addRow("%s, %s, %s", kKindNames[kind], format, refusal)
+                        << kind << format << refusal;
+            }
+        }
+    }
+    void refusedSaveLeavesNothingAndTheNextIsWhole()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, format);
+        QFETCH(QString, refusal);
+        const SaveKind saveKind = SaveKind(kind);
+        QVERIFY(QDir().mkpath(path("probe")) && QDir().mkpath(path("out")));
+        const QString out = path("out");
+        // Where the disk fills is measured on a save with room.
+        const QStringList probe = save(saveKind, m_in, path("probe"), format);
+        QVERIFY2(probe.last().startsWith(QLatin1String("finished ")), qPrintable(probe.join('\n')));
+        const QString probeFile = probe.last().mid(9);
+        const qint64 bytes = QFileInfo(probeFile).size();
+
+        QStringList refused;
+        QString reason = QStringLiteral("File too large");
+        QString folder = out;
+        if (refusal == QLatin1String("blocked folder")) {
+            folder = blockedFolderIn(out);
+            reason = QStringLiteral("Not a directory");
+            refused = save(saveKind, m_in, folder, format);
+            QVERIFY(QFile::remove(path("out/blocker")));
+        } else {
+            const long long limit = refusal == QLatin1String("first byte") ? 0
+                : refusal == QLatin1String("middle")                       ? bytes / 2
+                                                                           : bytes - 1;
+            const auto clear = [&] {
+                for (const QString &entry : entriesOf(out))
+                    QFile::remove(QDir(out).filePath(entry));
+            };
+            refused = StitchRecorder::parse(runWithFileSizeLimit(
+                limit, [&] { return save(saveKind, m_in, out, format).join(QLatin1Char('\x1e')).toUtf8(); },
+                clear));
+        }
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(
+            failureOf(saveKind, folder, QFileInfo(probeFile).suffix(), reason).match(refused[0]).hasMatch(),
+            qPrintable(refused.first()));
+        QCOMPARE(entriesOf(out), QStringList{});
+
+        const QStringList again = save(saveKind, m_in, out, format);
+        QVERIFY2(again.last().startsWith(QLatin1String("finished ")), qPrintable(again.join('\n')));
+        const QString saved = again.last().mid(9);
+        QCOMPARE(entriesOf(out), QStringList{QFileInfo(saved).fileName()});
+        QCOMPARE(QFileInfo(saved).size(), bytes);
+        QImageReader reader(saved);
+        reader.setDecideFormatFromContent(true);
+        QCOMPARE(reader.read().size(),
+                 saveKind == Snapshot     ? QSize(320, 240)
+                     : saveKind == Writer ? QSize(500, 400)
+                                          : QSize(1500, 400));
+    }
+
+    void takenNameIsNeverReplaced_data()
+    {
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<bool>("symlinkToFull");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("free name") << QStringList{} << false << "a.png";
+        QTest::newRow("taken by a file") << QStringList{"a.png"} << false << "a_2.png";
+        QTest::newRow("taken twice") << QStringList{"a.png", "a_2.png"} << false << "a_3.png";
+        QTest::newRow("gap is used") << QStringList{"a.png", "a_3.png"} << false << "a_2.png";
+        QTest::newRow("taken by a link to /dev/full") << QStringList{"a.png"} << true << "a_2.png";
+        QTest::newRow("partial left by a killed save") << QStringList{".a.png.partial"} << false << "a.png";
+    }
+    void takenNameIsNeverReplaced()
+    {
+        QFETCH(QStringList, taken);
+        QFETCH(bool, symlinkToFull);
+        QFETCH(QString, written);
+        for (const QString &name : taken) {
+            QFile file(path(name));
+            QVERIFY(symlinkToFull ? QFile::link(QStringLiteral("/dev/full"), path(name))
+                                  : file.open(QIODevice::WriteOnly) && file.write(name.toUtf8()) > 0);
+        }
+        DurableFile file(path("a.png"));
+        QVERIFY(file.open());
+        QCOMPARE(file.write("picture"), qint64(7));
+        QVERIFY2(file.commit(), qPrintable(file.errorString()));
+        QCOMPARE(file.committedPath(), path(written));
+        QCOMPARE(contentOf(path(written)), QByteArray("picture"));
+        for (const QString &name : taken) {
+            if (!symlinkToFull)
+                QCOMPARE(contentOf(path(name)), name.toUtf8());
+        }
+        QCOMPARE(entriesOf(m_scratch->path()).size(), taken.size() + 1);
+    }
+
+    // The picture writer and the snapshot given one path again and again,
+    // and Save Image clicked again and again within milliseconds.
+    void savesOfOneNameGiveOneFileEach()
+    {
+        const QImage image = patternFrame(30, 20, QImage::Format_RGB888, 1);
+        QStringList written{QString(), QString(), QString()};
+        for (QString &file : written)
+            QVERIFY(writeImageFile(path("a.png"), image, "PNG", 90, 6, nullptr, &file));
+        QCOMPARE(written, (QStringList{path("a.png"), path("a_2.png"), path("a_3.png")}));
+
+        const std::vector<unsigned char> frame(320 * 2, 77);
+        for (const char *expected : {"Image_1.bmp", "Image_1_2.bmp", "Image_1_3.bmp"}) {
+            MV_SAVE_IMG_TO_FILE_PARAM request = snapshotRequest(frame, 2, "BMP", path("Image_1.bmp"));
+            QCOMPARE(MV_CC_SaveImageToFile(nullptr, &request), int(MV_OK));
+            QCOMPARE(QFile::decodeName(request.pImagePath), path(expected));
+            QCOMPARE(QImage(path(expected)).size(), QSize(320, 2));
+        }
+
+        StitchWorker worker;
+        StitchRecorder recorder(worker);
+        for (int i = 0; i < 8; ++i)
+            worker.saveStitchImages({image}, 0, path("batches"), QString(), QString(), 0, "BMP", 90, 6);
+        QStringList saved;
+        for (const QString &event : recorder.events) {
+            QVERIFY2(!event.startsWith(QLatin1String("failed")), qPrintable(event));
+            if (event.startsWith(QLatin1String("finished ")))
+                saved << event.mid(9);
+        }
+        saved.removeDuplicates();
+        QCOMPARE(saved.size(), 8);
+        QCOMPARE(entriesOf(path("batches")).size(), 8);
+        for (const QString &file : saved)
+            QCOMPARE(QImage(file).convertToFormat(QImage::Format_RGB888), image);
+    }
+
+    void withoutMemoryAFrameOrBatchFailsCleanly_data()
+    {
+        // A turn of 96 MiB needs more than the heap may hold free already; PPM,
+        // having no streamed encoder, composes the whole canvas of 90 MiB; BMP
+        // streams rows in strips of about 8 MiB and fits.
+        QTest::addColumn<int>("turn");  // the direction of a turned frame, the angle of a batch
+        QTest::addColumn<int>("batch"); // -1: a frame turned on its own
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("text");
+        for (int direction : {0, 1, 3})
+            QTest::addRow("turning a frame for direction %d", direction) << direction << -1 << ""
+                                                                         << "null";
+        QTest::newRow("numbered batch") << 0 << 7 << "PPM"
+                                        << "Not enough memory to stitch batch 7";
+        QTest::newRow("Save Image") << 0 << 0 << "PPM"
+                                    << "Not enough memory to stitch the image";
+        QTest::newRow("grabbed batch") << 90 << 7 << "PPM"
+                                       << "Not enough memory to stitch batch 7";
+        QTest::newRow("streamed, no canvas") << 0 << 7 << "BMP"
+                                             << "saved";
+    }
+    void withoutMemoryAFrameOrBatchFailsCleanly()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address-space cap needs the plain allocator");
+#endif
+        QFETCH(int, turn);
+        QFETCH(int, batch);
+        QFETCH(QString, format);
+        QFETCH(QString, text);
+        if (batch < 0) {
+            QImage frame(8192, 4096, QImage::Format_RGB888);
+            frame.fill(Qt::gray);
+            const QByteArray answer = runWithMemoryHeadroom(
+                4 << 20, [&] { return turnFrameForDirection(frame, turn).isNull() ? "null" : "turned"; });
+            QCOMPARE(QString::fromUtf8(answer), text);
+            QVERIFY(!turnFrameForDirection(frame, turn).isNull());
+            return;
+        }
+        QList<QImage> frames;
+        for (int i = 0; i < 30; ++i) {
+            frames << QImage(1024, 1024, QImage::Format_RGB888);
+            frames.last().fill(Qt::darkGray);
+        }
+        StitchWorker worker;
+        const QByteArray answer = runWithMemoryHeadroom(16 << 20, [&] {
+            QByteArray result = "no result";
+            QObject::connect(&worker, &StitchWorker::failed, [&](const QString &e) { result = e.toUtf8(); });
+            QObject::connect(&worker, &StitchWorker::finished,
+                             [&](const QStringList &) { result = "saved"; });
+            worker.saveGrabbedImages(frames, turn, 0, path("out"), "M", "S", batch, format, 95, 8);
+            return result;
+        });
+        QCOMPARE(QString::fromUtf8(answer), text);
+        QCOMPARE(entriesOf(path("out")).size(), text == QLatin1String("saved") ? 1 : 0);
+    }
+
+    void uncommittedFileLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("abandon");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("abandoned, still buffered") << true << 100;
+        QTest::newRow("abandoned, partly on disk") << true << (3 << 20);
+        QTest::newRow("destroyed without commit") << false << (3 << 20);
+    }
+    void uncommittedFileLeavesNothing()
+    {
+        QFETCH(bool, abandon);
+        QFETCH(int, bytes);
+        {
+            DurableFile file(path("a.tif"));
+            QVERIFY(file.open());
+            QCOMPARE(file.write(QByteArray(bytes, 'x')), qint64(bytes));
+            QCOMPARE(entriesOf(m_scratch->path()), QStringList{".a.tif.partial"});
+            if (abandon) {
+                file.abandon();
+                QVERIFY(!file.commit());
+                QVERIFY(file.committedPath().isEmpty());
+            }
+        }
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{});
+    }
+
+    void killedSaveLeavesOnlyItsPartialWhichBlocksNothing()
+    {
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            DurableFile file(path("a.png"));
+            // More than the buffer holds, so bytes are on disk when it dies.
+            if (file.open())
+                file.write(QByteArray(3 << 20, 'x'));
+            ::raise(SIGKILL);
+            ::_exit(1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{".a.png.partial"});
+
+        DurableFile file(path("a.png"));
+        QVERIFY(file.open());
+        QCOMPARE(file.partialPath(), path(".a.png.2.partial"));
+        file.write("whole");
+        QVERIFY(file.commit());
+        QCOMPARE(contentOf(path("a.png")), QByteArray("whole"));
+        QCOMPARE(contentOf(path(".a.png.partial")).size(), 3 << 20);
+    }
+
+    void streamingWriterMaySeekBackToItsHeader()
+    {
+        DurableFile file(path("s.tif"));
+        QVERIFY(file.open());
+        const QByteArray body(3 << 20, 'b'); // larger than the buffer: part goes straight to disk
+        QCOMPARE(file.write("hhhh"), qint64(4));
+        QCOMPARE(file.write(body), qint64(body.size()));
+        QCOMPARE(file.write("tail"), qint64(4));
+        QCOMPARE(file.size(), qint64(body.size() + 8));
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.write("HH"), qint64(2));
+        QVERIFY(file.seek(file.size()));
+        QCOMPARE(file.write("!"), qint64(1));
+        QVERIFY(file.commit());
+        QCOMPARE(contentOf(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
+    }
+
+    void foldersAreMadeOrTheReasonGiven_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing parents are made") << "x/y/z" << 0;
+        QTest::newRow("existing folder") << "." << 0;
+        QTest::newRow("trailing slash") << "x/y/" << 0;
+        QTest::newRow("file in the way") << "blocker/y" << int(ENOTDIR);
+        QTest::newRow("file as the folder") << "blocker" << int(ENOTDIR);
+    }
+    void foldersAreMadeOrTheReasonGiven()
+    {
+        QFETCH(QString, folder);
+        QFETCH(int, error);
+        blockedFolderIn(m_scratch->path());
+        QCOMPARE(makeFolderPath(path(folder)), error);
+        QCOMPARE(QFileInfo(path(folder)).isDir(), error == 0);
+    }
+
+    void writerChoosesEncoderAndExtension_data()
+    {
+        QTest::addColumn<QString>("requested");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QByteArray>("content");
+        const auto row = [](const char *name, const char *requested, const char *format,
+                            QImage::Format pixels, const char *written, const char *content) {
+            QTest::newRow(name) << QString(requested) << QString(format) << int(pixels) << QString(written)
+                                << QByteArray(content);
+        };
+        row("no extension", "out", "jpeg", QImage::Format_RGB888, "out.jpg", "jpeg");
+        row("other extension", "a.png", "JPG", QImage::Format_RGB888, "a.jpg", "jpeg");
+        row("last dot only", "a.b.c", "bmp", QImage::Format_RGB888, "a.b.bmp", "bmp");
+        row("case differs", "A.JPG", "jpg", QImage::Format_RGB888, "A.JPG", "jpeg");
+        row("tiff long name", "scan.tiff", "Tiff", QImage::Format_RGB888, "scan.tif", "tiff");
+        row("empty is png", "out", "", QImage::Format_RGB888, "out.png", "png");
+        row("gray bmp", "g", "BMP", QImage::Format_Grayscale8, "g.bmp", "bmp");
+        row("gray png", "g", "PNG", QImage::Format_Grayscale8, "g.png", "png");
+        row("gray tiff", "g", "TIFF", QImage::Format_Grayscale8, "g.tif", "tiff");
+    }
+    void writerChoosesEncoderAndExtension()
+    {
+        QFETCH(QString, requested);
+        QFETCH(QString, format);
+        QFETCH(int, pixels);
+        QFETCH(QString, written);
+        QFETCH(QByteArray, content);
+        const QImage image = patternFrame(67, 23, QImage::Format(pixels), 1);
+        QString reason;
+        QVERIFY2(writeImageFile(path(requested), image, format, 95, 8, &reason), qPrintable(reason));
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{written});
+        QImageReader reader(path(written));
+        reader.setDecideFormatFromContent(true);
+        QCOMPARE(reader.format(), content);
+        const QImage read = reader.read().convertToFormat(image.format());
+        if (content == "jpeg")
+            QCOMPARE(read.size(), image.size());
+        else
+            QCOMPARE(read, image);
+    }
+
+    void writerRefusesWhatItCannotWrite()
+    {
+        QString reason;
+        QVERIFY(!writeImageFile(path("null.png"), QImage(), "PNG", 95, 8, &reason));
+        QCOMPARE(reason, QStringLiteral("Empty image."));
+        const QImage image = patternFrame(8, 8, QImage::Format_RGB888, 1);
+        QVERIFY(!writeImageFile(path("x"), image, "NoSuchFormat", 95, 8, &reason));
+        QVERIFY2(!reason.isEmpty() && reason != QStringLiteral("Empty image."), qPrintable(reason));
+        QVERIFY(!writeImageFile(path("x"), image, "NoSuchFormat", 95, 8));
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{});
+    }
+
+    void qualityAndLevelAreClamped_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("requested");
+        QTest::addColumn<int>("used");
+        QTest::newRow("JPEG 100 becomes 99") << "jpg" << 100 << 99;
+        QTest::newRow("JPEG 10 becomes 55") << "jpg" << 10 << 55;
+        QTest::newRow("JPEG 80 stays") << "jpg" << 80 << 80;
+        QTest::newRow("PNG -1 becomes 0") << "png" << -1 << 0;
+        QTest::newRow("PNG 12 becomes 9") << "png" << 12 << 9;
+    }
+    void qualityAndLevelAreClamped()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, requested);
+        QFETCH(int, used);
+        const QImage image = patternFrame(400, 300, QImage::Format_RGB888, 1);
+        const QString file = path("q." + format);
+        QVERIFY(writeImageFile(file, image, format, requested, requested));
+        if (format == QLatin1String("jpg")) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpg");
+            writer.setQuality(used);
+            QVERIFY(writer.write(image));
+            QCOMPARE(contentOf(file), buffer.data());
+            return;
+        }
+        QVERIFY(writeImageFile(path("b.png"), image, "png", 95, used));
+        QCOMPARE(contentOf(file), contentOf(path("b.png")));
+        // Level 0 stores the pixels; level 9 shrinks this compressible picture.
+        const qint64 stored = qint64(image.sizeInBytes());
+        QVERIFY(used == 0 ? QFileInfo(file).size() >= stored : QFileInfo(file).size() < stored / 2);
+    }
+
+    // Numbers in names: padded so that files sort, omitted where there are
+    // none, and a taken name numbered before its extension.
+    void namesCarryTheirNumbers_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QString &made, const QString &expected) {
+            QTest::newRow(name) << made << expected;
+        };
+        row("batch, every part", batchStitchBaseName("CamA", "SN0042", 0, 7),
+            "Stitched_CamA_SN0042_Left_Batch007");
+        row("no serial, batch 0", batchStitchBaseName("CamA", "", 2, 0), "Stitched_Bottom");
+        row("no model", batchStitchBaseName("", "SN0042", 1, 12), "Stitched_Right_Batch012");
+        row("negative batch", batchStitchBaseName("", "", 3, -5), "Stitched_Top");
+        row("unknown direction, wide batch", batchStitchBaseName("", "", 7, 1234),
+            "Stitched_Unknown_Batch1234");
+        row("negative direction", batchStitchBaseName("", "", -1, 1), "Stitched_Unknown_Batch001");
+        row("slash makes no folder", batchStitchBaseName("A/B C", "x:y", 0, 1),
+            "Stitched_A_B C_x:y_Left_Batch001");
+        row("one segment", batchSegmentFileName("B", "T", 1, 1, "png"), "B_T.png");
+        row("last of 99", batchSegmentFileName("B", "T", 99, 99, "png"), "B_T_Seg99.png");
+        row("first of 100", batchSegmentFileName("B", "T", 1, 100, "png"), "B_T_Seg001.png");
+        row("last of 100", batchSegmentFileName("B", "T", 100, 100, "png"), "B_T_Seg100.png");
+        row("beyond the width", batchSegmentFileName("B", "T", 1234, 1500, "png"), "B_T_Seg1234.png");
+        row("file list, one part", fileListSegmentFileName("R", "T", 1, 1, "tif"), "R_T.tif");
+        row("file list, first of 3", fileListSegmentFileName("R", "T", 1, 3, "bmp"), "R_T_part01.bmp");
+        row("file list, no serial", fileListStitchBaseName("CamA", ""), "RotatedStitched");
+        row("afternoon, 7 ms", timestampText(QDateTime(QDate(2031, 12, 31), QTime(14, 5, 9, 7))),
+            "20311231_140509_007");
+        row("first keeps the name", numberedFileName("a.bmp", 1), "a.bmp");
+        row("second", numberedFileName("Image_1.bmp", 2), "Image_1_2.bmp");
+        row("thirteenth of a segment", numberedFileName("S_Seg02.png", 13), "S_Seg02_13.png");
+        row("last dot only", numberedFileName("a.b.tif", 3), "a.b_3.tif");
+        row("no extension", numberedFileName("plain", 2), "plain_2");
+        row("leading dot is no extension", numberedFileName(".hidden", 2), ".hidden_2");
+        row("empty folder is the working one", resolveOutputFolder(""), QDir::current().canonicalPath());
+        row("dot is the working one", resolveOutputFolder("."), QDir::current().canonicalPath());
+        row("other folders as given", resolveOutputFolder("./"), "./");
+    }
+    void namesCarryTheirNumbers()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QCOMPARE(name, expected);
+    }
+
+    void snapshotThatCannotBeMadeIsReported_data()
+    {
+        QTest::addColumn<bool>("hasWindow");
+        QTest::addColumn<bool>("cameraOpen");
+        QTest::addColumn<bool>("hasFrame");
+        QTest::addColumn<uint>("pixelType");
+        QTest::addColumn<QString>("saveDir");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        const uint mono = PixelType_Gvsp_Mono8;
+        const QString notOpen = QStringLiteral("Camera is not open, cannot save image!");
+        const QString failed = QStringLiteral("保存图片失败，错误码: "); // the status as a signed decimal
+        const QString dot = QStringLiteral(".");
+        QTest::newRow("no window") << false << false << true << mono << dot << "Error" << notOpen;
+        QTest::newRow("camera closed") << true << false << true << mono << dot << "Error" << notOpen;
+        QTest::newRow("no frame yet") << true << true << false << mono << dot << "Error"
+                                      << QStringLiteral("No image data, may not have started streaming!");
+        QTest::newRow("no frame since grabbing restarted")
+            << true << true << true << 0u << dot << "保存失败" << failed + "-2147483641";
+        QTest::newRow("vendor-specific pixel type")
+            << true << true << true << 0x81080001u << dot << "保存失败" << failed + "-2147483647";
+        QTest::newRow("path of 256 bytes or more")
+            << true << true << true << mono << QString(240, 'd') << "保存失败" << failed + "-2147483644";
+        QTest::newRow("folder that does not exist")
+            << true << true << true << mono << QStringLiteral("missing/folder") << "保存失败"
+            << failed + "-2147483634\n原因: No such file or directory";
+    }
+    void snapshotThatCannotBeMadeIsReported()
+    {
+        QFETCH(bool, hasWindow);
+        QFETCH(bool, cameraOpen);
+        QFETCH(bool, hasFrame);
+        QFETCH(uint, pixelType);
+        QFETCH(QString, saveDir);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        store(AppSettings::kSaveDir, saveDir);
+        MainWindow window;
+        SimulatedCamera camera(window, "DLG-1");
+        window.m_isOpen = cameraOpen;
+        if (hasFrame)
+            giveLatestFrame(window, kWidth * kHeight, pixelType);
+        settingdialog dialog(hasWindow ? &window : nullptr, nullptr);
+        MessageBoxRecorder boxes;
+        // Without an open camera the dialog opens disabled; enabled here, as
+        // it stays when the camera closes behind it, the click reaches the checks.
+        dialog.setEnabled(true);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *saveButton = dialog.findChild<QPushButton *>(QStringLiteral("btnSaveImage"));
+        QVERIFY(saveButton && saveButton->isEnabled());
+        QTest::mouseClick(saveButton, Qt::LeftButton);
+        expectBoxes(boxes, 1, QMessageBox::Warning, title, text);
+        QVERIFY(snapshotsIn(QDir::currentPath()).isEmpty());
+    }
+
+    void snapshotIsWrittenAndReported_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("qualityLine");
+        QTest::newRow("JPEG") << "rdButtonJpg"
+                              << "jpg" << QStringLiteral("JPG质量: 80 (55-99)");
+        QTest::newRow("PNG") << "rdButtonPng"
+                             << "png" << QStringLiteral("PNG压缩级别: 3 (0-9, 0=不压缩)");
+        QTest::newRow("TIFF") << "rdButtonTiff"
+                              << "tif" << QString();
+    }
+    void snapshotIsWrittenAndReported()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, extension);
+        QFETCH(QString, qualityLine);
+        QVERIFY(QDir().mkdir(QStringLiteral("out")));
+        const QString folder = QDir::current().filePath(QStringLiteral("out"));
+        store(AppSettings::kSaveDir, folder);
+        store(AppSettings::kJpgQuality, 80);
+        store(AppSettings::kPngQuality, 3);
+        MainWindow window;
+        SimulatedCamera camera(window, "DLG-1");
+        giveLatestFrame(window);
+        settingdialog dialog(&window, &window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.findChild<QRadioButton *>(button), Qt::LeftButton);
+        MessageBoxRecorder boxes;
+        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btnSaveImage")), Qt::LeftButton);
+
+        QVERIFY(snapshotsIn(QDir::currentPath()).isEmpty());
+        const QStringList files = snapshotsIn(folder);
+        QCOMPARE(files.size(), 1);
+        const QRegularExpression name(QStringLiteral("^Image_\\d{8}_\\d{6}_\\d{3}\\.%1$").arg(extension));
+        QVERIFY2(name.match(files.first()).hasMatch(), qPrintable(files.first()));
+        const QString file = QDir(folder).filePath(files.first());
+        expectBoxes(boxes, 1, QMessageBox::Information, QStringLiteral("保存成功"),
+                    QStringLiteral("图片保存成功:\n") + file + QLatin1Char('\n') + qualityLine);
+        const QImage written(file);
+        QCOMPARE(written.size(), QSize(kWidth, kHeight));
+        for (unsigned int y = 0; extension != QLatin1String("jpg") && y < kHeight; ++y) {
+            for (unsigned int x = 0; x < kWidth; ++x)
+                QCOMPARE(qGray(written.pixel(int(x), int(y))), int(grayAt(x, y)));
+        }
+    }
+
+    void snapshotNeverReadsPastTheFrameBuffer()
+    {
+        MainWindow window;
+        SimulatedCamera camera(window, "DLG-1");
+        // The record claims a whole frame; only half of it is in the buffer.
+        giveLatestFrame(window, kWidth * kHeight / 2);
+        const QString file = QDir::current().filePath(QStringLiteral("Image_half.bmp"));
+        QCOMPARE(window.saveCurrentFrame(file, MV_Image_Bmp, 0), int(MV_E_PARAMETER));
+        QVERIFY(!QFile::exists(file));
+        giveLatestFrame(window);
+        QCOMPARE(window.saveCurrentFrame(file, MV_Image_Bmp, 0), int(MV_OK));
+        QVERIFY(QFile::exists(file));
+    }
+};
+
+QTEST_MAIN(FilesTest)
+#include "tst_files.moc"
