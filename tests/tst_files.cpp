@@ -46,14 +46,16 @@ QString blockedFolderIn(const QString &folder)
     return blocker.fileName() + QStringLiteral("/out");
 }
 
-// What every kind of save is given: three frames of one 1500 x 400 segment,
-// more than the file buffer holds for BMP and TIFF, as pictures, as the
-// camera delivered them (turned a quarter) and as files.
+// What every kind of save is given, each more than the file buffer holds
+// as BMP or TIFF: a 1500 x 400 picture, and as three frames of one segment
+// of that size, the frames as the camera delivered them (turned a quarter)
+// and as files; for the snapshot a 1600 x 800 Mono8 frame.
 struct SaveInputs {
+    QImage picture;
     QList<QImage> frames;
     QList<QImage> unturned;
     QStringList files;
-    std::vector<unsigned char> mono = std::vector<unsigned char>(320 * 240);
+    std::vector<unsigned char> mono = std::vector<unsigned char>(1600 * 800);
 };
 
 MV_SAVE_IMG_TO_FILE_PARAM snapshotRequest(const std::vector<unsigned char> &mono, unsigned height,
@@ -63,7 +65,7 @@ MV_SAVE_IMG_TO_FILE_PARAM snapshotRequest(const std::vector<unsigned char> &mono
     param.enPixelType = PixelType_Gvsp_Mono8;
     param.pData = const_cast<unsigned char *>(mono.data());
     param.nDataLen = unsigned(mono.size());
-    param.nWidth = 320;
+    param.nWidth = 1600;
     param.nHeight = height;
     param.enImageType = format == QLatin1String("JPG") ? MV_Image_Jpeg
         : format == QLatin1String("PNG")               ? MV_Image_Png
@@ -80,12 +82,12 @@ QStringList save(SaveKind kind, const SaveInputs &in, const QString &folder, con
     if (kind == Writer) {
         QString reason;
         QString written;
-        const bool ok = writeImageFile(QDir(folder).filePath(QStringLiteral("picture")), in.frames.first(),
-                                       format, 90, 6, &reason, &written);
+        const bool ok = writeImageFile(QDir(folder).filePath(QStringLiteral("picture")), in.picture, format,
+                                       90, 6, &reason, &written);
         return {ok ? QStringLiteral("finished ") + written : QStringLiteral("failed ") + reason};
     }
     if (kind == Snapshot) {
-        MV_SAVE_IMG_TO_FILE_PARAM param = snapshotRequest(in.mono, 240, format, folder + "/Image_1.snap");
+        MV_SAVE_IMG_TO_FILE_PARAM param = snapshotRequest(in.mono, 800, format, folder + "/Image_1.snap");
         errno = 0;
         const int status = MV_CC_SaveImageToFile(nullptr, &param);
         if (status == MV_OK)
@@ -174,8 +176,9 @@ private slots:
             m_in.files << m_inputFolder.filePath(QStringLiteral("frame%1.png").arg(seed));
             QVERIFY(m_in.frames.last().save(m_in.files.last(), "PNG"));
         }
+        m_in.picture = patternFrame(1500, 400, QImage::Format_RGB888, 4);
         for (std::size_t i = 0; i < m_in.mono.size(); ++i)
-            m_in.mono[i] = static_cast<unsigned char>((i % 320) * 3 + (i / 320) * 7 + (i * 13) % 17);
+            m_in.mono[i] = static_cast<unsigned char>((i % 1600) * 3 + (i / 1600) * 7 + (i * 13) % 17);
     }
     void init()
     {
@@ -244,10 +247,7 @@ private slots:
         QCOMPARE(QFileInfo(saved).size(), bytes);
         QImageReader reader(saved);
         reader.setDecideFormatFromContent(true);
-        QCOMPARE(reader.read().size(),
-                 saveKind == Snapshot     ? QSize(320, 240)
-                     : saveKind == Writer ? QSize(500, 400)
-                                          : QSize(1500, 400));
+        QCOMPARE(reader.read().size(), saveKind == Snapshot ? QSize(1600, 800) : QSize(1500, 400));
     }
 
     void takenNameIsNeverReplaced_data()
@@ -295,12 +295,12 @@ private slots:
             QVERIFY(writeImageFile(path("a.png"), image, "PNG", 90, 6, nullptr, &file));
         QCOMPARE(written, (QStringList{path("a.png"), path("a_2.png"), path("a_3.png")}));
 
-        const std::vector<unsigned char> frame(320 * 2, 77);
+        const std::vector<unsigned char> frame(1600 * 2, 77);
         for (const char *expected : {"Image_1.bmp", "Image_1_2.bmp", "Image_1_3.bmp"}) {
             MV_SAVE_IMG_TO_FILE_PARAM request = snapshotRequest(frame, 2, "BMP", path("Image_1.bmp"));
             QCOMPARE(MV_CC_SaveImageToFile(nullptr, &request), int(MV_OK));
             QCOMPARE(QFile::decodeName(request.pImagePath), path(expected));
-            QCOMPARE(QImage(path(expected)).size(), QSize(320, 2));
+            QCOMPARE(QImage(path(expected)).size(), QSize(1600, 2));
         }
 
         StitchWorker worker;
