@@ -1,4 +1,5 @@
-// Camera library test helpers: simulated cameras from an INI text, a handle always released.
+// Camera library test helpers: simulated cameras from an INI text, a handle always released,
+// and the conversion and save requests a caller of the C interface makes.
 #ifndef SIMCAMERA_H
 #define SIMCAMERA_H
 
@@ -54,6 +55,24 @@ inline int convertToRgb(unsigned int type, unsigned int width, unsigned int heig
     if (written)
         *written = param.nDstLen;
     return result;
+}
+
+// A request to save a frame of dataBytes bytes at path; imageType is the raw
+// 32 bits a C caller may pass, values outside the enumeration too.
+inline MV_SAVE_IMG_TO_FILE_PARAM saveRequest(unsigned char *data, unsigned int dataBytes, unsigned int type,
+                                             unsigned int width, unsigned int height, unsigned int imageType,
+                                             const char *path)
+{
+    MV_SAVE_IMG_TO_FILE_PARAM param{};
+    param.enPixelType = type;
+    param.pData = data;
+    param.nDataLen = dataBytes;
+    param.nWidth = width;
+    param.nHeight = height;
+    std::memcpy(&param.enImageType, &imageType, sizeof imageType);
+    param.nQuality = 90;
+    std::strncpy(param.pImagePath, path, sizeof param.pImagePath - 1);
+    return param;
 }
 
 // A handle on the enumerated camera with this serial; destroyed at scope end.
