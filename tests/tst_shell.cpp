@@ -353,40 +353,35 @@ private slots:
         QVERIFY(box.findChild<QLabel *>("lblBuild")->text().contains(QRegularExpression("^Build:\\d{14}$")));
     }
 
-    void zoomingOutStopsAtOneHundredth()
+    // Zooming ends the fit to the window, down to a hundredth at most; a
+    // fitted strip is fitted again when the window grows.
+    void zoomAndResizeOfTheStitchView_data()
     {
-        const auto window = viewWindow(0);
-        QVERIFY(window);
-        for (int i = 0; i < 60; ++i)
-            window->ui->action_ZoomOut->trigger();
-        QCOMPARE(window->ui->gvStitch->transform().m11(), 0.01);
-        QVERIFY(!window->m_autoFitStitch);
+        QTest::addColumn<int>("zoomIns");  // negative: zoom-outs
+        QTest::addColumn<double>("scale"); // 0: fitted
+        QTest::newRow("fitted strip is refitted") << 0 << 0.0;
+        QTest::newRow("zoomed strip keeps its zoom") << 1 << -1.0;
+        QTest::newRow("zoomed out to the limit") << -60 << 0.01;
     }
-
-    void resizeRefitsTheStripOnlyWhileAutoFitIsOn_data()
+    void zoomAndResizeOfTheStitchView()
     {
-        QTest::addColumn<bool>("zoomed");
-        QTest::newRow("fitted strip is refitted") << false;
-        QTest::newRow("zoomed strip keeps its zoom") << true;
-    }
-    void resizeRefitsTheStripOnlyWhileAutoFitIsOn()
-    {
-        QFETCH(bool, zoomed);
+        QFETCH(int, zoomIns);
+        QFETCH(double, scale);
         const auto window = viewWindow(0);
         QVERIFY(window);
         QGraphicsView *view = window->ui->gvStitch;
-        if (zoomed)
-            window->ui->action_ZoomInt->trigger();
+        for (int i = 0; i < qAbs(zoomIns); ++i)
+            (zoomIns > 0 ? window->ui->action_ZoomInt : window->ui->action_ZoomOut)->trigger();
+        QCOMPARE(window->m_autoFitStitch, zoomIns == 0);
         const double before = view->transform().m11();
         const int width = view->viewport()->width();
         window->resize(1500, 800);
         QTRY_VERIFY(view->viewport()->width() > width + 100);
         const QRect viewport = view->viewport()->rect();
         const QRectF scene = window->m_stitchScene->sceneRect();
-        QCOMPARE(view->transform().m11(),
-                 zoomed ? before
-                        : qMin(viewport.width() / scene.width(), viewport.height() / scene.height()));
-        QCOMPARE(view->horizontalScrollBarPolicy(), zoomed ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        const double fitted = qMin(viewport.width() / scene.width(), viewport.height() / scene.height());
+        QCOMPARE(view->transform().m11(), scale == 0 ? fitted : scale < 0 ? before : scale);
+        QCOMPARE(view->horizontalScrollBarPolicy(), zoomIns ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     }
 
     void rotationChoiceIsAppliedAndWritten_data()
