@@ -150,20 +150,6 @@ private slots:
         m_handle = nullptr;
     }
 
-    void featuresFallBackToTheOlderNamesInOrder()
-    {
-        const auto candidates = [](const char *name) {
-            QStringList got;
-            for (const std::string &candidate : featureCandidates(name))
-                got << QString::fromStdString(candidate);
-            return got.join(' ');
-        };
-        QCOMPARE(candidates("ExposureTime"), QString("ExposureTime ExposureTimeAbs ExposureTimeRaw"));
-        QCOMPARE(candidates("Gain"), QString("Gain GainAbs GainRaw"));
-        QCOMPARE(candidates("AcquisitionLineRate"), QString("AcquisitionLineRate AcquisitionLineRateAbs"));
-        QCOMPARE(candidates("PayloadSize"), QString("PayloadSize"));
-    }
-
     void incompleteFramesAndRetentionFollowTheirRules_data()
     {
         QTest::addColumn<quint64>("received");
@@ -240,27 +226,6 @@ private slots:
         for (const qint64 buffer : buffers)
             lost += tracker.completed(quint64(std::abs(buffer)), buffer < 0);
         QTEST(lost, "lost");
-    }
-
-    void answeredCallsPassTheirResultsThrough()
-    {
-        auto device = std::make_shared<StuckDevice>();
-        BoundedDevice bounded(device);
-        QCOMPARE(bounded.open(MV_ACCESS_Exclusive), MV_OK);
-        MVCC_INTVALUE_EX integer{};
-        QCOMPARE(bounded.getInt("Width", integer), MV_OK);
-        QCOMPARE(integer.nCurValue, int64_t(42));
-        MVCC_FLOATVALUE number{};
-        QCOMPARE(bounded.getFloat("Gain", number), MV_OK);
-        QCOMPARE(number.fCurValue, 1.5f);
-        QCOMPARE(bounded.setFloat("Gain", 99.0f), int(MV_E_RANGE));
-        QCOMPARE(bounded.optimalPacketSize(), 1500);
-        std::string current;
-        std::vector<std::string> entries;
-        QCOMPARE(bounded.getEnumEntries("TriggerMode", current, entries), MV_OK);
-        QCOMPARE(current, std::string("Off"));
-        QCOMPARE(entries, (std::vector<std::string>{"Off", "On"}));
-        QCOMPARE(bounded.setEnumByName("TriggerMode", "Sometimes"), int(MV_E_RANGE));
     }
 
     // Each call on a device that stopped answering returns after the bound
@@ -480,55 +445,36 @@ private slots:
     }
 
     // The fake camera draws the same diagonal ramp in every format: Mono16 as
-    // words below 256, BayerGR8 as a colour map laid out in a mosaic. What
-    // the library shows must be that frame, converted.
-    void mono16AndBayerGR8FramesShowTheCamerasPicture_data()
+    // words, BayerGR8 as a colour map laid out in a mosaic. Frames arrive with
+    // the format's code and length, whole.
+    void mono16AndBayerGR8FramesArriveWhole_data()
     {
         QTest::addColumn<unsigned int>("format");
         QTest::newRow("Mono16") << unsigned(PixelType_Gvsp_Mono16);
         QTest::newRow("BayerGR8") << unsigned(PixelType_Gvsp_BayerGR8);
     }
 
-    void mono16AndBayerGR8FramesShowTheCamerasPicture()
+    void mono16AndBayerGR8FramesArriveWhole()
     {
         QFETCH(unsigned int, format);
         openFakeCamera();
         QCOMPARE(MV_CC_SetEnumValue(m_handle, "PixelFormat", format), int(MV_OK));
         QCOMPARE(MV_CC_StartGrabbing(m_handle), int(MV_OK));
         const unsigned int bytes = format == PixelType_Gvsp_Mono16 ? 2 : 1;
-        std::vector<unsigned char> frame(fakeWidth * fakeHeight * bytes), rgb(fakeWidth * fakeHeight * 3);
+        std::vector<unsigned char> frame(fakeWidth * fakeHeight * bytes);
         MV_FRAME_OUT_INFO_EX info{};
         QCOMPARE(grab(frame, info), int(MV_OK));
         QCOMPARE(info.enPixelType, format);
         QCOMPARE(info.nFrameLen, fakeWidth * fakeHeight * bytes);
-        QCOMPARE(convertToRgb(format, fakeWidth, fakeHeight, frame.data(), info.nFrameLen, rgb.data(),
-                              unsigned(rgb.size()), nullptr, m_handle),
-                 int(MV_OK));
         const auto raw = [&](unsigned int x, unsigned int y) {
             const std::size_t i = std::size_t(y) * fakeWidth + x;
             return bytes == 2 ? unsigned(frame[2 * i] | (frame[2 * i + 1] << 8)) : unsigned(frame[i]);
         };
+        // Along an anti-diagonal the ramp, and the mosaic site, repeat.
         for (unsigned int y = 2; y < fakeHeight; ++y)
-            for (unsigned int x = 0; x + 2 < fakeWidth; ++x) {
-                // Along an anti-diagonal the ramp, and the mosaic site, repeat.
-                QCOMPARE(raw(x + 2, y - 2), raw(x, y));
-                const unsigned char *pixel = &rgb[(std::size_t(y) * fakeWidth + x) * 3];
-                if (bytes == 2) {
-                    QCOMPARE(unsigned(pixel[0]), raw(x, y) >> 8);
-                    QCOMPARE(pixel[1], pixel[0]);
-                } else if (y + 1 < fakeHeight) {
-                    // G R / B G: the 2x2 window at the pixel gives red, blue
-                    // and the mean of its greens.
-                    const bool redRow = (y & 1) == 0, redColumn = (x & 1) == 1;
-                    const unsigned int a = raw(x, y), b = raw(x + 1, y), c = raw(x, y + 1),
-                                       d = raw(x + 1, y + 1);
-                    const unsigned int red = redRow ? (redColumn ? a : b) : (redColumn ? c : d);
-                    const unsigned int blue = redRow ? (redColumn ? d : c) : (redColumn ? b : a);
-                    QCOMPARE(unsigned(pixel[0]), red);
-                    QCOMPARE(unsigned(pixel[1]), (a + b + c + d - red - blue + 1) / 2);
-                    QCOMPARE(unsigned(pixel[2]), blue);
-                }
-            }
+            for (unsigned int x = 0; x + 2 < fakeWidth; ++x)
+                if (raw(x + 2, y - 2) != raw(x, y))
+                    QFAIL(qPrintable(QString("pixel %1,%2: %3").arg(x).arg(y).arg(raw(x, y))));
         cleanup();
         m_camera.kill(); // back to Mono8 for the next test
     }
