@@ -261,6 +261,8 @@ private slots:
         const quint32 id = quint32(shown.winId());
         QByteArray event = xcbEvent(quint8(type), window == 0x1234u ? id : window);
         QVERIFY(!filter.nativeEventFilter("windows_generic_MSG", event.data(), nullptr));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(shown.isVisible());                                                       // not an X event
         QVERIFY(!filter.nativeEventFilter("xcb_generic_event_t", event.data(), nullptr)); // Qt sees it too
         if (destroyed)
             QTRY_VERIFY(!shown.isVisible());
