@@ -466,6 +466,7 @@ private slots:
                         QStringLiteral("please open camera"));
         }
         SimulatedCamera camera(window, "DLG-1");
+        store(AppSettings::kPngQuality, 12); // out of PNG's range 0..9
         auto *liveView = findControl<QGraphicsView>(window, QStringLiteral("gv"));
         QVERIFY(liveView->isHidden());
         const int ran = runSetting(window, [&](settingdialog *dialog) {
@@ -473,7 +474,7 @@ private slots:
             QVERIFY(dialog->parent() == &window);
             clickOnItsTab(findControl<QRadioButton>(*dialog, QStringLiteral("rdButtonPng")));
             QCOMPARE(window.m_imageFormat, QStringLiteral("PNG"));
-            QCOMPARE(window.m_pngQuality, 8);
+            QCOMPARE(window.m_pngQuality, 9);
             clickOnItsTab(findControl<QCheckBox>(*dialog, QStringLiteral("cbShowLiveView")));
             QVERIFY(!liveView->isHidden());
             QVERIFY(QMetaObject::invokeMethod(dialog, "sigSaveDirChanged",
