@@ -357,7 +357,7 @@ private slots:
     void switchingFormatsShowsEachFormatsStoredQuality()
     {
         store(AppSettings::kJpgQuality, 80);
-        store(AppSettings::kPngQuality, 12); // out of PNG's range 0..9
+        store(AppSettings::kPngQuality, 3);
         ShownDialog shown(*m_window, "DLG-1");
         auto *slider = shown.control<QSlider>("slQuality");
         auto *spin = shown.control<QSpinBox>("sbQuality");
@@ -368,8 +368,8 @@ private slots:
             bool enabled;
             int quality;
         } steps[] = {{"rdButtonJpg", true, 80},
-                     {"rdButtonPng", true, 9},
-                     {"rdButtonTiff", false, 9},
+                     {"rdButtonPng", true, 3},
+                     {"rdButtonTiff", false, 3},
                      {"rdButtonJpg", true, 80},
                      {"rdButtonBmp", false, 80}};
         for (const auto &step : steps) {
@@ -424,6 +424,8 @@ private slots:
 
         QTest::mouseClick(choose, Qt::LeftButton); // "." opens the folder dialog on the working directory
         QCOMPARE(dialog.askedStart, expected == QLatin1String(".") ? work : expected);
+        // Two folders that do not exist are not the same folder.
+        QCOMPARE(saveDirForChoice(work + "/missing", work + "/missing"), work + "/missing");
     }
 
     void returnOnTheCaptureTabPressesNoButton_data()
@@ -488,6 +490,7 @@ private slots:
     void numbersBetweenCameraAndOperator()
     {
         // Camera floats become ints truncated toward zero, saturated, NaN as 0.
+        QCOMPARE(truncateToInt(12.9), 12);
         QCOMPARE(truncateToInt(-3.7), -3);
         QCOMPARE(truncateToInt(1e12), INT_MAX);
         QCOMPARE(truncateToInt(-1e12), INT_MIN);
@@ -505,6 +508,7 @@ private slots:
         }
         // Typed values are finite decimals with a point.
         double parsed = 0;
+        QVERIFY(parseCameraValue(QStringLiteral("-50"), &parsed) && parsed == -50);
         QVERIFY(parseCameraValue(QStringLiteral(" 12.5 "), &parsed) && parsed == 12.5);
         for (const char *refused : {"abc", "12,5", "inf", "nan"})
             QVERIFY2(!parseCameraValue(QLatin1String(refused), &parsed) && parsed == 12.5, refused);
@@ -528,6 +532,8 @@ private slots:
                  int(MV_OK));
         QCOMPARE(qstrlen(param.pImagePath), 255u);
         QCOMPARE(param.nDataLen, 64u);
+        info.enPixelType = PixelType_Gvsp_RGB8_Packed; // a colour flag, not a vendor's own type
+        QCOMPARE(prepareSnapshotParam(info, buffer, 64, "a.bmp", MV_Image_Bmp, 0, &param), int(MV_OK));
         // Quality within the library's range per image type.
         const int qualities[][3]
             = {{MV_Image_Jpeg, 80, 80}, {MV_Image_Jpeg, 30, 55}, {MV_Image_Jpeg, 100, 99},
