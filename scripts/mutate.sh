@@ -105,6 +105,9 @@ PY
 restore() {
     if [ -n "${current:-}" ] && [ -f "$current.mutate-original" ]; then
         mv -f "$current.mutate-original" "$current"
+        # The copy is older than the objects built from the fault: without a
+        # new time the build would keep the fault in.
+        touch "$current"
     fi
     current=""
 }
@@ -135,7 +138,7 @@ while IFS= read -r line; do
     if ! ninja -C "$build" -j "$jobs" >"$build/mutate-$id.log" 2>&1; then
         result="no build"
         caught=$((caught + 1))
-    elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure >>"$build/mutate-$id.log" 2>&1; then
+    elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure --output-on-failure >>"$build/mutate-$id.log" 2>&1; then
         result="MISSED"
         missed=$((missed + 1))
     else
