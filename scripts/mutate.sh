@@ -51,7 +51,7 @@ durable-sync|storage|storage/descriptordevice.cpp|    if (m_error == 0 && sync &
 durable-error|storage|storage/descriptordevice.cpp|    if (m_fd < 0 \|\| m_error != 0)|    if (m_fd < 0)|writes go on after one failed
 budget-fits|camera|camera/framebudget.cpp|    const bool fits = m_inFlight + bytes <= m_limit;|    const bool fits = m_inFlight <= m_limit;|the budget admits a frame that passes it
 budget-drop|camera|camera/framebudget.cpp|    if (!fits \|\| !queueFits) {\n        ++m_dropped;|    if (!fits \|\| !queueFits) {|a refused frame is not counted as dropped
-frame-follows|camera|camera/framestatistics.cpp|    return next == previous + 1u \|\| (previous == lastBlockId && next == 1u);|    return next == previous + 1u;|the frame number's wrap counted as a gap
+frame-follows|camera|camera/framestatistics.cpp|    return next == previous + 1u \|\| (previous == lastBlockId && next == 1u);|    return next == previous + 1u \|\| (previous == lastBlockId \&\& next == 0u);|the frame number's wrap to 1 counted as a gap
 batch-count|app|app/mainwindow_session.cpp|    if (w.m_batchFrames.size() >= w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|    if (w.m_batchFrames.size() > w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|a batch holds one frame more than set
 zoom-min|app|app/viewmath.cpp|    return std::max(usableScale(currentScale) / kZoomStep, kMinZoom);|    return usableScale(currentScale) / kZoomStep;|zooming out has no lower limit
 settings-nul|app|app/appsettings.cpp|    if (bytes.contains('\0'))|    if (bytes.contains('\1'))|a settings file with a NUL byte is taken as valid
