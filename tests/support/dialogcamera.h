@@ -4,18 +4,8 @@
 #ifndef DIALOGCAMERA_H
 #define DIALOGCAMERA_H
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStyle>
-#include <QStyleOptionButton>
-#include <QTimer>
 #include <QtTest>
-
-#include <cstring>
-#include <string>
+#include <QtWidgets>
 
 #include "MvCameraControl.h"
 #include "mainwindow.h"
@@ -23,21 +13,16 @@
 #include "mvsim.h"
 #include "settingdialog.h"
 
-// An exposure of 125 us limits the first two cameras to 8000 lines/s, below
-// their maximum of 20000; the second lacks line rate control. The third holds
-// fractional exposure and gain.
-inline const char *const kDialogCameras = "[DLG-1]\ntransport = USB3\n"
-                                          "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
-                                          "line_rate = 1000\nmax_line_rate = 20000\n"
-                                          "exposure_time = 125\ngain = 3.25\n"
-                                          "[DLG-NORATE]\ntransport = USB3\n"
-                                          "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
-                                          "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 125\n"
-                                          "missing_features = AcquisitionLineRateEnable\n"
-                                          "[DLG-FRACTION]\ntransport = USB3\n"
-                                          "width = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
-                                          "line_rate = 1000\nmax_line_rate = 20000\n"
-                                          "exposure_time = 12.5\ngain = 3.7\n";
+// An exposure of 125 us limits the first two cameras to 8000 lines/s, below their maximum of
+// 20000; the second lacks line rate control. The third holds fractional exposure and gain.
+inline const char *const kDialogCameras
+    = "[DLG-1]\ntransport = USB3\nwidth = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
+      "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 125\ngain = 3.25\n"
+      "[DLG-NORATE]\ntransport = USB3\nwidth = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
+      "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 125\nmissing_features = "
+      "AcquisitionLineRateEnable\n"
+      "[DLG-FRACTION]\ntransport = USB3\nwidth = 64\nlines_per_frame = 16\npixel_format = Mono8\n"
+      "line_rate = 1000\nmax_line_rate = 20000\nexposure_time = 12.5\ngain = 3.7\n";
 
 inline QVariant stored(const QString &key)
 {
@@ -67,26 +52,20 @@ public:
         : m_window(window)
     {
         std::string error;
-        if (!mvsim::configure(cameras, &error))
-            qFatal("simulated cameras rejected: %s", error.c_str());
         MV_CC_DEVICE_INFO_LIST list{};
-        if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list) != MV_OK)
-            qFatal("no simulated cameras");
+        if (!mvsim::configure(cameras, &error) || MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list))
+            qFatal("simulated cameras rejected: %s", error.c_str());
         for (unsigned int i = 0; i < list.nDeviceNum && !m_handle; ++i) {
             const MV_CC_DEVICE_INFO *info = list.pDeviceInfo[i];
-            const char *found = reinterpret_cast<const char *>(
-                info->nTLayerType == MV_GIGE_DEVICE ? info->SpecialInfo.stGigEInfo.chSerialNumber
-                                                    : info->SpecialInfo.stUsb3VInfo.chSerialNumber);
-            if (std::strcmp(found, serial) == 0 && MV_CC_CreateHandle(&m_handle, info) == MV_OK
-                && MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
-                MV_CC_DestroyHandle(m_handle);
-                m_handle = nullptr;
-            }
+            const auto &found = info->nTLayerType == MV_GIGE_DEVICE
+                ? info->SpecialInfo.stGigEInfo.chSerialNumber
+                : info->SpecialInfo.stUsb3VInfo.chSerialNumber;
+            if (qstrcmp(reinterpret_cast<const char *>(found), serial) == 0)
+                MV_CC_CreateHandle(&m_handle, info);
         }
-        if (!m_handle)
+        if (!m_handle || MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK)
             qFatal("cannot open the simulated camera %s", serial);
-        // Every test starts without line rate control; the camera lacking the
-        // feature refuses, which changes nothing.
+        // Every test starts without line rate control; a camera lacking it refuses.
         MV_CC_SetBoolValue(m_handle, "AcquisitionLineRateEnable", false);
         m_window.m_handle = m_handle;
         m_window.m_isOpen = true;
@@ -94,37 +73,26 @@ public:
 
     ~SimulatedCamera()
     {
-        if (m_window.m_handle == m_handle) {
-            m_window.m_isOpen = false;
-            m_window.m_handle = nullptr;
-        }
+        m_window.m_isOpen = false;
+        m_window.m_handle = nullptr;
         MV_CC_CloseDevice(m_handle);
         MV_CC_DestroyHandle(m_handle);
         mvsim::reset();
     }
 
-    SimulatedCamera(const SimulatedCamera &) = delete;
-    SimulatedCamera &operator=(const SimulatedCamera &) = delete;
-
     void *handle() const { return m_handle; }
 
-    float floatFeature(const char *name) const
+    double feature(const char *name) const
     {
-        MVCC_FLOATVALUE value{};
-        if (MV_CC_GetFloatValue(m_handle, name, &value) != MV_OK)
-            qFatal("cannot read %s", name);
-        return value.fCurValue;
-    }
-
-    qint64 intFeature(const char *name) const
-    {
-        MVCC_INTVALUE_EX value{};
-        if (MV_CC_GetIntValueEx(m_handle, name, &value) != MV_OK)
-            qFatal("cannot read %s", name);
-        return value.nCurValue;
+        MVCC_INTVALUE_EX whole{};
+        MVCC_FLOATVALUE real{};
+        if (MV_CC_GetIntValueEx(m_handle, name, &whole) == MV_OK)
+            return double(whole.nCurValue);
+        return MV_CC_GetFloatValue(m_handle, name, &real) == MV_OK ? real.fCurValue : qQNaN();
     }
 
 private:
+    Q_DISABLE_COPY(SimulatedCamera)
     MainWindow &m_window;
     void *m_handle = nullptr;
 };
@@ -132,10 +100,9 @@ private:
 template<class T = QWidget>
 T *findControl(const QObject &parent, const QString &name)
 {
-    T *found = parent.findChild<T *>(name);
-    if (!found)
-        qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
-    return found;
+    if (T *found = parent.findChild<T *>(name))
+        return found;
+    qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
 }
 
 // Clicks a check box on its indicator, where a person clicks.
@@ -148,9 +115,7 @@ inline void clickIndicator(QCheckBox *box)
                       box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
 }
 
-// The settings dialog shown and active on a window with a simulated camera,
-// so that clicks, keys and focus changes reach it as on a desktop. A window
-// costs a few hundred milliseconds to build: a test program may keep one.
+// The settings dialog shown and active, so that clicks, keys and focus changes reach it as on a desktop.
 struct ShownDialog {
     explicit ShownDialog(MainWindow &onWindow, const char *serial, const char *cameras = kDialogCameras)
         : window(onWindow), camera(window, serial, cameras), dialog(&window, &window)
