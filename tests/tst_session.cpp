@@ -8,7 +8,6 @@
 #include "framekind.h"
 #include "frameturn.h"
 #include "mainwindow.h"
-#include "messageboxrecorder.h"
 #include "scratchdirectory.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
@@ -57,10 +56,10 @@ class TestSession : public QObject
 
     MainWindow &w() { return *m_window; }
 
-    // Hands one frame to the window as the grab thread does.
-    void feed(const QImage &frame)
+    // Hands one frame to the window as the grab thread does, or queues it.
+    void feed(const QImage &frame, Qt::ConnectionType how = Qt::DirectConnection)
     {
-        QMetaObject::invokeMethod(&w(), "onChangeDetected", Q_ARG(QImage, frame), Q_ARG(QImage, frame),
+        QMetaObject::invokeMethod(&w(), "onChangeDetected", how, Q_ARG(QImage, frame), Q_ARG(QImage, frame),
                                   Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
     }
     void feedComplete(int count)
@@ -76,30 +75,28 @@ class TestSession : public QObject
         action->trigger();
     }
     // The camera's full frame size, as if read from the camera.
-    void knowCameraSize()
+    void knowCameraSize(int direction, int count)
     {
-        const bool swapped = w().m_stitchDirection == 0 || w().m_stitchDirection == 1;
+        w().setStitchDirection(direction);
+        w().m_maxStitchCount = count;
+        const bool swapped = direction == 0 || direction == 1;
         w().m_expectedFrameWidth = swapped ? kLines : kWidth;
         w().m_expectedFrameHeight = swapped ? kWidth : kLines;
         w().m_expectedFrameSizeKnown = true;
     }
-    int stitchItemCount() { return w().m_stitchScene->items().size(); }
 
 private slots:
     void init()
     {
         m_scratch = std::make_unique<ScratchDirectory>();
         m_window = std::make_unique<MainWindow>();
-        w().m_isOpen = true;
-        w().m_isGrabbing = true;
+        w().m_isOpen = w().m_isGrabbing = true;
         trigger("actionStitchStart");
         QVERIFY(w().m_stitchActive);
         w().m_saveStitchImage = false;
-        w().m_stitchDirection = 2;
-        w().m_maxStitchCount = 3;
         w().m_partialStitch = true;
         w().setLiveViewVisible(true);
-        knowCameraSize();
+        knowCameraSize(2, 3);
     }
     void cleanup()
     {
@@ -109,86 +106,81 @@ private slots:
 
     // What closes a batch: the frame count (also when it is lowered to or
     // below the frames held), an incomplete frame (kept or not as the partial
-    // rule says) and a hole the grab thread reports. Another direction and
-    // Clear Images discard the open batch; the numbering goes on.
+    // rule says) and a hole the grab thread reports. Another direction, Clear
+    // Images and camera Stop discard the open batch; Close leaves it until
+    // the next start. The numbering goes on.
     void batchClosesOrIsDiscarded_data()
     {
         QTest::addColumn<int>("count");
-        QTest::addColumn<bool>("partial");
         QTest::addColumn<int>("complete"); // complete frames fed first
         QTest::addColumn<QString>("then");
-        QTest::addColumn<int>("batches");
-        QTest::addColumn<int>("lastBatch");
-        QTest::addColumn<int>("open");
-        QTest::newRow("one frame per batch") << 1 << true << 3 << "" << 3 << 1 << 0;
-        QTest::newRow("three, seven frames") << 3 << true << 7 << "" << 2 << 3 << 1;
-        QTest::newRow("five, four frames") << 5 << true << 4 << "" << 0 << 0 << 4;
-        QTest::newRow("short after five, partial on") << 30 << true << 5 << "short frame" << 1 << 6 << 0;
-        QTest::newRow("short after five, partial off") << 30 << false << 5 << "short frame" << 1 << 5 << 0;
-        QTest::newRow("short alone, partial on") << 30 << true << 0 << "short frame" << 1 << 1 << 0;
-        QTest::newRow("short alone, partial off") << 30 << false << 0 << "short frame" << 0 << 0 << 0;
-        QTest::newRow("gap after two") << 30 << true << 2 << "gap" << 1 << 2 << 0;
-        QTest::newRow("gap with nothing open") << 30 << true << 0 << "gap" << 0 << 0 << 0;
-        QTest::newRow("count lowered below the frames held") << 5 << true << 3 << "count 2" << 1 << 3 << 0;
-        QTest::newRow("count lowered to the frames held") << 5 << true << 3 << "count 3" << 1 << 3 << 0;
-        QTest::newRow("count raised") << 5 << true << 3 << "count 10" << 0 << 0 << 3;
-        QTest::newRow("same direction") << 5 << true << 2 << "direction 2" << 0 << 0 << 2;
-        QTest::newRow("another direction") << 5 << true << 2 << "direction 0" << 0 << 0 << 0;
-        QTest::newRow("clear images") << 2 << true << 3 << "clear" << 1 << 0 << 0;
+        QTest::addColumn<QList<int>>("batchesShownOpenSizeKnown");
+        QTest::newRow("one frame per batch") << 1 << 3 << "" << QList{3, 1, 0, 1};
+        QTest::newRow("three, seven frames") << 3 << 7 << "" << QList{2, 3, 1, 1};
+        QTest::newRow("five, four frames") << 5 << 4 << "" << QList{0, 0, 4, 1};
+        QTest::newRow("short after five, partial on") << 30 << 5 << "short" << QList{1, 6, 0, 1};
+        QTest::newRow("short after five, partial off")
+            << 30 << 5 << "short, partial off" << QList{1, 5, 0, 1};
+        QTest::newRow("short alone, partial on") << 30 << 0 << "short" << QList{1, 1, 0, 1};
+        QTest::newRow("short alone, partial off") << 30 << 0 << "short, partial off" << QList{0, 0, 0, 1};
+        QTest::newRow("gap after two") << 30 << 2 << "gap" << QList{1, 2, 0, 1};
+        QTest::newRow("gap with nothing open") << 30 << 0 << "gap" << QList{0, 0, 0, 1};
+        QTest::newRow("count lowered below those held") << 5 << 3 << "count 2" << QList{1, 3, 0, 1};
+        QTest::newRow("count lowered to the frames held") << 5 << 3 << "count 3" << QList{1, 3, 0, 1};
+        QTest::newRow("count raised") << 5 << 3 << "count 10" << QList{0, 0, 3, 1};
+        QTest::newRow("same direction") << 5 << 2 << "direction 2" << QList{0, 0, 2, 1};
+        QTest::newRow("another direction") << 5 << 2 << "direction 0" << QList{0, 0, 0, 0};
+        QTest::newRow("clear images") << 2 << 3 << "clear" << QList{1, 0, 0, 0};
+        QTest::newRow("camera stop") << 5 << 2 << "actionCameraStop" << QList{0, 0, 0, 1};
+        QTest::newRow("camera close") << 5 << 2 << "actionCameraClose" << QList{0, 0, 2, 1};
+        // Frames of an earlier run still queued when the next starts (a quick
+        // Stop and Start) are dropped, not joined to the new batch.
+        QTest::newRow("queued before Stitch Start") << 2 << 0 << "restart" << QList{0, 0, 0, 1};
     }
     void batchClosesOrIsDiscarded()
     {
         QFETCH(int, count);
-        QFETCH(bool, partial);
         QFETCH(int, complete);
         QFETCH(QString, then);
-        QFETCH(int, batches);
-        QFETCH(int, lastBatch);
-        QFETCH(int, open);
+        QFETCH(QList<int>, batchesShownOpenSizeKnown);
         w().m_maxStitchCount = count;
+        const bool partial = !then.endsWith(QLatin1String("partial off"));
         w().m_partialStitch = partial;
         feedComplete(complete);
         const int number = then.section(QLatin1Char(' '), 1).toInt();
-        if (then == QLatin1String("short frame"))
+        if (then.startsWith(QLatin1String("short"))) {
             feed(cameraFrame(3));
-        else if (then == QLatin1String("gap"))
+        } else if (then == QLatin1String("gap")) {
             emit w().m_workThread->sequenceBroken();
-        else if (then.startsWith(QLatin1String("count")))
+        } else if (then.startsWith(QLatin1String("count"))) {
             w().setMaxStitchCount(number);
-        else if (then.startsWith(QLatin1String("direction")))
+        } else if (then.startsWith(QLatin1String("direction"))) {
             w().setStitchDirection(number);
-        else if (then == QLatin1String("clear"))
+        } else if (then == QLatin1String("clear")) {
             trigger("actionClearImages");
-        QCOMPARE(w().m_batchCounter, batches);
-        QCOMPARE(w().m_batchFrames.size(), open);
-        QCOMPARE(w().m_lastBatchFrames.size(), lastBatch);
-        if (then == QLatin1String("short frame") && lastBatch)
+        } else if (then.startsWith(QLatin1String("actionCamera"))) {
+            trigger(qPrintable(then));
+            QVERIFY(!w().m_stitchActive);
+            w().m_isOpen = w().m_isGrabbing = true; // as the next Open and Start leave it
+            trigger("actionStitchStart");
+        } else if (then == QLatin1String("restart")) {
+            trigger("actionStitchStop");
+            feed(cameraFrame(), Qt::QueuedConnection);
+            feed(cameraFrame(), Qt::QueuedConnection);
+            trigger("actionStitchStart");
+            QCoreApplication::processEvents();
+        }
+        const int shown = batchesShownOpenSizeKnown[1], open = batchesShownOpenSizeKnown[2];
+        QCOMPARE(QList<int>({w().m_batchCounter, w().m_lastBatchFrames.size(), w().m_batchFrames.size(),
+                             w().m_expectedFrameSizeKnown}),
+                 batchesShownOpenSizeKnown);
+        if (then.startsWith(QLatin1String("short")) && shown)
             QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
-        QCOMPARE(stitchItemCount(), lastBatch ? 1 : 0);
+        QCOMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
         // The batch's frames are charged while it is open, and only then.
         QCOMPARE(w().m_batchLedger->openBatchBytes(), open * frameImageBytes(kWidth, kLines, 24));
-        // A batch turned for another direction needs the camera's size anew.
-        QCOMPARE(w().m_expectedFrameSizeKnown, then != QLatin1String("direction 0") && then != "clear");
-        // The numbering goes on.
         feedComplete(w().m_maxStitchCount);
-        QCOMPARE(w().m_batchCounter, batches + 1);
-    }
-
-    void framesQueuedBeforeStitchStartDoNotJoinTheNewBatch()
-    {
-        // Frames of an earlier run still waiting in the queue when the next run
-        // starts, as after a quick camera Stop and Start.
-        trigger("actionStitchStop");
-        QVERIFY(!w().ui->actionStitchStop->isEnabled());
-        const QImage stale = cameraFrame();
-        for (int i = 0; i < 2; ++i)
-            QMetaObject::invokeMethod(&w(), "onChangeDetected", Qt::QueuedConnection, Q_ARG(QImage, stale),
-                                      Q_ARG(QImage, stale), Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
-        trigger("actionStitchStart");
-        QCoreApplication::processEvents();
-        QVERIFY(w().m_batchFrames.isEmpty());
-        feedComplete(1);
-        QCOMPARE(w().m_batchFrames.size(), 1);
+        QCOMPARE(w().m_batchCounter, batchesShownOpenSizeKnown[0] + 1);
     }
 
     void liveViewPaintsOnlyTheNewestOfQueuedFrames()
@@ -199,99 +191,46 @@ private slots:
         QTRY_VERIFY(w().m_pendingLiveFrame.isNull());
         QCOMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 14));
         QCOMPARE(sceneRects.count(), 1);
-        // The next frame is painted again.
         QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(20)));
         QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 20));
     }
 
-    void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt_data()
+    // Frames stay as delivered, gray and charged as gray; a batch closed while
+    // saving is off leaves its number unused. Save Image after the direction
+    // changed lays the last batch out anew, each frame turned as collected: for
+    // Left, a frame's pixel (x, y) lands at column y, row kWidth-1-x of its place.
+    void saveImageWritesTheLastBatchTurnedAsItWasCollected()
     {
-        QTest::addColumn<QByteArray>("action");
-        QTest::addColumn<int>("framesKept");
-        // Stop throws the open batch away; Close leaves it until the next start.
-        QTest::newRow("stop") << QByteArray("actionCameraStop") << 0;
-        QTest::newRow("close") << QByteArray("actionCameraClose") << 2;
-    }
-    void cameraStopOrCloseMidBatchNeitherShowsNorNumbersIt()
-    {
-        QFETCH(QByteArray, action);
-        QFETCH(int, framesKept);
-        w().m_saveStitchImage = true;
+        const QDir out(m_scratch->filePath(QStringLiteral("out")));
+        w().m_saveDir = out.path();
+        w().m_imageFormat = QStringLiteral("BMP");
+        knowCameraSize(0, 2);
         feedComplete(2);
-        trigger(action.constData());
-        QVERIFY(!w().m_stitchActive);
-        QCOMPARE(w().m_batchFrames.size(), framesKept);
-        QCOMPARE(w().m_batchCounter, 0);
-        QVERIFY(w().m_lastBatchFrames.isEmpty());
-        QCOMPARE(stitchItemCount(), 0);
-        QCOMPARE(w().m_pendingStitchJobs, 0);
-    }
-
-    void framesJoinTheBatchAsGrabbed_data()
-    {
-        QTest::addColumn<int>("direction");
-        QTest::addColumn<QSize>("shown"); // the preview's size at full resolution
-        QTest::newRow("Left") << 0 << QSize(2 * kLines + 3, kWidth);
-        QTest::newRow("Right") << 1 << QSize(2 * kLines + 3, kWidth);
-        QTest::newRow("Bottom") << 2 << QSize(kWidth, 2 * kLines + 3);
-        QTest::newRow("Top") << 3 << QSize(kWidth, 2 * kLines + 3);
-    }
-    // Frames stay as the camera delivered them, gray and charged as gray; only
-    // their size is compared turned with the camera's, so a partial frame
-    // closes the batch in every direction, and the preview shows it turned.
-    void framesJoinTheBatchAsGrabbed()
-    {
-        QFETCH(int, direction);
-        QFETCH(QSize, shown);
-        w().setStitchDirection(direction);
-        w().m_maxStitchCount = 30;
-        knowCameraSize();
-        const QList<QImage> fed = {monoFrame(kLines, 1), monoFrame(kLines, 2), monoFrame(3, 3)};
+        w().m_saveStitchImage = true;
+        const QList<QImage> fed = {monoFrame(kLines, 1), monoFrame(kLines, 2)};
         feed(fed[0]);
+        QCOMPARE(w().m_batchLedger->openBatchBytes(), frameImageBytes(kWidth, kLines, 8));
         feed(fed[1]);
-        QCOMPARE(w().m_batchLedger->openBatchBytes(), 2 * frameImageBytes(kWidth, kLines, 8));
-        feed(fed[2]);
-        QCOMPARE(w().m_batchCounter, 1);
-        QCOMPARE(w().m_lastBatchFrames.size(), 3);
-        for (int i = 0; i < 3; ++i) {
+        QCOMPARE(w().m_batchCounter, 2);
+        for (int i = 0; i < 2; ++i) {
             QCOMPARE(w().m_lastBatchFrames[i].cacheKey(), fed[i].cacheKey()); // not even copied
             QVERIFY(grayStandsForRgb(w().m_lastBatchFrames[i]));
         }
-        QCOMPARE(w().m_lastBatchTurnAngle, turnAngleForDirection(direction));
-        const QList<QGraphicsItem *> items = w().m_stitchScene->items();
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(items.first()->boundingRect().size().toSize(), shown);
-    }
-
-    // Save Image after the direction changed lays the last batch out in the
-    // new direction, each frame turned as it was when the batch was collected.
-    // Collected for Left, a frame's pixel (x, y) lands at column y, row
-    // kWidth-1-x of its place; the frames follow along the layout's axis.
-    void saveImageWritesTheLastBatchTurnedAsItWasCollected()
-    {
-        const QString out = m_scratch->filePath(QStringLiteral("out"));
-        w().m_saveDir = out;
-        w().m_imageFormat = QStringLiteral("BMP");
-        w().m_saveStitchImage = true;
-        w().setStitchDirection(0);
-        w().m_maxStitchCount = 2;
-        knowCameraSize();
-        feed(monoFrame(kLines, 1));
-        feed(monoFrame(kLines, 2));
-        QCOMPARE(w().m_batchCounter, 1);
+        QCOMPARE(w().m_stitchScene->items().first()->boundingRect().size().toSize(),
+                 QSize(2 * kLines, kWidth));
         w().setStitchDirection(2);
         trigger("actionSave_Image");
         QTRY_COMPARE(w().m_pendingStitchJobs, 0);
 
-        const QStringList files = QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+        const QStringList files = out.entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 2);
         QVERIFY2(files[0].startsWith(QLatin1String("Stitched_Bottom_")), qPrintable(files[0]));
-        QVERIFY2(files[1].startsWith(QLatin1String("Stitched_Left_Batch001_")), qPrintable(files[1]));
+        QVERIFY2(files[1].startsWith(QLatin1String("Stitched_Left_Batch002_")), qPrintable(files[1]));
         for (int alongX = 0; alongX < 2; ++alongX) {
-            const QImage written(QDir(out).filePath(files[alongX]));
+            const QImage written(out.filePath(files[alongX]));
             QCOMPARE(written.format(), QImage::Format_RGB32); // a 24-bit file, not a gray one
-            QCOMPARE(written.size(), alongX ? QSize(2 * kLines, kWidth) : QSize(kLines, 2 * kWidth));
-            QImage expected(written.size(), QImage::Format_RGB888);
+            QImage expected(alongX ? QSize(2 * kLines, kWidth) : QSize(kLines, 2 * kWidth),
+                            QImage::Format_RGB888);
             for (int frame = 0; frame < 2; ++frame)
                 for (int y = 0; y < kLines; ++y)
                     for (int x = 0; x < kWidth; ++x) {
@@ -302,26 +241,6 @@ private slots:
                     }
             QCOMPARE(written.convertToFormat(QImage::Format_RGB888), expected);
         }
-    }
-
-    // A failed save reaches the operator once, naming the folder; the job
-    // still ends.
-    void failedSaveShowsTheFolderInOneBox()
-    {
-        MessageBoxRecorder boxes;
-        QFile blocker(m_scratch->filePath(QStringLiteral("blocker")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        w().m_saveDir = blocker.fileName() + QStringLiteral("/out");
-        w().m_saveStitchImage = true;
-        feedComplete(3);
-        QCOMPARE(w().m_pendingStitchJobs, 1);
-        QVERIFY(boxes.waitForCount(1, 20000));
-        QTRY_COMPARE(w().m_pendingStitchJobs, 0);
-        QCOMPARE(boxes.last().title, QStringLiteral("Save Image"));
-        QVERIFY2(boxes.last().text.contains(blocker.fileName()), qPrintable(boxes.last().text));
-        QCOMPARE(boxes.last().kind, QMessageBox::Critical);
-        QCOMPARE(boxes.count(), 1);
     }
 };
 
