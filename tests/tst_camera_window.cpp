@@ -17,12 +17,7 @@
 #include "windowdestroyedfilter.h"
 #include "workthread.h"
 
-namespace {
-
-std::atomic<int> fetchesInProgress{0};
-std::atomic<int> fetchesStarted{0};
-
-} // namespace
+static std::atomic<int> fetchesInProgress{0}, fetchesStarted{0};
 
 // The grab loop's fetch, counted while it is in progress so that a test can see it waiting.
 extern "C" int MV_CC_GetOneFrameTimeout(void *handle, unsigned char *data, unsigned int size,
@@ -50,116 +45,36 @@ private slots:
         mvsim::reset();
     }
 
-    void searchListsTheCamerasOrSaysNoDeviceOnce_data()
-    {
-        QTest::addColumn<QString>("trouble");
-        QTest::addColumn<int>("entries");
-        QTest::addColumn<int>("box"); // icon of the one box, NoIcon: none
-        QTest::newRow("two cameras") << "" << 2 << int(QMessageBox::NoIcon);
-        QTest::newRow("no camera attached") << "none" << 0 << int(QMessageBox::Information);
-        QTest::newRow("enumeration fails") << "fails" << 0 << int(QMessageBox::Critical);
-    }
-    void searchListsTheCamerasOrSaysNoDeviceOnce()
-    {
-        QFETCH(QString, trouble);
-        QFETCH(int, entries);
-        QFETCH(int, box);
-        click("actionCameraSearch"); // a search over a full list starts afresh
-        if (trouble == "none")
-            qputenv("CORVISTA_CAMERAS", "none");
-        else if (trouble == "fails")
-            mvsim::setFault("MV_CC_EnumDevices", int(MV_E_RESOURCE));
-        click("actionCameraSearch");
-        QCOMPARE(devices()->count(), entries);
-        QCOMPARE(m_fixture->boxes.count(), box == QMessageBox::NoIcon ? 0 : 1);
-        if (entries == 0) {
-            QCOMPARE(int(m_fixture->boxes.last().kind), box);
-            QCOMPARE(window().m_deviceIndex, -1);
-        } else {
-            QVERIFY(devices()->itemText(1).contains(QStringLiteral("(U7)")));
-            QCOMPARE(window().m_deviceIndex, 0);
-        }
-    }
-
-    // A refused open says why once and leaves the camera free; the packet size of a GigE camera
-    // only warns. The model is kept, as file names want it.
-    void openSaysWhatFailedAndKeepsTheModelName_data()
-    {
-        QTest::addColumn<int>("entry");
-        QTest::addColumn<QString>("failing");
-        QTest::addColumn<QString>("model"); // empty: not opened
-        QTest::addColumn<QString>("box");
-        QTest::newRow("index past the list") << 2 << ""
-                                             << ""
-                                             << "Device index is error!";
-        QTest::newRow("missing record") << 0 << "record"
-                                        << ""
-                                        << "Device does not exist!";
-        QTest::newRow("handle refused") << 0 << "MV_CC_CreateHandle"
-                                        << ""
-                                        << "Create handle error!";
-        QTest::newRow("open refused") << 0 << "MV_CC_OpenDevice"
-                                      << ""
-                                      << "Device Open error!";
-        QTest::newRow("GigE, size unknown") << 0 << "MV_CC_GetOptimalPacketSize"
-                                            << "MV_CA_050"
-                                            << "Warning: Get Packet Size fail!";
-        QTest::newRow("GigE, size not accepted") << 0 << "MV_CC_SetIntValueEx"
-                                                 << "MV_CA_050"
-                                                 << "Warning: Set Packet Size fail!";
-        QTest::newRow("USB3 never asks for it") << 1 << "MV_CC_GetOptimalPacketSize MV_CC_SetIntValueEx"
-                                                << "Line_RGB"
-                                                << "";
-    }
-    void openSaysWhatFailedAndKeepsTheModelName()
-    {
-        QFETCH(int, entry);
-        QFETCH(QString, failing);
-        QFETCH(QString, model);
-        QFETCH(QString, box);
-        const MV_CC_DEVICE_INFO chosen = *window().m_deviceList.pDeviceInfo[std::min(entry, 1)];
-        if (failing == "record")
-            window().m_deviceList.pDeviceInfo[0] = nullptr;
-        else
-            for (const QString &operation : failing.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                mvsim::setFault(operation.toStdString(), int(MV_E_ACCESS));
-        window().m_deviceIndex = entry; // as the list's entry sets it
-        click("actionCameraOpen");
-        QCOMPARE(m_fixture->boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
-        QCOMPARE(window().m_isOpen, !model.isEmpty());
-        QCOMPARE(window().m_handle != nullptr, !model.isEmpty());
-        QCOMPARE(action("actionCameraOpen")->isChecked(), !model.isEmpty());
-        QCOMPARE(window().m_cameraModelName, model);
-        mvsim::clearFaults();
-        QVERIFY(deviceIsFree(chosen) == model.isEmpty());
-    }
-
     // Clicks as a person makes them; after each, the buttons show the camera's state, so the next
-    // click never acts twice or undoes itself.
+    // click never acts twice or undoes itself. A refused open says why once and leaves the camera
+    // free; the packet size of a GigE camera only warns.
     void toolbarFollowsTheCamera_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<bool>("open");
         QTest::addColumn<bool>("grabbing");
         QTest::addColumn<QStringList>("boxes");
-        const QStringList none;
-        const QStringList lost{"Camera disconnected!"};
-        QTest::newRow("open") << "open" << true << false << none;
-        QTest::newRow("open twice closes") << "open open" << false << false << none;
-        QTest::newRow("start") << "open start" << true << true << none;
-        QTest::newRow("start twice stops") << "open start start" << true << false << none;
-        QTest::newRow("stop") << "open start stop" << true << false << none;
-        QTest::newRow("close while grabbing") << "open start close" << false << false << none;
-        QTest::newRow("open while grabbing closes") << "open start open" << false << false << none;
-        QTest::newRow("reopen and restart") << "open start close open start" << true << true << none;
-        QTest::newRow("start without camera") << "start" << false << false << none;
-        QTest::newRow("open without camera, per click")
-            << "nocam open open open" << false << false
-            << QStringList{"No device!", "Please choose camera!", "Please choose camera!",
-                           "Please choose camera!"};
-        QTest::newRow("camera vanishes") << "open start vanish" << true << false << lost;
-        QTest::newRow("vanished, closed, back")
-            << "open start vanish open back open start" << true << true << lost;
+        const auto row = [](const char *steps, bool open, bool grabbing, QStringList boxes = {}) {
+            QTest::newRow(steps) << QString(steps) << open << grabbing << boxes;
+        };
+        row("open open", false, false);
+        row("open start start", true, false);
+        row("open start stop", true, false);
+        row("open start close", false, false);
+        row("open start open", false, false);
+        row("start", false, false);
+        row("nocam open open", false, false,
+            {"No device!", "Please choose camera!", "Please choose camera!"});
+        row("enumfail open", false, false, {"No device!", "Please choose camera!"});
+        row("open start vanish", true, false, {"Camera disconnected!"});
+        row("open start vanish open back open start", true, true, {"Camera disconnected!"});
+        row("entry2 open", false, false, {"Device index is error!"});
+        row("norecord open", false, false, {"Device does not exist!"});
+        row("fail:MV_CC_CreateHandle open", false, false, {"Create handle error!"});
+        row("fail:MV_CC_OpenDevice open", false, false, {"Device Open error!"});
+        row("fail:MV_CC_GetOptimalPacketSize open start", true, true, {"Warning: Get Packet Size fail!"});
+        row("fail:MV_CC_SetIntValueEx open", true, false, {"Warning: Set Packet Size fail!"});
+        row("usb fail:MV_CC_GetOptimalPacketSize fail:MV_CC_SetIntValueEx open", true, false);
     }
     void toolbarFollowsTheCamera()
     {
@@ -173,18 +88,28 @@ private slots:
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             if (window().m_isOpen && (step == "close" || step == "open"))
                 window().m_livePixmapItem->setPixmap(QPixmap(8, 8)); // closing must blank it
-            if (step == "nocam") {
-                qputenv("CORVISTA_CAMERAS", "none");
+            if (step == "nocam" || step == "back") {
+                QVERIFY(step == "nocam" ? qputenv("CORVISTA_CAMERAS", "none")
+                                        : installCameras(twoSmallCameras()));
                 click("actionCameraSearch");
-            } else if (step == "back") {
-                QVERIFY(installCameras(twoSmallCameras()));
+            } else if (step == "enumfail") {
+                mvsim::setFault("MV_CC_EnumDevices", int(MV_E_RESOURCE));
                 click("actionCameraSearch");
+            } else if (step.startsWith("fail:")) {
+                mvsim::setFault(step.mid(5).toStdString(), int(MV_E_ACCESS));
+            } else if (step == "usb") {
+                window().findChild<QComboBox *>(QStringLiteral("cbSearchDevices"))->setCurrentIndex(1);
+            } else if (step == "entry2") {
+                window().m_deviceIndex = 2; // past the list, as no entry sets it
+            } else if (step == "norecord") {
+                window().m_deviceList.pDeviceInfo[0] = nullptr;
             } else if (step == "vanish") {
                 mvsim::vanishAfter("G1", 2);
                 QVERIFY(m_fixture->boxes.waitForCount(m_fixture->boxes.count() + 1));
             } else if (step == "stop" || step == "close") {
-                QVERIFY(action(step == "stop" ? "actionCameraStop" : "actionCameraClose")->isEnabled());
-                action(step == "stop" ? "actionCameraStop" : "actionCameraClose")->trigger();
+                QAction *a = action(step == "stop" ? "actionCameraStop" : "actionCameraClose");
+                QVERIFY(a->isEnabled());
+                a->trigger();
             } else if (step == "start") {
                 const bool starting = !action("actionCameraStart")->isChecked();
                 window().m_lastBatchFrames = {QImage(4, 4, QImage::Format_Grayscale8)};
@@ -199,18 +124,19 @@ private slots:
         }
         QCOMPARE(action("actionCameraOpen")->isChecked(), open);
         QCOMPARE(window().m_isOpen, open);
-        QCOMPARE(window().m_handle != nullptr, open);
         QCOMPARE(action("actionCameraStart")->isChecked(), grabbing);
         QCOMPARE(window().m_isGrabbing, grabbing);
         QCOMPARE(window().m_workThread->isRunning(), grabbing);
         QCOMPARE(window().m_stitchActive, grabbing);
-        QCOMPARE(action("actionStitchStart")->isEnabled(), !grabbing);
-        QCOMPARE(action("actionStitchStop")->isEnabled(), grabbing);
         QCOMPARE(m_fixture->boxes.texts(), boxes);
-        if (!open) {
+        if (open) { // kept for file names
+            const bool gige = window().m_deviceInfo.nTLayerType == MV_GIGE_DEVICE;
+            QCOMPARE(window().m_cameraModelName, QString(gige ? "MV_CA_050" : "Line_RGB"));
+        } else {
             QCoreApplication::sendPostedEvents(); // a frame still queued must not show again
             QVERIFY(window().m_livePixmapItem->pixmap().isNull());
             qputenv("CORVISTA_CAMERAS", "simulator");
+            mvsim::clearFaults();
             QVERIFY(deviceIsFree(device));
         }
     }
@@ -235,66 +161,43 @@ private slots:
         QVERIFY(!window().m_workThread->isRunning() && !window().m_isGrabbing);
     }
 
-    void destroyedNativeWindowClosesTheWindow_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<quint32>("window");
-        QTest::addColumn<bool>("destroyed");
-        QTest::newRow("destroyed") << 17 << 0x1234u << true;
-        QTest::newRow("destroyed, sent by a client") << (17 | 0x80) << 0x1234u << true;
-        QTest::newRow("another window destroyed") << 17 << 0x9999u << false;
-        QTest::newRow("unmapped, not destroyed") << 18 << 0x1234u << false;
-        QTest::newRow("window id 0") << 17 << 0u << false;
-    }
     void destroyedNativeWindowClosesTheWindow()
     {
-        QFETCH(int, type);
-        QFETCH(quint32, window);
-        QFETCH(bool, destroyed);
-        QCOMPARE(isDestroyNotifyFor(xcbEvent(quint8(type), window).constData(), window ? 0x1234u : 0u),
-                 destroyed);
-
-        QWidget shown;
-        shown.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&shown));
-        WindowDestroyedFilter filter(&shown);
-        const quint32 id = quint32(shown.winId());
-        QByteArray event = xcbEvent(quint8(type), window == 0x1234u ? id : window);
-        QVERIFY(!filter.nativeEventFilter("windows_generic_MSG", event.data(), nullptr));
-        QCoreApplication::sendPostedEvents();
-        QVERIFY(shown.isVisible());                                                       // not an X event
-        QVERIFY(!filter.nativeEventFilter("xcb_generic_event_t", event.data(), nullptr)); // Qt sees it too
-        if (destroyed)
-            QTRY_VERIFY(!shown.isVisible());
-        QCoreApplication::sendPostedEvents();
-        QCOMPARE(shown.isVisible(), !destroyed);
+        // {event type, the shown window's or another's, closes}; bit 7 marks one a client sent.
+        for (const auto &[type, own, closes] : {std::tuple(17, true, true), std::tuple(17 | 0x80, true, true),
+                                                std::tuple(17, false, false), std::tuple(18, true, false)}) {
+            QWidget shown;
+            shown.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&shown));
+            WindowDestroyedFilter filter(&shown);
+            QByteArray event(32, '\0'); // as the X server sends it
+            event[0] = char(type);
+            const quint32 id = quint32(shown.winId()) + (own ? 0 : 1);
+            std::memcpy(event.data() + 8, &id, sizeof id);
+            QVERIFY(!isDestroyNotifyFor(event.constData(), 0));
+            QVERIFY(!filter.nativeEventFilter("windows_generic_MSG", event.data(), nullptr));
+            QCoreApplication::sendPostedEvents();
+            QVERIFY(shown.isVisible()); // not an X event
+            QVERIFY(
+                !filter.nativeEventFilter("xcb_generic_event_t", event.data(), nullptr)); // Qt sees it too
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(shown.isVisible(), !closes);
+        }
     }
 
 private:
     MainWindow &window() { return *m_fixture->window; }
     QAction *action(const char *name) { return windowAction(window(), name); }
-    QComboBox *devices() { return window().findChild<QComboBox *>(QStringLiteral("cbSearchDevices")); }
     int frameCount()
     {
         static const QRegularExpression count(QStringLiteral(R"(\[(\d+)\])"));
         return count.match(window().findChild<QLabel *>("dataitemLabel")->text()).captured(1).toInt();
     }
-    // A click on the action's toolbar button when the window is shown, else the action as it fires.
     void click(const char *name)
     {
         QAction *a = action(name);
         QVERIFY(a->isEnabled());
-        for (QToolBar *bar : window().findChildren<QToolBar *>())
-            if (QWidget *button = bar->widgetForAction(a); button && button->isVisible())
-                return QTest::mouseClick(button, Qt::LeftButton);
-        a->trigger();
-    }
-    static QByteArray xcbEvent(quint8 type, quint32 window)
-    {
-        QByteArray bytes(32, '\0'); // as the X server sends it
-        bytes[0] = char(type);
-        std::memcpy(bytes.data() + 8, &window, sizeof window);
-        return bytes;
+        QTest::mouseClick(window().findChild<QToolBar *>("mainToolBar")->widgetForAction(a), Qt::LeftButton);
     }
     bool remake(const char *ini)
     {

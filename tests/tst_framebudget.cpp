@@ -1,6 +1,5 @@
-// What keeps frames in flight bounded: the budget the grab thread asks before it converts a frame,
-// the window's ledger of what its batches and saves hold, when intake resumes, the pool that
-// lends frame memory again, and the one save-failure box that counts the rest.
+// What keeps frames in flight bounded: the grab thread's budget, the window's ledger of what its
+// batches and saves hold, the pool that lends frame memory again, and the one save-failure box.
 #include <QtTest>
 
 #include "appsettings.h"
@@ -8,7 +7,6 @@
 #include "descriptordevice.h"
 #include "framebudget.h"
 #include "framepool.h"
-#include "framestatistics.h"
 #include "naming.h"
 #include "savefailurenotifier.h"
 #include "scratchdirectory.h"
@@ -38,15 +36,6 @@ void takeIntoOpenBatch(FrameBudget &budget, BatchLedger &ledger, qint64 bytes, q
     ledger.addToOpenBatch(bytes, saveBytes);
 }
 
-QList<QImage> frames(int count, int width, int height, QImage::Format format = QImage::Format_RGB888)
-{
-    const QImage frame(width, height, format);
-    QList<QImage> list;
-    for (int i = 0; i < count; ++i)
-        list.append(frame);
-    return list;
-}
-
 } // namespace
 
 class FrameBudgetTest : public QObject
@@ -57,104 +46,90 @@ private slots:
     void reservationsStopAtTheBudgetAndTheQueueBound()
     {
         // Frames of 300 bytes; `taken` of them leave the queue for the window before the rest arrive.
-        const struct {
-            const char *what;
-            qint64 limit, queueLimit;
-            int taken, offered, accepted;
-        } cases[] = {{"budget ends it", 1000, 1000, 0, 5, 3},
-                     {"exactly full", 900, 900, 0, 4, 3},
-                     {"queue ends it first", 1000, 600, 0, 5, 2},
-                     {"taken frames leave the queue, not the budget", 1000, 600, 2, 5, 3},
-                     {"larger than the queue, yet an empty queue passes it", 1000, 100, 0, 3, 1},
-                     {"larger than the budget never passes", 200, 200, 0, 3, 0}};
-        for (const auto &c : cases) {
-            FrameBudget budget(c.limit, c.queueLimit);
+        // {budget, queue bound, taken, offered, accepted}
+        const int cases[][5] = {{1000, 1000, 0, 5, 3}, // the budget ends it
+                                {900, 900, 0, 4, 3},   // exactly full
+                                {1000, 600, 0, 5, 2},  // the queue ends it first
+                                {1000, 600, 2, 5, 3},  // taken frames leave the queue, not the budget
+                                {1000, 100, 0, 3, 1},  // larger than the queue, yet an empty queue passes it
+                                {200, 200, 0, 3, 0}};  // larger than the budget never passes
+        for (const auto &[limit, queueLimit, taken, offered, expected] : cases) {
+            FrameBudget budget(limit, queueLimit);
             int accepted = 0;
-            for (int i = 0; i < c.offered; ++i) {
-                if (budget.reserveQueued(300) && ++accepted <= c.taken)
+            for (int i = 0; i < offered; ++i) {
+                if (budget.reserveQueued(300) && ++accepted <= taken)
                     budget.dequeued(300);
             }
-            QVERIFY2(accepted == c.accepted, c.what);
-            QVERIFY2(budget.dropped() == c.offered - c.accepted, c.what);
-            QVERIFY2(budget.inFlight() == accepted * 300, c.what);
-            QVERIFY2(budget.queued() == (accepted - std::min(accepted, c.taken)) * 300, c.what);
+            const QByteArray row = QByteArray::number(limit) + "/" + QByteArray::number(queueLimit);
+            QVERIFY2(accepted == expected && budget.dropped() == offered - accepted, row);
+            QVERIFY2(budget.inFlight() == accepted * 300, row);
+            QVERIFY2(budget.queued() == (accepted - std::min(accepted, taken)) * 300, row);
         }
-    }
-
-    void givenBackBytesMakeRoomAgainButNeverWidenTheBudget()
-    {
+        // Given back bytes make room again; bytes never reserved (a frame fed to the window
+        // directly) cannot drive the counts below zero and so widen the budget.
         FrameBudget budget(1000, 1000);
-        QVERIFY(budget.reserveQueued(600));
-        QVERIFY(!budget.reserveQueued(600));
+        QVERIFY(budget.reserveQueued(600) && !budget.reserveQueued(600));
         budget.dequeued(600);
-        budget.release(600);
-        QVERIFY(budget.reserveQueued(600));
-        // Bytes never reserved (a frame fed to the window directly) cannot drive the counts below zero.
-        budget.release(5000);
+        budget.release(5600);
         budget.dequeued(5000);
-        QCOMPARE(budget.inFlight(), qint64(0));
-        QCOMPARE(budget.queued(), qint64(0));
-        QVERIFY(budget.reserveQueued(1000));
-        QVERIFY(!budget.reserveQueued(1));
-        budget.countDropped();
-        QCOMPARE(budget.dropped(), qint64(3));
-        budget.resetDropped();
-        QCOMPARE(budget.dropped(), qint64(0));
+        QCOMPARE(budget.queued() + budget.inFlight(), qint64(0));
+        QVERIFY(budget.reserveQueued(1000) && !budget.reserveQueued(1));
     }
 
-    void concurrentReservationsNeverPassTheBudget()
+    // Frames are reserved and pooled on the grab thread and let go of on the window's and the
+    // savers': no reservation passes the budget, every offer is taken or counted, no pixels mix.
+    void budgetAndPoolHoldUnderConcurrentUse()
     {
-        // The grab thread reserves while the window gives back: every offer is taken or counted.
-        FrameBudget budget(10 * 1000, 10 * 1000);
-        std::atomic<qint64> maxSeen{0};
-        std::atomic<int> taken{0};
-        constexpr int kOffers = 20000;
-        std::thread producer([&] {
-            for (int i = 0; i < kOffers; ++i) {
-                if (budget.reserveQueued(1000))
-                    ++taken;
-                const qint64 now = budget.inFlight();
-                qint64 seen = maxSeen.load();
-                while (now > seen && !maxSeen.compare_exchange_weak(seen, now)) { }
-            }
-        });
-        int released = 0;
-        while (taken.load() + budget.dropped() < kOffers) {
-            if (released < taken.load()) {
-                budget.dequeued(1000);
-                budget.release(1000);
-                ++released;
-            }
+        FrameBudget budget(3000, 3000);
+        FramePool pool(16 * kMiB);
+        std::atomic<int> taken{0}, wrong{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 4000; ++i) {
+                    if (budget.reserveQueued(1000)) {
+                        wrong += budget.inFlight() > 3000;
+                        ++taken;
+                        budget.dequeued(1000);
+                        budget.release(1000);
+                    }
+                    if (i % 100)
+                        continue;
+                    QImage image = pool.image(1024 + 1024 * (i / 100 % 2), 1024, QImage::Format_Grayscale8);
+                    const uchar mark = uchar(t * 40 + i / 100);
+                    image.fill(mark);
+                    std::this_thread::yield();
+                    wrong += image.constScanLine(1023)[image.width() - 1] != mark
+                        || image.constBits()[0] != mark;
+                }
+            });
         }
-        producer.join();
-        for (; released < taken.load(); ++released)
-            budget.release(1000);
-        QVERIFY(maxSeen.load() <= 10 * 1000);
-        QCOMPARE(taken.load() + budget.dropped(), qint64(kOffers));
-        QCOMPARE(budget.inFlight(), qint64(0));
+        for (std::thread &thread : threads)
+            thread.join();
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(taken.load() + budget.dropped(), qint64(4 * 4000));
+        QCOMPARE(budget.inFlight() + budget.queued(), qint64(0));
+        QVERIFY(pool.idleBytes() <= 16 * kMiB && pool.reused() > 0);
     }
 
     void budgetComesFromTheEnvironmentOrPhysicalMemory()
     {
-        const struct {
-            const char *environment;
-            qint64 physical, expected;
-            bool valid;
-        } cases[] = {{"", 8 * kGiB, 2 * kGiB, true},  // a quarter
-                     {"", 64 * kGiB, 4 * kGiB, true}, // at most 4 GiB
-                     {"", 0, kGiB, true},             // memory unknown
-                     {"512", 64 * kGiB, 512 * kMiB, true},
-                     {" 6144 ", 8 * kGiB, 6 * kGiB, true},
-                     {"0", 8 * kGiB, 2 * kGiB, false},
-                     {"-5", 8 * kGiB, 2 * kGiB, false},
-                     {"lots", 8 * kGiB, 2 * kGiB, false},
-                     {"99999999999999999", 8 * kGiB, 2 * kGiB, false}};
-        for (const auto &c : cases) {
-            bool valid = !c.valid;
-            QVERIFY2(frameBudgetBytes(c.environment, c.physical, &valid) == c.expected, c.environment);
-            QVERIFY2(valid == c.valid, c.environment);
+        // {environment, physical memory, budget, environment valid}
+        const std::tuple<const char *, qint64, qint64, bool> cases[]
+            = {{"", 8 * kGiB, 2 * kGiB, true},  // a quarter
+               {"", 64 * kGiB, 4 * kGiB, true}, // at most 4 GiB
+               {"", 0, kGiB, true},             // memory unknown
+               {"512", 64 * kGiB, 512 * kMiB, true},
+               {" 6144 ", 8 * kGiB, 6 * kGiB, true},
+               {"0", 8 * kGiB, 2 * kGiB, false},
+               {"-5", 8 * kGiB, 2 * kGiB, false},
+               {"99999999999999999", 8 * kGiB, 2 * kGiB, false}};
+        for (const auto &[environment, physical, expected, expectValid] : cases) {
+            bool valid = !expectValid;
+            QVERIFY2(frameBudgetBytes(environment, physical, &valid) == expected && valid == expectValid,
+                     environment);
             // The queue to the window is part of the budget and never long.
-            QVERIFY(frameQueueBytes(c.expected) <= std::min(c.expected / 2, kGiB));
+            QVERIFY(frameQueueBytes(expected) <= std::min(expected / 2, kGiB));
         }
     }
 
@@ -181,8 +156,7 @@ private slots:
         QVERIFY(ledger.jobEnded()); // batch 2: written, still shown, charged once until replaced
         QCOMPARE(budget.inFlight(), qint64(2000));
         QCOMPARE(ledger.shownBatchBytes(), qint64(2000));
-        QVERIFY(ledger.jobEnded());
-        QVERIFY(!ledger.jobEnded());
+        QVERIFY(ledger.jobEnded() && !ledger.jobEnded());
         closeBatch(3, 1500, false, true); // saving off: the view lets go of the batch before
         QCOMPARE(budget.inFlight(), qint64(1500));
         closeBatch(4, 700, false, false); // neither saved nor shown: back at once
@@ -192,58 +166,34 @@ private slots:
         takeIntoOpenBatch(budget, ledger, 700);
         ledger.discardOpenBatch();
         QCOMPARE(budget.inFlight(), qint64(0));
-    }
-
-    // Jobs holding 3000, 5000 and 1000 bytes while they are saved: the budget holds the largest
-    // that can run at once, as they are posted and as they end.
-    void budgetHoldsTheLargestSavesThatCanRunAtOnce()
-    {
-        const QMap<int, QList<qint64>> heldAsJobsEnd{
-            {1, {5000, 5000, 1000, 0}}, {2, {8000, 6000, 1000, 0}}, {4, {9000, 6000, 1000, 0}}};
-        for (auto held = heldAsJobsEnd.cbegin(); held != heldAsJobsEnd.cend(); ++held) {
-            FrameBudget budget(10000, 10000);
-            BatchLedger ledger(budget, held.key());
-            ledger.jobPosted(0, 3000);
-            QCOMPARE(budget.inFlight(), qint64(3000));
-            ledger.jobPosted(0, 5000);
-            ledger.jobPosted(0, 1000);
-            QCOMPARE(budget.inFlight(), held->at(0));
-            QVERIFY(!budget.reserveQueued(10000 - held->at(0) + 1));
-            for (int ended = 1; ended <= 3; ++ended) {
-                QVERIFY(ledger.jobEnded());
-                QCOMPARE(budget.inFlight(), held->at(ended));
-            }
-            QVERIFY(!ledger.jobEnded());
-        }
-    }
-
-    // What saving the open batch would hold is given for the batch as it stands, not added up.
-    void openBatchClosesWhenItsSaveWouldPassHalfTheBudget()
-    {
-        FrameBudget budget(10000, 10000);
-        BatchLedger ledger(budget);
+        // What saving the open batch would hold is given for the batch as it stands, not added up.
         for (int frame = 1; frame <= 4; ++frame) {
             takeIntoOpenBatch(budget, ledger, 1000, 1300 * frame);
             QCOMPARE(ledger.openBatchOutgrowsBudget(), frame >= 3); // 3000 + 3900 > 5000
         }
-        ledger.discardOpenBatch();
-        QVERIFY(!ledger.openBatchOutgrowsBudget());
-        for (int frame = 1; frame <= 4; ++frame) { // a streamed save holds as much for a long batch
-            takeIntoOpenBatch(budget, ledger, 1000, 600);
-            QVERIFY(!ledger.openBatchOutgrowsBudget());
+        // Jobs holding 3000, 5000 and 1000 bytes while they are saved: the budget holds the largest
+        // that can run at once, as they are posted and as they end.
+        const QMap<int, QList<qint64>> heldAsJobsEnd{
+            {1, {5000, 5000, 1000, 0}}, {2, {8000, 6000, 1000, 0}}, {4, {9000, 6000, 1000, 0}}};
+        for (auto held = heldAsJobsEnd.cbegin(); held != heldAsJobsEnd.cend(); ++held) {
+            FrameBudget saves(10000, 10000);
+            BatchLedger concurrent(saves, held.key());
+            concurrent.jobPosted(0, 3000);
+            QCOMPARE(saves.inFlight(), qint64(3000));
+            concurrent.jobPosted(0, 5000);
+            concurrent.jobPosted(0, 1000);
+            QCOMPARE(saves.inFlight(), held->at(0));
+            QVERIFY(!saves.reserveQueued(10000 - held->at(0) + 1));
+            for (int ended = 1; ended <= 3; ++ended) {
+                QVERIFY(concurrent.jobEnded());
+                QCOMPARE(saves.inFlight(), held->at(ended));
+            }
         }
     }
 
-    void canvasSizeFollowsDirectionFormatAndSegmentLimit()
-    {
-        // Three frames of 100 x 40 RGB888, as the window keeps them.
-        const QList<QImage> three = frames(3, 100, 40);
-        QCOMPARE(stitchCanvasBytes(three, 0, "PNG", 32768), qint64(300) * 120); // Left: side by side
-        QCOMPARE(stitchCanvasBytes(three, 2, "PNG", 32768), qint64(120) * 300); // Bottom: stacked
-        QCOMPARE(stitchCanvasBytes(three, 0, "BMP", 32768), qint64(300) * 160); // a 32-bit canvas
-        QCOMPARE(stitchCanvasBytes(three, 3, "JPG", 50), qint64(50) * 300);     // cut at 50 lines
-    }
-
+    // Thirty 1024 x 4096 frames (a 4096-pixel camera's turned for Left or Bottom): a streamed save
+    // holds strips of the rows and the file's buffer, far below the canvas, yet at least the strip
+    // the encoder is fed; a format Qt writes from a canvas is charged the canvas.
     void streamedFormatsChargeStripsNotTheCanvas_data()
     {
         QTest::addColumn<QString>("format");
@@ -255,18 +205,17 @@ private slots:
                     QTest::addRow("%s dir %d %s", format, direction, gray ? "gray" : "colour")
                         << QString::fromLatin1(format) << direction << gray;
     }
-    // Thirty 1024 x 4096 frames (a 4096-pixel camera's turned for Left or Bottom): a streamed save
-    // holds strips of the rows and the file's buffer, far below the canvas, yet at least the strip
-    // the encoder is fed; a format Qt writes from a canvas is charged the canvas.
     void streamedFormatsChargeStripsNotTheCanvas()
     {
         QFETCH(QString, format);
         QFETCH(int, direction);
         QFETCH(bool, gray);
         const bool horizontal = direction == 0;
-        const QList<QImage> batch = frames(30, horizontal ? 1024 : 4096, horizontal ? 4096 : 1024,
-                                           gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024,
+                           gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        const QList<QImage> batch = QVector<QImage>(30, frame).toList();
         const qint64 canvas = stitchCanvasBytes(batch, direction, format, kMaxStitchDimension);
+        QCOMPARE(canvas, qint64(4096) * (30 * 1024) * (gray ? 1 : format == "BMP" ? 4 : 3));
         const qint64 streamed = stitchSaveBytes(batch, direction, format, kMaxStitchDimension);
         QVERIFY2(streamed * 3 < canvas, qPrintable(QStringLiteral("%1 of %2").arg(streamed).arg(canvas)));
         const qint64 rowBytes = qint64(horizontal ? 30 * 1024 : 4096) * (gray ? 1 : 3);
@@ -278,82 +227,61 @@ private slots:
                  qPrintable(QString::number(longer)));
         QCOMPARE(stitchSaveBytes(batch, direction, "PPM", kMaxStitchDimension),
                  stitchCanvasBytes(batch, direction, "PPM", kMaxStitchDimension));
+        QCOMPARE(stitchCanvasBytes(batch, direction, format, 50), canvas / (30 * 1024) * 50); // cut
         QCOMPARE(stitchSaveBytes({}, direction, format, kMaxStitchDimension), qint64(0));
     }
 
     // Intake resumes by itself unless only the shown batch could ever make room.
     void shownBatchIsGivenUpOnlyWhenItAloneBlocksIntake()
     {
-        // Frames of 1000 bytes in a budget of 10000.
-        const struct {
-            const char *what;
-            qint64 shownBytes;
-            int openFrames;
-            bool jobPending, frameQueued, blocks;
-        } cases[] = {{"room for the next frame", 9000, 0, false, false, false},
-                     {"no room, nothing else would free any", 9500, 0, false, false, true},
-                     {"an open batch closes at the next drop", 8000, 1, false, false, false},
-                     {"a job will end", 8000, 0, true, false, false},
-                     {"a queued frame will arrive", 8000, 0, false, true, false}};
-        for (const auto &c : cases) {
+        // Frames of 1000 bytes in a budget of 10000: {shown bytes, open frames, a job pending,
+        // a frame queued, blocks}.
+        const int cases[][5] = {{9000, 0, 0, 0, 0},  // room for the next frame
+                                {9500, 0, 0, 0, 1},  // no room, nothing else would free any
+                                {8000, 1, 0, 0, 0},  // an open batch closes at the next drop
+                                {8000, 0, 1, 0, 0},  // a job will end
+                                {8000, 0, 0, 1, 0}}; // a queued frame will arrive
+        for (const auto &[shownBytes, openFrames, jobPending, frameQueued, blocks] : cases) {
             FrameBudget budget(10000, 10000);
             BatchLedger ledger(budget);
-            takeIntoOpenBatch(budget, ledger, c.shownBytes - 1000);
+            takeIntoOpenBatch(budget, ledger, shownBytes - 1000);
             takeIntoOpenBatch(budget, ledger, 1000);
             ledger.closeOpenBatch(1);
             ledger.batchShown(1);
             ledger.settle(1);
-            if (c.openFrames > 0)
+            if (openFrames > 0)
                 takeIntoOpenBatch(budget, ledger, 1000);
-            if (c.jobPending)
+            if (jobPending)
                 ledger.jobPosted(0);
-            if (c.frameQueued)
+            if (frameQueued)
                 QVERIFY(budget.reserveQueued(500));
-            QVERIFY2(ledger.shownBatchBlocksIntake(c.openFrames) == c.blocks, c.what);
+            QCOMPARE(ledger.shownBatchBlocksIntake(openFrames), bool(blocks));
         }
-    }
-
-    void droppedFramesAreShownWithTheirCount()
-    {
-        QVERIFY(droppedFramesSuffix(0).isEmpty());
-        QVERIFY(droppedFramesSuffix(7).contains(QRegularExpression(QStringLiteral("\\b7\\b"))));
-        QVERIFY(droppedFramesWarning(120).contains(QRegularExpression(QStringLiteral("\\b120\\b"))));
-        QCOMPARE(frameImageBytes(4096, 1024), qint64(4096) * 3 * 1024);
-        QCOMPARE(frameImageBytes(5, 2), qint64(16) * 2); // lines padded to four bytes
-        QCOMPARE(frameImageBytes(0, 10), qint64(0));
     }
 
     void oneSaveFailureBoxAtATimeAndTheRestCounted()
     {
         QMainWindow window;
-        window.show();
         SaveFailureNotifier notifier(&window, window.statusBar());
+        window.show();
         auto *label = window.statusBar()->findChild<QLabel *>(QStringLiteral("saveFailuresLabel"));
         QVERIFY(label);
-        const auto shownBoxes = [] {
-            QList<QMessageBox *> boxes;
-            for (QWidget *widget : QApplication::topLevelWidgets())
-                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-                    boxes.append(box);
-            return boxes;
-        };
         for (int i = 0; i < 6; ++i)
             notifier.report(QStringLiteral("failure %1").arg(i));
-        QCoreApplication::processEvents();
-        QList<QMessageBox *> boxes = shownBoxes();
+        QList<QMessageBox *> boxes = window.findChildren<QMessageBox *>(); // a closed one is gone
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first()->text(), QStringLiteral("failure 0"));
-        QVERIFY(!boxes.first()->isModal()); // it runs no event loop of its own
+        // Not modal: it runs no event loop of its own.
+        QVERIFY(boxes.first()->text() == QStringLiteral("failure 0") && !boxes.first()->isModal());
         QCOMPARE(notifier.untoldFailures(), 5);
         QVERIFY(label->isVisible() && label->text().contains(QLatin1Char('5')));
 
         QTest::mouseClick(static_cast<QWidget *>(boxes.first()->button(QMessageBox::Ok)), Qt::LeftButton);
         QTRY_VERIFY(!notifier.isShowing());
         notifier.report(QStringLiteral("next"));
-        boxes = shownBoxes();
+        boxes = window.findChildren<QMessageBox *>();
         QCOMPARE(boxes.size(), 1);
-        QVERIFY(boxes.first()->text().startsWith(QStringLiteral("next")));
-        QVERIFY(boxes.first()->text().contains(QLatin1Char('5')));
+        QVERIFY(boxes.first()->text().startsWith(QStringLiteral("next"))
+                && boxes.first()->text().contains('5'));
         QCOMPARE(notifier.untoldFailures(), 0);
         QVERIFY(!label->isVisible());
         QVERIFY(window.close()); // with the box open
@@ -362,13 +290,12 @@ private slots:
     void frameCountBeyondIntIsClampedNotWrapped()
     {
         ScratchDirectory scratch;
-        const QMap<QString, int> read{{"1000000", 1000000},
-                                      {"2147483647", INT_MAX},
-                                      {"99999999999999", INT_MAX}, // would wrap to 276447231
-                                      {"-99999999999999", INT_MIN}};
-        for (auto stored = read.cbegin(); stored != read.cend(); ++stored) {
-            AppSettings::setValue(AppSettings::kMaxStitchCount, stored.key());
-            QCOMPARE(AppSettings::intValue(AppSettings::kMaxStitchCount, 30), stored.value());
+        // 99999999999999 would wrap to 276447231.
+        for (const auto &[stored, read] :
+             {std::pair("2147483647", INT_MAX), std::pair("99999999999999", INT_MAX),
+              std::pair("-99999999999999", INT_MIN)}) {
+            AppSettings::setValue(AppSettings::kMaxStitchCount, stored);
+            QCOMPARE(AppSettings::intValue(AppSettings::kMaxStitchCount, 30), read);
         }
     }
 
@@ -377,11 +304,7 @@ private slots:
     {
         FramePool pool(10 * kMiB);
         QImage first = pool.image(4096, 1024, QImage::Format_Grayscale8); // 4 MiB
-        QCOMPARE(first.size(), QSize(4096, 1024));
-        QCOMPARE(first.bytesPerLine(), 4096);
         const uchar *pixels = first.constBits();
-        first.bits()[0] = 7; // written in place, not copied on write
-        QCOMPARE(first.constBits(), pixels);
         QImage copy = first; // a copy holds the memory as long as it lives
         first = QImage();
         QCOMPARE(pool.idleBytes(), qint64(0));
@@ -404,40 +327,9 @@ private slots:
         small.image(2048, 1024, QImage::Format_RGB888); // 6 MiB
         QCOMPARE(small.idleBytes(), 6 * kMiB);
         QVERIFY(!small.image(4096, 1024, QImage::Format_Grayscale8).isNull());
-        QCOMPARE(small.reused(), qint64(0));
-
         for (int i = 0; i < 3; ++i) // small images are not pooled
             small.image(100, 100, QImage::Format_RGB888).fill(Qt::red);
         QCOMPARE(small.reused(), qint64(0));
-        QVERIFY(small.image(0, 10, QImage::Format_RGB888).isNull());
-        QVERIFY(small.image(10, -1, QImage::Format_RGB888).isNull());
-        QVERIFY(small.image(10, 10, QImage::Format_Invalid).isNull());
-    }
-
-    void poolImagesMadeAndLetGoOnManyThreadsKeepTheirPixels()
-    {
-        // Frames are made on the grab thread and let go of on the window's and the savers'.
-        FramePool pool(16 * kMiB);
-        std::atomic<int> wrong{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&pool, &wrong, t] {
-                for (int i = 0; i < 40; ++i) {
-                    QImage image = pool.image(1024 + 1024 * (i % 2), 1024, QImage::Format_Grayscale8);
-                    const uchar mark = uchar(t * 40 + i);
-                    image.fill(mark);
-                    std::this_thread::yield();
-                    if (image.isNull() || image.constScanLine(1023)[image.width() - 1] != mark
-                        || image.constBits()[0] != mark)
-                        ++wrong;
-                }
-            });
-        }
-        for (std::thread &thread : threads)
-            thread.join();
-        QCOMPARE(wrong.load(), 0);
-        QVERIFY(pool.idleBytes() <= 16 * kMiB);
-        QVERIFY(pool.reused() > 0);
     }
 };
 
