@@ -64,7 +64,7 @@ private slots:
     void typedEntryEndsOnceWithItsOutcome_data()
     {
         // The field, what is typed, how the entry ends, the one box it gives
-        // (empty: none), the field afterwards.
+        // (empty: none), the field afterwards, whether the camera refuses it.
         QTest::addColumn<QStringList>("row");
         const QString exposure = QStringLiteral("Please enter an exposure time from 2 to 1000!");
         const QString refused = "Failed to set acquisition line rate, error code: -2147483636";
@@ -72,10 +72,10 @@ private slots:
         const QString count = QStringLiteral("Please enter a valid frame count (>0).");
         const QStringList every = {"Return", "Enter", "Tab", "click", "close"};
         const auto rows = [](const char *field, const QString &typed, const QStringList &ways,
-                             const QString &message, const char *shown) {
+                             const QString &message, const char *shown, const char *refusing = "") {
             for (const QString &how : ways)
-                QTest::addRow("%s \"%s\", %s", field, qPrintable(typed), qPrintable(how))
-                    << QStringList{field, typed, how, message, shown};
+                QTest::addRow("%s \"%s\", %s%s", field, qPrintable(typed), qPrintable(how), refusing)
+                    << QStringList{field, typed, how, message, shown, refusing};
         };
         // DLG-FRACTION: exposure 12.5 of 2..1000, gain 3.7 of 0..20, line rate 1000 of 10..20000.
         rows("leExposure", "7.25", {"Return", "close"}, "", "7.25");
@@ -87,6 +87,7 @@ private slots:
         rows("leGain", "0.3", {"Enter"}, "", "0.3");
         rows("leGain", "20", {"Return"}, "", "20");
         rows("leGain", "25", {"Return", "click"}, "Please enter a gain from 0 to 20!", "3.7");
+        rows("leGain", "5", {"Tab"}, "Failed to set gain, error code: -2147483635", "3.7", ", refused");
         rows("leAcquisitionLineRate", "5000", {"Return", "close"}, "", "5000");
         rows("leAcquisitionLineRate", "10", {"Tab"}, "", "10");
         rows("leAcquisitionLineRate", "20000", {"click"}, "", "20000");
@@ -121,6 +122,8 @@ private slots:
         dialog.window.m_maxStitchCount = 40;
         QLineEdit *edit = dialog.control(field);
         QLineEdit *elsewhere = dialog.control(kind.feature ? "leFrameCount" : "leGain");
+        if (!row[5].isEmpty())
+            mvsim::setFault("MV_CC_SetFloatValue", static_cast<int>(MV_E_ACCESS_RW), "DLG-FRACTION");
         MessageBoxRecorder boxes;
         retype(edit, typed);
         QVERIFY(edit->hasFocus());
