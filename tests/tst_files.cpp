@@ -103,22 +103,6 @@ QStringList save(SaveKind kind, const SaveInputs &in, const QString &folder, con
     return recorder.events;
 }
 
-// How `kind` says that a save into folder failed for reason.
-QRegularExpression failureOf(SaveKind kind, const QString &folder, const QString &extension,
-                             const QString &reason)
-{
-    QString text = QRegularExpression::escape(reason);
-    if (kind == Snapshot)
-        text = QString::number(int(MV_E_WRITEFILE)) + QLatin1Char(' ') + text;
-    else if (kind != Writer)
-        text = QStringLiteral("Failed to save image:\n%1/%2_\\d{8}_\\d{6}_\\d{3}\\.%3\nReason: %4")
-                   .arg(QRegularExpression::escape(folder),
-                        kind == FileList ? QStringLiteral("RotatedStitched_CamA_SN0042")
-                                         : QStringLiteral("Stitched_Left_Batch003"),
-                        extension, text);
-    return QRegularExpression(QStringLiteral("^failed ") + text + QLatin1Char('$'));
-}
-
 constexpr unsigned int kWidth = 64;
 constexpr unsigned int kHeight = 16;
 
@@ -128,9 +112,9 @@ unsigned char grayAt(unsigned int x, unsigned int y)
 }
 
 // Leaves a frame as the grab thread would: buffer, size and record.
-void giveLatestFrame(MainWindow &window, unsigned int bufferBytes = kWidth * kHeight,
-                     unsigned int pixelType = PixelType_Gvsp_Mono8)
+void giveLatestFrame(MainWindow &window, unsigned int pixelType)
 {
+    const unsigned int bufferBytes = kWidth * kHeight;
     QMutexLocker lock(&window.m_frameMutex);
     window.m_lastFrameBuffer = std::make_unique<unsigned char[]>(bufferBytes);
     for (unsigned int i = 0; i < bufferBytes; ++i)
@@ -143,12 +127,21 @@ void giveLatestFrame(MainWindow &window, unsigned int bufferBytes = kWidth * kHe
     window.m_lastFrameInfo.nFrameLen = kWidth * kHeight;
 }
 
+struct SnapshotCase {
+    bool hasWindow, cameraOpen, hasFrame;
+    uint pixelType;
+    const char *saveDir, *button; // button: the format chosen first, for a snapshot that is written
+    QString title, text;
+};
+
 QStringList snapshotsIn(const QString &folder)
 {
     return QDir(folder).entryList({QStringLiteral("Image_*")}, QDir::Files);
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(SnapshotCase)
 
 class FilesTest : public QObject
 {
@@ -215,7 +208,6 @@ private slots:
         QVERIFY2(probe.last().startsWith(QLatin1String("finished ")), qPrintable(probe.join('\n')));
         const QString probeFile = probe.last().mid(9);
         const qint64 bytes = QFileInfo(probeFile).size();
-
         QStringList refused;
         QString reason = QStringLiteral("File too large");
         QString folder = out;
@@ -236,12 +228,16 @@ private slots:
                 limit, [&] { return save(saveKind, m_in, out, format).join(QLatin1Char('\x1e')).toUtf8(); },
                 clear));
         }
+        // The reason in the system's words; the snapshot gives its status, a
+        // batch the file it failed on.
+        const QString failed
+            = kind == Snapshot ? QStringLiteral("failed %1 ").arg(int(MV_E_WRITEFILE)) : "failed ";
         QCOMPARE(refused.size(), 1);
-        QVERIFY2(
-            failureOf(saveKind, folder, QFileInfo(probeFile).suffix(), reason).match(refused[0]).hasMatch(),
-            qPrintable(refused.first()));
+        QVERIFY2(refused[0].startsWith(failed) && refused[0].endsWith(reason)
+                     && (kind == Writer || kind == Snapshot
+                         || refused[0].contains(folder + '/' + QFileInfo(probeFile).fileName().left(20))),
+                 qPrintable(refused.first()));
         QCOMPARE(entriesOf(out), QStringList{});
-
         const QStringList again = save(saveKind, m_in, out, format);
         QVERIFY2(again.last().startsWith(QLatin1String("finished ")), qPrintable(again.join('\n')));
         const QString saved = again.last().mid(9);
@@ -288,16 +284,9 @@ private slots:
         QCOMPARE(entriesOf(m_scratch->path()).size(), taken.size() + 1);
     }
 
-    // The picture writer and the snapshot given one path again and again,
-    // and Save Image clicked again and again within milliseconds.
+    // The snapshot given one path again and again says where each went.
     void savesOfOneNameGiveOneFileEach()
     {
-        const QImage image = patternFrame(30, 20, QImage::Format_RGB888, 1);
-        QStringList written{QString(), QString(), QString()};
-        for (QString &file : written)
-            QVERIFY(writeImageFile(path("a.png"), image, "PNG", 90, 6, nullptr, &file));
-        QCOMPARE(written, (QStringList{path("a.png"), path("a_2.png"), path("a_3.png")}));
-
         const std::vector<unsigned char> frame(1600 * 2, 77);
         for (const char *expected : {"Image_1.bmp", "Image_1_2.bmp", "Image_1_3.bmp"}) {
             MV_SAVE_IMG_TO_FILE_PARAM request = snapshotRequest(frame, 2, "BMP", path("Image_1.bmp"));
@@ -305,16 +294,6 @@ private slots:
             QCOMPARE(QFile::decodeName(request.pImagePath), path(expected));
             QCOMPARE(QImage(path(expected)).size(), QSize(1600, 2));
         }
-
-        StitchWorker worker;
-        StitchRecorder recorder(worker);
-        for (int i = 0; i < 8; ++i)
-            worker.saveStitchImages({image}, 0, path("batches"), QString(), QString(), 0, "BMP", 90, 6);
-        const QStringList saved = recorder.events.filter(QRegularExpression(QStringLiteral("^finished ")));
-        QCOMPARE(saved.size(), 8);
-        QCOMPARE(entriesOf(path("batches")).size(), 8);
-        for (const QString &file : saved)
-            QCOMPARE(QImage(file.mid(9)).convertToFormat(QImage::Format_RGB888), image);
     }
 
     void withoutMemoryAFrameOrBatchFailsCleanly_data()
@@ -326,17 +305,16 @@ private slots:
         QTest::addColumn<int>("batch"); // -1: a frame turned on its own
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("text");
-        for (int direction : {0, 1, 3})
-            QTest::addRow("turning a frame for direction %d", direction) << direction << -1 << ""
-                                                                         << "null";
-        QTest::newRow("numbered batch") << 0 << 7 << "PPM"
-                                        << "Not enough memory to stitch batch 7";
-        QTest::newRow("Save Image") << 0 << 0 << "PPM"
-                                    << "Not enough memory to stitch the image";
-        QTest::newRow("grabbed batch") << 90 << 7 << "PPM"
-                                       << "Not enough memory to stitch batch 7";
-        QTest::newRow("streamed, no canvas") << 0 << 7 << "BMP"
-                                             << "saved";
+        const auto row = [](const char *name, int turn, int batch, const char *format, const char *text) {
+            QTest::newRow(name) << turn << batch << QString(format) << QString(text);
+        };
+        row("turning a frame for Left", 0, -1, "", "null");
+        row("turning a frame for Right", 1, -1, "", "null");
+        row("turning a frame for Top", 3, -1, "", "null");
+        row("numbered batch", 0, 7, "PPM", "Not enough memory to stitch batch 7");
+        row("Save Image", 0, 0, "PPM", "Not enough memory to stitch the image");
+        row("grabbed batch", 90, 7, "PPM", "Not enough memory to stitch batch 7");
+        row("streamed, no canvas", 0, 7, "BMP", "saved");
     }
     void withoutMemoryAFrameOrBatchFailsCleanly()
     {
@@ -374,39 +352,19 @@ private slots:
         QCOMPARE(entriesOf(path("out")).size(), text == QLatin1String("saved") ? 1 : 0);
     }
 
-    // Only a committed file gets its name; a killed save leaves no more than
-    // its partial file behind.
-    void uncommittedFileLeavesNothing_data()
+    // Only a committed file gets its name (one given up leaves nothing: see
+    // the refused saves). Written past its buffer, a file may still seek back
+    // to patch its header.
+    void onlyACommittedFileIsNamed()
     {
-        QTest::addColumn<bool>("abandon");
-        QTest::addColumn<int>("bytes");
-        QTest::newRow("abandoned, still buffered") << true << 100;
-        QTest::newRow("abandoned, partly on disk") << true << (3 << 20);
-        QTest::newRow("destroyed without commit") << false << (3 << 20);
-    }
-    void uncommittedFileLeavesNothing()
-    {
-        QFETCH(bool, abandon);
-        QFETCH(int, bytes);
+        const QByteArray body(3 << 20, 'b'); // larger than the buffer: part goes straight to disk
         {
-            DurableFile file(path("a.tif"));
-            QVERIFY(file.open());
-            QCOMPARE(file.write(QByteArray(bytes, 'x')), qint64(bytes));
-            QCOMPARE(entriesOf(m_scratch->path()), QStringList{".a.tif.partial"});
-            if (abandon) {
-                file.abandon();
-                QVERIFY(!file.commit());
-                QVERIFY(file.committedPath().isEmpty());
-            }
+            DurableFile destroyed(path("gone.tif"));
+            QVERIFY(destroyed.open());
+            QCOMPARE(destroyed.write(body), qint64(body.size()));
         }
-        QCOMPARE(entriesOf(m_scratch->path()), QStringList{});
-    }
-
-    void streamingWriterMaySeekBackToItsHeader()
-    {
         DurableFile file(path("s.tif"));
         QVERIFY(file.open());
-        const QByteArray body(3 << 20, 'b'); // larger than the buffer: part goes straight to disk
         QCOMPARE(file.write("hhhh"), qint64(4));
         QCOMPARE(file.write(body), qint64(body.size()));
         QCOMPARE(file.write("tail"), qint64(4));
@@ -415,27 +373,21 @@ private slots:
         QCOMPARE(file.write("HH"), qint64(2));
         QVERIFY(file.seek(file.size()));
         QCOMPARE(file.write("!"), qint64(1));
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{".s.tif.partial"});
         QVERIFY(file.commit());
+        QCOMPARE(entriesOf(m_scratch->path()), QStringList{"s.tif"});
         QCOMPARE(contentOf(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
     }
 
-    void foldersAreMadeOrTheReasonGiven_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<int>("error");
-        QTest::newRow("missing parents are made") << "x/y/z" << 0;
-        QTest::newRow("existing folder") << "." << 0;
-        QTest::newRow("trailing slash") << "x/y/" << 0;
-        QTest::newRow("file in the way") << "blocker/y" << int(ENOTDIR);
-        QTest::newRow("file as the folder") << "blocker" << int(ENOTDIR);
-    }
     void foldersAreMadeOrTheReasonGiven()
     {
-        QFETCH(QString, folder);
-        QFETCH(int, error);
         blockedFolderIn(m_scratch->path());
-        QCOMPARE(makeFolderPath(path(folder)), error);
-        QCOMPARE(QFileInfo(path(folder)).isDir(), error == 0);
+        const std::pair<const char *, int> cases[]
+            = {{"x/y/z", 0}, {".", 0}, {"x/y/", 0}, {"blocker/y", ENOTDIR}, {"blocker", ENOTDIR}};
+        for (const auto &[folder, error] : cases) {
+            QCOMPARE(makeFolderPath(path(folder)), error);
+            QVERIFY2(QFileInfo(path(folder)).isDir() == (error == 0), folder);
+        }
     }
 
     // No written name means the write is refused: an empty image or an
@@ -459,7 +411,6 @@ private slots:
         row("tiff long name", "scan.tiff", "Tiff", "scan.tif", "tiff");
         row("empty is png", "out", "", "out.png", "png");
         row("empty image", "null.png", "PNG", "", "Empty image.", true);
-        row("unknown format", "x", "NoSuchFormat", "", "");
     }
     void writerChoosesEncoderAndExtension()
     {
@@ -474,8 +425,7 @@ private slots:
         QCOMPARE(entriesOf(m_scratch->path()), written.isEmpty() ? QStringList() : QStringList{written});
         if (written.isEmpty()) {
             QVERIFY(!ok && !writeImageFile(path(requested), image, format, 95, 8));
-            QVERIFY2(content.isEmpty() ? !reason.isEmpty() && reason != "Empty image." : reason == content,
-                     qPrintable(reason));
+            QCOMPARE(reason, content);
             return;
         }
         QVERIFY2(ok, qPrintable(reason));
@@ -489,131 +439,83 @@ private slots:
             QCOMPARE(read, image);
     }
 
-    // Each written as at the clamped setting; the settings must tell: JPEG
-    // at 55 is smaller than at 99, PNG level 0 stores the pixels and level 9
-    // shrinks this compressible picture.
-    void qualityAndLevelAreClamped()
-    {
-        const QImage image = patternFrame(400, 300, QImage::Format_RGB888, 1);
-        const struct {
-            const char *format;
-            int requested, used;
-        } cases[] = {{"jpg", 100, 99}, {"jpg", 10, 55}, {"jpg", 80, 80}, {"png", -1, 0}, {"png", 12, 9}};
-        QMap<QString, qint64> sizes;
-        for (const auto &c : cases) {
-            const QString name = QStringLiteral("%1 %2").arg(c.format).arg(c.used);
-            QVERIFY(writeImageFile(path("asked"), image, c.format, c.requested, c.requested));
-            QVERIFY(writeImageFile(path("used"), image, c.format, c.used, c.used));
-            QVERIFY2(contentOf(path("asked.") + c.format) == contentOf(path("used.") + c.format),
-                     qPrintable(name));
-            sizes[name] = QFileInfo(path("used.") + c.format).size();
-            QVERIFY(QFile::remove(path("asked.") + c.format) && QFile::remove(path("used.") + c.format));
-        }
-        const qint64 stored = qint64(image.sizeInBytes());
-        QVERIFY(sizes["jpg 55"] < sizes["jpg 80"] && sizes["jpg 80"] < sizes["jpg 99"]);
-        QVERIFY(sizes["png 0"] >= stored && sizes["png 9"] < stored / 2);
-    }
-
     // Numbers in names: padded so that files sort, omitted where there are
     // none, and a taken name numbered before its extension.
-    void namesCarryTheirNumbers_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char *name, const QString &made, const QString &expected) {
-            QTest::newRow(name) << made << expected;
-        };
-        row("batch, every part", batchStitchBaseName("CamA", "SN0042", 0, 7),
-            "Stitched_CamA_SN0042_Left_Batch007");
-        row("no serial, batch 0", batchStitchBaseName("CamA", "", 2, 0), "Stitched_Bottom");
-        row("no model", batchStitchBaseName("", "SN0042", 1, 12), "Stitched_Right_Batch012");
-        row("negative batch", batchStitchBaseName("", "", 3, -5), "Stitched_Top");
-        row("unknown direction, wide batch", batchStitchBaseName("", "", 7, 1234),
-            "Stitched_Unknown_Batch1234");
-        row("negative direction", batchStitchBaseName("", "", -1, 1), "Stitched_Unknown_Batch001");
-        row("slash makes no folder", batchStitchBaseName("A/B C", "x:y", 0, 1),
-            "Stitched_A_B C_x:y_Left_Batch001");
-        row("one segment", batchSegmentFileName("B", "T", 1, 1, "png"), "B_T.png");
-        row("first of 2", batchSegmentFileName("B", "T", 1, 2, "png"), "B_T_Seg01.png");
-        row("last of 99", batchSegmentFileName("B", "T", 99, 99, "png"), "B_T_Seg99.png");
-        row("first of 100", batchSegmentFileName("B", "T", 1, 100, "png"), "B_T_Seg001.png");
-        row("last of 100", batchSegmentFileName("B", "T", 100, 100, "png"), "B_T_Seg100.png");
-        row("beyond the width", batchSegmentFileName("B", "T", 1234, 1500, "png"), "B_T_Seg1234.png");
-        row("file list, one part", fileListSegmentFileName("R", "T", 1, 1, "tif"), "R_T.tif");
-        row("file list, first of 3", fileListSegmentFileName("R", "T", 1, 3, "bmp"), "R_T_part01.bmp");
-        row("file list, no serial", fileListStitchBaseName("CamA", ""), "RotatedStitched");
-        row("afternoon, 7 ms", timestampText(QDateTime(QDate(2031, 12, 31), QTime(14, 5, 9, 7))),
-            "20311231_140509_007");
-        row("first keeps the name", numberedFileName("a.bmp", 1), "a.bmp");
-        row("second", numberedFileName("Image_1.bmp", 2), "Image_1_2.bmp");
-        row("thirteenth of a segment", numberedFileName("S_Seg02.png", 13), "S_Seg02_13.png");
-        row("last dot only", numberedFileName("a.b.tif", 3), "a.b_3.tif");
-        row("no extension", numberedFileName("plain", 2), "plain_2");
-        row("leading dot is no extension", numberedFileName(".hidden", 2), ".hidden_2");
-        row("empty folder is the working one", resolveOutputFolder(""), QDir::current().canonicalPath());
-        row("dot is the working one", resolveOutputFolder("."), QDir::current().canonicalPath());
-        row("other folders as given", resolveOutputFolder("./"), "./");
-    }
     void namesCarryTheirNumbers()
     {
-        QFETCH(QString, name);
-        QTEST(name, "expected");
+        const QString here = QDir::current().canonicalPath();
+        const std::pair<QString, QString> names[] = {
+            {batchStitchBaseName("CamA", "SN0042", 0, 7), "Stitched_CamA_SN0042_Left_Batch007"},
+            {batchStitchBaseName("CamA", "", 2, 0), "Stitched_Bottom"},
+            {batchStitchBaseName("", "SN0042", 1, 12), "Stitched_Right_Batch012"},
+            {batchStitchBaseName("", "", 3, -5), "Stitched_Top"},
+            {batchStitchBaseName("", "", 7, 1234), "Stitched_Unknown_Batch1234"},
+            {batchStitchBaseName("", "", -1, 1), "Stitched_Unknown_Batch001"},
+            {batchStitchBaseName("A/B C", "x:y", 0, 1), "Stitched_A_B C_x:y_Left_Batch001"},
+            {batchSegmentFileName("B", "T", 1, 1, "png"), "B_T.png"},
+            {batchSegmentFileName("B", "T", 1, 2, "png"), "B_T_Seg01.png"},
+            {batchSegmentFileName("B", "T", 99, 99, "png"), "B_T_Seg99.png"},
+            {batchSegmentFileName("B", "T", 1, 100, "png"), "B_T_Seg001.png"},
+            {batchSegmentFileName("B", "T", 100, 100, "png"), "B_T_Seg100.png"},
+            {batchSegmentFileName("B", "T", 1234, 1500, "png"), "B_T_Seg1234.png"},
+            {fileListSegmentFileName("R", "T", 1, 1, "tif"), "R_T.tif"},
+            {fileListSegmentFileName("R", "T", 1, 3, "bmp"), "R_T_part01.bmp"},
+            {fileListStitchBaseName("CamA", ""), "RotatedStitched"},
+            {timestampText(QDateTime(QDate(2031, 12, 31), QTime(14, 5, 9, 7))), "20311231_140509_007"},
+            {numberedFileName("a.bmp", 1), "a.bmp"},
+            {numberedFileName("Image_1.bmp", 2), "Image_1_2.bmp"},
+            {numberedFileName("S_Seg02.png", 13), "S_Seg02_13.png"},
+            {numberedFileName("a.b.tif", 3), "a.b_3.tif"},
+            {numberedFileName("plain", 2), "plain_2"},
+            {numberedFileName(".hidden", 2), ".hidden_2"},
+            {resolveOutputFolder(""), here},
+            {resolveOutputFolder("."), here},
+            {resolveOutputFolder("./"), "./"},
+        };
+        for (const auto &[made, expected] : names)
+            QCOMPARE(made, expected);
     }
 
     // Save Image in the dialog: a file in the chosen format in the save
     // folder, its pixels those of the last frame, or a warning saying why not.
     void snapshotIsWrittenOrTheReasonShown_data()
     {
-        QTest::addColumn<bool>("hasWindow");
-        QTest::addColumn<bool>("cameraOpen");
-        QTest::addColumn<bool>("hasFrame");
-        QTest::addColumn<uint>("pixelType");
-        QTest::addColumn<QString>("saveDir");
-        QTest::addColumn<QString>("button"); // the format chosen first, for a snapshot that is written
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<SnapshotCase>("c");
         const uint mono = PixelType_Gvsp_Mono8;
         const QString notOpen = QStringLiteral("Camera is not open, cannot save image!");
         const QString failed = QStringLiteral("保存图片失败，错误码: "); // the status as a signed decimal
-        const QString dot = QStringLiteral("."), none, out = QStringLiteral("out"), saved = "保存成功";
-        QTest::newRow("no window") << false << false << true << mono << dot << none << "Error" << notOpen;
-        QTest::newRow("camera closed") << true << false << true << mono << dot << none << "Error" << notOpen;
-        QTest::newRow("no frame yet") << true << true << false << mono << dot << none << "Error"
-                                      << QStringLiteral("No image data, may not have started streaming!");
-        QTest::newRow("no frame since grabbing restarted")
-            << true << true << true << 0u << dot << none << "保存失败" << failed + "-2147483641";
-        QTest::newRow("vendor-specific pixel type")
-            << true << true << true << 0x81080001u << dot << none << "保存失败" << failed + "-2147483647";
+        const QString saved = QStringLiteral("保存成功"), refused = QStringLiteral("保存失败");
+        QTest::newRow("no window") << SnapshotCase{false, false, true, mono, ".", "", "Error", notOpen};
+        QTest::newRow("camera closed") << SnapshotCase{true, false, true, mono, ".", "", "Error", notOpen};
+        QTest::newRow("no frame yet") << SnapshotCase{
+            true, true, false, mono, ".", "", "Error", "No image data, may not have started streaming!"};
         QTest::newRow("folder that does not exist")
-            << true << true << true << mono << QStringLiteral("missing/folder") << none << "保存失败"
-            << failed + "-2147483634\n原因: No such file or directory";
-        QTest::newRow("JPEG") << true << true << true << mono << out << "rdButtonJpg" << saved
-                              << QStringLiteral("JPG质量: 80 (55-99)");
-        QTest::newRow("PNG") << true << true << true << mono << out << "rdButtonPng" << saved
-                             << QStringLiteral("PNG压缩级别: 3 (0-9, 0=不压缩)");
-        QTest::newRow("TIFF") << true << true << true << mono << out << "rdButtonTiff" << saved << QString();
+            << SnapshotCase{true,
+                            true,
+                            true,
+                            mono,
+                            "missing/folder",
+                            "",
+                            refused,
+                            failed + "-2147483634\n原因: No such file or directory"};
+        QTest::newRow("PNG") << SnapshotCase{true,  true,          true,  mono,
+                                             "out", "rdButtonPng", saved, "PNG压缩级别: 3 (0-9, 0=不压缩)"};
     }
     void snapshotIsWrittenOrTheReasonShown()
     {
-        QFETCH(bool, hasWindow);
-        QFETCH(bool, cameraOpen);
-        QFETCH(bool, hasFrame);
-        QFETCH(uint, pixelType);
-        QFETCH(QString, saveDir);
-        QFETCH(QString, button);
-        QFETCH(QString, title);
-        QFETCH(QString, text);
+        QFETCH(SnapshotCase, c);
+        const QString button = c.button, title = c.title, text = c.text;
         QVERIFY(QDir().mkdir(QStringLiteral("out")));
         const QString folder = QDir::current().filePath(QStringLiteral("out"));
-        store(AppSettings::kSaveDir, button.isEmpty() ? saveDir : folder);
+        store(AppSettings::kSaveDir, button.isEmpty() ? QString(c.saveDir) : folder);
         store(AppSettings::kJpgQuality, 80);
         store(AppSettings::kPngQuality, 3);
         MainWindow window;
         SimulatedCamera camera(window, "DLG-1");
-        window.m_isOpen = cameraOpen;
-        if (hasFrame)
-            giveLatestFrame(window, kWidth * kHeight, pixelType);
-        settingdialog dialog(hasWindow ? &window : nullptr, nullptr);
+        window.m_isOpen = c.cameraOpen;
+        if (c.hasFrame)
+            giveLatestFrame(window, c.pixelType);
+        settingdialog dialog(c.hasWindow ? &window : nullptr, nullptr);
         // Without an open camera the dialog opens disabled; enabled here, as
         // it stays when the camera closes behind it, the click reaches the checks.
         dialog.setEnabled(true);
@@ -639,7 +541,7 @@ private slots:
                     QStringLiteral("图片保存成功:\n") + file + QLatin1Char('\n') + text);
         const QImage written(file);
         QCOMPARE(written.size(), QSize(kWidth, kHeight));
-        for (unsigned int y = 0; extension != QLatin1String("jpg") && y < kHeight; ++y) {
+        for (unsigned int y = 0; y < kHeight; ++y) {
             for (unsigned int x = 0; x < kWidth; ++x)
                 QCOMPARE(qGray(written.pixel(int(x), int(y))), int(grayAt(x, y)));
         }
