@@ -63,18 +63,18 @@ private slots:
         row("open start close", false, false);
         row("open start open", false, false);
         row("start", false, false);
-        row("nocam open open", false, false,
+        row("nocam search open open", false, false,
             {"No device!", "Please choose camera!", "Please choose camera!"});
-        row("enumfail open", false, false, {"No device!", "Please choose camera!"});
+        row("fail:MV_CC_EnumDevices search open", false, false, {"No device!", "Please choose camera!"});
         row("open start vanish", true, false, {"Camera disconnected!"});
-        row("open start vanish open back open start", true, true, {"Camera disconnected!"});
-        row("entry2 open", false, false, {"Device index is error!"});
+        row("open start vanish open back search open start", true, true, {"Camera disconnected!"});
+        row("index:2 open", false, false, {"Device index is error!"});
         row("norecord open", false, false, {"Device does not exist!"});
         row("fail:MV_CC_CreateHandle open", false, false, {"Create handle error!"});
         row("fail:MV_CC_OpenDevice open", false, false, {"Device Open error!"});
         row("fail:MV_CC_GetOptimalPacketSize open start", true, true, {"Warning: Get Packet Size fail!"});
         row("fail:MV_CC_SetIntValueEx open", true, false, {"Warning: Set Packet Size fail!"});
-        row("usb fail:MV_CC_GetOptimalPacketSize fail:MV_CC_SetIntValueEx open", true, false);
+        row("index:1 fail:MV_CC_GetOptimalPacketSize fail:MV_CC_SetIntValueEx open", true, false);
     }
     void toolbarFollowsTheCamera()
     {
@@ -85,22 +85,19 @@ private slots:
         window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&window()));
         const MV_CC_DEVICE_INFO device = *window().m_deviceList.pDeviceInfo[0];
+        const QLabel *label = window().findChild<QLabel *>("dataitemLabel");
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             if (window().m_isOpen && (step == "close" || step == "open"))
                 window().m_livePixmapItem->setPixmap(QPixmap(8, 8)); // closing must blank it
             if (step == "nocam" || step == "back") {
                 QVERIFY(step == "nocam" ? qputenv("CORVISTA_CAMERAS", "none")
                                         : installCameras(twoSmallCameras()));
-                click("actionCameraSearch");
-            } else if (step == "enumfail") {
-                mvsim::setFault("MV_CC_EnumDevices", int(MV_E_RESOURCE));
+            } else if (step == "search") {
                 click("actionCameraSearch");
             } else if (step.startsWith("fail:")) {
                 mvsim::setFault(step.mid(5).toStdString(), int(MV_E_ACCESS));
-            } else if (step == "usb") {
-                window().findChild<QComboBox *>(QStringLiteral("cbSearchDevices"))->setCurrentIndex(1);
-            } else if (step == "entry2") {
-                window().m_deviceIndex = 2; // past the list, as no entry sets it
+            } else if (step.startsWith("index:")) {
+                window().m_deviceIndex = step.mid(6).toInt(); // as the list's entry sets it, or past it
             } else if (step == "norecord") {
                 window().m_deviceList.pDeviceInfo[0] = nullptr;
             } else if (step == "vanish") {
@@ -119,8 +116,8 @@ private slots:
             } else {
                 click("actionCameraOpen");
             }
-            if (window().m_isGrabbing) // frames come in and are counted
-                QTRY_VERIFY(frameCount() >= 3);
+            static const QRegularExpression count(QStringLiteral(R"(\[(\d+)\])")); // frames come in, counted
+            QTRY_VERIFY(!window().m_isGrabbing || count.match(label->text()).captured(1).toInt() >= 3);
         }
         QCOMPARE(action("actionCameraOpen")->isChecked(), open);
         QCOMPARE(window().m_isOpen, open);
@@ -157,7 +154,6 @@ private slots:
         stopping.start();
         m_fixture->stop();
         QVERIFY2(stopping.elapsed() < 600, qPrintable(QString::number(stopping.elapsed())));
-        QCOMPARE(fetchesInProgress.load(), 0);
         QVERIFY(!window().m_workThread->isRunning() && !window().m_isGrabbing);
     }
 
@@ -174,10 +170,6 @@ private slots:
             event[0] = char(type);
             const quint32 id = quint32(shown.winId()) + (own ? 0 : 1);
             std::memcpy(event.data() + 8, &id, sizeof id);
-            QVERIFY(!isDestroyNotifyFor(event.constData(), 0));
-            QVERIFY(!filter.nativeEventFilter("windows_generic_MSG", event.data(), nullptr));
-            QCoreApplication::sendPostedEvents();
-            QVERIFY(shown.isVisible()); // not an X event
             QVERIFY(
                 !filter.nativeEventFilter("xcb_generic_event_t", event.data(), nullptr)); // Qt sees it too
             QCoreApplication::sendPostedEvents();
@@ -188,11 +180,6 @@ private slots:
 private:
     MainWindow &window() { return *m_fixture->window; }
     QAction *action(const char *name) { return windowAction(window(), name); }
-    int frameCount()
-    {
-        static const QRegularExpression count(QStringLiteral(R"(\[(\d+)\])"));
-        return count.match(window().findChild<QLabel *>("dataitemLabel")->text()).captured(1).toInt();
-    }
     void click(const char *name)
     {
         QAction *a = action(name);

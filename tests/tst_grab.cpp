@@ -92,12 +92,11 @@ private slots:
         QCOMPARE(MV_CC_StartGrabbing(m_fixture->window->m_handle), MV_OK);
         QTRY_VERIFY(m_seen.infos.size() >= 2);
         const int lostBefore = m_seen.infos.last().lost;
-        {
-            // Holding the frame lock stalls the loop for 300 ms as a slow snapshot would;
-            // the camera keeps one frame of the 150 it makes meanwhile.
-            QMutexLocker frameLock(&m_fixture->window->m_frameMutex);
-            QTest::qSleep(300);
-        }
+        // Holding the frame lock stalls the loop for 300 ms as a slow snapshot would; the camera
+        // keeps one frame of the 150 it makes meanwhile.
+        m_fixture->window->m_frameMutex.lock();
+        QTest::qSleep(300);
+        m_fixture->window->m_frameMutex.unlock();
         const int before = m_seen.infos.size();
         QTRY_VERIFY(m_seen.infos.size() >= before + 3);
         stopLoop();
@@ -107,9 +106,9 @@ private slots:
             QCOMPARE(infos[i].total, i + 1);
             QCOMPARE(infos[i].interval, i ? infos[i].timestamp - infos[i - 1].timestamp : 0LL);
         }
-        const QString perFrame = live == QImage::Format_Invalid ? "I" : "IGC";
         // Stopping clears the feed flag, which may leave the last frame unfed.
-        const QString expected = QString(infos.size(), QChar('I')).replace("I", perFrame);
+        const QString expected
+            = QString(infos.size(), QChar('I')).replace("I", live == QImage::Format_Invalid ? "I" : "IGC");
         QVERIFY2(expected.startsWith(m_seen.events) && m_seen.events.size() >= expected.size() - 1,
                  qPrintable(m_seen.events));
         // The line stamps run on without repeat across images.
@@ -142,13 +141,12 @@ private slots:
         record(m_fixture->window->m_workThread);
         QVERIFY(m_fixture->start());
         QTRY_VERIFY(m_seen.infos.size() >= 20);
-        QCOMPARE(m_seen.events.count('U'), 1);
-        QVERIFY(!m_seen.events.contains('G'));
+        QCOMPARE(m_seen.events, QString(m_seen.infos.size(), 'I').insert(1, 'U')); // told once, no image
         QVERIFY(m_fixture->window->statusBar()->currentMessage().contains(QLatin1String("Mono14")));
         QVERIFY(m_fixture->boxes.isEmpty());
     }
 
-    void recordsAreReadWithinTheirFieldsAndNumbersNeverWrap()
+    void recordsAndRawBytesAreReadWithinBoundsAndNumbersNeverWrap()
     {
         // A camera may fill a name field completely, leaving no terminating zero.
         MV_CC_DEVICE_INFO device = {};
@@ -179,18 +177,13 @@ private slots:
         QCOMPARE(grownPayloadSize(1000, 0, 0), quint64(2000));
         QCOMPARE(grownPayloadSize(3000000000ULL, 0, 0), quint64(UINT_MAX));
         // A batch closes at every frame number that does not follow; a GigE id wrap is not a hole.
-        const unsigned int follow[][2] = {{7, 8}, {65535, 65536}, {65535, 1}, {0xFFFFFFFFu, 0}},
-                           gap[][2] = {{7, 9}, {7, 7}, {9, 1}, {65535, 2}, {65534, 1}, {65535, 0}};
-        for (const auto &n : follow)
-            QVERIFY2(frameNumberFollows(n[0], n[1]), qPrintable(QString::number(n[1])));
-        for (const auto &n : gap)
-            QVERIFY2(!frameNumberFollows(n[0], n[1]), qPrintable(QString::number(n[1])));
-    }
-
-    // Width 5 makes QImage pad every line, so a plain block copy would shear the picture; data one
-    // byte short is refused, never read past.
-    void rawImagesCopyLineByLineAndRefuseShortData()
-    {
+        const unsigned int numbers[][3]
+            = {{7, 8, 1}, {65535, 65536, 1}, {65535, 1, 1}, {0xFFFFFFFFu, 0, 1}, {7, 9, 0},
+               {7, 7, 0}, {9, 1, 0},         {65535, 2, 0}, {65534, 1, 0},       {65535, 0, 0}};
+        for (const auto &[previous, next, follows] : numbers)
+            QVERIFY2(frameNumberFollows(previous, next) == bool(follows), qPrintable(QString::number(next)));
+        // Width 5 makes QImage pad every line, so a plain block copy would shear the picture; data
+        // one byte short is refused, never read past.
         for (const int bytesPerPixel : {1, 3}) {
             for (const int spare : {-1, 0, 1}) {
                 const quint64 length = quint64(15 * bytesPerPixel + spare);
@@ -218,7 +211,6 @@ private slots:
                                                           {PixelType_Gvsp_Mono8, true},
                                                           {PixelType_Gvsp_BayerRG8, true},
                                                           {PixelType_Gvsp_RGB8_Packed, false}};
-        QStringList read;
         for (const auto &[type, conversionFails] : cases) {
             mvsim::setFault("MV_CC_ConvertPixelType", conversionFails ? int(MV_E_CONVERT) : int(MV_OK));
             MV_FRAME_OUT_INFO_EX info = {};
@@ -226,10 +218,9 @@ private slots:
             info.enPixelType = type;
             info.nFrameLen = 64 * 63;
             ByteBuffer scratch;
-            if (!frameImage(camera.handle, raw.get(), info, scratch).isNull())
-                read << QStringLiteral("%1/%2").arg(type, 0, 16).arg(conversionFails);
+            QVERIFY2(frameImage(camera.handle, raw.get(), info, scratch).isNull(),
+                     qPrintable(QStringLiteral("%1/%2").arg(type, 0, 16).arg(conversionFails)));
         }
-        QCOMPARE(read, QStringList());
     }
 
 private:
