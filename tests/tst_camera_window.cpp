@@ -125,6 +125,8 @@ private slots:
         QCOMPARE(window().m_isGrabbing, grabbing);
         QCOMPARE(window().m_workThread->isRunning(), grabbing);
         QCOMPARE(window().m_stitchActive, grabbing);
+        QVERIFY(action("actionStitchStart")->isEnabled() != grabbing
+                && action("actionStitchStop")->isEnabled() == grabbing);
         QCOMPARE(m_fixture->boxes.texts(), boxes);
         if (open) { // kept for file names
             const bool gige = window().m_deviceInfo.nTLayerType == MV_GIGE_DEVICE;

@@ -282,7 +282,6 @@ private slots:
         QVERIFY(window.close()); // with the box open
     }
 
-    // Memory of a let-go frame serves the next of its size, within a bound on what is kept idle.
     void poolLendsMemoryAgainWithinItsLimit()
     {
         FramePool pool(10 * kMiB);
