@@ -390,8 +390,8 @@ private slots:
         }
     }
 
-    // No written name means the write is refused: an empty image or an
-    // unknown format, with a reason and without a file.
+    // No written name means the write is refused: an empty image, with the
+    // reason and without a file.
     void writerChoosesEncoderAndExtension_data()
     {
         QTest::addColumn<QString>("requested");
