@@ -111,7 +111,8 @@ restore() {
     fi
     current=""
 }
-trap restore EXIT INT TERM
+trap restore EXIT
+trap 'restore; exit 130' INT TERM
 
 caught=0 missed=0 stale=0 total=0
 while IFS= read -r line; do
