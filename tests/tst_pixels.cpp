@@ -321,6 +321,7 @@ private slots:
         QVERIFY(!grayStandsForRgb(markedAsRgb(patternFrame(6, 4, QImage::Format_RGB888, 1))));
         QVERIFY(stitchesAsGray(patternFrame(6, 4, QImage::Format_Indexed8, 1))
                 && !stitchesAsGray(markedAsRgb(gray)));
+        QCOMPARE(stitchFeedDepth(PixelType_Gvsp_Mono8) * 3, stitchFeedDepth(PixelType_Gvsp_BayerRG8));
         QCOMPARE(frameImageBytes(4099, 2, 8),
                  qint64(QImage(4099, 2, QImage::Format_Grayscale8).sizeInBytes()));
         FrameBudget budget(1000, 400);
