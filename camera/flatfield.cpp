@@ -9,6 +9,10 @@
 
 #include <zlib.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Raw frames arrive as bytes; their 16-bit samples are read in place.
@@ -22,20 +26,96 @@ constexpr qsizetype kHeaderBytes = 8 + 4 * 5 + 1 + 8 + 8 * 2 + 1 * 2;
 constexpr qsizetype kCheckBytes = 4;
 
 /*
- * One fixed-point correction per sample. The product of a 16-bit sample and a
- * gain below 2^15 stays below 2^31, so the sum with the (negative) bias is an
- * exact int32; GCC widens the multiply and vectorises the whole loop at -O3.
+ * Byte samples: every step fits 16 bits. GCC does not see the high-half
+ * multiply in the plain loop (it widens to 32 bits and packs back, four times
+ * the work), so the vector paths spell it out: shift, subtract, high-half
+ * multiply, and a pack whose saturation is the clamp. The plain loop does the
+ * tail and every other processor.
  */
-template<typename Sample>
-void correctSamples(const Sample *in, Sample *out, const std::uint16_t *gain, const std::int32_t *bias,
-                    int count, std::int32_t maxValue)
+void correctBytesTail(const std::uint8_t *in, std::uint8_t *out, const std::int16_t *gain,
+                      const std::int16_t *offset, int from, int count)
+{
+    for (int i = from; i < count; ++i) {
+        const std::int16_t scaled = std::int16_t((in[i] << FlatFieldCorrection::kByteInputShift) - offset[i]);
+        const std::int16_t value = std::int16_t((std::int32_t(scaled) * gain[i]) >> 16);
+        out[i] = std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value);
+    }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void correctBytesAvx2(const std::uint8_t *in, std::uint8_t *out,
+                                                      const std::int16_t *gain, const std::int16_t *offset,
+                                                      int count)
+{
+    int i = 0;
+    for (; i + 32 <= count; i += 32) {
+        __m256i low = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i)));
+        __m256i high = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i + 16)));
+        low = _mm256_sub_epi16(_mm256_slli_epi16(low, FlatFieldCorrection::kByteInputShift),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(offset + i)));
+        high = _mm256_sub_epi16(_mm256_slli_epi16(high, FlatFieldCorrection::kByteInputShift),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(offset + i + 16)));
+        low = _mm256_mulhi_epi16(low, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(gain + i)));
+        high = _mm256_mulhi_epi16(high, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(gain + i + 16)));
+        // The pack interleaves the two 128-bit halves; the permute puts them back in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), packed);
+    }
+    correctBytesTail(in, out, gain, offset, i, count);
+}
+
+void correctBytesSse2(const std::uint8_t *in, std::uint8_t *out, const std::int16_t *gain,
+                      const std::int16_t *offset, int count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        __m128i low = _mm_unpacklo_epi8(bytes, zero);
+        __m128i high = _mm_unpackhi_epi8(bytes, zero);
+        low = _mm_sub_epi16(_mm_slli_epi16(low, FlatFieldCorrection::kByteInputShift),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(offset + i)));
+        high = _mm_sub_epi16(_mm_slli_epi16(high, FlatFieldCorrection::kByteInputShift),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(offset + i + 8)));
+        low = _mm_mulhi_epi16(low, _mm_loadu_si128(reinterpret_cast<const __m128i *>(gain + i)));
+        high = _mm_mulhi_epi16(high, _mm_loadu_si128(reinterpret_cast<const __m128i *>(gain + i + 8)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(low, high));
+    }
+    correctBytesTail(in, out, gain, offset, i, count);
+}
+#endif
+
+void correctBytes(const std::uint8_t *in, std::uint8_t *out, const std::int16_t *gain,
+                  const std::int16_t *offset, int count)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        correctBytesAvx2(in, out, gain, offset, count);
+    else
+        correctBytesSse2(in, out, gain, offset, count);
+#else
+    correctBytesTail(in, out, gain, offset, 0, count);
+#endif
+}
+
+/*
+ * 16-bit samples: a sample below 2^16 times a gain below 2^15 stays below
+ * 2^31, so the sum with the (negative) bias is an exact int32. The plain loop
+ * vectorises well with AVX2's 32-bit multiply; a clone for it is picked at
+ * load time where the processor has it.
+ */
+__attribute__((target_clones("avx2", "default"))) void correctWords(const Word *in, Word *out,
+                                                                    const std::uint16_t *gain,
+                                                                    const std::int32_t *bias, int count,
+                                                                    std::int32_t maxValue)
 {
     for (int i = 0; i < count; ++i) {
         std::int32_t value = (std::int32_t(std::uint32_t(in[i]) * std::uint32_t(gain[i])) + bias[i])
-            >> FlatFieldCorrection::kShift;
+            >> FlatFieldCorrection::kWideShift;
         value = value < 0 ? 0 : value;
         value = value > maxValue ? maxValue : value;
-        out[i] = Sample(value);
+        out[i] = Word(value);
     }
 }
 
@@ -176,26 +256,44 @@ FlatFieldCorrection flatFieldCorrection(const FlatFieldReference &reference)
         return correction;
     correction.pixelType = reference.pixelType;
     correction.layout = reference.layout;
-    const int samples = reference.layout.samples();
+    const std::size_t samples = std::size_t(reference.layout.samples());
     const int channels = reference.layout.channels;
     const int maxValue = reference.layout.maxValue();
-    const double one = double(1 << FlatFieldCorrection::kShift);
+    const bool wide = reference.layout.wide();
     const double target = effectiveTarget(reference);
-    correction.gain.assign(std::size_t(samples), std::uint16_t(one));
-    correction.bias.assign(std::size_t(samples), std::int32_t(one / 2));
-    for (int i = 0; i < samples; ++i) {
-        const double dark = reference.dark.empty() ? 0.0 : double(reference.dark[std::size_t(i)]);
-        const double white = reference.white[std::size_t(i)];
-        if (isDeadSample(float(dark), float(white), maxValue)) {
-            if (correction.deadColumns.empty() || correction.deadColumns.back() != i / channels)
-                correction.deadColumns.push_back(i / channels);
-            continue;
-        }
+    const double input = double(1 << FlatFieldCorrection::kByteInputShift);
+    const double byteOne = double(1 << FlatFieldCorrection::kByteGainShift);
+    const double wideOne = double(1 << FlatFieldCorrection::kWideShift);
+    if (wide) {
+        correction.wideGain.resize(samples);
+        correction.wideBias.resize(samples);
+    } else {
+        correction.byteGain.resize(samples);
+        correction.byteOffset.resize(samples);
+    }
+    for (std::size_t i = 0; i < samples; ++i) {
+        double dark = reference.dark.empty() ? 0.0 : double(reference.dark[i]);
+        const double white = reference.white[i];
         // White minus dark is at least 1/16 of the range and the target at
-        // most the range, so the gain stays below 16 and fits 16 bits.
-        const double gain = std::min(std::round(target / (white - dark) * one), 32767.0);
-        correction.gain[std::size_t(i)] = std::uint16_t(gain);
-        correction.bias[std::size_t(i)] = std::int32_t(std::lround(-dark * gain + one / 2));
+        // most the range, so gains stay below 16: 2^14 in the byte lanes,
+        // 2^15 in the wide ones. A target of 0 still leaves a gain of 1/255
+        // at least, whose rounding offset also fits 16 bits.
+        double gain = std::max(target, 1.0) / (white - dark);
+        if (isDeadSample(float(dark), float(white), maxValue)) {
+            const int column = int(i) / channels;
+            if (correction.deadColumns.empty() || correction.deadColumns.back() != column)
+                correction.deadColumns.push_back(column);
+            gain = 1;
+            dark = 0;
+        }
+        if (wide) {
+            const double scaled = std::min(std::round(gain * wideOne), 32767.0);
+            correction.wideGain[i] = std::uint16_t(scaled);
+            correction.wideBias[i] = std::int32_t(std::lround(-dark * scaled + wideOne / 2));
+        } else {
+            correction.byteGain[i] = std::int16_t(std::min(std::round(gain * byteOne), 32767.0));
+            correction.byteOffset[i] = std::int16_t(std::lround(dark * input - input / (2 * gain)));
+        }
     }
     return correction;
 }
@@ -205,10 +303,11 @@ void correctFlatFieldLine(const FlatFieldCorrection &correction, const unsigned 
 {
     const int samples = correction.layout.samples();
     if (correction.layout.wide())
-        correctSamples(reinterpret_cast<const Word *>(in), reinterpret_cast<Word *>(out),
-                       correction.gain.data(), correction.bias.data(), samples, correction.layout.maxValue());
+        correctWords(reinterpret_cast<const Word *>(in), reinterpret_cast<Word *>(out),
+                     correction.wideGain.data(), correction.wideBias.data(), samples,
+                     correction.layout.maxValue());
     else
-        correctSamples(in, out, correction.gain.data(), correction.bias.data(), samples, 255);
+        correctBytes(in, out, correction.byteGain.data(), correction.byteOffset.data(), samples);
 }
 
 /* Any thread; lines of correction.layout, stride bytes apart in both buffers. */

@@ -90,15 +90,25 @@ double effectiveTarget(const FlatFieldReference &reference);
 // Whether white minus dark is too small to trust: under 1/16 of the range.
 bool isDeadSample(float dark, float white, int maxValue);
 
-/* The per-sample fixed-point form of a calibration, as the grab thread applies it. */
+/*
+ * The per-sample fixed-point form of a calibration, as the grab thread
+ * applies it. Byte samples run in 16-bit lanes, twice as many per vector as
+ * 32-bit ones: out = ((in << 6) - offset) * gain >> 16, with gain scaled by
+ * 2^10 and offset = 64 * dark less half a step of the output, so the product
+ * rounds. 16-bit samples need 32 bits: out = (in * gain + bias) >> 11.
+ */
 struct FlatFieldCorrection {
-    static constexpr int kShift = 11;
+    static constexpr int kWideShift = 11;
+    static constexpr int kByteInputShift = 6;
+    static constexpr int kByteGainShift = 10;
 
     quint32 pixelType = 0;
     FlatFieldLayout layout;
-    std::vector<std::uint16_t> gain; // target / (white - dark), scaled by 2^kShift
-    std::vector<std::int32_t> bias;  // -dark * gain, plus one half for rounding
-    std::vector<int> deadColumns;    // pixels with a channel left at gain 1
+    std::vector<std::int16_t> byteGain;   // byte samples
+    std::vector<std::int16_t> byteOffset; // byte samples
+    std::vector<std::uint16_t> wideGain;  // 16-bit samples
+    std::vector<std::int32_t> wideBias;   // 16-bit samples
+    std::vector<int> deadColumns;         // pixels with a channel left at gain 1
 };
 
 FlatFieldCorrection flatFieldCorrection(const FlatFieldReference &reference);
