@@ -335,9 +335,10 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     AppSettings::setValue(AppSettings::kFlatFieldLines, 64);
     StitchSettings settings{StitchDirection::Bottom, 4, true, QStringLiteral("PNG"), scratch.filePath("out")};
     QVERIFY(QDir().mkpath(settings.outDir));
-    std::unique_ptr<MainWindow> window;
+    // Before the window: its shutdown may still deliver frames to them.
     QImage shown;
     QStringList reports;
+    std::unique_ptr<MainWindow> window;
     const auto openAndStart = [&] {
         openStitchingWindow(window, QString::fromLatin1(kCamera), "FFC-1", settings);
         QVERIFY(window && window->m_isOpen);
