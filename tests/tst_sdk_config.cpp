@@ -52,6 +52,11 @@ private slots:
             << "even" << QString("[A]\npixel_format = BayerRG8\nlines_per_frame = 7\n");
         QTest::newRow("serial twice") << "used twice" << QString("[A]\nserial = X\n[B]\nserial = X\n");
         QTest::newRow("noise beyond 64") << "not a valid number" << QString("[A]\nnoise = 65\n");
+        QTest::newRow("vignette beyond 0.9") << "from 0 to 0.9" << QString("[A]\nvignette = 0.95\n");
+        QTest::newRow("negative column gain") << "from 0 to 0.5" << QString("[A]\ncolumn_gain = -0.1\n");
+        QTest::newRow("column offset beyond 64")
+            << "not a valid number" << QString("[A]\ncolumn_offset = 65\n");
+        QTest::newRow("target beyond 255") << "scene or a level" << QString("[A]\ntarget = 256\n");
     }
 
     void aConfigurationThatCannotBeUsedIsRefusedWithItsReason()
