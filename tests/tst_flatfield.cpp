@@ -408,6 +408,19 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     // Only batches begun after the switch count: the run starts anew.
     window->findChild<QAction *>(QStringLiteral("actionCameraStop"))->trigger();
     QVERIFY(waitForStitchWorker(*window));
+    // Without a grabbing camera nothing can be captured, and the buttons say why.
+    QString idle;
+    QTimer::singleShot(0, window.get(), [&] {
+        if (!QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
+            return;
+        QWidget *dialog = QApplication::activeModalWidget();
+        for (const char *name : {"btnCaptureDark", "btnCaptureWhite"})
+            if (QWidget *button = dialog->findChild<QWidget *>(QLatin1String(name)); !button->isEnabled())
+                idle += button->toolTip();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    window->findChild<QAction *>(QStringLiteral("actionSetting"))->trigger();
+    QCOMPARE(idle.count(QLatin1String("Start grabbing first")), 2);
     QDir out(settings.outDir);
     for (const QString &name : out.entryList(QDir::Files))
         QVERIFY(out.remove(name));
