@@ -120,6 +120,38 @@ struct OpenedCorrector {
     }
 };
 
+// Triggers a toolbar action as its button does; false when it is not there or disabled.
+bool trigger(MainWindow &window, const char *name)
+{
+    QAction *action = window.findChild<QAction *>(QLatin1String(name));
+    if (action && action->isEnabled())
+        action->trigger();
+    return action && action->isEnabled();
+}
+
+// Opens the settings dialog, runs `inside` with it while it is up, and closes it with Escape.
+void withDialog(MainWindow &window, const std::function<void(QWidget *)> &inside)
+{
+    QTimer::singleShot(0, &window, [&inside] {
+        if (!QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
+            return;
+        QWidget *dialog = QApplication::activeModalWidget();
+        inside(dialog);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    trigger(window, "actionSetting");
+}
+
+// Clicks a control of the dialog; false when it is not there or disabled.
+bool click(QWidget *dialog, const char *name)
+{
+    QWidget *control = dialog->findChild<QWidget *>(QLatin1String(name));
+    const bool usable = control && control->isEnabled();
+    if (usable)
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+    return usable;
+}
+
 } // namespace
 
 class TestFlatField : public QObject
@@ -347,9 +379,7 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
                 [&](QImage image) { shown = image; });
         connect(window->flatField(), &FlatFieldCorrector::report, window.get(),
                 [&](QString text) { reports << text; });
-        QAction *start = window->findChild<QAction *>(QStringLiteral("actionCameraStart"));
-        QVERIFY(start->isEnabled());
-        start->trigger();
+        QVERIFY(trigger(*window, "actionCameraStart"));
         QVERIFY(window->m_isGrabbing);
     };
     const auto shows = [&](auto condition) {
@@ -360,18 +390,8 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     if (QTest::currentTestFailed())
         return;
     FlatFieldCorrector *flatField = window->flatField();
-    const auto click = [](QWidget *dialog, const char *name) {
-        QWidget *control = dialog->findChild<QWidget *>(QLatin1String(name));
-        const bool usable = control && control->isEnabled();
-        if (usable)
-            QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
-        return usable;
-    };
     QString failed = QStringLiteral("no dialog");
-    QTimer::singleShot(0, window.get(), [&] {
-        QWidget *dialog = QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; })
-            ? QApplication::activeModalWidget()
-            : nullptr;
+    withDialog(*window, [&](QWidget *dialog) {
         const auto steps = [&]() -> QString {
             mvsim::setTarget("FFC-1", 0);
             if (!shows([](QVector<int> v) { return *std::max_element(v.begin(), v.end()) <= 12; })
@@ -392,11 +412,8 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
             return flatField->correctionOn() && shows(evenGrey) ? QString()
                                                                 : QStringLiteral("live view not even");
         };
-        failed = dialog ? steps() : failed;
-        if (dialog)
-            QTest::keyClick(dialog, Qt::Key_Escape);
+        failed = steps();
     });
-    window->findChild<QAction *>(QStringLiteral("actionSetting"))->trigger();
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
     QVERIFY(reports.join(QLatin1Char('\n')).contains(QLatin1String("dead pixel column")));
     QTRY_VERIFY(window->ui->dataitemLabel->text().endsWith(QLatin1String("| FFC on")));
@@ -406,28 +423,21 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     QVERIFY(!flatAt(levels(QImage(snapshot)), 120, 20));
 
     // Only batches begun after the switch count: the run starts anew.
-    window->findChild<QAction *>(QStringLiteral("actionCameraStop"))->trigger();
-    QVERIFY(waitForStitchWorker(*window));
+    QVERIFY(trigger(*window, "actionCameraStop") && waitForStitchWorker(*window));
     // Without a grabbing camera nothing can be captured, and the buttons say why.
     QString idle;
-    QTimer::singleShot(0, window.get(), [&] {
-        if (!QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
-            return;
-        QWidget *dialog = QApplication::activeModalWidget();
+    withDialog(*window, [&](QWidget *dialog) {
         for (const char *name : {"btnCaptureDark", "btnCaptureWhite"})
             if (QWidget *button = dialog->findChild<QWidget *>(QLatin1String(name)); !button->isEnabled())
                 idle += button->toolTip();
-        QTest::keyClick(dialog, Qt::Key_Escape);
     });
-    window->findChild<QAction *>(QStringLiteral("actionSetting"))->trigger();
     QCOMPARE(idle.count(QLatin1String("Start grabbing first")), 2);
     QDir out(settings.outDir);
     for (const QString &name : out.entryList(QDir::Files))
         QVERIFY(out.remove(name));
-    window->findChild<QAction *>(QStringLiteral("actionCameraStart"))->trigger();
+    QVERIFY(trigger(*window, "actionCameraStart"));
     QTRY_VERIFY_WITH_TIMEOUT(out.entryList({QStringLiteral("*.png")}).size() >= 2, 20000);
-    window->findChild<QAction *>(QStringLiteral("actionCameraStop"))->trigger();
-    QVERIFY(waitForStitchWorker(*window));
+    QVERIFY(trigger(*window, "actionCameraStop") && waitForStitchWorker(*window));
     for (const QString &name : out.entryList({QStringLiteral("*.png")})) {
         const QImage stitched(out.filePath(name));
         QVERIFY2(stitched.width() == 256 && evenGrey(levels(stitched)), qPrintable(name));
