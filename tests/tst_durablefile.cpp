@@ -44,6 +44,7 @@ private slots:
     void numberGoesBeforeTheExtension();
     void takenNameIsNeverReplaced_data();
     void takenNameIsNeverReplaced();
+    void replacingCommitTakesTheNameOrLeavesTheOldFile();
     void uncommittedFileLeavesNothing_data();
     void uncommittedFileLeavesNothing();
     void partialLeftByAKilledSaveDoesNotBlockTheName();
@@ -151,6 +152,34 @@ void DurableFileTest::takenNameIsNeverReplaced()
             QCOMPARE(contentOf(path(name)), name.toUtf8());
     }
     QCOMPARE(entriesOf(m_dir->path()).size(), taken.size() + 1);
+}
+
+// A file kept up to date (a camera's calibration): the new bytes take the
+// name itself; when they cannot be written, the old file stays as it was.
+void DurableFileTest::replacingCommitTakesTheNameOrLeavesTheOldFile()
+{
+    QFile old(path("camera.ffc"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old references") > 0);
+    old.close();
+    DurableFile file(path("camera.ffc"));
+    QVERIFY(file.open());
+    QCOMPARE(file.write("new"), qint64(3));
+    QVERIFY2(file.commitReplacing(), qPrintable(file.errorString()));
+    QCOMPARE(file.committedPath(), path("camera.ffc"));
+    QCOMPARE(contentOf(path("camera.ffc")), QByteArray("new"));
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("camera.ffc")});
+
+    // A folder in the way of the name: the rename fails and nothing is lost.
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("taken.ffc")));
+    QVERIFY(QFile::copy(path("camera.ffc"), path("taken.ffc/inside")));
+    DurableFile refused(path("taken.ffc"));
+    QVERIFY(refused.open());
+    refused.write("more");
+    QVERIFY(!refused.commitReplacing());
+    QCOMPARE(refused.systemError(), EISDIR);
+    QCOMPARE(contentOf(path("taken.ffc/inside")), QByteArray("new"));
+    QCOMPARE(entriesOf(m_dir->path()),
+             (QStringList{QStringLiteral("camera.ffc"), QStringLiteral("taken.ffc")}));
 }
 
 void DurableFileTest::uncommittedFileLeavesNothing_data()
