@@ -168,6 +168,7 @@ private slots:
     void unusableReferenceFileIsIgnored();
     void correctionOffLeavesFramesUntouched();
     void bayerFramesAreCalibratedAndCorrectedAfterDemosaic();
+    void captureResetBeforeItArrivesIsDropped();
     void dialogCalibrationFlattensStitchedFilesAndSurvivesRestart();
 };
 
@@ -354,6 +355,35 @@ void TestFlatField::bayerFramesAreCalibratedAndCorrectedAfterDemosaic()
     for (int y = 0; y < grey.height(); ++y)
         values << sensor.samples(std::vector<unsigned char>(grey.scanLine(y), grey.scanLine(y) + 64 * 3));
     QVERIFY(flatAt(values, 100));
+}
+
+// The grab thread hands a finished capture over by a queued call; a reset
+// in between wins.
+void TestFlatField::captureResetBeforeItArrivesIsDropped()
+{
+    ScratchDirectory scratch;
+    const Sensor sensor(PixelType_Gvsp_Mono8, 256, 0.5);
+    OpenedCorrector opened{QByteArray()};
+    std::vector<unsigned char> frame;
+    for (int n = 1; n <= 64; ++n) {
+        const std::vector<unsigned char> line = sensor.line(220, n);
+        frame.insert(frame.end(), line.begin(), line.end());
+    }
+    MV_FRAME_OUT_INFO_EX info{};
+    info.nWidth = 256;
+    info.nHeight = 64;
+    info.enPixelType = PixelType_Gvsp_Mono8;
+    info.nFrameLen = unsigned(frame.size());
+    ByteBuffer buffer;
+    QVERIFY(opened.corrector.startCapture(FlatFieldCorrector::White, 64));
+    opened.corrector.correctRawFrame(frame.data(), info, buffer);
+    opened.corrector.reset();
+    QVERIFY(opened.corrector.startCapture(FlatFieldCorrector::Dark, 64));
+    QCoreApplication::processEvents();
+    QVERIFY(opened.corrector.reference().isEmpty() && opened.corrector.capturing());
+    opened.corrector.correctRawFrame(frame.data(), info, buffer);
+    QTRY_VERIFY(!opened.corrector.capturing());
+    QVERIFY(!opened.corrector.reference().dark.empty() && !opened.corrector.reference().hasWhite());
 }
 
 // The operator's calibration: lens capped, white card, switch on, white set
