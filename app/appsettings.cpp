@@ -1,6 +1,7 @@
 #include "appsettings.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -113,6 +114,14 @@ QString settingsFilePath(const QString &name, QString *problem)
                              : QStringLiteral("%1 leads to %2, which is %3").arg(name, path, kind))
         + QStringLiteral("; settings are neither read nor written, defaults apply");
     return QString();
+}
+
+/* GUI thread. */
+QString settingsFolder()
+{
+    QString problem;
+    const QString path = settingsFilePath(fileName(), &problem);
+    return path.isEmpty() ? QDir::currentPath() : QFileInfo(path).absolutePath();
 }
 
 /*

@@ -38,6 +38,7 @@ constexpr const char *kLineRateEnable = "Camera/LineRateEnable";
 constexpr const char *kLineRate = "Camera/LineRate";
 constexpr const char *kExposure = "Camera/Exposure";
 constexpr const char *kGain = "Camera/Gain";
+constexpr const char *kFlatFieldLines = "FlatField/CaptureLines";
 
 // Defaults. The window and the settings dialog disagree on two of them on
 // purpose: a dialog opened on a file without a format shows BMP, and a frame
@@ -56,6 +57,10 @@ constexpr int kDefaultMaxStitchCount = 30;
 constexpr int kRestoredMaxStitchCount = 15;
 constexpr bool kDefaultLineRateEnable = false;
 constexpr int kDefaultLineRate = 1000;
+// Lines averaged into a flat-field reference; fewer would leave the sensor's
+// noise in it.
+constexpr int kDefaultFlatFieldLines = 1024;
+constexpr int kMinimumFlatFieldLines = 64;
 
 // Where the settings file named `name` really is: `name` itself, or the file
 // its symbolic links lead to. Empty, with the reason in *problem, when that is
@@ -65,6 +70,9 @@ QString settingsFilePath(const QString &name, QString *problem);
 // Whether a settings file's bytes cannot be settings text: NUL bytes (UTF-16,
 // binary data) or a line that is no comment, section or key=value pair.
 bool unparsableSettingsText(const QByteArray &bytes);
+// The folder the settings file is in (after its links), where files kept
+// with the settings go; the working directory when it cannot be told.
+QString settingsFolder();
 
 QVariant value(const char *key, const QVariant &defaultValue);
 int intValue(const char *key, int defaultValue);

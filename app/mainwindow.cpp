@@ -4,6 +4,7 @@
 #include "aboutdialog.h"
 #include "appsettings.h"
 #include "batchledger.h"
+#include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "savefailurenotifier.h"
 #include "stitchworker.h"
@@ -80,6 +81,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusBar->addPermanentWidget(m_droppedFramesLabel);
     m_droppedFramesLabel->hide();
     m_saveFailures = new SaveFailureNotifier(this, ui->statusBar);
+    m_flatField = new FlatFieldCorrector(this);
+    connect(m_flatField, &FlatFieldCorrector::report, ui->statusBar,
+            [this](const QString &text) { ui->statusBar->showMessage(text); });
 
     m_aboutDialog = new AboutDialog(this);
     m_aboutDialog->hide();

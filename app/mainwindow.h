@@ -26,6 +26,7 @@ QT_END_NAMESPACE
 
 class AboutDialog;
 class BatchLedger;
+class FlatFieldCorrector;
 class FrameBudget;
 class QLabel;
 class SaveFailureNotifier;
@@ -75,6 +76,9 @@ public:
     int saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath = nullptr,
                          int *systemError = nullptr);
 
+    // The open camera's flat-field calibration; the grab thread applies it.
+    FlatFieldCorrector *flatField() const { return m_flatField; }
+
 public slots:
     void setLiveViewVisible(bool visible);
 
@@ -121,6 +125,8 @@ private:
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+
+    FlatFieldCorrector *m_flatField = nullptr; // child of the window; outlives the grab thread's runs
 
 protected:
     void closeEvent(QCloseEvent *event) override;

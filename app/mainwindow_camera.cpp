@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "appsettings.h"
 #include "batchledger.h"
 #include "deviceentry.h"
+#include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "pixelformatname.h"
@@ -123,6 +125,7 @@ void MainWindow::on_actionCameraOpen_triggered()
     showCameraState(ui, m_isOpen, m_isGrabbing);
     m_cameraModelName = deviceModelName(m_deviceInfo);
     m_cameraSerialNumber = deviceSerialNumber(m_deviceInfo);
+    m_flatField->openCamera(m_handle, m_cameraModelName, m_cameraSerialNumber, AppSettings::settingsFolder());
 }
 
 /*
@@ -140,6 +143,7 @@ void MainWindow::on_actionCameraClose_triggered()
         m_lastFrameBufferSize = 0;
     }
     releaseCamera();
+    m_flatField->closeCamera();
     m_isOpen = false;
     m_isGrabbing = false;
     showCameraState(ui, m_isOpen, m_isGrabbing);
@@ -248,7 +252,7 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
     const qint64 dropped = m_frameBudget->dropped();
     ui->dataitemLabel->setText(
         frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
-        + droppedFramesSuffix(dropped));
+        + droppedFramesSuffix(dropped) + flatFieldStatusSuffix(m_flatField->lastFrameCorrected()));
     if (dropped > 0)
         showDroppedFrames();
 }

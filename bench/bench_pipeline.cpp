@@ -8,7 +8,10 @@
 //   bench_pipeline [--trial S] [--confirm S] [--formats JPG,TIFF,BMP,PNG]
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
 //                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
-//                  [--noise LEVELS] [--exposure US]
+//                  [--noise LEVELS] [--exposure US] [--flatfield]
+//
+// --flatfield stores a calibrated flat-field reference for the camera, switched
+// on, before it opens: every frame is then corrected on the grab thread.
 //
 // The simulated camera adds sensor-like noise (default 12 levels) so that
 // JPEG and PNG work as hard as on a real picture, and exposes for 10 us: the
@@ -23,6 +26,8 @@
 //   bench_pipeline --overload --sustained RATE [--overload-seconds S] [--budget MiB]
 #include "../tests/support/linestamps.h"
 #include "appsettings.h"
+#include "deviceentry.h"
+#include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framekind.h"
 #include "frameturn.h"
@@ -132,6 +137,7 @@ struct Options {
     int overloadSeconds = 60;
     int budgetMiB = 1024;
     QStringList overloadChild; // width, pixel format, rate: one overload trial in this process
+    bool flatField = false;
 };
 
 struct TrialResult {
@@ -198,6 +204,25 @@ bool cameraCounters(void *handle, qint64 &received, qint64 &lost)
     return true;
 }
 
+// A reference as a lens with 40 % fall-off leaves it, switched on, where the
+// window looks for the camera's references when it opens.
+void storeFlatFieldReference(const MV_CC_DEVICE_INFO &device, const QString &pixel)
+{
+    FlatFieldReference reference;
+    reference.pixelType = pixel == "RGB8" ? PixelType_Gvsp_RGB8_Packed : PixelType_Gvsp_Mono8;
+    reference.layout = flatFieldLayoutOf(reference.pixelType, kWidth);
+    reference.enabled = true;
+    for (int i = 0; i < reference.layout.samples(); ++i) {
+        const double u = (2.0 * (i / reference.layout.channels) + 1.0) / kWidth - 1.0;
+        reference.dark.push_back(float(4 + i % 7));
+        reference.white.push_back(float(reference.dark.back() + 220 * (1 - 0.4 * u * u)));
+    }
+    QFile file(QDir(AppSettings::settingsFolder())
+                   .filePath(flatFieldFileName(deviceModelName(device), deviceSerialNumber(device))));
+    if (!file.open(QIODevice::WriteOnly) || file.write(flatFieldFileBytes(reference)) < 0)
+        std::fprintf(stderr, "flat-field reference not written: %s\n", qPrintable(file.errorString()));
+}
+
 TrialResult runTrial(const Options &o, const QString &format, int rate, int seconds)
 {
     TrialResult r;
@@ -248,10 +273,16 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     trigger(*w, "actionCameraSearch");
     if (QComboBox *devices = w->findChild<QComboBox *>(QStringLiteral("cbSearchDevices")))
         devices->setCurrentIndex(0);
+    if (o.flatField && w->m_deviceList.nDeviceNum > 0)
+        storeFlatFieldReference(*w->m_deviceList.pDeviceInfo[0], o.pixel);
     trigger(*w, "actionCameraOpen");
     trigger(*w, "actionCameraStart");
     if (!w->m_isGrabbing) {
         std::fprintf(stderr, "camera did not start\n");
+        return r;
+    }
+    if (o.flatField && !w->flatField()->correctionOn()) {
+        std::fprintf(stderr, "flat-field reference not applied\n");
         return r;
     }
     // A window that falls behind queues frames without bound; on a shared
@@ -556,6 +587,8 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
                           "--exposure",     QString::number(o.exposureUs)};
     if (o.noSave)
         arguments << "--no-save";
+    if (o.flatField)
+        arguments << "--flatfield";
     child.start(QCoreApplication::applicationFilePath(), arguments);
     child.waitForFinished(-1);
     TrialResult r;
@@ -742,6 +775,8 @@ Options parseOptions(const QStringList &args)
             o.overloadSeconds = next.toInt(), ++i;
         else if (a == "--budget")
             o.budgetMiB = next.toInt(), ++i;
+        else if (a == "--flatfield")
+            o.flatField = true;
         else if (a == "--overload-child" && i + 3 < args.size())
             o.overloadChild = args.mid(i + 1, 3), i += 3;
     }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "mainwindow.h"
@@ -231,10 +232,16 @@ void WorkThread::run()
             continue;
         }
 
-        const QImage image = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
-        const QImage fed = feed && !image.isNull()
-            ? stitchFeedImage(image, m_owner->m_lastFrameBuffer.get(), info)
-            : QImage();
+        // The snapshot keeps the raw frame; the views and stitching get it
+        // flat-field corrected, before or after conversion by its format.
+        FlatFieldCorrector *flatField = m_owner->flatField();
+        unsigned char *frame = flatField
+            ? flatField->correctRawFrame(m_owner->m_lastFrameBuffer.get(), info, m_correctedBuffer)
+            : m_owner->m_lastFrameBuffer.get();
+        QImage image = frameImage(handle, frame, info, m_convertBuffer);
+        if (flatField && !image.isNull())
+            flatField->correctConvertedImage(image, info);
+        const QImage fed = feed && !image.isNull() ? stitchFeedImage(image, frame, info) : QImage();
         if (image.isNull()) {
             if (budget)
                 budget->unreserveQueued(reserved);
@@ -266,4 +273,5 @@ void WorkThread::run()
         emit changeDetected(fed, fed, timestamp, timestamp);
     }
     m_convertBuffer.release();
+    m_correctedBuffer.release();
 }

@@ -62,6 +62,8 @@ private:
     // Target of the pixel conversion. One per grab thread object rather than one
     // per process: only this thread's loop touches it, so it needs no lock.
     ByteBuffer m_convertBuffer;
+    // The flat-field corrected copy of a raw frame; grab thread only, like the above.
+    ByteBuffer m_correctedBuffer;
 };
 
 #endif // WORKTHREAD_H

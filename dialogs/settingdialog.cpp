@@ -21,6 +21,7 @@
 
 #include "appsettings.h"
 #include "fieldentry.h"
+#include "flatfieldcontrols.h"
 #include "mainwindow.h"
 #include "naming.h"
 #include "triggercontrols.h"
@@ -275,6 +276,12 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     m_triggerControls = new TriggerControls(
         ui->groupBoxTrigger, ui->leAcquisitionLineRate, ui->leResultingLineRate,
         cameraAvailable() ? cameraHandle() : nullptr, m_mainWindow ? &m_mainWindow->m_cameraMutex : nullptr);
+
+    new FlatFieldControls(
+        ui->groupBoxFlatField, cameraAvailable() ? m_mainWindow->flatField() : nullptr,
+        cameraAvailable() && m_mainWindow->m_isGrabbing,
+        std::max(AppSettings::intValue(AppSettings::kFlatFieldLines, AppSettings::kDefaultFlatFieldLines),
+                 AppSettings::kMinimumFlatFieldLines));
 
     m_readoutTimer = new QTimer(this);
     m_readoutTimer->setInterval(1000);

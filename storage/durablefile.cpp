@@ -184,6 +184,27 @@ bool DurableFile::commit()
 }
 
 /*
+ * Writes out, syncs and closes the partial file like commit(), then renames
+ * it over path(): a reader sees the old file or the new one, never a mix.
+ * For files the program keeps up to date (a camera's calibration) rather
+ * than adds. Returns false with the system error, the partial file gone and
+ * the old file untouched, on any failure.
+ */
+bool DurableFile::commitReplacing()
+{
+    if (!isOpen() || m_partialPath.isEmpty())
+        return fail(EBADF);
+    if (!finish(true))
+        return fail(systemError());
+    if (::rename(nativePath(m_partialPath).constData(), nativePath(m_path).constData()) != 0)
+        return fail(errno);
+    m_partialPath.clear();
+    m_committedPath = m_path;
+    syncFolder(QFileInfo(m_path).path());
+    return true;
+}
+
+/*
  * Gives up: closes the file and removes the partial file. Safe to call more
  * than once, and after commit() (then it does nothing).
  */

@@ -24,6 +24,8 @@ public:
 
     bool open(OpenMode mode = WriteOnly) override;
     bool commit();
+    // As commit(), but the file takes path() itself, replacing a file of that name.
+    bool commitReplacing();
     void abandon();
 
     QString path() const { return m_path; }

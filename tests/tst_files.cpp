@@ -284,6 +284,27 @@ private slots:
         QCOMPARE(entriesOf(m_scratch->path()).size(), taken.size() + 1);
     }
 
+    // A file kept up to date (a camera's calibration) takes its name itself;
+    // when the new bytes cannot be placed, the old file stays as it was.
+    void replacingCommitTakesTheNameOrLeavesTheOldFile()
+    {
+        for (const char *name : {"camera.ffc", "taken.ffc/inside"}) {
+            QVERIFY(QDir().mkpath(QFileInfo(path(name)).path()));
+            QFile old(path(name));
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        }
+        DurableFile file(path("camera.ffc"));
+        QVERIFY(file.open() && file.write("new") == 3);
+        QVERIFY2(file.commitReplacing(), qPrintable(file.errorString()));
+        QCOMPARE(contentOf(path("camera.ffc")), QByteArray("new"));
+        DurableFile refused(path("taken.ffc")); // a folder is in the way of the name
+        QVERIFY(refused.open() && refused.write("more") == 4);
+        QVERIFY(!refused.commitReplacing());
+        QCOMPARE(refused.systemError(), EISDIR);
+        QCOMPARE(contentOf(path("taken.ffc/inside")), QByteArray("old"));
+        QCOMPARE(entriesOf(m_scratch->path()), (QStringList{"camera.ffc", "taken.ffc"}));
+    }
+
     // The snapshot given one path again and again says where each went.
     void savesOfOneNameGiveOneFileEach()
     {

@@ -42,6 +42,12 @@ MV_CAMCTRL_API void clearFaults();
 // 0 = at once.
 MV_CAMCTRL_API void vanishAfter(const std::string &serial, unsigned int frames);
 
+// What the camera with this serial looks at from its next line on: an even
+// target of this level (0 to 255; 0 is a capped lens, a high level a white
+// card), or its scene for a level below 0. The camera's lens and sensor
+// (vignette, column_gain, column_offset) apply either way; the stamp stays.
+MV_CAMCTRL_API void setTarget(const std::string &serial, int level);
+
 // The line number stamped into a line whose first pixels start at pixels:
 // bytesPerPixel 1 (Mono8, raw BayerRG8) or 3 (RGB8). Reads the first byte of
 // each of the first four pixels.

@@ -5,6 +5,7 @@
 #include "simdevice.h"
 #include "simscene.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -91,6 +92,7 @@ private:
             auto state = std::make_shared<SimCameraState>();
             if (camera.vanishAfterFrames != 0)
                 state->vanishLimit = camera.vanishAfterFrames;
+            state->target = camera.target;
             states_[camera.serial] = state;
             for (const SimFault &fault : camera.faults)
                 // A search concerns no camera in particular: its fault applies to all.
@@ -244,6 +246,13 @@ void vanishAfter(const std::string &serial, unsigned int frames)
         if (frames == 0)
             state->gone = true;
     }
+}
+
+/* See mvsim.h; an unknown serial is ignored. Thread-safe. */
+void setTarget(const std::string &serial, int level)
+{
+    if (const auto state = mvcc::SimWorld::instance().state(serial))
+        state->target = level < 0 ? -1 : std::min(level, 255);
 }
 
 /* The stamped line number, most significant byte in the first pixel. */

@@ -192,6 +192,27 @@ std::string applyKey(Section &section, const std::string &key, const std::string
         return number(UINT32_MAX, c.vanishAfterFrames);
     if (k == "noise")
         return number(64, c.noise);
+    if (k == "vignette" || k == "column_gain") {
+        float &field = k == "vignette" ? c.vignette : c.columnGain;
+        const float limit = k == "vignette" ? 0.9f : 0.5f;
+        if (!parseFloat(value, field) || !(field >= 0.0f && field <= limit))
+            return key + " must be a number from 0 to " + (k == "vignette" ? "0.9" : "0.5") + ", not \""
+                + value + "\"";
+        return {};
+    }
+    if (k == "column_offset")
+        return number(64, c.columnOffset);
+    if (k == "target") {
+        if (lower(value) == "scene") {
+            c.target = -1;
+            return {};
+        }
+        unsigned int level = 0;
+        if (!parseUnsigned(value, 255, level))
+            return "target must be scene or a level from 0 to 255, not \"" + value + "\"";
+        c.target = int(level);
+        return {};
+    }
     if (k == "conveyor") {
         std::string problem;
         return parseConveyorProfile(value, c.conveyor, problem) ? std::string() : problem;

@@ -39,6 +39,10 @@ struct SimCameraConfig {
     unsigned int packetSize = 1500;
     unsigned int vanishAfterFrames = 0; // 0 = never
     unsigned int noise = 0;             // sensor noise, up to this many levels either way; 0 = none
+    float vignette = 0.0f;              // share of the light the lens loses at the line's ends
+    float columnGain = 0.0f;            // column gains spread over 1 +- this
+    unsigned int columnOffset = 0;      // column dark offsets spread over 0..this levels
+    int target = -1;                    // level of an even target in view; < 0: the scene
     std::vector<ConveyorStep> conveyor; // empty: the belt runs steadily at the line rate
     std::set<std::string> missingFeatures;
     std::vector<SimFault> faults;

@@ -129,7 +129,7 @@ void fillInt(MVCC_INTVALUE_EX &value, int64_t current, int64_t min, int64_t max,
  * that a vanished camera stays vanished for later handles until reset.
  */
 SimDevice::SimDevice(const SimCameraConfig &config, std::shared_ptr<SimCameraState> state)
-    : config_(config), sceneOffset_(sceneOffset(config.serial)),
+    : config_(config), sceneOffset_(sceneOffset(config.serial)), sensor_(config),
       framesPerObject_(config.objectLines == 0
                            ? 1
                            : (config.objectLines + config.linesPerFrame - 1) / config.linesPerFrame),
@@ -315,9 +315,11 @@ void SimDevice::deliverLocked(const QueuedFrame &frame, unsigned char *buffer, M
             || pixelFormat_ == PixelType_Gvsp_RGB8_Packed);
     const std::size_t stampBytes
         = std::size_t(std::min(config_.width, 4u)) * (pixelFormat_ == PixelType_Gvsp_RGB8_Packed ? 3 : 1);
+    const int target = state_->target.load();
     for (unsigned int row = 0; row < lines; ++row) {
         unsigned char *line = buffer + row * lineBytes;
         renderSceneLine(sceneOffset_, frame.firstLine + row, config_.width, pixelFormat_, line);
+        sensor_.apply(target, config_.width, pixelFormat_, line);
         if (noisy)
             addSceneNoise(config_.noise, serialHash(config_.serial), frame.firstLine + row, line + stampBytes,
                           line + lineBytes);

@@ -5,6 +5,7 @@
 #include "backend.h"
 #include "simconfig.h"
 #include "simconveyor.h"
+#include "simsensor.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@ namespace mvcc {
 struct SimCameraState {
     std::atomic<bool> gone{false};
     std::atomic<int64_t> vanishLimit{-1}; // frames after open; < 0 never
+    std::atomic<int> target{-1};          // level of the even target in view; < 0 the scene
 };
 
 class SimDevice final : public CameraDevice
@@ -76,6 +78,7 @@ private:
 
     const SimCameraConfig config_;
     const unsigned int sceneOffset_;
+    const SimSensor sensor_;
     const unsigned int framesPerObject_;
     const std::shared_ptr<SimCameraState> state_;
 
