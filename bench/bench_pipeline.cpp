@@ -21,7 +21,7 @@
 // runs gap-free (files are lossless BMP so their line stamps can be read).
 //
 //   bench_pipeline --overload --sustained RATE [--overload-seconds S] [--budget MiB]
-#include "../tests/tst_linestamps.h"
+#include "../tests/support/linestamps.h"
 #include "appsettings.h"
 #include "framebudget.h"
 #include "framekind.h"

@@ -94,9 +94,9 @@ ChildEnd runOnce(long long limitBytes, const std::function<QByteArray()> &work, 
         limit.rlim_cur = rlim_t(limitBytes);
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(3);
-        const QByteArray answer = work();
-        const char *data = answer.constData();
-        qsizetype left = answer.size();
+        const QByteArray produced = work();
+        const char *data = produced.constData();
+        qsizetype left = produced.size();
         while (left > 0) {
             const ssize_t written = ::write(channel[1], data, size_t(left));
             if (written <= 0)
