@@ -27,6 +27,8 @@ QT_END_NAMESPACE
 class AboutDialog;
 class BatchLedger;
 class FrameBudget;
+class PreviewMaker;
+struct ComposedPreview;
 class QLabel;
 class SaveFailureNotifier;
 class StitchWorker;
@@ -121,6 +123,8 @@ private:
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+    // mainwindow_session.cpp: the preview maker's picture of a closed batch
+    void showComposedPreview(int number, const ComposedPreview &preview);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -148,6 +152,7 @@ public:
     // painted, so a slow paint cannot make the queue of frames grow.
     QImage m_pendingLiveFrame;
     bool m_liveRepaintPending = false;
+    QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
 
     // Camera.
     void *m_handle = nullptr;
@@ -193,6 +198,10 @@ public:
     // window holds of them (open batch, jobs posted to the worker).
     std::unique_ptr<FrameBudget> m_frameBudget;
     std::unique_ptr<BatchLedger> m_batchLedger;
+    // Composes the pictures of closed batches off the window's thread.
+    std::unique_ptr<PreviewMaker> m_previewMaker;
+    int m_previewShown = 0;           // batch whose picture the stitch view shows
+    int m_previewsClearedThrough = 0; // pictures of batches up to this one are not shown
     QLabel *m_droppedFramesLabel = nullptr;
     SaveFailureNotifier *m_saveFailures = nullptr;
     // Set once the window closes: nothing is collected or numbered after it.
