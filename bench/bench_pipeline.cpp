@@ -26,6 +26,7 @@
 //   bench_pipeline --overload --sustained-by-format JPG:R,TIFF:R,BMP:R
 //                  [--formats ...] [--overload-seconds S] [--budget MiB] [--no-rgb-trial]
 #include "../tests/support/linestamps.h"
+#include "../tests/support/stallprobe.h"
 #include "appsettings.h"
 #include "framebudget.h"
 #include "framekind.h"
@@ -622,53 +623,6 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     std::fflush(stdout);
     return r;
 }
-
-// The longest time a call posted to the window waited to run: one probe at
-// a time waits in the window's queue, as a click would.
-class StallProbe
-{
-public:
-    explicit StallProbe(QObject *window)
-        : m_thread([this, window] {
-              while (m_running.load()) {
-                  auto answered = std::make_shared<std::atomic<bool>>(false);
-                  auto wake = std::make_shared<std::condition_variable>();
-                  auto mutex = std::make_shared<std::mutex>();
-                  QElapsedTimer waited;
-                  waited.start();
-                  QMetaObject::invokeMethod(
-                      window,
-                      [answered, wake, mutex] {
-                          const std::lock_guard<std::mutex> lock(*mutex);
-                          answered->store(true);
-                          wake->notify_all();
-                      },
-                      Qt::QueuedConnection);
-                  std::unique_lock<std::mutex> lock(*mutex);
-                  while (!answered->load() && m_running.load())
-                      wake->wait_for(lock, std::chrono::milliseconds(50));
-                  m_longestUs.store(std::max(m_longestUs.load(), waited.nsecsElapsed() / 1000));
-                  lock.unlock();
-                  // A probe every 2 ms is enough to see a stall of any size
-                  // that matters, and costs the window nothing.
-                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
-              }
-          })
-    { }
-    ~StallProbe() { stop(); }
-    void stop()
-    {
-        m_running.store(false);
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    double longestMs() const { return m_longestUs.load() / 1000.0; }
-
-private:
-    std::atomic<bool> m_running{true};
-    std::atomic<qint64> m_longestUs{0};
-    std::thread m_thread;
-};
 
 // One overload trial in this process: the window grabs from a camera for
 // o.overloadSeconds, then Stop is clicked and the window closed as an
