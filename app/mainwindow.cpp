@@ -103,6 +103,8 @@ MainWindow::MainWindow(QWidget *parent)
     std::memset(&m_deviceInfo, 0, sizeof m_deviceInfo);
 
     setupLiveView();
+    m_liveRepaintTimer.setSingleShot(true);
+    connect(&m_liveRepaintTimer, &QTimer::timeout, this, [this] { showPendingLiveFrameNow(); });
 
     std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
     m_workThread->setRunning(false);

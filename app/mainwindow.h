@@ -1,12 +1,14 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -49,6 +51,9 @@ class WorkThread;
  * mainwindow_save.cpp (hand-off to the stitch worker), mainwindow_setting.cpp
  * (settings dialog, snapshot).
  */
+// The live view shows at most this many frames a second, whatever the camera's rate.
+constexpr int kLiveFramesPerSecond = 25;
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -123,6 +128,7 @@ private:
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+    void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
     // mainwindow_session.cpp: the preview maker's picture of a closed batch
     void showComposedPreview(int number, const ComposedPreview &preview);
 
@@ -153,6 +159,8 @@ public:
     QImage m_pendingLiveFrame;
     bool m_liveRepaintPending = false;
     QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
+    QElapsedTimer m_lastLivePaint;
+    QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
     // Camera.
     void *m_handle = nullptr;

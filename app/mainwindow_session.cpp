@@ -144,6 +144,13 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 // arrived before it, so superseded frames are never converted or painted.
 void showPendingLiveFrame(MainWindow &w)
 {
+    // More than kLiveFramesPerSecond would cost the window's thread a pixmap
+    // conversion per camera frame that nobody could tell from the next.
+    constexpr qint64 kMinimumIntervalMs = 1000 / kLiveFramesPerSecond;
+    if (w.m_lastLivePaint.isValid() && w.m_lastLivePaint.elapsed() < kMinimumIntervalMs) {
+        w.m_liveRepaintTimer.start(int(kMinimumIntervalMs - w.m_lastLivePaint.elapsed()));
+        return;
+    }
     QImage image;
     {
         QMutexLocker lock(&w.m_liveFrameMutex);
@@ -158,6 +165,7 @@ void showPendingLiveFrame(MainWindow &w)
     }
     if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
         return;
+    w.m_lastLivePaint.start();
     const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     if (pixmap.isNull())
         return;
@@ -247,6 +255,11 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
         m_frameBudget->release(bytes);
     }
     closeBatch(*this);
+}
+
+void MainWindow::showPendingLiveFrameNow()
+{
+    showPendingLiveFrame(*this);
 }
 
 /*
