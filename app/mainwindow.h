@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -160,6 +161,9 @@ public:
     bool m_liveRepaintPending = false;
     QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
     QElapsedTimer m_lastLivePaint;
+    // The live view has painted its last frame and would show a new one; the
+    // grab thread reads it to show frames it drops.
+    std::atomic<bool> m_liveFrameWanted{true};
     QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
     // Camera.

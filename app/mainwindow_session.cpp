@@ -162,6 +162,7 @@ void showPendingLiveFrame(MainWindow &w)
             return;
         image = std::move(w.m_pendingLiveFrame);
         w.m_pendingLiveFrame = QImage();
+        w.m_liveFrameWanted.store(true);
     }
     if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
         return;
@@ -189,6 +190,7 @@ void keepLiveFrame(MainWindow &w, QImage image)
         if (w.m_liveRepaintPending)
             return;
         w.m_liveRepaintPending = true;
+        w.m_liveFrameWanted.store(false);
     }
     QMetaObject::invokeMethod(
         &w, [&w] { showPendingLiveFrame(w); }, Qt::QueuedConnection);

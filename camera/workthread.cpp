@@ -231,6 +231,15 @@ void WorkThread::run()
 
         if (refused) {
             reportHole();
+            // The live view goes on showing the camera while a run of frames
+            // is shed, at the rate it paints, without converting every
+            // dropped frame.
+            if (m_owner->m_liveFrameWanted.load()) {
+                const QImage image
+                    = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
+                if (!image.isNull())
+                    emit frameGrabbed(image);
+            }
             continue;
         }
 
