@@ -13,6 +13,7 @@
 #include "messageboxrecorder.h"
 #include "mvsim.h"
 #include "naming.h"
+#include "previewmaker.h"
 #include "savefailurenotifier.h"
 #include "scratchdirectory.h"
 #include "stallprobe.h"
@@ -262,6 +263,10 @@ void TestOverload::burstOfOneFrameBatchesLeavesTheWindowAnswering()
     startWindow(cameraIni(4096, 512, 0, 8), 1, QStringLiteral("BMP"), m_scratch->filePath("out"),
                 [&] { w().m_saveStitchImage = false; });
     QAction *start = w().findChild<QAction *>(QStringLiteral("actionCameraStart"));
+    int pictures = 0;
+    connect(w().m_previewMaker.get(), &PreviewMaker::composed, this, [&] { ++pictures; });
+    QElapsedTimer burst;
+    burst.start();
     StallProbe probe(m_window.get());
     QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 200, 60000);
     QWidget *button = w().findChild<QToolBar *>(QStringLiteral("mainToolBar"))->widgetForAction(start);
@@ -274,8 +279,10 @@ void TestOverload::burstOfOneFrameBatchesLeavesTheWindowAnswering()
     QVERIFY(!w().m_workThread->isRunning());
     QVERIFY2(stopMs < 500, qPrintable(QString::number(stopMs)));
     QVERIFY2(probe.longestMs() < 250, qPrintable(QString::number(probe.longestMs())));
-    // The newest batch is on screen.
+    // The newest batch is on screen, and pictures were composed at most ten
+    // a second, never one per batch.
     QTRY_COMPARE(w().m_previewShown, w().m_batchCounter);
+    QVERIFY2(pictures <= 2 + burst.elapsed() / 100, qPrintable(QString::number(pictures)));
 }
 
 void TestOverload::closeDuringOverloadAnswersAtOnceAndWritesEveryHandedOffBatch()
