@@ -40,18 +40,16 @@ using Steps = QList<QPair<int, int>>;
 
 // Mono8 frames, `rate` lines/s (0: whenever the grab thread asks); `buffers`
 // is the camera's ring.
-QString cameraIni(int width, int lines, int rate, int buffers, int vanishAfterFrames = 0)
+QString cameraIni(int width, int lines, int rate, int buffers)
 {
     return QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\npixel_format = Mono8\n"
-                          "line_rate = %4\nmax_line_rate = %5\nexposure_time = 10\nbuffer_count = %6\n"
-                          "vanish_after_frames = %7\n")
+                          "line_rate = %4\nmax_line_rate = %5\nexposure_time = 10\nbuffer_count = %6\n")
         .arg(QLatin1String(kSerial))
         .arg(width)
         .arg(lines)
         .arg(rate)
         .arg(qMax(rate, 50000))
-        .arg(buffers)
-        .arg(vanishAfterFrames);
+        .arg(buffers);
 }
 
 // Frames missing between consecutive files, in file order; -1 where the hole
