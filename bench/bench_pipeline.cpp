@@ -144,8 +144,8 @@ struct Options {
     QStringList overloadChild; // width, pixel format, rate, format: one overload trial in this process
     QHash<QString, int> sustainedByFormat; // highest sustained rate per format
     bool rgbTrial = true;
-    QString saveCpu = QStringLiteral("nice5"); // nice5, nice19 or idle: how saving threads give way
-    QString saveIo = QStringLiteral("none");   // none, be7 or idle
+    QString saveCpu = QStringLiteral("nice19"); // nice5, nice19 or idle: how saving threads give way
+    QString saveIo = QStringLiteral("be7");     // none, be7 or idle
 };
 
 struct TrialResult {

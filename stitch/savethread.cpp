@@ -15,7 +15,7 @@ namespace {
 
 std::atomic<int> s_cpu{int(SaveCpuPriority::Nicer)};
 std::atomic<int> s_niceness{kSaveThreadNiceness};
-std::atomic<int> s_io{int(SaveIoPriority::Unchanged)};
+std::atomic<int> s_io{int(SaveIoPriority::BestEffortLowest)};
 
 #if defined(__linux__)
 // The kernel's I/O priority encoding (linux/ioprio.h), which glibc does not

@@ -15,14 +15,21 @@
 // steps nicer than the main thread, or SCHED_IDLE (runs only on cores no
 // other thread wants).
 enum class SaveCpuPriority { Nicer, Idle };
+
+// How much nicer than the main thread a saving thread runs by default: the
+// most a thread may be, so that where the cores are short the grab thread
+// and the window are served first and saving falls behind, which the frame
+// budget bounds and counts. SCHED_IDLE does more of the same, but on a
+// machine shared with other work it lets saving stop altogether.
+constexpr int kSaveThreadNiceness = 19;
 // And on the disk: as it was, the lowest best-effort level, or the idle
 // class (served only when no other process reads or writes).
 enum class SaveIoPriority { Unchanged, BestEffortLowest, Idle };
 
 struct SavePriority {
     SaveCpuPriority cpu = SaveCpuPriority::Nicer;
-    int niceness = 5; // steps nicer than the main thread, with SaveCpuPriority::Nicer
-    SaveIoPriority io = SaveIoPriority::Unchanged;
+    int niceness = kSaveThreadNiceness; // steps nicer than the main thread, with SaveCpuPriority::Nicer
+    SaveIoPriority io = SaveIoPriority::BestEffortLowest;
 };
 
 // Process-wide; threads that already gave way keep what they took.
@@ -31,9 +38,5 @@ SavePriority savePriority();
 
 // Returns whether the calling thread now runs at the priority set.
 bool yieldToAcquisition();
-
-// How much nicer than the main thread a saving thread runs by default: under
-// full load it gets about a third of the share of a grabbing thread.
-constexpr int kSaveThreadNiceness = 5;
 
 #endif // SAVETHREAD_H
