@@ -147,6 +147,20 @@ qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString
                            format, maxDimension);
 }
 
+void BatchLedger::previewTaken(int number)
+{
+    ++m_previews;
+    const auto it = m_charges.find(number);
+    if (it != m_charges.end())
+        ++it->holders;
+}
+
+void BatchLedger::previewDone(int number)
+{
+    m_previews = std::max(0, m_previews - 1);
+    letGo(number);
+}
+
 void BatchLedger::batchShown(int number)
 {
     if (number == m_shown)
@@ -175,6 +189,6 @@ qint64 BatchLedger::shownBatchBytes() const
 
 bool BatchLedger::shownBatchBlocksIntake(int openFrames) const
 {
-    return openFrames == 0 && m_jobs.isEmpty() && m_budget.queued() == 0 && shownBatchBytes() > 0
-        && m_budget.inFlight() + m_frameBytes > m_budget.limit();
+    return openFrames == 0 && m_jobs.isEmpty() && m_previews == 0 && m_budget.queued() == 0
+        && shownBatchBytes() > 0 && !m_budget.wouldAdmit(m_frameBytes);
 }

@@ -72,6 +72,12 @@ public:
     bool jobEnded();
     int pendingJobs() const { return m_jobs.size(); }
 
+    // The preview of batch `number` is being composed, off the window's
+    // thread, from the batch's own frames; previewDone() once that is over
+    // (composed, superseded by a newer batch, or given up).
+    void previewTaken(int number);
+    void previewDone(int number);
+
     // The stitch view keeps batch `number` now, and lets go of the one before.
     void batchShown(int number);
     void shownBatchCleared();
@@ -79,9 +85,10 @@ public:
     qint64 shownBatchBytes() const;
 
     // When the stitch view's batch alone keeps the budget from taking the
-    // next frame (nothing open, queued or being written that would free room
-    // or report the next drop), intake would never resume: the view must let
-    // go of it. The next frame is taken to be as large as the last one.
+    // next frame (nothing open, queued, being written or being previewed that
+    // would free room or report the next drop), intake would never resume:
+    // the view must let go of it. The next frame is taken to be as large as
+    // the last one.
     bool shownBatchBlocksIntake(int openFrames) const;
 
 private:
@@ -106,7 +113,8 @@ private:
     QQueue<Job> m_jobs;
     qint64 m_saveCharge = 0;
     QHash<int, Charge> m_charges;
-    int m_shown = 0; // 0: the view keeps no charged batch
+    int m_shown = 0;    // 0: the view keeps no charged batch
+    int m_previews = 0; // previews being composed
 };
 
 // What the stitch worker's largest picture of these frames takes: the frames

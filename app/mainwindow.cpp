@@ -6,6 +6,7 @@
 #include "batchledger.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
+#include "previewmaker.h"
 #include "savefailurenotifier.h"
 #include "stitchworker.h"
 #include "workthread.h"
@@ -25,6 +26,10 @@
 #include <malloc.h>
 
 namespace {
+
+// At most ten pictures a second: faster than anyone can look at a stitched
+// batch, and a burst of one-frame batches costs no more than that.
+constexpr std::chrono::milliseconds kPreviewInterval(100);
 
 // The frame budget: CORVISTA_MEMORY_BUDGET_MIB when it holds a usable number
 // of MiB, else a quarter of physical memory, at most 4 GiB.
@@ -72,6 +77,9 @@ MainWindow::MainWindow(QWidget *parent)
     // The ledger charges as many saves at once as the worker runs.
     m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget, defaultConcurrentSaves());
     m_workThread = new WorkThread(this);
+    m_previewMaker = std::make_unique<PreviewMaker>(kPreviewPixelBudget, kPreviewInterval);
+    connect(m_previewMaker.get(), &PreviewMaker::composed, this,
+            [this](int number, const ComposedPreview &preview) { showComposedPreview(number, preview); });
 
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
@@ -99,6 +107,8 @@ MainWindow::MainWindow(QWidget *parent)
     std::memset(&m_deviceInfo, 0, sizeof m_deviceInfo);
 
     setupLiveView();
+    m_liveRepaintTimer.setSingleShot(true);
+    connect(&m_liveRepaintTimer, &QTimer::timeout, this, [this] { showPendingLiveFrameNow(); });
 
     std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
     m_workThread->setRunning(false);
@@ -115,7 +125,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     // The grab thread emits from its own thread: these arrive queued.
     connect(m_workThread, &WorkThread::frameInfoUpdated, this, &MainWindow::onFrameInfoUpdated);
-    connect(m_workThread, &WorkThread::frameGrabbed, this, &MainWindow::onFrameGrabbed);
+    // Direct: the live frame waits in one slot for the window to paint it,
+    // never as a queue of frames behind a busy window.
+    connect(m_workThread, &WorkThread::frameGrabbed, this, &MainWindow::onFrameGrabbed, Qt::DirectConnection);
     connect(m_workThread, &WorkThread::changeDetected, this, &MainWindow::onChangeDetected);
     connect(m_workThread, &WorkThread::sequenceBroken, this, [this] { breakOpenBatch(); });
 
@@ -141,6 +153,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopCaptureForShutdown();
+    // No picture is shown from here on.
+    m_previewMaker.reset();
 
     if (m_handle) {
         releaseCamera();

@@ -1,13 +1,16 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -28,6 +31,8 @@ class AboutDialog;
 class BatchLedger;
 class FlatFieldCorrector;
 class FrameBudget;
+class PreviewMaker;
+struct ComposedPreview;
 class QLabel;
 class SaveFailureNotifier;
 class StitchWorker;
@@ -48,6 +53,9 @@ class WorkThread;
  * mainwindow_save.cpp (hand-off to the stitch worker), mainwindow_setting.cpp
  * (settings dialog, snapshot).
  */
+// The live view shows at most this many frames a second, whatever the camera's rate.
+constexpr int kLiveFramesPerSecond = 25;
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -125,6 +133,9 @@ private:
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+    void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
+    // mainwindow_session.cpp: the preview maker's picture of a closed batch
+    void showComposedPreview(int number, const ComposedPreview &preview);
 
     FlatFieldCorrector *m_flatField = nullptr; // child of the window; outlives the grab thread's runs
 
@@ -154,6 +165,12 @@ public:
     // painted, so a slow paint cannot make the queue of frames grow.
     QImage m_pendingLiveFrame;
     bool m_liveRepaintPending = false;
+    QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
+    QElapsedTimer m_lastLivePaint;
+    // The live view has painted its last frame and would show a new one; the
+    // grab thread reads it to show frames it drops.
+    std::atomic<bool> m_liveFrameWanted{true};
+    QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
     // Camera.
     void *m_handle = nullptr;
@@ -199,6 +216,10 @@ public:
     // window holds of them (open batch, jobs posted to the worker).
     std::unique_ptr<FrameBudget> m_frameBudget;
     std::unique_ptr<BatchLedger> m_batchLedger;
+    // Composes the pictures of closed batches off the window's thread.
+    std::unique_ptr<PreviewMaker> m_previewMaker;
+    int m_previewShown = 0;           // batch whose picture the stitch view shows
+    int m_previewsClearedThrough = 0; // pictures of batches up to this one are not shown
     QLabel *m_droppedFramesLabel = nullptr;
     SaveFailureNotifier *m_saveFailures = nullptr;
     // Set once the window closes: nothing is collected or numbered after it.

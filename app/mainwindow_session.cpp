@@ -12,6 +12,7 @@
 #include "frameturn.h"
 #include "naming.h"
 #include "preview.h"
+#include "previewmaker.h"
 #include "turnedcopy.h"
 #include "workthread.h"
 
@@ -69,43 +70,25 @@ void scrollToNewestFrame(MainWindow &w)
         bar->setValue(toEnd ? bar->maximum() : bar->minimum());
 }
 
-// Shows the closed batch as one picture in the stitch view and empties it.
-// Returns whether the view keeps its frames for Save Image.
-bool showBatch(MainWindow &w)
+// Hands the closed batch to the preview maker, which composes its picture
+// off the window's thread, and keeps its frames for Save Image; empties the
+// batch. Returns whether the view keeps the frames.
+bool previewBatch(MainWindow &w, int number)
 {
     if (!w.m_stitchScene)
         w.setupStitchView();
-    if (!w.m_stitchScene) {
+    if (!w.m_stitchScene || !w.m_previewMaker) {
         w.m_batchFrames.clear();
         return false;
     }
-    ComposedPreview preview;
-    try {
-        // A batch may hold up to a million frames: the preview is bounded so
-        // that its picture and pixmap stay small whatever the batch size. The
-        // view fits the whole batch anyway, so the reduction is not visible.
-        preview = composePreview(w.m_batchFrames, w.m_stitchDirection, kPreviewPixelBudget,
-                                 turnAngleForDirection(w.m_stitchDirection));
-    } catch (const std::bad_alloc &) {
-        qWarning() << "Not enough memory to compose the preview of a batch of" << w.m_batchFrames.size()
-                   << "frames";
-    }
-    if (preview.picture.isNull()) {
-        w.m_batchFrames.clear();
-        return false;
-    }
-    w.m_stitchScene->clear();
+    const int turnAngle = turnAngleForDirection(w.m_stitchDirection);
     w.m_lastBatchFrames = w.m_batchFrames;
-    w.m_lastBatchTurnAngle = turnAngleForDirection(w.m_stitchDirection);
-    QGraphicsPixmapItem *item = w.m_stitchScene->addPixmap(QPixmap::fromImage(preview.picture));
-    item->setPos(preview.topLeft);
-    if (preview.picture.size() != preview.fullSize)
-        item->setTransform(
-            QTransform::fromScale(double(preview.fullSize.width()) / preview.picture.width(),
-                                  double(preview.fullSize.height()) / preview.picture.height()));
-    w.m_stitchScene->setSceneRect(w.m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
-    w.fitStitchView();
-    scrollToNewestFrame(w);
+    w.m_lastBatchTurnAngle = turnAngle;
+    w.m_batchLedger->previewTaken(number);
+    const int replaced
+        = w.m_previewMaker->request({number, std::move(w.m_batchFrames), w.m_stitchDirection, turnAngle});
+    if (replaced)
+        w.m_batchLedger->previewDone(replaced);
     w.m_batchFrames.clear();
     return true;
 }
@@ -124,7 +107,7 @@ void closeBatch(MainWindow &w)
     w.m_batchLedger->closeOpenBatch(number);
     if (w.m_saveStitchImage)
         w.handOffBatch(w.m_batchFrames, number, turnAngleForDirection(w.m_stitchDirection));
-    if (showBatch(w))
+    if (previewBatch(w, number))
         w.m_batchLedger->batchShown(number);
     w.m_batchLedger->settle(number);
 }
@@ -161,17 +144,30 @@ void appendAndCheckFull(MainWindow &w, const QImage &frame, qint64 bytes)
 // arrived before it, so superseded frames are never converted or painted.
 void showPendingLiveFrame(MainWindow &w)
 {
-    w.m_liveRepaintPending = false;
-    // A hidden live view keeps only the newest frame and paints it when it is
-    // shown again: nobody can tell, and a 4096-pixel frame costs milliseconds
-    // to turn into a pixmap.
-    if (w.ui->gv->isHidden())
+    // More than kLiveFramesPerSecond would cost the window's thread a pixmap
+    // conversion per camera frame that nobody could tell from the next.
+    constexpr qint64 kMinimumIntervalMs = 1000 / kLiveFramesPerSecond;
+    if (w.m_lastLivePaint.isValid() && w.m_lastLivePaint.elapsed() < kMinimumIntervalMs) {
+        w.m_liveRepaintTimer.start(int(kMinimumIntervalMs - w.m_lastLivePaint.elapsed()));
         return;
-    const QImage image = std::move(w.m_pendingLiveFrame);
-    w.m_pendingLiveFrame = QImage();
+    }
+    QImage image;
+    {
+        QMutexLocker lock(&w.m_liveFrameMutex);
+        w.m_liveRepaintPending = false;
+        // A hidden live view keeps only the newest frame and paints it when
+        // it is shown again: nobody can tell, and a 4096-pixel frame costs
+        // milliseconds to turn into a pixmap.
+        if (w.ui->gv->isHidden())
+            return;
+        image = std::move(w.m_pendingLiveFrame);
+        w.m_pendingLiveFrame = QImage();
+        w.m_liveFrameWanted.store(true);
+    }
     if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
         return;
-    const QPixmap pixmap = QPixmap::fromImage(image);
+    w.m_lastLivePaint.start();
+    const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     if (pixmap.isNull())
         return;
     w.m_livePixmapItem->setPixmap(pixmap);
@@ -184,6 +180,22 @@ void showPendingLiveFrame(MainWindow &w)
     }
 }
 
+// Keeps `image` as the live frame to paint next, in place of any frame not
+// yet painted, and posts one repaint unless one is on its way. Any thread.
+void keepLiveFrame(MainWindow &w, QImage image)
+{
+    {
+        QMutexLocker lock(&w.m_liveFrameMutex);
+        w.m_pendingLiveFrame = std::move(image);
+        if (w.m_liveRepaintPending)
+            return;
+        w.m_liveRepaintPending = true;
+        w.m_liveFrameWanted.store(false);
+    }
+    QMetaObject::invokeMethod(
+        &w, [&w] { showPendingLiveFrame(w); }, Qt::QueuedConnection);
+}
+
 } // namespace
 
 /*
@@ -191,22 +203,19 @@ void showPendingLiveFrame(MainWindow &w)
  * says. Frames that arrive faster than the window paints are coalesced: the
  * frame is kept as pending and one queued repaint shows whichever frame is
  * newest when it runs. Ignored unless a camera is open and grabbing.
- * Any thread: a call from another thread is re-posted to the window's thread.
+ * Any thread: the grab thread calls it directly, so that a window held up
+ * holds one frame for the live view, not a queue of them.
  */
 void MainWindow::onFrameGrabbed(QImage image)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, "onFrameGrabbed", Qt::QueuedConnection, Q_ARG(QImage, image));
+        if (!image.isNull())
+            keepLiveFrame(*this, std::move(image));
         return;
     }
     if (!m_isGrabbing || !m_isOpen || image.isNull() || !m_liveScene || !m_livePixmapItem)
         return;
-    m_pendingLiveFrame = std::move(image);
-    if (m_liveRepaintPending)
-        return;
-    m_liveRepaintPending = true;
-    QMetaObject::invokeMethod(
-        this, [this] { showPendingLiveFrame(*this); }, Qt::QueuedConnection);
+    keepLiveFrame(*this, std::move(image));
 }
 
 /*
@@ -248,6 +257,37 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
         m_frameBudget->release(bytes);
     }
     closeBatch(*this);
+}
+
+void MainWindow::showPendingLiveFrameNow()
+{
+    showPendingLiveFrame(*this);
+}
+
+/*
+ * Shows the picture the preview maker composed of batch `number`, unless a
+ * newer batch is on screen already or the view was cleared since it closed;
+ * either way the maker no longer holds the batch's frames. A null picture
+ * leaves the view as it was. GUI thread.
+ */
+void MainWindow::showComposedPreview(int number, const ComposedPreview &preview)
+{
+    m_batchLedger->previewDone(number);
+    if (number > m_previewShown && number > m_previewsClearedThrough && !preview.picture.isNull()
+        && m_stitchScene) {
+        m_previewShown = number;
+        m_stitchScene->clear();
+        QGraphicsPixmapItem *item = m_stitchScene->addPixmap(QPixmap::fromImage(preview.picture));
+        item->setPos(preview.topLeft);
+        if (preview.picture.size() != preview.fullSize)
+            item->setTransform(
+                QTransform::fromScale(double(preview.fullSize.width()) / preview.picture.width(),
+                                      double(preview.fullSize.height()) / preview.picture.height()));
+        m_stitchScene->setSceneRect(m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
+        fitStitchView();
+        scrollToNewestFrame(*this);
+    }
+    relieveFrameBudget();
 }
 
 /*
@@ -339,6 +379,12 @@ void MainWindow::on_actionClearImages_triggered()
 {
     if (m_stitchScene)
         m_stitchScene->clear();
+    // Pictures of batches closed so far, still on their way, are not shown.
+    m_previewsClearedThrough = m_batchCounter;
+    if (m_previewMaker) {
+        if (const int dropped = m_previewMaker->cancel())
+            m_batchLedger->previewDone(dropped);
+    }
     discardOpenBatch(*this);
     m_lastBatchFrames.clear();
     m_batchLedger->shownBatchCleared();
@@ -382,11 +428,17 @@ void MainWindow::setMaxStitchCount(int count)
 void MainWindow::setLiveViewVisible(bool visible)
 {
     ui->gv->setVisible(visible);
-    if (visible && !m_pendingLiveFrame.isNull() && !m_liveRepaintPending) {
-        m_liveRepaintPending = true;
-        QMetaObject::invokeMethod(
-            this, [this] { showPendingLiveFrame(*this); }, Qt::QueuedConnection);
+    if (!visible)
+        return;
+    QImage pending;
+    {
+        QMutexLocker lock(&m_liveFrameMutex);
+        if (m_liveRepaintPending)
+            return;
+        pending = m_pendingLiveFrame;
     }
+    if (!pending.isNull())
+        keepLiveFrame(*this, std::move(pending));
 }
 
 /*

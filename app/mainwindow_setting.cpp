@@ -5,6 +5,8 @@
 #include <QMutexLocker>
 
 #include <cerrno>
+#include <new>
+#include <vector>
 
 #include "settingdialog.h"
 
@@ -34,19 +36,32 @@ void MainWindow::on_actionSetting_triggered()
  * MV_E_PARAMETER for a path of 256 bytes or more in the local encoding.
  * savedPath, when given, receives the path the library wrote (a taken name
  * gets a numbered one); systemError the system's errno behind
- * MV_E_WRITEFILE, else 0. Holds m_frameMutex throughout, so the grab thread
- * cannot replace the frame while it is written. GUI thread.
+ * MV_E_WRITEFILE, else 0. The frame is copied under m_frameMutex and written
+ * without it: the grab thread takes that lock with every frame and must not
+ * wait for the disk. GUI thread.
  */
 int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath,
                                  int *systemError)
 {
     if (systemError)
         *systemError = 0;
-    QMutexLocker frameLock(&m_frameMutex);
+    std::vector<unsigned char> frame;
+    MV_FRAME_OUT_INFO_EX info{};
+    {
+        QMutexLocker frameLock(&m_frameMutex);
+        if (m_lastFrameBuffer) {
+            try {
+                frame.assign(m_lastFrameBuffer.get(), m_lastFrameBuffer.get() + m_lastFrameBufferSize);
+            } catch (const std::bad_alloc &) {
+                return int(MV_E_RESOURCE);
+            }
+        }
+        info = m_lastFrameInfo;
+    }
     MV_SAVE_IMG_TO_FILE_PARAM param{};
-    const int status
-        = SettingRules::prepareSnapshotParam(m_lastFrameInfo, m_lastFrameBuffer.get(), m_lastFrameBufferSize,
-                                             path.toLocal8Bit(), imageType, quality, &param);
+    const int status = SettingRules::prepareSnapshotParam(info, frame.empty() ? nullptr : frame.data(),
+                                                          unsigned(frame.size()), path.toLocal8Bit(), imageType,
+                                                          quality, &param);
     if (status != MV_OK)
         return status;
     const int saved = MV_CC_SaveImageToFile(m_handle, &param);

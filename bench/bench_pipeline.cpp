@@ -19,12 +19,17 @@
 // most 11 us. Each trial prints the delivered rate beside the requested one.
 //
 // Overload: the window against cameras it cannot keep up with, with a frame
-// budget; prints peak memory against the budget, frames dropped, files
-// written, the time from the close request to the end, and whether every file
-// runs gap-free (files are lossless BMP so their line stamps can be read).
+// budget. For each format, a trial at its sustained rate and at 1.5x and 3x
+// it, then an 8192-px RGB8 camera at 30000 lines/s; each prints the line
+// rate written against the sustained trial's, frames lost at the camera and
+// dropped, files and frames per file, peak resident memory above the start
+// of grabbing, the window thread's longest stall, and how long Stop and
+// Close took. Files are removed as they are written.
 //
-//   bench_pipeline --overload --sustained RATE [--overload-seconds S] [--budget MiB]
+//   bench_pipeline --overload --sustained-by-format JPG:R,TIFF:R,BMP:R
+//                  [--formats ...] [--overload-seconds S] [--budget MiB] [--no-rgb-trial]
 #include "../tests/support/linestamps.h"
+#include "../tests/support/stallprobe.h"
 #include "appsettings.h"
 #include "deviceentry.h"
 #include "flatfieldcorrector.h"
@@ -36,9 +41,11 @@
 #include "mvsim.h"
 #include "naming.h"
 #include "preview.h"
+#include "savethread.h"
 #include "segmentpicture.h"
 #include "stitchworker.h"
 #include "streamencoder.h"
+#include "workthread.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,8 +54,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -127,6 +136,7 @@ struct Options {
     int steps = 4;
     int memoryLimitMiB = 8000;
     bool stepsOnly = false;
+    bool fileCostsOnly = false;
     bool noSave = false; // the chain without saving: what is left when saving costs nothing
     bool noSteps = false;
     int only = 0; // run one trial of --confirm seconds at this rate, in this process
@@ -136,7 +146,11 @@ struct Options {
     int sustained = 0; // highest sustainable 4096-px Mono8 rate; the overload runs at twice it
     int overloadSeconds = 60;
     int budgetMiB = 1024;
-    QStringList overloadChild; // width, pixel format, rate: one overload trial in this process
+    QStringList overloadChild; // width, pixel format, rate, format: one overload trial in this process
+    QHash<QString, int> sustainedByFormat; // highest sustained rate per format
+    bool rgbTrial = true;
+    QString saveCpu = QStringLiteral("nice19"); // nice5, nice19 or idle: how saving threads give way
+    QString saveIo = QStringLiteral("be7");     // none, be7 or idle
     bool flatField = false;
 };
 
@@ -388,8 +402,7 @@ QImage stitchFeedFrame(const Options &o)
 }
 
 // What the window's thread spends per frame of the stitch feed for Left: the
-// intake into the batch (with any turn done there) plus its share of
-// composing and showing the bounded preview when a batch closes. Saving is
+// intake into the batch and handing each closed batch to the preview maker. Saving is
 // off so that no stitch job competes for the cores. Median of 5 runs of three
 // batches each.
 void printIntakeCost(const Options &o)
@@ -409,8 +422,9 @@ void printIntakeCost(const Options &o)
             QMetaObject::invokeMethod(&w, "onChangeDetected", Q_ARG(QImage, fed), Q_ARG(QImage, fed),
                                       Q_ARG(qlonglong, 0), Q_ARG(qlonglong, 0));
     });
-    std::printf("  window thread, stitch feed     %8.2f ms per frame (%s, Left, preview share included)\n",
-                ms / frames, qPrintable(o.pixel));
+    std::printf(
+        "  window thread, stitch feed     %8.2f ms per frame (%s, Left; the preview is composed off it)\n",
+        ms / frames, qPrintable(o.pixel));
 }
 
 // A device that takes every byte and keeps none.
@@ -574,6 +588,44 @@ void printStepCosts(const Options &o)
     std::fflush(stdout);
 }
 
+// What a file costs whatever its size (creating it, starting the encoder,
+// syncing it and its folder, renaming it): a file of one frame against one
+// of a whole batch, frames as grabbed from the Mono8 camera and turned for
+// Left, as the worker writes them. Median of several runs each.
+void printFileCosts(const Options &o)
+{
+    std::printf("Fixed cost of a file (1 frame against %d, %dx%d %s as grabbed, Left, written and synced):\n",
+                kBatch, kWidth, kLines, qPrintable(o.pixel));
+    QTemporaryDir dir;
+    const auto pictureOf = [&](int frames) {
+        SegmentPicture picture;
+        picture.gray = false;
+        picture.width = kLines * frames;
+        picture.height = kWidth;
+        for (int i = 0; i < frames; ++i)
+            picture.append(stitchFeedFrame(o), turnAngleForDirection(0));
+        return picture;
+    };
+    const SegmentPicture one = pictureOf(1);
+    const SegmentPicture batch = pictureOf(kBatch);
+    for (const QString &format : o.formats) {
+        const QString path = dir.filePath(QStringLiteral("f.") + format.toLower());
+        const auto write = [&](const SegmentPicture &picture) {
+            writeSegmentFile(path, picture, format, 95, 8);
+            QFile::remove(QFileInfo(path).path() + QLatin1Char('/') + QFileInfo(path).completeBaseName() + '.'
+                          + extensionForFormat(format));
+        };
+        const double single = medianMs(9, [&] { write(one); });
+        const double whole = medianMs(5, [&] { write(batch); });
+        const double fixed = (kBatch * single - whole) / (kBatch - 1);
+        std::printf("  %-4s 1 frame %7.1f ms, %d frames %7.1f ms: fixed %6.1f ms a file, %6.1f ms a frame;"
+                    " a one-frame file costs %4.1fx a frame's share of a full one\n",
+                    qPrintable(format), single, kBatch, whole, fixed, (whole - fixed) / kBatch,
+                    single / (whole / kBatch));
+    }
+    std::fflush(stdout);
+}
+
 TrialResult confirmInChild(const Options &o, const QString &format, int rate)
 {
     QProcess child;
@@ -605,54 +657,95 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
     return r;
 }
 
-// One overload trial in this process: the window grabs from a camera faster
-// than it can stitch and save, for o.overloadSeconds, then is closed as an
-// operator would close it. Prints one OVERLOAD line.
+// One overload trial in this process: the window grabs from a camera for
+// o.overloadSeconds, then Stop is clicked and the window closed as an
+// operator would. Written files are removed as they are reported. Prints
+// one OVERLOAD line of key=value fields.
 int runOverloadChild(const Options &o)
 {
     const int width = o.overloadChild.value(0).toInt();
     const QString pixel = o.overloadChild.value(1);
     const int rate = o.overloadChild.value(2).toInt();
+    const QString format = o.overloadChild.value(3);
     QTemporaryDir scratch(QDir::current().filePath(QStringLiteral("overload-XXXXXX")));
     QDir::setCurrent(scratch.path());
+    // As deep a ring as the GenICam backend gives: the buffers that fit in
+    // 128 MiB, at most 32.
+    const qint64 frameBytes = qint64(width) * kLines * (pixel == QLatin1String("RGB8") ? 3 : 1);
+    const int buffers = int(std::clamp<qint64>((qint64(128) << 20) / frameBytes, 2, 32));
     const QString ini = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
-                                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n")
+                                       "pixel_format = %3\nline_rate = %4\nmax_line_rate = %4\n"
+                                       "exposure_time = %5\nnoise = %6\nbuffer_count = %7\n")
                             .arg(width)
                             .arg(kLines)
                             .arg(pixel)
-                            .arg(rate);
+                            .arg(rate)
+                            .arg(o.exposureUs)
+                            .arg(o.noise)
+                            .arg(buffers);
     std::string error;
     if (!mvsim::configure(ini.toStdString(), &error)) {
         std::fprintf(stderr, "camera configuration refused: %s\n", error.c_str());
         return 1;
     }
-    const QString outDir = scratch.filePath(QStringLiteral("out"));
     AppSettings::setValue(AppSettings::kStitchDirection, 0);
     AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
     AppSettings::setValue(AppSettings::kSaveStitchImage, true);
     AppSettings::setValue(AppSettings::kPartialStitch, true);
-    AppSettings::setValue(AppSettings::kFormat, QStringLiteral("BMP"));
-    AppSettings::setValue(AppSettings::kSaveDir, outDir);
+    AppSettings::setValue(AppSettings::kFormat, format);
+    AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
     qputenv("CORVISTA_MEMORY_BUDGET_MIB", QByteArray::number(o.budgetMiB));
+    SavePriority priority;
+    priority.cpu = o.saveCpu == QLatin1String("idle") ? SaveCpuPriority::Idle : SaveCpuPriority::Nicer;
+    priority.niceness = o.saveCpu == QLatin1String("nice19") ? 19 : 5;
+    priority.io = o.saveIo == QLatin1String("idle") ? SaveIoPriority::Idle
+        : o.saveIo == QLatin1String("be7")          ? SaveIoPriority::BestEffortLowest
+                                                    : SaveIoPriority::Unchanged;
+    setSavePriority(priority);
 
-    std::atomic<bool> sampling{true};
-    std::atomic<qint64> peakRssKiB{0};
-    std::thread sampler([&] {
-        while (sampling.load()) {
-            peakRssKiB.store(std::max(peakRssKiB.load(), statusKiB("VmRSS:")));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    const qint64 startKiB = statusKiB("VmRSS:");
     auto w = std::make_unique<MainWindow>();
     w->show();
-    std::atomic<qint64> written{0};
-    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(),
-                     [&written](const QStringList &) { ++written; });
+    // Frames of each closed batch, by batch number, to count the lines of
+    // the files as they are reported.
+    QHash<int, int> batchFrames;
+    int openFrames = 0;
+    int seenBatches = 0;
+    const auto noteClosedBatches = [&](bool frameJoined) {
+        if (w->m_batchCounter != seenBatches) {
+            // At most one batch closes per frame or hole.
+            batchFrames.insert(w->m_batchCounter, openFrames + (frameJoined ? 1 : 0));
+            seenBatches = w->m_batchCounter;
+        }
+        openFrames = w->m_batchFrames.size();
+    };
+    QObject::connect(w->m_workThread, &WorkThread::changeDetected, w.get(), [&] { noteClosedBatches(true); });
+    QObject::connect(w->m_workThread, &WorkThread::sequenceBroken, w.get(),
+                     [&] { noteClosedBatches(false); });
+    std::atomic<qint64> writtenFrames{0};
+    std::atomic<qint64> writtenFiles{0};
+    FileRemover remover;
+    const QRegularExpression batchPart(QStringLiteral("_Batch(\\d+)_"));
+    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(), [&](const QStringList &files) {
+        for (const QString &file : files)
+            writtenFrames += batchFrames.value(batchPart.match(file).captured(1).toInt());
+        writtenFiles += files.size();
+        remover.remove(files);
+    });
     QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
                      [](const QString &e) { std::fprintf(stderr, "save failed: %s\n", qPrintable(e)); });
     trigger(*w, "actionCameraSearch");
     trigger(*w, "actionCameraOpen");
+
+    std::atomic<bool> sampling{true};
+    std::atomic<qint64> peakRssKiB{0};
+    const qint64 startKiB = statusKiB("VmRSS:");
+    std::thread sampler([&] {
+        while (sampling.load()) {
+            peakRssKiB.store(std::max(peakRssKiB.load(), statusKiB("VmRSS:")));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    StallProbe stalls(w.get());
     trigger(*w, "actionCameraStart");
     if (!w->m_isGrabbing) {
         std::fprintf(stderr, "camera did not start\n");
@@ -660,76 +753,137 @@ int runOverloadChild(const Options &o)
         sampler.join();
         return 1;
     }
+    QElapsedTimer clock;
+    clock.start();
     spin(o.overloadSeconds * 1000);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const qint64 writtenInRun = writtenFrames.load();
+    const qint64 filesInRun = writtenFiles.load();
     qint64 received = 0, lost = 0;
     cameraCounters(w->m_handle, received, lost);
     const qint64 dropped = w->m_frameBudget->dropped();
-    const int handedOff = w->m_pendingStitchJobs;
 
+    QElapsedTimer stopping;
+    stopping.start();
+    trigger(*w, "actionCameraStart"); // the checked Start button, clicked again, stops
+    const double stopMs = w->m_workThread->isRunning() ? -1 : stopping.nsecsElapsed() / 1e6;
+    stalls.stop();
+    const double stallMs = stalls.longestMs();
+    // Let the handed-off batches finish, as closing the window would.
+    while (w->m_pendingStitchJobs > 0)
+        spin(20);
+    qint64 kept = 0, full = 0;
+    for (int frames : qAsConst(batchFrames)) {
+        kept += frames;
+        full += frames == kBatch ? 1 : 0;
+    }
     QElapsedTimer closing;
     closing.start();
     w->close();
-    const double stopMs = closing.nsecsElapsed() / 1e6;
-    const qint64 writtenAtClose = written.load();
+    const double closeMs = closing.nsecsElapsed() / 1e6;
     w.reset();
-    const double exitMs = closing.nsecsElapsed() / 1e6;
     sampling.store(false);
     sampler.join();
 
-    // Every file must run without gap; holes lie only between files.
-    const QList<StitchedFile> files = readStitchedFiles(outDir, 0);
-    int gapFree = 0;
-    qint64 framesBetween = 0;
-    for (int i = 0; i < files.size(); ++i) {
-        if (runsWithoutGap(files[i].stamps))
-            ++gapFree;
-        if (i > 0 && !files[i].stamps.isEmpty() && !files[i - 1].stamps.isEmpty())
-            framesBetween += (qint64(files[i].stamps.first()) - files[i - 1].stamps.last() - 1) / kLines;
-        QFile::remove(QDir(outDir).filePath(files[i].name));
-    }
-    std::printf("OVERLOAD %d %s %d %d %lld %lld %lld %lld %lld %d %lld %d %d %lld %.0f %.0f %lld\n", width,
-                qPrintable(pixel), rate, o.overloadSeconds, qint64(o.budgetMiB), peakRssKiB.load() / 1024,
-                startKiB / 1024, received, lost, int(dropped), writtenAtClose, handedOff, int(files.size()),
-                qint64(gapFree), stopMs, exitMs, framesBetween);
+    std::printf("OVERLOAD format=%s width=%d pixel=%s rate=%d seconds=%.1f delivered=%.0f written=%.0f "
+                "received=%lld lost=%lld dropped=%lld files=%lld frames_per_file=%.2f full=%.1f "
+                "files_in_run=%lld peak_minus_start_mib=%lld budget_mib=%d stall_ms=%.1f stop_ms=%.1f "
+                "close_ms=%.1f\n",
+                qPrintable(format), width, qPrintable(pixel), rate, seconds,
+                received * double(kLines) / seconds, writtenInRun * double(kLines) / seconds, received, lost,
+                dropped, qint64(batchFrames.size()),
+                batchFrames.isEmpty() ? 0.0 : double(kept) / batchFrames.size(),
+                batchFrames.isEmpty() ? 0.0 : 100.0 * full / batchFrames.size(), filesInRun,
+                (peakRssKiB.load() - startKiB) / 1024, o.budgetMiB, stallMs, stopMs, closeMs);
+    std::fflush(stdout);
     QDir::setCurrent(QDir::tempPath());
     return 0;
 }
 
+QHash<QString, QString> overloadFields(const QByteArray &line)
+{
+    QHash<QString, QString> fields;
+    for (const QByteArray &part : line.split(' ')) {
+        const int eq = part.indexOf('=');
+        if (eq > 0)
+            fields.insert(QString::fromLatin1(part.left(eq)), QString::fromLatin1(part.mid(eq + 1)));
+    }
+    return fields;
+}
+
+QHash<QString, QString> runOverloadTrial(const Options &o, int width, const QString &pixel, int rate,
+                                         const QString &format, int seconds)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--overload-child", QString::number(width), pixel, QString::number(rate), format,
+                 "--overload-seconds", QString::number(seconds), "--budget", QString::number(o.budgetMiB),
+                 "--noise", QString::number(o.noise), "--exposure", QString::number(o.exposureUs),
+                 "--save-cpu", o.saveCpu, "--save-io", o.saveIo});
+    child.waitForFinished(-1);
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n'))
+        if (line.startsWith("OVERLOAD "))
+            return overloadFields(line);
+    return {};
+}
+
+void printOverloadRow(const QString &label, const QHash<QString, QString> &f, double sustainedWritten)
+{
+    if (f.isEmpty()) {
+        std::printf("  %-26s  (trial failed)\n", qPrintable(label));
+        return;
+    }
+    const double written = f.value("written").toDouble();
+    const double sent = f.value("received").toDouble() + f.value("lost").toDouble();
+    std::printf(
+        "  %-26s delivered %6.0f written %6.0f lines/s (%5.1f %% of sustained %6.0f)  lost at camera %5s"
+        " (%4.1f %%)  dropped %5s  files %4s, %5s frames/file, %5s %% full  peak-start %5s MiB"
+        " (budget %s)  longest stall %6s ms  stop %5s ms  close %5s ms\n",
+        qPrintable(label), f.value("delivered").toDouble(), written,
+        sustainedWritten > 0 ? 100.0 * written / sustainedWritten : 0.0, sustainedWritten,
+        qPrintable(f.value("lost")), sent > 0 ? 100.0 * f.value("lost").toDouble() / sent : 0.0,
+        qPrintable(f.value("dropped")), qPrintable(f.value("files")), qPrintable(f.value("frames_per_file")),
+        qPrintable(f.value("full")), qPrintable(f.value("peak_minus_start_mib")),
+        qPrintable(f.value("budget_mib")), qPrintable(f.value("stall_ms")), qPrintable(f.value("stop_ms")),
+        qPrintable(f.value("close_ms")));
+    std::fflush(stdout);
+}
+
+// For each format: a trial at its sustained rate (what the machine writes
+// without overload, in this run), then at 1.5x and 3x that rate; then the
+// 8192-px RGB8 camera at 30000 lines/s.
 void runOverload(const Options &o)
 {
-    struct Trial {
-        int width;
-        QString pixel;
-        int rate;
-    };
-    const std::vector<Trial> trials
-        = {{kWidth, QStringLiteral("Mono8"), 2 * o.sustained}, {8192, QStringLiteral("RGB8"), 30000}};
-    std::printf("Overload (budget %d MiB, %d s each, batches of %d, Left, BMP):\n", o.budgetMiB,
-                o.overloadSeconds, kBatch);
-    for (const Trial &t : trials) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--overload-child", QString::number(t.width), t.pixel, QString::number(t.rate),
-                     "--overload-seconds", QString::number(o.overloadSeconds), "--budget",
-                     QString::number(o.budgetMiB)});
-        QElapsedTimer wall;
-        wall.start();
-        child.waitForFinished(-1);
-        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
-            if (!line.startsWith("OVERLOAD "))
-                continue;
-            const QList<QByteArray> f = line.split(' ');
-            std::printf("  %5s px %-5s %6s lines/s: peak RSS %s MiB (budget %s, at start %s)  received %s"
-                        "  camera lost %s  dropped %s  files written during the run %s, batches pending at"
-                        " close %s, files on disk %s, gap-free %s  close: grabbing stopped in %s ms,"
-                        " window gone in %s ms  frames missing between files %s\n",
-                        f[1].constData(), f[2].constData(), f[3].constData(), f[6].constData(),
-                        f[5].constData(), f[7].constData(), f[8].constData(), f[9].constData(),
-                        f[10].constData(), f[11].constData(), f[12].constData(), f[13].constData(),
-                        f[14].constData(), f[15].constData(), f[16].constData(), f[17].constData());
+    std::printf(
+        "Overload (budget %d MiB, %d s each, %dx%d Mono8 noise %d, batches of %d, Left, saving threads"
+        " cpu %s io %s):\n",
+        o.budgetMiB, o.overloadSeconds, kWidth, kLines, o.noise, kBatch, qPrintable(o.saveCpu),
+        qPrintable(o.saveIo));
+    for (const QString &format : o.formats) {
+        const int sustained = o.sustainedByFormat.value(format.toUpper(), o.sustained);
+        if (sustained <= 0) {
+            std::printf("  %s: no sustained rate given\n", qPrintable(format));
+            continue;
         }
-        std::fflush(stdout);
+        const QHash<QString, QString> base
+            = runOverloadTrial(o, kWidth, QStringLiteral("Mono8"), sustained, format, o.overloadSeconds);
+        const double sustainedWritten = base.value("written").toDouble();
+        printOverloadRow(QStringLiteral("%1 %2 (sustained)").arg(format).arg(sustained), base,
+                         sustainedWritten);
+        for (const double factor : {1.5, 3.0}) {
+            const int rate = int(sustained * factor);
+            printOverloadRow(
+                QStringLiteral("%1 %2 (%3x)").arg(format).arg(rate).arg(factor),
+                runOverloadTrial(o, kWidth, QStringLiteral("Mono8"), rate, format, o.overloadSeconds),
+                sustainedWritten);
+        }
+    }
+    if (o.rgbTrial) {
+        const QString format = o.formats.value(0, QStringLiteral("JPG"));
+        printOverloadRow(QStringLiteral("%1 8192 RGB8 30000").arg(format),
+                         runOverloadTrial(o, 8192, QStringLiteral("RGB8"), 30000, format, o.overloadSeconds),
+                         0);
     }
 }
 
@@ -755,6 +909,8 @@ Options parseOptions(const QStringList &args)
             o.steps = next.toInt(), ++i;
         else if (a == "--memory-limit")
             o.memoryLimitMiB = next.toInt(), ++i;
+        else if (a == "--file-costs")
+            o.fileCostsOnly = true;
         else if (a == "--steps-only")
             o.stepsOnly = true;
         else if (a == "--no-save")
@@ -777,8 +933,22 @@ Options parseOptions(const QStringList &args)
             o.budgetMiB = next.toInt(), ++i;
         else if (a == "--flatfield")
             o.flatField = true;
-        else if (a == "--overload-child" && i + 3 < args.size())
-            o.overloadChild = args.mid(i + 1, 3), i += 3;
+        else if (a == "--overload-child" && i + 4 < args.size())
+            o.overloadChild = args.mid(i + 1, 4), i += 4;
+        else if (a == "--sustained-by-format") {
+            // JPG:48500,TIFF:20000,BMP:36500
+            for (const QString &pair : next.split(',')) {
+                const QStringList kv = pair.split(':');
+                if (kv.size() == 2)
+                    o.sustainedByFormat.insert(kv[0].toUpper(), kv[1].toInt());
+            }
+            ++i;
+        } else if (a == "--no-rgb-trial")
+            o.rgbTrial = false;
+        else if (a == "--save-cpu")
+            o.saveCpu = next, ++i;
+        else if (a == "--save-io")
+            o.saveIo = next, ++i;
     }
     return o;
 }
@@ -794,8 +964,12 @@ int main(int argc, char **argv)
 
     if (!o.overloadChild.isEmpty())
         return runOverloadChild(o);
+    if (o.fileCostsOnly) {
+        printFileCosts(o);
+        return 0;
+    }
     if (o.overload) {
-        if (o.sustained <= 0) {
+        if (o.sustained <= 0 && o.sustainedByFormat.isEmpty()) {
             std::fprintf(stderr, "--overload needs --sustained RATE (from a run without --overload)\n");
             return 2;
         }
@@ -809,8 +983,10 @@ int main(int argc, char **argv)
         std::printf("RESULT %d %lld\n", r.ok ? 1 : 0, r.peakKiB);
         return r.ok ? 0 : 1;
     }
-    if (!o.noSteps)
+    if (!o.noSteps) {
         printStepCosts(o);
+        printFileCosts(o);
+    }
     if (o.stepsOnly)
         return 0;
 

@@ -23,21 +23,42 @@ constexpr qint64 kMaxQueueBytes = 1024 * kMiB;
  */
 FrameBudget::FrameBudget(qint64 limitBytes, qint64 queueLimitBytes)
     : m_limit(std::max<qint64>(0, limitBytes)),
-      m_queueLimit(queueLimitBytes < 0 ? frameQueueBytes(m_limit) : queueLimitBytes)
+      m_queueLimit(queueLimitBytes < 0 ? frameQueueBytes(m_limit) : queueLimitBytes),
+      m_gate(m_limit, m_limit / 2), m_queueGate(m_queueLimit, m_queueLimit / 2)
 { }
 
 bool FrameBudget::reserveQueued(qint64 bytes)
 {
     QMutexLocker lock(&m_mutex);
-    const bool fits = m_inFlight + bytes <= m_limit;
-    const bool queueFits = m_queued == 0 || m_queued + bytes <= m_queueLimit;
-    if (!fits || !queueFits) {
+    bool admitted = m_gate.admit(m_inFlight, bytes);
+    if (admitted && m_queued == 0)
+        m_queueGate.open();
+    else if (admitted)
+        admitted = m_queueGate.admit(m_queued, bytes);
+    if (!admitted) {
         ++m_dropped;
         return false;
     }
     m_inFlight += bytes;
     m_queued += bytes;
     return true;
+}
+
+bool FrameBudget::wouldAdmit(qint64 bytes) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_gate.wouldAdmit(m_inFlight, bytes) && (m_queued == 0 || m_queueGate.wouldAdmit(m_queued, bytes));
+}
+
+bool FrameBudget::intakeStopped() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_gate.isShut() || (m_queued > 0 && m_queueGate.isShut());
+}
+
+qint64 FrameBudget::lowMark() const
+{
+    return m_gate.lowMark();
 }
 
 void FrameBudget::unreserveQueued(qint64 bytes)
@@ -87,6 +108,8 @@ void FrameBudget::resetDropped()
 {
     QMutexLocker lock(&m_mutex);
     m_dropped = 0;
+    m_gate.open();
+    m_queueGate.open();
 }
 
 qint64 FrameBudget::inFlight() const

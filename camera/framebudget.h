@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QtGlobal>
 
+#include "intakegate.h"
+
 /*
  * Bytes of frames in flight between the grab thread and the disk: frames
  * queued from the grab thread to the window, the open batch, and batches handed
@@ -16,6 +18,11 @@
  * Within the whole, the frames queued to the window have a bound of their own:
  * the window turns them one by one, and a short queue keeps a close request
  * from waiting behind seconds of queued work.
+ *
+ * Both bounds shed frames in whole runs (IntakeGate): once a frame is
+ * refused, intake stays stopped until what is in flight falls below half the
+ * budget (the queue below half its bound), so the batches between two runs
+ * of drops fill up instead of shrinking to single frames.
  *
  * Every refusal, and every frame the window drops for itself (memory ran out
  * while turning it), is counted as dropped; the count starts again with each
@@ -30,9 +37,16 @@ public:
     qint64 queueLimit() const { return m_queueLimit; }
 
     // Grab thread: room for a frame about to be queued to the window. Refused
-    // (and counted as dropped) when it would pass either bound; a frame is
-    // never refused for the queue's bound alone while the queue is empty.
+    // (and counted as dropped) when it would pass either bound, or while
+    // intake is stopped after a refusal; a frame is never refused for the
+    // queue's bound alone while the queue is empty.
     bool reserveQueued(qint64 bytes);
+    // Whether reserveQueued(bytes) would take the frame now.
+    bool wouldAdmit(qint64 bytes) const;
+    // Intake stopped at a refusal and has not resumed since.
+    bool intakeStopped() const;
+    // Below this, stopped intake resumes.
+    qint64 lowMark() const;
     // Grab thread: room reserved by reserveQueued that no queued frame
     // takes after all (the frame was not built, or came out smaller).
     void unreserveQueued(qint64 bytes);
@@ -46,6 +60,7 @@ public:
 
     void countDropped();
     qint64 dropped() const;
+    // A new grabbing run: the count starts at 0 and intake is open.
     void resetDropped();
 
     qint64 inFlight() const;
@@ -55,9 +70,11 @@ private:
     const qint64 m_limit;
     const qint64 m_queueLimit;
     mutable QMutex m_mutex;
-    qint64 m_inFlight = 0; /* Guarded by m_mutex */
-    qint64 m_queued = 0;   /* Guarded by m_mutex; part of m_inFlight */
-    qint64 m_dropped = 0;  /* Guarded by m_mutex */
+    qint64 m_inFlight = 0;  /* Guarded by m_mutex */
+    qint64 m_queued = 0;    /* Guarded by m_mutex; part of m_inFlight */
+    qint64 m_dropped = 0;   /* Guarded by m_mutex */
+    IntakeGate m_gate;      /* Guarded by m_mutex; over m_inFlight */
+    IntakeGate m_queueGate; /* Guarded by m_mutex; over m_queued */
 };
 
 // Bytes a frame image of width x height takes at `depth` bits a pixel, lines

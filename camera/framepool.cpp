@@ -99,18 +99,27 @@ void FramePool::giveBack(void *opaque)
     delete lease;
 }
 
-/* An idle block of exactly size bytes, or a fresh mapping; data null on failure. */
+/*
+ * An idle block of exactly size bytes, or a fresh mapping; data null on
+ * failure. The grab thread takes blocks here while saving threads, which run
+ * at the lowest priority, give theirs back: should one of them hold the lock
+ * and be preempted, waiting for it could hold the grab thread up for as long
+ * as the scheduler keeps that thread off the cores, so a busy pool is passed
+ * by and the block mapped afresh.
+ */
 FramePool::Block FramePool::take(std::size_t size)
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto it = m_idle.begin(); it != m_idle.end(); ++it) {
-            if (it->size == size) {
-                const Block block = *it;
-                m_idle.erase(it);
-                m_idleBytes -= qint64(size);
-                ++m_reused;
-                return block;
+        std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            for (auto it = m_idle.begin(); it != m_idle.end(); ++it) {
+                if (it->size == size) {
+                    const Block block = *it;
+                    m_idle.erase(it);
+                    m_idleBytes -= qint64(size);
+                    ++m_reused;
+                    return block;
+                }
             }
         }
     }
@@ -122,14 +131,16 @@ FramePool::Block FramePool::take(std::size_t size)
  * Keeps block for the next image of its size. When that would pass the
  * limit, the oldest idle blocks (most likely of a size no longer grabbed)
  * go back to the system first, and a block larger than the limit goes back
- * itself.
+ * itself, as does one given back while another thread uses the pool.
  */
 void FramePool::keep(Block block)
 {
     std::vector<Block> surplus;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (qint64(block.size) > m_idleLimit) {
+        // Not kept when the pool is busy, for the reason take() gives: the
+        // grab thread lets go of frames too.
+        std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock() || qint64(block.size) > m_idleLimit) {
             surplus.push_back(block);
         } else {
             while (m_idleBytes + qint64(block.size) > m_idleLimit && !m_idle.empty()) {

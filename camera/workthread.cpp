@@ -203,6 +203,15 @@ void WorkThread::run()
         firstFrame = false;
 
         readStreamCounters(handle, m_isGigE, m_lostFrames, m_receivedFrames);
+        // A frame for stitching needs room in the budget before it costs a
+        // conversion; without room it is dropped below, and counted. Asked
+        // before the frame is reported, so that the statistics line of the
+        // frame counts its own drop.
+        const bool feed = m_reportChanges.load();
+        const qint64 reserved = feed && budget
+            ? frameImageBytes(int(info.nWidth), int(info.nHeight), stitchFeedDepth(info.enPixelType))
+            : 0;
+        const bool refused = feed && budget && !budget->reserveQueued(reserved);
         emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp,
                               interval, m_lostFrames, frameCounter, grabTimeMs);
 
@@ -221,14 +230,17 @@ void WorkThread::run()
         if (numberJumped)
             reportHole();
 
-        // A frame for stitching needs room in the budget before it costs a
-        // conversion; without room it is dropped here, and counted.
-        const bool feed = m_reportChanges.load();
-        const qint64 reserved = feed && budget
-            ? frameImageBytes(int(info.nWidth), int(info.nHeight), stitchFeedDepth(info.enPixelType))
-            : 0;
-        if (feed && budget && !budget->reserveQueued(reserved)) {
+        if (refused) {
             reportHole();
+            // The live view goes on showing the camera while a run of frames
+            // is shed, at the rate it paints, without converting every
+            // dropped frame.
+            if (m_owner->m_liveFrameWanted.load()) {
+                const QImage image
+                    = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
+                if (!image.isNull())
+                    emit frameGrabbed(image);
+            }
             continue;
         }
 

@@ -176,7 +176,8 @@ private slots:
                  batchesShownOpenSizeKnown);
         if (then.startsWith(QLatin1String("short")) && shown)
             QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
-        QCOMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
+        // The preview is composed off the window's thread.
+        QTRY_COMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
         // The batch's frames are charged while it is open, and only then.
         QCOMPARE(w().m_batchLedger->openBatchBytes(), open * frameImageBytes(kWidth, kLines, 24));
         feedComplete(w().m_maxStitchCount);
@@ -216,6 +217,7 @@ private slots:
             QCOMPARE(w().m_lastBatchFrames[i].cacheKey(), fed[i].cacheKey()); // not even copied
             QVERIFY(grayStandsForRgb(w().m_lastBatchFrames[i]));
         }
+        QTRY_COMPARE(w().m_stitchScene->items().size(), 1);
         QCOMPARE(w().m_stitchScene->items().first()->boundingRect().size().toSize(),
                  QSize(2 * kLines, kWidth));
         w().setStitchDirection(2);
