@@ -1,6 +1,5 @@
 // Flat-field correction: the arithmetic on lines of a known uneven sensor, the
 // stored references, and one calibration through the settings dialog.
-#include <QSpinBox>
 #include <QtEndian>
 #include <QtTest>
 
@@ -9,10 +8,10 @@
 #include "dialogcamera.h"
 #include "flatfieldcorrector.h"
 #include "frameturn.h"
-#include "messageboxrecorder.h"
 #include "scratchdirectory.h"
 #include "simcamera.h"
 #include "stitchingwindow.h"
+#include "ui_mainwindow.h"
 #include "workthread.h"
 
 namespace {
@@ -21,9 +20,11 @@ namespace {
 // 8-bit levels), rounded to its format's steps. Noisy lines carry a dither
 // that evens out over 16 lines, as sensor noise does.
 struct Sensor {
+    uint type;
     FlatFieldLayout layout;
     std::vector<double> offset, response;
-    Sensor(uint type, int width, double vignette) : layout(flatFieldLayoutOf(type, width))
+    Sensor(uint pixelType, int width, double vignette)
+        : type(pixelType), layout(flatFieldLayoutOf(pixelType, width))
     {
         for (int i = 0; i < layout.samples(); ++i) {
             const double u = (2.0 * (i / layout.channels) + 1.0) / width - 1.0;
@@ -35,14 +36,13 @@ struct Sensor {
     std::vector<unsigned char> lines(double light, int count = 1, bool noisy = false) const
     {
         std::vector<unsigned char> bytes(std::size_t(layout.lineBytes() * count));
-        for (int n = 0; n < count; ++n)
-            for (int i = 0; i < layout.samples(); ++i) {
-                const double dither = noisy ? ((i * 7 + n * 5 + 5) % 16 + 0.5) / 16 - 0.5 : 0.0;
-                const double v = std::round((offset[i] + response[i] * light) * scale() + dither);
-                const int value = int(std::clamp(v, 0.0, double(layout.maxValue())));
-                unsigned char *at = bytes.data() + n * layout.lineBytes();
-                layout.wide() ? qToLittleEndian(quint16(value), at + 2 * i) : void(at[i] = uchar(value));
-            }
+        for (int k = 0; k < layout.samples() * count; ++k) {
+            const int i = k % layout.samples(), n = k / layout.samples();
+            const double dither = noisy ? ((i * 7 + n * 5 + 5) % 16 + 0.5) / 16 - 0.5 : 0.0;
+            const double v = std::round((offset[i] + response[i] * light) * scale() + dither);
+            const int value = int(std::clamp(v, 0.0, double(layout.maxValue())));
+            layout.wide() ? qToLittleEndian(quint16(value), &bytes[2 * k]) : void(bytes[k] = uchar(value));
+        }
         return bytes;
     }
     QVector<int> samples(const unsigned char *at, int count = 1) const
@@ -52,7 +52,7 @@ struct Sensor {
             values << (layout.wide() ? qFromLittleEndian<quint16>(at + 2 * i) : at[i]);
         return values;
     }
-    FlatFieldReference calibrated(uint type, double white, double target) const
+    FlatFieldReference calibrated(double white, double target) const
     {
         FlatFieldReference reference;
         reference.pixelType = type;
@@ -88,6 +88,14 @@ QVector<int> levels(const QImage &image)
     return values;
 }
 
+FlatFieldReference storedReference(uint type, int width)
+{
+    FlatFieldReference reference = Sensor(type, width, 0.5).calibrated(200, 150);
+    reference.darkCaptured = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    reference.whiteCaptured = reference.darkCaptured.addSecs(90);
+    return reference;
+}
+
 const char *const kCamera
     = "[FFC-1]\ntransport = USB3\nwidth = 256\nlines_per_frame = 64\npixel_format = Mono8\n"
       "line_rate = 20000\nvignette = 0.5\ncolumn_gain = 0.05\ncolumn_offset = 12\n";
@@ -102,21 +110,12 @@ struct OpenedCorrector {
     QString said;
     explicit OpenedCorrector(const QByteArray &file)
     {
-        QFile stored(flatFieldFileName(QStringLiteral("M"), QStringLiteral("S")));
-        if (configured && camera.open() == MV_OK && stored.open(QIODevice::WriteOnly)
-            && stored.write(file) == file.size() && stored.flush())
+        QFile saved(flatFieldFileName(QStringLiteral("M"), QStringLiteral("S")));
+        if (configured && camera.open() == MV_OK && saved.open(QIODevice::WriteOnly)
+            && saved.write(file) == file.size() && saved.flush())
             said = corrector.openCamera(camera.handle, "M", "S", QDir::currentPath());
     }
 };
-
-// Triggers a toolbar action as its button does; false when it is not there or disabled.
-bool trigger(MainWindow &window, const char *name)
-{
-    QAction *action = window.findChild<QAction *>(QLatin1String(name));
-    if (action && action->isEnabled())
-        action->trigger();
-    return action && action->isEnabled();
-}
 
 } // namespace
 
@@ -127,11 +126,10 @@ class TestFlatField : public QObject
 private slots:
     void correctedLineIsFlatAndClamped_data();
     void correctedLineIsFlatAndClamped();
-    void deadColumnsAreCountedAndLeftAlone();
     void referenceFileIsTakenOnlyWhole_data();
     void referenceFileIsTakenOnlyWhole();
-    void correctionOffLeavesFramesUntouchedAndResetDropsCapture();
-    void bayerFramesAreCalibratedAndCorrectedAfterDemosaic();
+    void capturedFramesAreCorrectedOnlyWhenOn_data();
+    void capturedFramesAreCorrectedOnlyWhenOn();
     void dialogCalibrationFlattensStitchedFilesAndSurvivesRestart();
 };
 
@@ -145,173 +143,145 @@ void TestFlatField::correctedLineIsFlatAndClamped_data()
     QTest::newRow("RGB8") << uint(PixelType_Gvsp_RGB8_Packed) << 0.5;
 }
 
-// An even grey lands where white maps to the target, across the whole line
-// (its length no multiple of a vector), whatever the lens and the columns did
-// to it. Then a gain of 5.1 on every level: each rounds to the nearest step,
-// what falls below dark is 0, what goes past the range its top.
+// Every sample corrected as (raw - dark) x target / (white - dark), to the
+// nearest step, 0 below dark and the top of the range past it, the tail past
+// the last whole vector too: an even grey comes out flat whatever the lens and
+// the columns did to it. Columns 5 and 70 barely see the light (all of 5, one
+// channel of 70): they are named and left alone; column 100, exactly 1/16 of
+// the range above dark, still counts.
 void TestFlatField::correctedLineIsFlatAndClamped()
 {
     QFETCH(uint, type);
     QFETCH(double, vignette);
     Sensor sensor(type, 1000, vignette);
-    const double scale = sensor.scale();
-    const FlatFieldCorrection correction = flatFieldCorrection(sensor.calibrated(type, 220, 200));
-    QVERIFY(correction.deadColumns.empty());
-    for (double light : {40.0, 110.0, 220.0}) {
-        std::vector<unsigned char> line = sensor.lines(light);
-        QVERIFY(!flatAt(sensor.samples(line.data()), light * scale, 10 * scale));
-        correctFlatFieldLine(correction, line.data(), line.data());
-        QVERIFY2(flatAt(sensor.samples(line.data()), light * 200 / 220 * scale, scale),
-                 qPrintable(QString::number(light)));
-    }
-
-    FlatFieldReference even;
-    even.pixelType = type;
-    even.layout = sensor.layout;
-    even.dark.assign(std::size_t(even.layout.samples()), float(100 * scale));
-    even.white.assign(even.dark.size(), float(150 * scale));
-    even.target = 255 * scale;
-    for (int i = 0; i < even.layout.samples(); ++i)
-        sensor.offset[std::size_t(i)] = i * 37 % 256 + (i % int(scale)) / scale;
-    std::vector<unsigned char> line = sensor.lines(0);
-    const QVector<int> in = sensor.samples(line.data());
-    correctFlatFieldLine(flatFieldCorrection(even), line.data(), line.data());
-    const QVector<int> out = sensor.samples(line.data());
-    for (int i = 0; i < in.size(); ++i) {
-        const double exact = std::clamp((in[i] - 100 * scale) * 5.1, 0.0, double(even.layout.maxValue()));
-        QVERIFY2(std::abs(out[i] - exact) <= 0.55 + scale / 128, qPrintable(QString::number(in[i])));
-    }
-}
-
-void TestFlatField::deadColumnsAreCountedAndLeftAlone()
-{
-    Sensor sensor(PixelType_Gvsp_RGB8_Packed, 128, 0.3);
-    // Column 5 barely sees the light in every channel, column 70 in green;
-    // column 100's red, exactly 1/16 of the range above dark, still counts.
-    for (int i : {15, 16, 17, 211})
-        sensor.response[std::size_t(i)] = 15.0 / 200;
-    FlatFieldReference reference = sensor.calibrated(PixelType_Gvsp_RGB8_Packed, 200, 180);
-    reference.white[300] = reference.dark[300] + 16.0f;
+    const int channels = sensor.layout.channels, top = sensor.layout.maxValue();
+    for (int i : {5 * channels, 6 * channels - 1, 71 * channels - 1})
+        sensor.response[std::size_t(i)] = 10.0 / 220;
+    FlatFieldReference reference = sensor.calibrated(220, 200);
+    reference.white[std::size_t(100 * channels)]
+        = reference.dark[std::size_t(100 * channels)] + (top + 1) / 16;
     const FlatFieldCorrection correction = flatFieldCorrection(reference);
     QCOMPARE(correction.deadColumns, (std::vector<int>{5, 70}));
-    const std::vector<unsigned char> raw = sensor.lines(120);
-    std::vector<unsigned char> corrected(raw.size());
-    correctFlatFieldLine(correction, raw.data(), corrected.data());
-    for (int i : {15, 16, 17, 211})
-        QCOMPARE(corrected[std::size_t(i)], raw[std::size_t(i)]);
-    QVERIFY(corrected[300] > raw[300] + 50);
+    for (double light : {-20.0, 40.0, 110.0, 220.0, 300.0}) {
+        std::vector<unsigned char> line = sensor.lines(light);
+        const QVector<int> in = sensor.samples(line.data());
+        correctFlatFieldLine(correction, line.data(), line.data());
+        const QVector<int> out = sensor.samples(line.data());
+        QVector<int> even, raw;
+        for (int i = 0; i < in.size(); ++i) {
+            const double dark = reference.dark[std::size_t(i)], white = reference.white[std::size_t(i)];
+            const bool dead = white - dark < (top + 1) / 16.0;
+            const double exact = dead
+                ? in[i]
+                : std::clamp((in[i] - dark) * reference.target / (white - dark), 0.0, double(top));
+            QVERIFY2(std::abs(out[i] - exact) <= 0.5 + top / 1500.0,
+                     qPrintable(QStringLiteral("%1 at %2").arg(light).arg(i)));
+            if (!QList<int>{5, 70, 100}.contains(i / channels))
+                even << out[i], raw << in[i];
+        }
+        QVERIFY(light < 0 || light > 220
+                || (!flatAt(raw, light * sensor.scale(), 10 * sensor.scale())
+                    && flatAt(even, light * 200 / 220 * sensor.scale(), sensor.scale())));
+    }
 }
 
 void TestFlatField::referenceFileIsTakenOnlyWhole_data()
 {
-    QTest::addColumn<uint>("type");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("cut");  // bytes taken off the end
-    QTest::addColumn<int>("flip"); // a byte inverted; -1 none
+    QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("said");
-    const uint mono8 = PixelType_Gvsp_Mono8;
-    QTest::newRow("the camera's own") << mono8 << 256 << 0 << -1 << QStringLiteral("loaded, FFC on");
-    QTest::newRow("another width") << mono8 << 512 << 0 << -1 << QStringLiteral("lines of 512 pixels");
-    QTest::newRow("another format") << uint(PixelType_Gvsp_Mono12) << 256 << 0 << -1
+    const QByteArray own = flatFieldFileBytes(storedReference(PixelType_Gvsp_Mono8, 256));
+    QByteArray damaged = own, foreign = own;
+    damaged[900] = char(~damaged[900]);
+    foreign[2] = char(~foreign[2]);
+    QTest::newRow("the camera's own") << own << QStringLiteral("loaded, FFC on");
+    QTest::newRow("another width") << flatFieldFileBytes(storedReference(PixelType_Gvsp_Mono8, 512))
+                                   << QStringLiteral("lines of 512 pixels");
+    QTest::newRow("another format") << flatFieldFileBytes(storedReference(PixelType_Gvsp_Mono12, 256))
                                     << QStringLiteral("pixel format 0x01100005");
-    QTest::newRow("cut by a byte") << mono8 << 256 << 1 << -1 << QStringLiteral("cut short");
-    QTest::newRow("cut to its header") << mono8 << 256 << 2048 << -1 << QStringLiteral("cut short");
-    QTest::newRow("a value damaged") << mono8 << 256 << 0 << 900 << QStringLiteral("damaged");
-    QTest::newRow("not a reference") << mono8 << 256 << 0 << 2 << QStringLiteral("not a flat-field");
+    QTest::newRow("cut by a byte") << own.chopped(1) << QStringLiteral("cut short");
+    QTest::newRow("cut to its header") << own.chopped(2048) << QStringLiteral("cut short");
+    QTest::newRow("a value damaged") << damaged << QStringLiteral("damaged");
+    QTest::newRow("not a reference") << foreign << QStringLiteral("not a flat-field");
 }
 
 // When the camera opens, its whole reference is taken back as written; any
 // other file is said to be ignored and corrects nothing.
 void TestFlatField::referenceFileIsTakenOnlyWhole()
 {
-    QFETCH(uint, type);
-    QFETCH(int, width);
-    QFETCH(int, cut);
-    QFETCH(int, flip);
+    QFETCH(QByteArray, file);
     QFETCH(QString, said);
-    FlatFieldReference written = Sensor(type, width, 0.5).calibrated(type, 200, 150);
-    written.darkCaptured = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
-    written.whiteCaptured = written.darkCaptured.addSecs(90);
-    QByteArray file = flatFieldFileBytes(written);
-    file.chop(cut);
-    if (flip >= 0)
-        file[flip] = char(~file[flip]);
     OpenedCorrector opened(file);
     QVERIFY2(opened.said.contains(said), qPrintable(opened.said));
     const bool taken = said.startsWith(QLatin1String("loaded"));
-    const FlatFieldReference &read = opened.corrector.reference();
+    const FlatFieldReference &read = opened.corrector.reference(),
+                             written = storedReference(PixelType_Gvsp_Mono8, 256);
     QCOMPARE(opened.corrector.correctionOn(), taken);
     QCOMPARE(read.dark == written.dark && read.white == written.white && read.target == written.target
                  && read.darkCaptured == written.darkCaptured && read.whiteCaptured == written.whiteCaptured,
              taken);
 }
 
-// Switched off, frames leave the corrector as they came, also while a
-// capture averages them; switched on, they come out corrected, raw untouched.
-// A finished capture reaches the GUI thread by a queued call; a reset in
-// between wins.
-void TestFlatField::correctionOffLeavesFramesUntouchedAndResetDropsCapture()
+void TestFlatField::capturedFramesAreCorrectedOnlyWhenOn_data()
 {
-    const Sensor sensor(PixelType_Gvsp_Mono8, 256, 0.5);
-    FlatFieldReference reference = sensor.calibrated(PixelType_Gvsp_Mono8, 200, 150);
-    reference.enabled = false;
-    OpenedCorrector opened(flatFieldFileBytes(reference));
-    FlatFieldCorrector &corrector = opened.corrector;
-    std::vector<unsigned char> frame = sensor.lines(100, 64, true);
-    const std::vector<unsigned char> original = frame;
-    MV_FRAME_OUT_INFO_EX info{};
-    info.nWidth = 256;
-    info.nHeight = 64;
-    info.enPixelType = PixelType_Gvsp_Mono8;
-    info.nFrameLen = uint(frame.size());
-    ByteBuffer buffer;
-    QVERIFY(corrector.startCapture(FlatFieldCorrector::White, 256));
-    QCOMPARE(corrector.correctRawFrame(frame.data(), info, buffer), frame.data());
-    QVERIFY(frame == original && !corrector.lastFrameCorrected());
-    corrector.setEnabled(true);
-    const unsigned char *corrected = corrector.correctRawFrame(frame.data(), info, buffer);
-    QVERIFY(corrected != frame.data() && std::memcmp(corrected, original.data(), original.size()) != 0);
-    QVERIFY(frame == original && corrector.lastFrameCorrected());
+    QTest::addColumn<uint>("type");
+    QTest::newRow("Mono8, raw") << uint(PixelType_Gvsp_Mono8);
+    QTest::newRow("BayerRG8, demosaiced") << uint(PixelType_Gvsp_BayerRG8);
+}
 
-    QVERIFY(corrector.startCapture(FlatFieldCorrector::White, 64));
-    corrector.correctRawFrame(frame.data(), info, buffer);
+// Dark and white are averaged from frames as the grab thread passes them on:
+// raw, or as the RGB picture the library demosaics. Frames leave untouched
+// while the correction is off and flat once it is on, a raw one into a copy
+// (the snapshot keeps the raw frame). A capture that reaches the GUI thread
+// after a reset is dropped.
+void TestFlatField::capturedFramesAreCorrectedOnlyWhenOn()
+{
+    QFETCH(uint, type);
+    const bool raw = type == PixelType_Gvsp_Mono8;
+    const Sensor sensor(raw ? type : PixelType_Gvsp_RGB8_Packed, 64, 0.5);
+    OpenedCorrector opened{QByteArray()};
+    FlatFieldCorrector &corrector = opened.corrector;
+    ByteBuffer buffer;
+    bool kept = false, copied = false; // the frame passed in as it was; the result elsewhere
+    const auto pass = [&](double light, bool noisy) {
+        QImage image(64, 16, raw ? QImage::Format_Grayscale8 : QImage::Format_RGB888); // rows unpadded
+        std::memcpy(image.bits(), sensor.lines(light, 16, noisy).data(), std::size_t(image.sizeInBytes()));
+        const QImage before = image.copy();
+        MV_FRAME_OUT_INFO_EX info{};
+        info.nWidth = 64;
+        info.nHeight = 16;
+        info.enPixelType = MvGvspPixelType(type);
+        info.nFrameLen = uint(image.sizeInBytes());
+        const uchar *result = raw ? corrector.correctRawFrame(image.bits(), info, buffer) : image.constBits();
+        if (!raw)
+            corrector.correctConvertedImage(image, info);
+        kept = image == before;
+        copied = result != image.constBits();
+        return sensor.samples(result, 16);
+    };
+    const auto capture = [&](FlatFieldCorrector::Kind kind, double light) {
+        const bool started = corrector.startCapture(kind, 64);
+        for (int frame = 0; frame < 4; ++frame)
+            pass(light, true);
+        return started;
+    };
+    QVERIFY(capture(FlatFieldCorrector::Dark, 0));
+    QTRY_VERIFY(!corrector.capturing());
+    QVERIFY(capture(FlatFieldCorrector::White, 220));
+    QTRY_VERIFY(!corrector.capturing());
+    corrector.setTarget(200);
+    QVERIFY(!flatAt(pass(110, false), 100, 10) && kept && !copied && !corrector.lastFrameCorrected());
+    corrector.setEnabled(true);
+    QVERIFY(flatAt(pass(110, false), 100) && corrector.lastFrameCorrected());
+    QVERIFY(kept == raw && copied == raw);
+
+    QVERIFY(capture(FlatFieldCorrector::White, 220));
     corrector.reset();
     QVERIFY(corrector.startCapture(FlatFieldCorrector::Dark, 64));
     QCoreApplication::processEvents();
     QVERIFY(corrector.reference().isEmpty() && corrector.capturing());
-    corrector.correctRawFrame(frame.data(), info, buffer);
+    QVERIFY(capture(FlatFieldCorrector::Dark, 0));
     QTRY_VERIFY(!corrector.capturing());
     QVERIFY(!corrector.reference().dark.empty() && !corrector.reference().hasWhite());
-}
-
-// Bayer frames are averaged and corrected as the RGB picture the library
-// demosaics, in place, once the captures have come through the grab thread.
-void TestFlatField::bayerFramesAreCalibratedAndCorrectedAfterDemosaic()
-{
-    const Sensor sensor(PixelType_Gvsp_RGB8_Packed, 64, 0.5);
-    const auto demosaiced = [&](double light, bool noisy) {
-        QImage image(64, 16, QImage::Format_RGB888); // lines of 192 bytes: no padding
-        std::memcpy(image.bits(), sensor.lines(light, 16, noisy).data(), std::size_t(image.sizeInBytes()));
-        return image;
-    };
-    MV_FRAME_OUT_INFO_EX info{};
-    info.enPixelType = PixelType_Gvsp_BayerRG8;
-    OpenedCorrector opened{QByteArray()};
-    FlatFieldCorrector &corrector = opened.corrector;
-    for (auto [kind, light] :
-         {std::pair{FlatFieldCorrector::Dark, 0.0}, std::pair{FlatFieldCorrector::White, 220.0}}) {
-        QVERIFY(corrector.startCapture(kind, 64));
-        for (int frame = 0; frame < 4; ++frame) {
-            QImage image = demosaiced(light, true);
-            corrector.correctConvertedImage(image, info);
-        }
-        QTRY_VERIFY(!corrector.capturing());
-    }
-    corrector.setTarget(200);
-    corrector.setEnabled(true);
-    QImage grey = demosaiced(110, false);
-    corrector.correctConvertedImage(grey, info);
-    QVERIFY(corrector.lastFrameCorrected() && flatAt(sensor.samples(grey.bits(), 16), 100));
 }
 
 // The operator's calibration: lens capped, white card, switch on, white set
@@ -327,12 +297,16 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     QVERIFY(out.mkpath(QStringLiteral(".")));
     QImage shown; // before the window: its shutdown may still deliver frames here
     std::unique_ptr<MainWindow> window;
+    const auto trigger = [&](const char *name) { // as its toolbar button does; false when disabled
+        QAction *action = window->findChild<QAction *>(QLatin1String(name));
+        return action && action->isEnabled() && (action->trigger(), true);
+    };
     const auto openAndStart = [&] {
         openStitchingWindow(window, QString::fromLatin1(kCamera), "FFC-1", settings);
         QVERIFY(window && window->m_isOpen);
         connect(window->m_workThread, &WorkThread::frameGrabbed, window.get(),
                 [&](QImage image) { shown = image; });
-        QVERIFY(trigger(*window, "actionCameraStart"));
+        QVERIFY(trigger("actionCameraStart"));
     };
     const auto shows = [&](double light, auto condition) {
         mvsim::setTarget("FFC-1", light);
@@ -368,15 +342,17 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
 
     // Stopped, nothing can be captured; only batches begun after the switch
     // count, so the run starts anew.
-    QVERIFY(trigger(*window, "actionCameraStop") && waitForStitchWorker(*window));
-    if (settingdialog stopped(window.get(), window.get()); true)
-        QVERIFY(!findControl(stopped, "btnCaptureDark")->isEnabled()
-                && !findControl(stopped, "btnCaptureWhite")->isEnabled());
+    QVERIFY(trigger("actionCameraStop") && waitForStitchWorker(*window));
+    {
+        settingdialog stopped(window.get(), window.get());
+        QVERIFY(!findControl(stopped, "btnCaptureDark")->isEnabled());
+        QVERIFY(!findControl(stopped, "btnCaptureWhite")->isEnabled());
+    }
     for (const QString &name : out.entryList(QDir::Files))
         QVERIFY(out.remove(name));
-    QVERIFY(trigger(*window, "actionCameraStart"));
+    QVERIFY(trigger("actionCameraStart"));
     QTRY_VERIFY_WITH_TIMEOUT(out.entryList({QStringLiteral("*.png")}).size() >= 2, 20000);
-    QVERIFY(trigger(*window, "actionCameraStop") && waitForStitchWorker(*window));
+    QVERIFY(trigger("actionCameraStop") && waitForStitchWorker(*window));
     for (const QString &name : out.entryList({QStringLiteral("*.png")})) {
         const QImage stitched(out.filePath(name));
         QVERIFY2(stitched.width() == 256 && evenGrey(levels(stitched)), qPrintable(name));
