@@ -50,15 +50,6 @@ inline QAction *windowAction(MainWindow &window, const char *name)
     return window.findChild<QAction *>(QString::fromLatin1(name));
 }
 
-// Every recorded box as "title|text|kind", one a line, so one comparison checks all three.
-inline QString boxSummary(const MessageBoxRecorder &boxes)
-{
-    QStringList lines;
-    for (const MessageBoxRecorder::Record &box : boxes.records())
-        lines << QStringLiteral("%1|%2|%3").arg(box.title, box.text).arg(int(box.kind));
-    return lines.join(QLatin1Char('\n'));
-}
-
 // The window searches for cameras once, a second after it is built. Rather than sit that second
 // out, the search's pending single-shot timer (a child of the event dispatcher) is fired now.
 // Returns whether such a timer was found.
@@ -101,7 +92,7 @@ struct CameraWindow {
     // Runs a toolbar action as its button does; a disabled action does nothing.
     void trigger(const char *action)
     {
-        if (QAction *a = window->findChild<QAction *>(QLatin1String(action)))
+        if (QAction *a = windowAction(*window, action))
             a->trigger();
     }
 

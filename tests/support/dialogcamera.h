@@ -12,6 +12,7 @@
 #include "messageboxrecorder.h"
 #include "mvsim.h"
 #include "settingdialog.h"
+#include "simcamera.h"
 
 // An exposure of 125 us limits the first two cameras to 8000 lines/s, below their maximum of
 // 20000; the second lacks line rate control. The third holds fractional exposure and gain.
@@ -52,17 +53,11 @@ public:
         : m_window(window)
     {
         std::string error;
-        MV_CC_DEVICE_INFO_LIST list{};
-        if (!mvsim::configure(cameras, &error) || MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &list))
+        if (!mvsim::configure(cameras, &error))
             qFatal("simulated cameras rejected: %s", error.c_str());
-        for (unsigned int i = 0; i < list.nDeviceNum && !m_handle; ++i) {
-            const MV_CC_DEVICE_INFO *info = list.pDeviceInfo[i];
-            const auto &found = info->nTLayerType == MV_GIGE_DEVICE
-                ? info->SpecialInfo.stGigEInfo.chSerialNumber
-                : info->SpecialInfo.stUsb3VInfo.chSerialNumber;
-            if (qstrcmp(reinterpret_cast<const char *>(found), serial) == 0)
-                MV_CC_CreateHandle(&m_handle, info);
-        }
+        for (const MV_CC_DEVICE_INFO &info : enumerateCameras())
+            if (!m_handle && serialOf(info) == serial)
+                MV_CC_CreateHandle(&m_handle, &info);
         if (!m_handle || MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK)
             qFatal("cannot open the simulated camera %s", serial);
         // Every test starts without line rate control; a camera lacking it refuses.

@@ -38,14 +38,9 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_arrived >= count; });
     }
-    int arrived() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_arrived;
-    }
 
 private:
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_open = false;
     int m_arrived = 0;

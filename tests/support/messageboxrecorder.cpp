@@ -61,9 +61,7 @@ void MessageBoxRecorder::poll()
             box->setProperty(kRecordedProperty, true);
             m_records.append({box->windowTitle(), box->text(), box->icon()});
         }
-        QAbstractButton *button = m_answer != QMessageBox::NoButton ? box->button(m_answer) : nullptr;
-        if (!button)
-            button = box->escapeButton();
+        QAbstractButton *button = box->escapeButton();
         if (!button)
             button = box->defaultButton();
         if (button)

@@ -21,8 +21,8 @@
  *
  * It polls from a timer in the GUI thread; the timer also fires inside the
  * nested event loop of QMessageBox::exec(), which is how a modal box gets
- * closed. A box is answered with the button set by setAnswer() if it has one,
- * else with its escape or default button, else it is rejected. Boxes shown
+ * closed. A box is answered with its escape or default button, else it is
+ * rejected. Boxes shown
  * from a queued signal appear only once the event loop runs: use
  * waitForCount() (or QTest::qWait) before asserting.
  *
@@ -42,8 +42,6 @@ public:
     explicit MessageBoxRecorder(QObject *parent = nullptr);
     ~MessageBoxRecorder() override;
 
-    void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
-
     int count() const { return m_records.size(); }
     bool isEmpty() const { return m_records.isEmpty(); }
     const QList<Record> &records() const { return m_records; }
@@ -58,7 +56,6 @@ private:
 
     QTimer m_timer;
     QList<Record> m_records;
-    QMessageBox::StandardButton m_answer = QMessageBox::NoButton;
 };
 
 #endif // MESSAGEBOXRECORDER_H

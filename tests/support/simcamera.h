@@ -40,7 +40,7 @@ inline std::string serialOf(const MV_CC_DEVICE_INFO &info)
 // caller claims, which may be more or less than the buffers hold.
 inline int convertToRgb(unsigned int type, unsigned int width, unsigned int height, unsigned char *source,
                         unsigned int sourceBytes, unsigned char *target, unsigned int targetBytes,
-                        unsigned int *written = nullptr, void *handle = nullptr)
+                        unsigned int *written = nullptr)
 {
     MV_CC_PIXEL_CONVERT_PARAM param{};
     param.nWidth = width;
@@ -51,7 +51,7 @@ inline int convertToRgb(unsigned int type, unsigned int width, unsigned int heig
     param.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
     param.pDstBuffer = target;
     param.nDstBufferSize = targetBytes;
-    const int result = MV_CC_ConvertPixelType(handle, &param);
+    const int result = MV_CC_ConvertPixelType(nullptr, &param);
     if (written)
         *written = param.nDstLen;
     return result;
