@@ -25,8 +25,10 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QToolBar>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -173,26 +175,43 @@ void TestOverload::budgetResumesBelowHalfAndAtEachRun()
 
 void TestOverload::overloadDropsWholeRunsAndKeepsWholeBatches()
 {
-    // 500 frames a second of 64 KiB into PNG, far more than a test build
-    // saves; the ring holds half a second, so a grab thread that waited for
-    // room would overflow it. Once intake has stopped and resumed a few times
-    // the camera vanishes, and every frame it sent is accounted for.
+    // 500 frames a second of 64 KiB into PNG, with the disk stalled three
+    // times (the stitch worker's thread held) so that the budget fills however
+    // fast this machine saves; the ring holds half a second, so a grab thread
+    // that waited for room would overflow it. Once intake has stopped and
+    // resumed three times the camera vanishes, and every frame it sent is
+    // accounted for.
     qputenv("CORVISTA_MEMORY_BUDGET_MIB", "16");
     MessageBoxRecorder boxes;
     int openAtLoss = -1;
     int holes = 0;
     qint64 delivered = 0; // frames the grab thread fetched
     qint64 peakInFlight = 0;
+    const auto diskStalled = std::make_shared<std::atomic<bool>>(false);
+    QObject receiver; // goes before the counters above, even when a check fails
+    const auto unstall = qScopeGuard([diskStalled] { *diskStalled = false; });
     startWindow(cameraIni(kWidth, kLines, 32000, 256), kBatch, QStringLiteral("PNG"),
                 m_scratch->filePath("out"), [&] {
-                    connect(w().m_workThread, &WorkThread::cameraLost, this,
+                    connect(w().m_workThread, &WorkThread::cameraLost, &receiver,
                             [&] { openAtLoss = w().m_batchFrames.size(); });
-                    connect(w().m_workThread, &WorkThread::sequenceBroken, this, [&] { ++holes; });
-                    connect(w().m_workThread, &WorkThread::frameInfoUpdated, this, [&] { ++delivered; });
-                    connect(w().m_workThread, &WorkThread::changeDetected, this,
+                    connect(w().m_workThread, &WorkThread::sequenceBroken, &receiver, [&] { ++holes; });
+                    connect(w().m_workThread, &WorkThread::frameInfoUpdated, &receiver, [&] { ++delivered; });
+                    connect(w().m_workThread, &WorkThread::changeDetected, &receiver,
                             [&] { peakInFlight = qMax(peakInFlight, w().m_frameBudget->inFlight()); });
                 });
-    QTRY_VERIFY_WITH_TIMEOUT(holes >= 3, 60000);
+    for (int run = 1; run <= 3; ++run) {
+        *diskStalled = true;
+        QMetaObject::invokeMethod(
+            w().m_stitchWorker,
+            [diskStalled] {
+                while (*diskStalled)
+                    QThread::msleep(1);
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(holes >= run && w().m_frameBudget->intakeStopped(), 60000);
+        *diskStalled = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!w().m_frameBudget->intakeStopped(), 60000);
+    }
     mvsim::vanishAfter(kSerial, 0);
     QVERIFY(boxes.waitForCount(1, 10000));
     QVERIFY2(boxes.texts() == QStringList{QStringLiteral("Camera disconnected!")},
