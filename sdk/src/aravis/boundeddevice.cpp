@@ -1,5 +1,6 @@
 #include "boundeddevice.h"
 
+#include <thread>
 #include <utility>
 
 namespace mvcc {
@@ -13,11 +14,23 @@ BoundedDevice::BoundedDevice(std::shared_ptr<StoppableDevice> device)
     : device_(std::move(device)), worker_(queueBound)
 { }
 
-/* Closes in the worker; the device lives on there until that is done. */
+/*
+ * Closes in the worker, which takes the last reference: releasing a lost
+ * camera waits for the farewell of the one before, and the caller must never
+ * be the thread that waits (a worker that finished its jobs early would
+ * otherwise leave the device's destructor to it).
+ */
 BoundedDevice::~BoundedDevice()
 {
     device_->abandonRun();
-    worker_.post([device = device_] { device->close(); });
+    // The reference is dropped inside the job, wherever the job's copies end.
+    auto held = std::make_shared<std::shared_ptr<StoppableDevice>>(std::move(device_));
+    const auto last = [held] {
+        (*held)->close();
+        held->reset();
+    };
+    if (!worker_.post(last))
+        std::thread(last).detach(); // a full queue: a thread of its own
 }
 
 template<typename T>
