@@ -80,7 +80,9 @@ std::unique_ptr<QSettings> openSettings()
 void flush(QSettings &settings)
 {
     settings.sync();
-    if (settings.status() != QSettings::NoError)
+    // Only AccessError is about the write: Qt 5 also says FormatError after
+    // writing a file that began with a byte-order mark, which it read well.
+    if (settings.status() == QSettings::AccessError)
         qWarning() << "Settings: cannot write" << settings.fileName();
 }
 
@@ -126,7 +128,7 @@ QString settingsFolder()
 
 /*
  * Whether bytes cannot be the text of a settings file: they hold a NUL (UTF-16
- * text, binary data), or a line that is neither blank, a comment (";" or "#"),
+ * text, binary data), or, after a UTF-8 byte-order mark, a line that is neither blank, a comment (";" or "#"),
  * a [section] nor a key=value pair (nor the continuation of a value ending in
  * a backslash). QSettings reads such lines as keys of garbage, or skips them,
  * and would drop them at the next write. Pure; any thread.
@@ -135,8 +137,11 @@ bool unparsableSettingsText(const QByteArray &bytes)
 {
     if (bytes.contains('\0'))
         return true;
+    // Some editors start UTF-8 files with a byte-order mark; QSettings skips it.
+    static const QByteArray byteOrderMark("\xef\xbb\xbf");
+    const QByteArray text = bytes.startsWith(byteOrderMark) ? bytes.mid(byteOrderMark.size()) : bytes;
     bool continued = false;
-    for (const QByteArray &rawLine : bytes.split('\n')) {
+    for (const QByteArray &rawLine : text.split('\n')) {
         const QByteArray line = rawLine.trimmed();
         const bool continuation = continued;
         continued = line.endsWith('\\');
