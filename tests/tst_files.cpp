@@ -12,7 +12,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "appsettings.h"
+#include "descriptordevice.h"
 #include "dialogcamera.h"
 #include "durablefile.h"
 #include "filesizelimit.h"
@@ -398,6 +402,26 @@ private slots:
         QVERIFY(file.commit());
         QCOMPARE(entriesOf(m_scratch->path()), QStringList{"s.tif"});
         QCOMPARE(contentOf(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
+    }
+
+    // The device under every file keeps the first failure: once a write was
+    // refused no later write seems to work, and a refused sync is no success.
+    void theFirstFailureSticks()
+    {
+        DescriptorDevice full;
+        QVERIFY(full.openDescriptor(::open("/dev/full", O_WRONLY | O_CLOEXEC)));
+        QCOMPARE(full.write(QByteArray(int(descriptorBufferBytes()) + 1, 'f')), qint64(-1));
+        QCOMPARE(full.write("more", 4), qint64(-1));
+        QVERIFY(!full.finish(false));
+        QCOMPARE(full.systemError(), ENOSPC);
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0); // a pipe takes bytes but cannot be synced
+        DescriptorDevice piped;
+        QVERIFY(piped.openDescriptor(ends[1]));
+        QCOMPARE(piped.write("abc", 3), qint64(3));
+        QVERIFY(!piped.finish(true));
+        QCOMPARE(piped.systemError(), EINVAL);
+        ::close(ends[0]);
     }
 
     void foldersAreMadeOrTheReasonGiven()
