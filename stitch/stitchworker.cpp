@@ -229,6 +229,22 @@ void StitchWorker::waitForSaves()
 }
 
 /*
+ * Decides, for saveStitch() calls that start from now on, whether frame files
+ * that are all 16-bit gray give 16-bit files (PNG, TIFF; the top 8 bits in
+ * BMP, JPEG) rather than 8-bit ones. Batches of frames need no such switch:
+ * their frames' formats say what to write. Any thread.
+ */
+void StitchWorker::setKeepCameraPixels(bool keep)
+{
+    m_keepCameraPixels.store(keep);
+}
+
+bool StitchWorker::keepCameraPixels() const
+{
+    return m_keepCameraPixels.load();
+}
+
+/*
  * Hands a save to the pool. Should the pool itself run out of memory, the
  * call still ends with one failed(), after the saves before it.
  */
