@@ -208,8 +208,10 @@ void WorkThread::run()
         // before the frame is reported, so that the statistics line of the
         // frame counts its own drop.
         const bool feed = m_reportChanges.load();
+        const bool keepPixels = m_keepCameraPixels.load();
         const qint64 reserved = feed && budget
-            ? frameImageBytes(int(info.nWidth), int(info.nHeight), stitchFeedDepth(info.enPixelType))
+            ? frameImageBytes(int(info.nWidth), int(info.nHeight),
+                              stitchFeedDepth(info.enPixelType, keepPixels))
             : 0;
         const bool refused = feed && budget && !budget->reserveQueued(reserved);
         emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp,
@@ -253,7 +255,8 @@ void WorkThread::run()
         QImage image = frameImage(handle, frame, info, m_convertBuffer);
         if (flatField && !image.isNull())
             flatField->correctConvertedImage(image, info);
-        const QImage fed = feed && !image.isNull() ? stitchFeedImage(image, frame, info) : QImage();
+        const QImage fed
+            = feed && !image.isNull() ? stitchFeedImage(image, frame, info, keepPixels) : QImage();
         if (image.isNull()) {
             if (budget)
                 budget->unreserveQueued(reserved);
