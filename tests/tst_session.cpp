@@ -28,14 +28,28 @@ uchar grayAt(int seed, int x, int y)
     return uchar(seed * 50 + x * 3 + y * 17);
 }
 
-// A Mono8 camera's frame as the grab thread feeds it: gray, standing for RGB.
-QImage monoFrame(int lines, int seed)
+QImage grayFrame(int lines, int seed)
 {
     QImage frame(kWidth, lines, QImage::Format_Grayscale8);
     for (int y = 0; y < lines; ++y)
         for (int x = 0; x < kWidth; ++x)
             frame.scanLine(y)[x] = grayAt(seed, x, y);
-    return markedAsRgb(frame);
+    return frame;
+}
+
+// A Mono8 camera's frame as the grab thread feeds it: gray, standing for RGB.
+QImage monoFrame(int lines, int seed)
+{
+    return markedAsRgb(grayFrame(lines, seed));
+}
+
+// A deep camera's frame of `bits` bits: 200 in its top 8 bits, the bits below
+// set, so a view that does not scale by the bit count shows something else.
+QImage deepFrame(int bits)
+{
+    QImage frame(kWidth, kLines, QImage::Format_Grayscale16);
+    frame.fill(uint(200 << (bits - 8) | ((1 << (bits - 8)) - 1)));
+    return withSignificantBits(frame, bits);
 }
 
 QImage cameraFrame(int lines = kLines)
@@ -136,6 +150,11 @@ private slots:
         // Frames of an earlier run still queued when the next starts (a quick
         // Stop and Start) are dropped, not joined to the new batch.
         QTest::newRow("queued before Stitch Start") << 2 << 0 << "restart" << QList{0, 0, 0, 1};
+        // A batch is never of two kinds: a frame of another pixel format (or
+        // with the camera's pixels kept or no longer kept) opens the next.
+        QTest::newRow("deep frames, then of another depth")
+            << 30 << 2 << "deep 10, deep 10, deep 12" << QList{2, 2, 1, 1};
+        QTest::newRow("gray for RGB, then gray") << 30 << 2 << "mono, gray" << QList{2, 1, 1, 1};
     }
     void batchClosesOrIsDiscarded()
     {
@@ -163,6 +182,12 @@ private slots:
             QVERIFY(!w().m_stitchActive);
             w().m_isOpen = w().m_isGrabbing = true; // as the next Open and Start leave it
             trigger("actionStitchStart");
+        } else if (then.startsWith(QLatin1String("deep")) || then.startsWith(QLatin1String("mono"))) {
+            for (const QString &kind : then.split(QStringLiteral(", ")))
+                feed(kind == QLatin1String("mono") ? monoFrame(kLines, 1)
+                         : kind == QLatin1String("gray")
+                         ? grayFrame(kLines, 2)
+                         : deepFrame(kind.section(QLatin1Char(' '), 1).toInt()));
         } else if (then == QLatin1String("restart")) {
             trigger("actionStitchStop");
             feed(cameraFrame(), Qt::QueuedConnection);
@@ -170,7 +195,7 @@ private slots:
             trigger("actionStitchStart");
             QCoreApplication::processEvents();
         }
-        const int shown = batchesShownOpenSizeKnown[1], open = batchesShownOpenSizeKnown[2];
+        const int shown = batchesShownOpenSizeKnown[1];
         QCOMPARE(QList<int>({w().m_batchCounter, w().m_lastBatchFrames.size(), w().m_batchFrames.size(),
                              w().m_expectedFrameSizeKnown}),
                  batchesShownOpenSizeKnown);
@@ -178,9 +203,21 @@ private slots:
             QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
         // The preview is composed off the window's thread.
         QTRY_COMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
-        // The batch's frames are charged while it is open, and only then.
-        QCOMPARE(w().m_batchLedger->openBatchBytes(), open * frameImageBytes(kWidth, kLines, 24));
-        feedComplete(w().m_maxStitchCount);
+        if (then.startsWith(QLatin1String("deep"))) // shown scaled by its bit count
+            QCOMPARE(qGray(static_cast<QGraphicsPixmapItem *>(w().m_stitchScene->items().first())
+                               ->pixmap()
+                               .toImage()
+                               .pixel(0, 0)),
+                     200);
+        // The batch's frames are charged while it is open, and only then, at
+        // what they hold (a deep frame 2 bytes a pixel).
+        qint64 openBytes = 0;
+        for (const QImage &frame : w().m_batchFrames)
+            openBytes += frame.sizeInBytes();
+        QCOMPARE(w().m_batchLedger->openBatchBytes(), openBytes);
+        const QImage next = w().m_batchFrames.isEmpty() ? cameraFrame() : w().m_batchFrames.last();
+        for (int i = 0; i < w().m_maxStitchCount; ++i)
+            feed(next);
         QCOMPARE(w().m_batchCounter, batchesShownOpenSizeKnown[0] + 1);
     }
 
