@@ -10,6 +10,7 @@
 #include "frameimage.h"
 #include "framekind.h"
 #include "frameturn.h"
+#include "graywords.h"
 #include "patternframe.h"
 #include "preview.h"
 #include "referencecanvas.h"
@@ -331,6 +332,57 @@ private slots:
         budget.unreserveQueued(50);
         QCOMPARE(budget.queued(), qint64(0));
         QCOMPARE(budget.inFlight(), qint64(300));
+    }
+    void deepFramesUnpackToTheCameraValues_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("Mono10") << uint(PixelType_Gvsp_Mono10) << 10;
+        QTest::newRow("Mono16") << uint(PixelType_Gvsp_Mono16) << 16;
+        QTest::newRow("Mono10p") << uint(PixelType_Gvsp_Mono10p) << 10;
+        QTest::newRow("Mono12p") << uint(PixelType_Gvsp_Mono12p) << 12;
+        QTest::newRow("Mono12Packed") << uint(PixelType_Gvsp_Mono12_Packed) << 12;
+    }
+    // Values packed here bit by bit as each format sends them come back
+    // unscaled; a 5 x 3 frame, its lines one stream, is fed to stitching as
+    // 16-bit gray with its bit count only while the camera's pixels are
+    // kept, and not at all when it is a byte short.
+    void deepFramesUnpackToTheCameraValues()
+    {
+        QFETCH(uint, type);
+        QFETCH(int, bits);
+        QVector<quint16> values{quint16((1 << bits) - 1), 0, 1, quint16(1 << (bits - 1))};
+        while (values.size() < 15)
+            values << quint16((values.size() * 2654435761u >> 9) & ((1u << bits) - 1));
+        // Where bit b of pixel i goes: words are a stream of 16 bits a pixel;
+        // Mono12Packed keeps each pair's high bits in its outer bytes.
+        const int step = bits == 16 || type == PixelType_Gvsp_Mono10 ? 16 : bits;
+        const auto at = [&](int i, int b) {
+            if (type != PixelType_Gvsp_Mono12_Packed)
+                return i * step + b;
+            return 24 * (i / 2) + (b < 4 ? 8 + 4 * (i % 2) + b : 16 * (i % 2) + b - 4);
+        };
+        QByteArray raw((15 * step + 7) / 8, 0);
+        for (int i = 0; i < 15; ++i)
+            for (int b = 0; b < bits; ++b)
+                raw[at(i, b) / 8] = char(raw[at(i, b) / 8] | ((values[i] >> b) & 1) << (at(i, b) % 8));
+        const auto *bytes = reinterpret_cast<const uchar *>(raw.constData());
+        QVector<quint16> out(15);
+        QVERIFY(unpackGrayWords(MvGvspPixelType(type), bytes, quint64(raw.size()), 0, 15, out.data()));
+        QCOMPARE(out, values);
+        MV_FRAME_OUT_INFO_EX info{};
+        info.nWidth = 5;
+        info.nHeight = 3;
+        info.enPixelType = MvGvspPixelType(type);
+        info.nFrameLen = unsigned(raw.size());
+        const QImage shown = patternFrame(5, 3, QImage::Format_RGB888, 1);
+        QCOMPARE(stitchFeedImage(shown, bytes, info), shown);
+        const QImage fed = stitchFeedImage(shown, bytes, info, true);
+        QCOMPARE(significantBits(fed), bits);
+        for (int i = 0; i < 15; ++i)
+            QCOMPARE(reinterpret_cast<const quint16 *>(fed.constScanLine(i / 5))[i % 5], values[i]);
+        info.nFrameLen -= 1;
+        QVERIFY(stitchFeedImage(shown, bytes, info, true).isNull());
     }
     // Rotation steps by quarter turns (a hand-edited angle too); fitting keeps
     // the scene inside the view and gives up on empty sizes.
