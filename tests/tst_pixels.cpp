@@ -1,6 +1,7 @@
 // Every path a grabbed pixel takes to a picture (saved batches and frame
 // files, encoder strips, the preview, the turned copies beneath them) against
 // one canvas the test lays out itself from where each direction puts a frame.
+#include <QBitArray>
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -337,7 +338,6 @@ private slots:
     {
         QTest::addColumn<uint>("type");
         QTest::addColumn<int>("bits");
-        QTest::newRow("Mono10") << uint(PixelType_Gvsp_Mono10) << 10;
         QTest::newRow("Mono16") << uint(PixelType_Gvsp_Mono16) << 16;
         QTest::newRow("Mono10p") << uint(PixelType_Gvsp_Mono10p) << 10;
         QTest::newRow("Mono12p") << uint(PixelType_Gvsp_Mono12p) << 12;
@@ -345,29 +345,27 @@ private slots:
     }
     // Values packed here bit by bit as each format sends them come back
     // unscaled; a 5 x 3 frame, its lines one stream, is fed to stitching as
-    // 16-bit gray with its bit count only while the camera's pixels are
-    // kept, and not at all when it is a byte short.
+    // 16-bit gray with its bit count only with the camera's pixels kept, and
+    // not at all when a byte short.
     void deepFramesUnpackToTheCameraValues()
     {
         QFETCH(uint, type);
         QFETCH(int, bits);
-        QVector<quint16> values{quint16((1 << bits) - 1), 0, 1, quint16(1 << (bits - 1))};
-        while (values.size() < 15)
-            values << quint16((values.size() * 2654435761u >> 9) & ((1u << bits) - 1));
-        // Where bit b of pixel i goes: words are a stream of 16 bits a pixel;
-        // Mono12Packed keeps each pair's high bits in its outer bytes.
-        const int step = bits == 16 || type == PixelType_Gvsp_Mono10 ? 16 : bits;
+        QVector<quint16> values, out(15);
+        for (uint i = 0; i < 15; ++i)
+            values << quint16(i ? (i * 2654435761u >> 9) & ((1u << bits) - 1) : (1u << bits) - 1);
+        // Where bit b of pixel i goes in a stream filled from each byte's lowest
+        // bit: Mono12Packed keeps each pair's high bits in its outer bytes.
         const auto at = [&](int i, int b) {
-            if (type != PixelType_Gvsp_Mono12_Packed)
-                return i * step + b;
-            return 24 * (i / 2) + (b < 4 ? 8 + 4 * (i % 2) + b : 16 * (i % 2) + b - 4);
+            return type != PixelType_Gvsp_Mono12_Packed
+                ? i * bits + b
+                : 24 * (i / 2) + (b < 4 ? 8 + 4 * (i % 2) + b : 16 * (i % 2) + b - 4);
         };
-        QByteArray raw((15 * step + 7) / 8, 0);
-        for (int i = 0; i < 15; ++i)
-            for (int b = 0; b < bits; ++b)
-                raw[at(i, b) / 8] = char(raw[at(i, b) / 8] | ((values[i] >> b) & 1) << (at(i, b) % 8));
+        QBitArray stream(15 * bits);
+        for (int k = 0; k < 15 * bits; ++k)
+            stream.setBit(at(k / bits, k % bits), (values[k / bits] >> (k % bits)) & 1);
+        const QByteArray raw(stream.bits(), (stream.size() + 7) / 8);
         const auto *bytes = reinterpret_cast<const uchar *>(raw.constData());
-        QVector<quint16> out(15);
         QVERIFY(unpackGrayWords(MvGvspPixelType(type), bytes, quint64(raw.size()), 0, 15, out.data()));
         QCOMPARE(out, values);
         MV_FRAME_OUT_INFO_EX info{};
