@@ -4,7 +4,9 @@
 // the camera sent.
 #include <QtTest>
 
+#include "appsettings.h"
 #include "camerawindow.h"
+#include "decodedfile.h"
 #include "linestamps.h"
 #include "mainwindow.h"
 #include "messageboxrecorder.h"
@@ -20,6 +22,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTabBar>
 
 #include <memory>
 
@@ -35,16 +38,24 @@ const char *kNames[] = {"Left", "Right", "Bottom", "Top"};
 // says. Its deep buffer rides out the stalls of a busy test machine, so a
 // frame lost to the scheduler does not pass for a frame lost by the window.
 // Objects, if any, are 50 lines apart; a belt, if any, clocks the lines.
-QString cameraIni(bool rgb, bool objects, const char *conveyor = "")
+QString cameraIni(bool rgb, bool objects, const char *conveyor = "", const char *gray = "Mono8")
 {
     return QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\npixel_format = %4\n"
                           "line_rate = 6400\nmax_line_rate = 6400\nbuffer_count = 512\n%5%6\n")
         .arg(QLatin1String(kSerial))
         .arg(kWidth)
         .arg(kLines)
-        .arg(QLatin1String(rgb ? "RGB8" : "Mono8"),
+        .arg(QLatin1String(rgb ? "RGB8" : gray),
              objects ? QStringLiteral("object_lines = %1\ngap_lines = 50\n").arg(kObjectLines) : QString(),
              *conveyor ? QStringLiteral("conveyor = ") + QLatin1String(conveyor) : QString());
+}
+
+// What the camera sent at column x of line L: the scene in the top 8 of its
+// bits, (7x + L) in the bits below.
+int sentSample(quint32 line, int x, int bits)
+{
+    return mvsim::scenePixel(kSerial, line, unsigned(x), 0, PixelType_Gvsp_Mono8) << (bits - 8)
+        | ((7 * x + int(line)) & ((1 << (bits - 8)) - 1));
 }
 
 } // namespace
@@ -72,6 +83,25 @@ class TestEndToEnd : public QObject
         QCOMPARE(w().m_stitchActive, on);
     }
     void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= count, 20000); }
+    // Clicks a check box on a tab of the Setting action's dialog, as the operator does.
+    void clickInSettings(int tab, const char *name)
+    {
+        QTimer poll;
+        int seen = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto *dialog = qobject_cast<settingdialog *>(QApplication::activeModalWidget())) {
+                QTabBar *tabs = dialog->findChild<QTabBar *>();
+                QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(tab).center());
+                auto *box = dialog->findChild<QCheckBox *>(QLatin1String(name));
+                QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
+                dialog->reject();
+                ++seen;
+            }
+        });
+        poll.start(10);
+        w().ui->actionSetting->trigger();
+        QCOMPARE(seen, 1);
+    }
 
 private slots:
     void init()
@@ -155,6 +185,78 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(files.last().name + QStringLiteral(": ") + wrong));
     }
 
+    void filesKeepTheCameraPixels_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("cameraBits");
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<QList<int>>("depthChannelsSbit");
+        QTest::newRow("Mono12, Left, TIFF") << 0 << "TIFF" << 12 << true << QList{16, 1, 0};
+        QTest::newRow("Mono12, Right, PNG") << 1 << "PNG" << 12 << true << QList{16, 1, 12};
+        QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << true << QList{8, 1, 0};
+        QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << true << QList{8, 1, 0};
+        QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << true << QList{16, 1, 16};
+        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << true << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << true << QList{8, 1, 0};
+        QTest::newRow("Mono8, Top, JPEG") << 3 << "JPG" << 8 << true << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << false << QList{8, 3, 0};
+    }
+    // With the option clicked on, a gray camera's files are gray: 16-bit PNG
+    // and TIFF hold its values, BMP and JPEG their top 8 bits (JPEG within
+    // its error); off, 24-bit RGB as ever. Lines run on from file to file.
+    void filesKeepTheCameraPixels()
+    {
+        QFETCH(int, direction);
+        QFETCH(QString, format);
+        QFETCH(int, cameraBits);
+        QFETCH(bool, keep);
+        QFETCH(QList<int>, depthChannelsSbit);
+        const char *pixelFormat = cameraBits == 8 ? "Mono8" : cameraBits == 12 ? "Mono12" : "Mono16";
+        startWindow(direction, 4, true, format, cameraIni(false, false, "", pixelFormat));
+        if (keep)
+            clickInSettings(1, "cbKeepCameraPixels");
+        QCOMPARE(AppSettings::boolValue(AppSettings::kKeepCameraPixels, false), keep);
+        setGrabbing(true);
+        waitForBatches(3);
+        setGrabbing(false);
+        QVERIFY(waitForStitchWorker(w()));
+        const QStringList names = QDir(m_outDir).entryList(QDir::Files, QDir::Name);
+        QVERIFY(names.size() >= 3);
+        const bool jpeg = format == QLatin1String("JPG");
+        qint64 nextLine = -1;
+        for (const QString &name : names) {
+            const DecodedFile file = decodeFile(QDir(m_outDir).filePath(name));
+            QCOMPARE(QList<int>({file.depth, file.channels, file.sbit}), depthChannelsSbit);
+            const QImage shape(file.width, file.height, QImage::Format_Mono); // where each line lies
+            const auto value = [&](int i, int x) {
+                const QPoint p = linePixelPosition(shape, direction, i, x);
+                return file.samples[size_t(p.y()) * size_t(file.width) + size_t(p.x())];
+            };
+            // From a file's sample to the stamp's byte; camera bits the file cannot hold.
+            const int toByte = file.depth == 16 ? cameraBits - 8 : 0, dropped = cameraBits - 8 - toByte;
+            QList<qint64> offsets; // each line's stamp less its place
+            for (int i = 0; i < lineCount(shape, direction); ++i) {
+                uchar stamp[4];
+                for (int p = 0; p < 4; ++p)
+                    stamp[p] = uchar(value(i, p) >> toByte);
+                offsets << qint64(mvsim::lineStamp(stamp, 1)) - i;
+            }
+            std::sort(offsets.begin(), offsets.end());
+            const qint64 first = offsets[offsets.size() / 2]; // JPEG blurs a few stamps
+            QVERIFY2(jpeg || (offsets.first() == offsets.last() && (nextLine < 0 || first == nextLine)),
+                     qPrintable(name));
+            nextLine = first + offsets.size();
+            double error = 0;
+            const int width = file.width * file.height / offsets.size();
+            for (int i = 0; i < offsets.size(); ++i)
+                for (int x = 0; x < width; ++x)
+                    error += qAbs(value(i, x) - (sentSample(quint32(first + i), x, cameraBits) >> dropped));
+            error /= double(file.width) * file.height;
+            QVERIFY2(error <= (jpeg ? 1.5 : 0.0), qPrintable(QStringLiteral("%1: %2").arg(name).arg(error)));
+        }
+    }
+
     // Lines clocked by the belt's encoder: it makes 6000 a second for half a
     // second, stands for a second, then runs on. A belt that stands makes no
     // lines, which must not pass for a hole in the stream.
@@ -162,20 +264,7 @@ private slots:
     {
         startWindow(2, 4, true, QStringLiteral("PNG"),
                     cameraIni(false, false, "6000 for 0.5, stop for 1, 6000 for 0.5"));
-        // The line trigger is clicked on in the dialog of the Setting action.
-        QTimer poll;
-        int seen = 0;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto *dialog = qobject_cast<settingdialog *>(QApplication::activeModalWidget())) {
-                auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("cbLineTrigger"));
-                QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
-                dialog->reject();
-                ++seen;
-            }
-        });
-        poll.start(10);
-        w().ui->actionSetting->trigger();
-        QCOMPARE(seen, 1);
+        clickInSettings(0, "cbLineTrigger");
         QElapsedTimer sinceStart;
         sinceStart.start();
         setGrabbing(true);
