@@ -22,7 +22,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QTabBar>
 
 #include <memory>
 
@@ -50,14 +49,6 @@ QString cameraIni(bool rgb, bool objects, const char *conveyor = "", const char 
              *conveyor ? QStringLiteral("conveyor = ") + QLatin1String(conveyor) : QString());
 }
 
-// What the camera sent at column x of line L: the scene in the top 8 of its
-// bits, (7x + L) in the bits below.
-int sentSample(quint32 line, int x, int bits)
-{
-    return mvsim::scenePixel(kSerial, line, unsigned(x), 0, PixelType_Gvsp_Mono8) << (bits - 8)
-        | ((7 * x + int(line)) & ((1 << (bits - 8)) - 1));
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -83,26 +74,6 @@ class TestEndToEnd : public QObject
         QCOMPARE(w().m_stitchActive, on);
     }
     void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= count, 20000); }
-    // Clicks a check box on a tab of the Setting action's dialog, as the operator does.
-    void clickInSettings(int tab, const char *name)
-    {
-        QTimer poll;
-        int seen = 0;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto *dialog = qobject_cast<settingdialog *>(QApplication::activeModalWidget())) {
-                QTabBar *tabs = dialog->findChild<QTabBar *>();
-                QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(tab).center());
-                auto *box = dialog->findChild<QCheckBox *>(QLatin1String(name));
-                QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
-                dialog->reject();
-                ++seen;
-            }
-        });
-        poll.start(10);
-        w().ui->actionSetting->trigger();
-        QCOMPARE(seen, 1);
-    }
-
 private slots:
     void init()
     {
@@ -190,33 +161,29 @@ private slots:
         QTest::addColumn<int>("direction");
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("cameraBits");
-        QTest::addColumn<bool>("keep");
         QTest::addColumn<QList<int>>("depthChannelsSbit");
-        QTest::newRow("Mono12, Left, TIFF") << 0 << "TIFF" << 12 << true << QList{16, 1, 0};
-        QTest::newRow("Mono12, Right, PNG") << 1 << "PNG" << 12 << true << QList{16, 1, 12};
-        QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << true << QList{8, 1, 0};
-        QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << true << QList{8, 1, 0};
-        QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << true << QList{16, 1, 16};
-        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << true << QList{8, 1, 0};
-        QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << true << QList{8, 1, 0};
-        QTest::newRow("Mono8, Top, JPEG") << 3 << "JPG" << 8 << true << QList{8, 1, 0};
-        QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << false << QList{8, 3, 0};
+        QTest::newRow("Mono12, Left, TIFF") << 0 << "TIFF" << 12 << QList{16, 1, 0};
+        QTest::newRow("Mono12, Right, PNG") << 1 << "PNG" << 12 << QList{16, 1, 12};
+        QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << QList{8, 1, 0};
+        QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << QList{8, 1, 0};
+        QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << QList{16, 1, 16};
+        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << QList{8, 3, 0};
     }
-    // With the option clicked on, a gray camera's files are gray: 16-bit PNG
-    // and TIFF hold its values, BMP and JPEG their top 8 bits (JPEG within
-    // its error); off, 24-bit RGB as ever. Lines run on from file to file.
+    // With the option on, a gray camera's files are gray: 16-bit PNG and TIFF
+    // hold its values, BMP and JPEG their top 8 bits (JPEG within its error);
+    // off, 24-bit RGB as ever. Lines run on from file to file.
     void filesKeepTheCameraPixels()
     {
         QFETCH(int, direction);
         QFETCH(QString, format);
         QFETCH(int, cameraBits);
-        QFETCH(bool, keep);
         QFETCH(QList<int>, depthChannelsSbit);
+        const bool keep = depthChannelsSbit[1] == 1; // else 24-bit RGB files, as without the option
         const char *pixelFormat = cameraBits == 8 ? "Mono8" : cameraBits == 12 ? "Mono12" : "Mono16";
+        AppSettings::setValue(AppSettings::kKeepCameraPixels, keep);
         startWindow(direction, 4, true, format, cameraIni(false, false, "", pixelFormat));
-        if (keep)
-            clickInSettings(1, "cbKeepCameraPixels");
-        QCOMPARE(AppSettings::boolValue(AppSettings::kKeepCameraPixels, false), keep);
         setGrabbing(true);
         waitForBatches(3);
         setGrabbing(false);
@@ -233,8 +200,12 @@ private slots:
                 const QPoint p = linePixelPosition(shape, direction, i, x);
                 return file.samples[size_t(p.y()) * size_t(file.width) + size_t(p.x())];
             };
-            // From a file's sample to the stamp's byte; camera bits the file cannot hold.
-            const int toByte = file.depth == 16 ? cameraBits - 8 : 0, dropped = cameraBits - 8 - toByte;
+            // Camera bits above the stamp's byte in a sample, and those the file cannot hold.
+            const int low = cameraBits - 8, toByte = file.depth == 16 ? low : 0, dropped = low - toByte;
+            const auto sent = [&](quint32 line, int x) { // the scene atop (7x + L)
+                return mvsim::scenePixel(kSerial, line, unsigned(x), 0, PixelType_Gvsp_Mono8) << low
+                    | ((7 * x + int(line)) & ((1 << low) - 1));
+            };
             QList<qint64> offsets; // each line's stamp less its place
             for (int i = 0; i < lineCount(shape, direction); ++i) {
                 uchar stamp[4];
@@ -248,10 +219,9 @@ private slots:
                      qPrintable(name));
             nextLine = first + offsets.size();
             double error = 0;
-            const int width = file.width * file.height / offsets.size();
             for (int i = 0; i < offsets.size(); ++i)
-                for (int x = 0; x < width; ++x)
-                    error += qAbs(value(i, x) - (sentSample(quint32(first + i), x, cameraBits) >> dropped));
+                for (int x = 0; x < file.width * file.height / offsets.size(); ++x)
+                    error += qAbs(value(i, x) - (sent(quint32(first + i), x) >> dropped));
             error /= double(file.width) * file.height;
             QVERIFY2(error <= (jpeg ? 1.5 : 0.0), qPrintable(QStringLiteral("%1: %2").arg(name).arg(error)));
         }
@@ -264,7 +234,20 @@ private slots:
     {
         startWindow(2, 4, true, QStringLiteral("PNG"),
                     cameraIni(false, false, "6000 for 0.5, stop for 1, 6000 for 0.5"));
-        clickInSettings(0, "cbLineTrigger");
+        // The line trigger is clicked on in the dialog of the Setting action.
+        QTimer poll;
+        int seen = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto *dialog = qobject_cast<settingdialog *>(QApplication::activeModalWidget())) {
+                auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("cbLineTrigger"));
+                QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
+                dialog->reject();
+                ++seen;
+            }
+        });
+        poll.start(10);
+        w().ui->actionSetting->trigger();
+        QCOMPARE(seen, 1);
         QElapsedTimer sinceStart;
         sinceStart.start();
         setGrabbing(true);

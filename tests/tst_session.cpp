@@ -38,8 +38,7 @@ QImage monoFrame(int lines, int seed)
     return markedAsRgb(frame);
 }
 
-// A deep camera's frame of `bits` bits: 200 in its top 8 bits, the bits below
-// set, so a view that does not scale by the bit count shows something else.
+// A deep camera's frame: 200 in its top 8 bits, all the bits below set.
 QImage deepFrame(int bits)
 {
     QImage frame(kWidth, kLines, QImage::Format_Grayscale16);
