@@ -34,6 +34,7 @@ constexpr const char *kPngQuality = "File/PngQuality";
 constexpr const char *kPartialStitch = "File/PartialStitch";
 constexpr const char *kSaveStitchImage = "File/SaveStitchImage";
 constexpr const char *kMaxStitchCount = "Stitch/MaxStitchCount";
+constexpr const char *kKeepCameraPixels = "Stitch/KeepCameraPixels";
 constexpr const char *kLineRateEnable = "Camera/LineRateEnable";
 constexpr const char *kLineRate = "Camera/LineRate";
 constexpr const char *kExposure = "Camera/Exposure";
@@ -55,6 +56,8 @@ constexpr bool kDefaultPartialStitch = true;
 constexpr bool kDefaultSaveStitchImage = true;
 constexpr int kDefaultMaxStitchCount = 30;
 constexpr int kRestoredMaxStitchCount = 15;
+// Off: every file is 24-bit RGB, as files always were.
+constexpr bool kDefaultKeepCameraPixels = false;
 constexpr bool kDefaultLineRateEnable = false;
 constexpr int kDefaultLineRate = 1000;
 // Lines averaged into a flat-field reference; fewer would leave the sensor's

@@ -102,6 +102,7 @@ void StitchExtent::add(const QImage &frame, bool horizontal, int turnAngle)
     length += horizontal ? size.width() : size.height();
     cross = std::max(cross, horizontal ? size.height() : size.width());
     gray = gray && stitchesAsGray(frame);
+    deep = deep && frame.format() == QImage::Format_Grayscale16;
 }
 
 StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle)
@@ -115,7 +116,8 @@ StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAn
 
 qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension)
 {
-    const int depth = QImage(1, 1, canvasFormat(extent.gray, extensionForFormat(format))).depth();
+    const int depth
+        = extent.deep ? 16 : QImage(1, 1, canvasFormat(extent.gray, extensionForFormat(format))).depth();
     const qint64 longest = std::min<qint64>(extent.length, std::max(1, maxDimension));
     const qint64 crossBytes = (qint64(extent.cross) * depth / 8 + 3) / 4 * 4;
     return longest * crossBytes;
@@ -136,7 +138,7 @@ qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QStrin
     const int longest = int(std::min<qint64>(extent.length, std::max(1, maxDimension)));
     const qint64 streamed
         = streamedSegmentBytes(horizontal ? longest : extent.cross, horizontal ? extent.cross : longest,
-                               extent.gray, extensionForFormat(format));
+                               extent.gray, extensionForFormat(format), extent.deep);
     return streamed > 0 ? streamed : stitchCanvasBytes(extent, format, maxDimension);
 }
 

@@ -14,11 +14,13 @@ class FrameBudget;
 
 // How far frames joined along the stitch axis reach, as the worker lays
 // them out (each turned by turnAngle): the sum of their lengths along the
-// axis, the widest across it, and whether they stitch into a gray picture.
+// axis, the widest across it, and whether they stitch into a gray picture
+// (8-bit, or 16-bit when every frame is deep).
 struct StitchExtent {
     qint64 length = 0;
     int cross = 0;
     bool gray = true;
+    bool deep = true;
     void add(const QImage &frame, bool horizontal, int turnAngle);
 };
 StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle = 0);

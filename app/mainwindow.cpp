@@ -141,6 +141,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_stitchWorker, &StitchWorker::finished, this, &MainWindow::onStitchSaveFinished);
     connect(m_stitchWorker, &StitchWorker::failed, this, &MainWindow::onStitchSaveFailed);
     m_stitchThread->start();
+    keepCameraPixels(
+        AppSettings::boolValue(AppSettings::kKeepCameraPixels, AppSettings::kDefaultKeepCameraPixels));
 
     QTimer::singleShot(1000, this, &MainWindow::on_actionCameraSearch_triggered);
 }

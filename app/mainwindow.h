@@ -134,6 +134,7 @@ private:
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
     void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
+    void keepCameraPixels(bool on); // mainwindow_setting.cpp: tells the grab thread and the stitch worker
     // mainwindow_session.cpp: the preview maker's picture of a closed batch
     void showComposedPreview(int number, const ComposedPreview &preview);
 

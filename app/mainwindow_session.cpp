@@ -8,6 +8,7 @@
 #include "batchledger.h"
 #include "composer.h"
 #include "framebudget.h"
+#include "framekind.h"
 #include "framestatistics.h"
 #include "frameturn.h"
 #include "naming.h"
@@ -110,6 +111,16 @@ void closeBatch(MainWindow &w)
     if (previewBatch(w, number))
         w.m_batchLedger->batchShown(number);
     w.m_batchLedger->settle(number);
+}
+
+// Whether two frames may share a batch: a batch becomes files of one kind
+// (RGB, 8-bit gray, or 16-bit gray of one bit count), so a camera switched to
+// another pixel format, or the option to keep its pixels switched while it
+// grabs, starts a new batch.
+bool sameFrameKind(const QImage &a, const QImage &b)
+{
+    return a.format() == b.format() && grayStandsForRgb(a) == grayStandsForRgb(b)
+        && significantBits(a) == significantBits(b);
 }
 
 // Appends a frame holding `bytes` of the budget; a full batch closes, and so
@@ -242,6 +253,10 @@ void MainWindow::onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglo
         return;
     }
     const QImage &frame = changedFrame;
+    // Like an incomplete frame, a frame of another kind ends the open batch;
+    // unlike one, it cannot join the batch it ends and opens the next.
+    if (!m_batchFrames.isEmpty() && !sameFrameKind(frame, m_batchFrames.first()))
+        closeBatch(*this);
     if (!m_expectedFrameSizeKnown)
         readExpectedFrameSize(*this);
     const QSize turned = turnedSize(frame.size(), turnAngleForDirection(m_stitchDirection));

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "settingdialog.h"
+#include "stitchworker.h"
+#include "workthread.h"
 
 /*
  * Opens the settings dialog modally for the open camera; without one, only a
@@ -25,7 +27,21 @@ void MainWindow::on_actionSetting_triggered()
     connect(&dialog, &settingdialog::sigSaveDirChanged, this, &MainWindow::onSaveDirChanged);
     connect(&dialog, &settingdialog::imageFormatChanged, this, &MainWindow::onImageFormatChanged);
     connect(&dialog, &settingdialog::showLiveViewChanged, this, &MainWindow::setLiveViewVisible);
+    connect(&dialog, &settingdialog::keepCameraPixelsChanged, this, &MainWindow::keepCameraPixels);
     dialog.exec();
+}
+
+/*
+ * Whether stitched files keep the camera's pixels. The grab thread decides
+ * what each frame travels as from its next frame on; a batch that then holds
+ * frames of two kinds is closed before the first of the new kind. The worker
+ * needs it only for the file-list stitch, whose files carry no kind of their
+ * own. GUI thread.
+ */
+void MainWindow::keepCameraPixels(bool on)
+{
+    m_workThread->setKeepCameraPixels(on);
+    m_stitchWorker->setKeepCameraPixels(on);
 }
 
 /*
@@ -60,8 +76,8 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
     }
     MV_SAVE_IMG_TO_FILE_PARAM param{};
     const int status = SettingRules::prepareSnapshotParam(info, frame.empty() ? nullptr : frame.data(),
-                                                          unsigned(frame.size()), path.toLocal8Bit(), imageType,
-                                                          quality, &param);
+                                                          unsigned(frame.size()), path.toLocal8Bit(),
+                                                          imageType, quality, &param);
     if (status != MV_OK)
         return status;
     const int saved = MV_CC_SaveImageToFile(m_handle, &param);

@@ -1,11 +1,13 @@
 #include "preview.h"
 
 #include "composer.h"
+#include "framekind.h"
 #include "frameturn.h"
 #include "turnedcopy.h"
 
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -29,6 +31,27 @@ void sampleInto(QImage &picture, const QImage &frame, int turnAngle, const QRect
     const int bpp = picture.depth() / 8;
     sampleTurned(frame, turnAngle, columns.constData(), int(tw), rows.constData(), int(th),
                  picture.scanLine(to.y()) + qsizetype(to.x()) * bpp, picture.bytesPerLine(), bpp);
+}
+
+// The frame in the picture's format. A deep camera's 16-bit frame is scaled
+// to 8 bits by the bit count it carries, as the live view shows the camera:
+// Qt's own conversion would take the top byte of all 16 bits and show a
+// 12-bit camera's brightest pixel near black.
+QImage inPictureFormat(const QImage &frame, QImage::Format format)
+{
+    if (frame.format() != QImage::Format_Grayscale16)
+        return frame.convertToFormat(format);
+    QImage gray(frame.size(), QImage::Format_Grayscale8);
+    if (gray.isNull())
+        return QImage();
+    const int shift = std::max(0, significantBits(frame) - 8);
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto *words = reinterpret_cast<const quint16 *>(frame.constScanLine(y));
+        uchar *out = gray.scanLine(y);
+        for (int x = 0; x < frame.width(); ++x)
+            out[x] = uchar(std::min(255, words[x] >> shift));
+    }
+    return format == QImage::Format_Grayscale8 ? gray : gray.convertToFormat(format);
 }
 
 // Maps a full-resolution coordinate onto the scaled picture.
@@ -86,8 +109,8 @@ QList<QRect> placeFrames(const QList<QImage> &frames, int direction, int turnAng
 /*
  * Composes the preview of a batch: the frames, turned by turnAngle as they
  * are copied, placed by placeFrames on a
- * black picture, Format_Grayscale8 when every frame is gray (Grayscale8, Mono
- * or Indexed8), Format_RGB888 otherwise; each frame is converted to that
+ * black picture, Format_Grayscale8 when every frame is gray (Grayscale8, Mono,
+ * Indexed8 or a deep camera's Grayscale16), Format_RGB888 otherwise; each frame is converted to that
  * format and copied over what lies below it. The picture's top-left corner in
  * scene coordinates is returned with it.
  *
@@ -109,7 +132,8 @@ ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint6
         if (places[i].isNull())
             continue;
         bounds = bounds.isNull() ? places[i] : bounds.united(places[i]);
-        allGray = allGray && isGrayFormat(frames[i].format());
+        allGray = allGray
+            && (isGrayFormat(frames[i].format()) || frames[i].format() == QImage::Format_Grayscale16);
     }
     if (bounds.width() < 1 || bounds.height() < 1)
         return result;
@@ -135,7 +159,7 @@ ComposedPreview composePreview(const QList<QImage> &frames, int direction, qint6
             continue;
         const int bpp = picture.depth() / 8;
         const QImage frame
-            = copiesTurnedDirectly(frames[i].format(), bpp) ? frames[i] : frames[i].convertToFormat(format);
+            = copiesTurnedDirectly(frames[i].format(), bpp) ? frames[i] : inPictureFormat(frames[i], format);
         if (frame.isNull())
             return ComposedPreview();
         const QRect place = places[i].translated(-bounds.topLeft());

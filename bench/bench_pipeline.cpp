@@ -8,7 +8,13 @@
 //   bench_pipeline [--trial S] [--confirm S] [--formats JPG,TIFF,BMP,PNG]
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
 //                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
-//                  [--noise LEVELS] [--exposure US] [--flatfield]
+//                  [--noise LEVELS] [--exposure US] [--flatfield] [--keep-camera-pixels]
+//
+// --keep-camera-pixels runs every trial with the option to keep the camera's
+// pixels on: a Mono8 camera writes 8-bit gray files, a Mono10/12/16 camera
+// (--pixel Mono12) 16-bit PNG and TIFF. Each trial also prints the files
+// written, the bytes a second they took, and the disk's own synced write rate
+// measured right after it, so the ratio to the disk's limit shows.
 //
 // --flatfield stores a calibrated flat-field reference for the camera, switched
 // on, before it opens: every frame is then corrected on the grab thread.
@@ -31,6 +37,7 @@
 #include "../tests/support/linestamps.h"
 #include "../tests/support/stallprobe.h"
 #include "appsettings.h"
+#include "composer.h"
 #include "deviceentry.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
@@ -91,8 +98,12 @@ public:
         m_wake.notify_one();
         m_thread.join();
     }
+    // Bytes of the files given to remove() so far.
+    qint64 bytes() const { return m_bytes.load(); }
     void remove(const QStringList &files)
     {
+        for (const QString &file : files)
+            m_bytes += QFileInfo(file).size();
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_pending.append(files);
@@ -119,6 +130,7 @@ private:
     std::condition_variable m_wake;
     QStringList m_pending;
     bool m_done = false;
+    std::atomic<qint64> m_bytes{0};
     std::thread m_thread;
 };
 
@@ -152,6 +164,7 @@ struct Options {
     QString saveCpu = QStringLiteral("nice19"); // nice5, nice19 or idle: how saving threads give way
     QString saveIo = QStringLiteral("be7");     // none, be7 or idle
     bool flatField = false;
+    bool keepCameraPixels = false;
 };
 
 struct TrialResult {
@@ -165,8 +178,11 @@ struct TrialResult {
     qint64 dropped = 0; // frames the window's budget had no room for
     double drainSeconds = 0;
     qint64 peakKiB = 0;
-    double seconds = 0;   // how long the camera ran
-    bool aborted = false; // memory ran past the limit: the window fell hopelessly behind
+    double seconds = 0;     // how long the camera ran
+    bool aborted = false;   // memory ran past the limit: the window fell hopelessly behind
+    qint64 files = 0;       // written and reported
+    double writtenMBps = 0; // bytes of the files over the camera's run
+    double diskMBps = 0;    // the disk's synced write rate, right after the trial
 };
 
 qint64 statusKiB(const char *field)
@@ -237,6 +253,37 @@ void storeFlatFieldReference(const MV_CC_DEVICE_INFO &device, const QString &pix
         std::fprintf(stderr, "flat-field reference not written: %s\n", qPrintable(file.errorString()));
 }
 
+void writeAndSync(const QString &path, qint64 bytes, bool sync)
+{
+    const std::vector<char> piece(size_t(8) << 20, 1);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (qint64 done = 0; fd >= 0 && done < bytes; done += qint64(piece.size())) {
+        if (::write(fd, piece.data(), piece.size()) < 0)
+            break;
+    }
+    if (fd >= 0 && sync)
+        ::fsync(fd);
+    if (fd >= 0)
+        ::close(fd);
+    QFile::remove(path);
+}
+
+// What the disk under folder writes a second with the data synced: 512 MiB in
+// 8 MiB pieces and an fsync, as dd conv=fsync would, median of 3.
+double syncedWriteMBps(const QString &folder)
+{
+    const qint64 bytes = qint64(512) << 20;
+    std::vector<double> rates;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        writeAndSync(QDir(folder).filePath(QStringLiteral("disk-rate")), bytes, true);
+        rates.push_back(bytes / 1e6 / (t.nsecsElapsed() / 1e9));
+    }
+    std::sort(rates.begin(), rates.end());
+    return rates[1];
+}
+
 TrialResult runTrial(const Options &o, const QString &format, int rate, int seconds)
 {
     TrialResult r;
@@ -265,6 +312,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     AppSettings::setValue(AppSettings::kPartialStitch, true);
     AppSettings::setValue(AppSettings::kFormat, format);
     AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
+    AppSettings::setValue(AppSettings::kKeepCameraPixels, o.keepCameraPixels);
 
     resetPeakMemory();
     auto w = std::make_unique<MainWindow>();
@@ -274,10 +322,12 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     // Not on the window's thread: on a disk that discards on delete, removing
     // a 377 MB file blocks for some 100 ms, which the window does not do.
     std::atomic<qint64> written{0};
-    FileRemover remover;
+    std::atomic<qint64> files{0};
+    auto remover = std::make_unique<FileRemover>();
     QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(),
-                     [&written, &remover](const QStringList &files) {
-                         remover.remove(files);
+                     [&written, &files, &remover](const QStringList &saved) {
+                         remover->remove(saved);
+                         files += saved.size();
                          ++written;
                      });
     QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(), [&written](const QString &e) {
@@ -345,6 +395,10 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     r.peakKiB = statusKiB("VmHWM:");
     trigger(*w, "actionCameraOpen"); // close
     w.reset();
+    r.files = files.load();
+    r.writtenMBps = r.seconds > 0 ? remover->bytes() / 1e6 / r.seconds : 0;
+    remover.reset();
+    r.diskMBps = syncedWriteMBps(scratch.path());
     // glibc keeps freed frame buffers in its heap; give them back so that the
     // next trial starts from the same footprint.
     malloc_trim(0);
@@ -360,11 +414,11 @@ void printTrial(const QString &format, int rate, int seconds, const TrialResult 
 {
     std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld dropped %lld"
                 "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld"
-                "  drain %.1f s  VmHWM %lld MiB\n",
+                "  drain %.1f s  VmHWM %lld MiB  files %lld, written %.0f MB/s, disk synced %.0f MB/s\n",
                 qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
                 seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
                 r.dropped, r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
-                r.peakKiB / 1024);
+                r.peakKiB / 1024, r.files, r.writtenMBps, r.diskMBps);
     std::fflush(stdout);
 }
 
@@ -388,17 +442,34 @@ double medianMs(int runs, F step)
 }
 
 // The frame the grab thread hands the window for stitching: a Mono8 frame
-// stays gray, marked as standing for its RGB picture.
+// stays gray, marked as standing for its RGB picture unless the camera's
+// pixels are kept; kept, a deeper gray camera's frame is 16-bit gray.
 QImage stitchFeedFrame(const Options &o)
 {
     if (o.pixel == QLatin1String("Mono8")) {
         QImage gray(kWidth, kLines, QImage::Format_Grayscale8);
         gray.fill(128);
-        return markedAsRgb(gray);
+        return o.keepCameraPixels ? gray : markedAsRgb(gray);
+    }
+    const int bits = o.pixel.startsWith(QLatin1String("Mono")) ? o.pixel.mid(4, 2).toInt() : 0;
+    if (o.keepCameraPixels && bits > 8) {
+        QImage deep(kWidth, kLines, QImage::Format_Grayscale16);
+        deep.fill(uint(1) << (bits - 1));
+        return withSignificantBits(deep, bits);
     }
     QImage rgb(kWidth, kLines, QImage::Format_RGB888);
     rgb.fill(Qt::gray);
     return rgb;
+}
+
+// The kind of rows the worker makes of frames as grabbed: RGB, unless they
+// are gray in their own right (8-bit, or 16-bit kept whole).
+void describeAsGrabbed(SegmentPicture &picture, const QList<QImage> &grabbed)
+{
+    const FrameSurvey survey = surveyFrames(grabbed, turnAngleForDirection(0));
+    picture.gray = survey.gray || survey.deep;
+    picture.depth = survey.deep ? 16 : 8;
+    picture.significantBits = survey.deep ? survey.significantBits : 8;
 }
 
 // What the window's thread spends per frame of the stitch feed for Left: the
@@ -468,21 +539,6 @@ void encodeToNothing(const SegmentPicture &picture, const QString &format)
     encoder->finish();
 }
 
-void writeAndSync(const QString &path, qint64 bytes, bool sync)
-{
-    const std::vector<char> piece(size_t(8) << 20, 1);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (qint64 done = 0; fd >= 0 && done < bytes; done += qint64(piece.size())) {
-        if (::write(fd, piece.data(), piece.size()) < 0)
-            break;
-    }
-    if (fd >= 0 && sync)
-        ::fsync(fd);
-    if (fd >= 0)
-        ::close(fd);
-    QFile::remove(path);
-}
-
 // The cost of each step of the chain on its own, median of several runs.
 void printStepCosts(const Options &o)
 {
@@ -539,7 +595,7 @@ void printStepCosts(const Options &o)
     // The same batch as grabbed: the encoder's strips turn the frames (and
     // widen Mono8 to RGB) as they are composed.
     SegmentPicture asGrabbed;
-    asGrabbed.gray = false;
+    describeAsGrabbed(asGrabbed, grabbed);
     asGrabbed.width = stitched.width;
     asGrabbed.height = stitched.height;
     for (const QImage &f : grabbed)
@@ -599,11 +655,14 @@ void printFileCosts(const Options &o)
     QTemporaryDir dir;
     const auto pictureOf = [&](int frames) {
         SegmentPicture picture;
-        picture.gray = false;
+        QList<QImage> grabbed;
+        while (grabbed.size() < frames)
+            grabbed.append(stitchFeedFrame(o));
+        describeAsGrabbed(picture, grabbed);
         picture.width = kLines * frames;
         picture.height = kWidth;
-        for (int i = 0; i < frames; ++i)
-            picture.append(stitchFeedFrame(o), turnAngleForDirection(0));
+        for (const QImage &frame : grabbed)
+            picture.append(frame, turnAngleForDirection(0));
         return picture;
     };
     const SegmentPicture one = pictureOf(1);
@@ -641,6 +700,8 @@ TrialResult confirmInChild(const Options &o, const QString &format, int rate)
         arguments << "--no-save";
     if (o.flatField)
         arguments << "--flatfield";
+    if (o.keepCameraPixels)
+        arguments << "--keep-camera-pixels";
     child.start(QCoreApplication::applicationFilePath(), arguments);
     child.waitForFinished(-1);
     TrialResult r;
@@ -933,6 +994,8 @@ Options parseOptions(const QStringList &args)
             o.budgetMiB = next.toInt(), ++i;
         else if (a == "--flatfield")
             o.flatField = true;
+        else if (a == "--keep-camera-pixels")
+            o.keepCameraPixels = true;
         else if (a == "--overload-child" && i + 4 < args.size())
             o.overloadChild = args.mid(i + 1, 4), i += 4;
         else if (a == "--sustained-by-format") {

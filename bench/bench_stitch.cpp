@@ -1,12 +1,16 @@
-// Stitches a batch of 30 RGB frames of 1000 x 4096 (direction Left: one
-// segment of 30000 x 4096) into each output format, and joins the same frames
-// with `vips arrayjoin` at matched encoder settings. Prints, per format, the
+// Stitches a batch of 30 frames of 1000 x 4096 (direction Left: one segment
+// of 30000 x 4096) into each output format, and joins the same frames with
+// `vips arrayjoin` at matched encoder settings. Prints, per format, the
 // median wall time of both, their ratio and the peak resident memory of each.
+// The frames are RGB, plain 8-bit gray (gray files), or 16-bit gray of a
+// 12-bit sensor (16-bit PNG and TIFF; BMP and JPEG of the top 8 bits, which
+// vips is given ready shifted, as it has no such step of its own).
 //
-//   bench_stitch [--runs N] [--formats JPG,PNG,TIFF,BMP]
+//   bench_stitch [--runs N] [--formats JPG,PNG,TIFF,BMP] [--pixels rgb|gray|gray16]
 //                                    the comparison (default 3 runs, every
-//                                    format; PNG at level 8 takes minutes)
-//   bench_stitch --ours FORMAT DIR   one timed save in this process (used by
+//                                    format, RGB; PNG at level 8 takes minutes)
+//   bench_stitch --ours FORMAT DIR [PIXELS]
+//                                    one timed save in this process (used by
 //                                    the comparison, one child per run)
 //   bench_stitch --draw              canvas drawing only: scanline copies
 //                                    against a painter in Source mode
@@ -44,11 +48,19 @@ constexpr int kFrames = 30;
 constexpr int kFrameWidth = 1000;
 constexpr int kFrameHeight = 4096;
 
+constexpr int kDeepBits = 12;
+
 // A line-scan-like picture: smooth shading, a repeating texture and sensor
-// noise, so that every encoder has realistic work to do.
-QImage benchFrame(int index)
+// noise, so that every encoder has realistic work to do. pixels: "rgb",
+// "gray" (the red channel's content) or "gray16" (the same at 12 bits, with
+// the noise of the 4 bits more a 12-bit sensor resolves).
+QImage benchFrame(int index, const QString &pixels = QStringLiteral("rgb"))
 {
-    QImage frame(kFrameWidth, kFrameHeight, QImage::Format_RGB888);
+    const bool deep = pixels == QLatin1String("gray16");
+    QImage frame(kFrameWidth, kFrameHeight,
+                 deep                                  ? QImage::Format_Grayscale16
+                     : pixels == QLatin1String("gray") ? QImage::Format_Grayscale8
+                                                       : QImage::Format_RGB888);
     quint32 noise = 2463534242u + quint32(index) * 7919u;
     for (int y = 0; y < kFrameHeight; ++y) {
         uchar *row = frame.scanLine(y);
@@ -59,12 +71,31 @@ QImage benchFrame(int index)
             const int shade = (x + index * kFrameWidth) / 160 + y / 24;
             const int texture = ((x / 7) ^ (y / 5)) & 15;
             const int grain = int(noise & 7);
-            row[3 * x] = uchar(60 + shade % 120 + texture + grain);
-            row[3 * x + 1] = uchar(50 + (shade * 3) % 110 + texture + grain);
-            row[3 * x + 2] = uchar(40 + (shade * 5) % 100 + grain);
+            if (deep) {
+                reinterpret_cast<quint16 *>(row)[x]
+                    = quint16((60 + shade % 120 + texture) * 16 + (noise & 127));
+            } else if (frame.format() == QImage::Format_Grayscale8) {
+                row[x] = uchar(60 + shade % 120 + texture + grain);
+            } else {
+                row[3 * x] = uchar(60 + shade % 120 + texture + grain);
+                row[3 * x + 1] = uchar(50 + (shade * 3) % 110 + texture + grain);
+                row[3 * x + 2] = uchar(40 + (shade * 5) % 100 + grain);
+            }
         }
     }
-    return frame;
+    return deep ? withSignificantBits(frame, kDeepBits) : frame;
+}
+
+// The top 8 of a 16-bit frame's significant bits, as BMP and JPEG keep them.
+QImage topBits(const QImage &frame)
+{
+    QImage top(frame.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < frame.height(); ++y) {
+        const quint16 *from = reinterpret_cast<const quint16 *>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x)
+            top.scanLine(y)[x] = uchar(from[x] >> (kDeepBits - 8));
+    }
+    return top;
 }
 
 long peakResidentKb()
@@ -108,11 +139,11 @@ TimedSave saveOnce(const QList<QImage> &batch, const QString &format, const QStr
 }
 
 // Child mode: builds the batch (not timed), stitches and writes it once.
-int runOurs(const QString &format, const QString &folder)
+int runOurs(const QString &format, const QString &folder, const QString &pixels)
 {
     QList<QImage> batch;
     for (int i = 0; i < kFrames; ++i)
-        batch << benchFrame(i);
+        batch << benchFrame(i, pixels);
     const long batchPeakKb = peakResidentKb();
 
     const TimedSave save = saveOnce(batch, format, folder);
@@ -263,7 +294,7 @@ struct FormatCase {
     const char *vipsLabel;
 };
 
-int runComparison(int runs, const QStringList &formats)
+int runComparison(int runs, const QStringList &formats, const QString &pixels)
 {
     QTemporaryDir work;
     if (!work.isValid())
@@ -276,21 +307,27 @@ int runComparison(int runs, const QStringList &formats)
     QDir().mkpath(vipsDir);
 
     // vips reads its native .v files (uncompressed, memory-mapped), so its
-    // timing holds no decoding.
-    std::string frameList;
-    for (int i = 0; i < kFrames; ++i) {
+    // timing holds no decoding. 16-bit frames go to BMP and JPEG as their
+    // top bits, which vips gets as frames of their own.
+    const bool deep = pixels == QLatin1String("gray16");
+    std::string frameList, narrowList;
+    for (int i = 0; i < kFrames * (deep ? 2 : 1); ++i) {
         const QString png
             = QDir(framesDir).filePath(QStringLiteral("f%1.png").arg(i, 2, 10, QLatin1Char('0')));
         const QString v = QDir(framesDir).filePath(QStringLiteral("f%1.v").arg(i, 2, 10, QLatin1Char('0')));
-        if (!benchFrame(i).save(png, "PNG", 100))
+        const QImage frame = benchFrame(i % kFrames, pixels);
+        if (!(i < kFrames ? frame : topBits(frame)).save(png, "PNG", 100))
             return 1;
         if (!runChild({"vips", "copy", png.toStdString(), v.toStdString()}).ok) {
             std::fprintf(stderr, "vips is missing or cannot convert the frames\n");
             return 1;
         }
         QFile::remove(png);
-        frameList += (i ? " " : "") + v.toStdString();
+        std::string &list = i < kFrames ? frameList : narrowList;
+        list += (list.empty() ? "" : " ") + v.toStdString();
     }
+    if (!deep)
+        narrowList = frameList;
 
     const std::vector<FormatCase> cases = {
         {"JPG", "out.jpg[Q=95,subsample-mode=on]", "jpegsave Q 95, 4:2:0"},
@@ -302,12 +339,12 @@ int runComparison(int runs, const QStringList &formats)
     };
 
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
-    std::printf("batch: %d RGB frames of %d x %d, direction Left, one %d x %d segment; "
+    const int pixelBytes = deep ? 2 : pixels == QLatin1String("gray") ? 1 : 3;
+    std::printf("batch: %d %s frames of %d x %d, direction Left, one %d x %d segment; "
                 "median of %d runs\n",
-                kFrames, kFrameWidth, kFrameHeight, kFrames * kFrameWidth, kFrameHeight, runs);
-    const double rgbMiB = double(kFrames) * kFrameWidth * kFrameHeight * 3 / 1048576.0;
-    std::printf("batch %.0f MiB; canvas %.0f MiB (%.0f MiB as 32-bit RGB for BMP)\n", rgbMiB, rgbMiB,
-                rgbMiB * 4 / 3);
+                kFrames, qPrintable(pixels), kFrameWidth, kFrameHeight, kFrames * kFrameWidth, kFrameHeight,
+                runs);
+    std::printf("batch %.0f MiB\n", double(kFrames) * kFrameWidth * kFrameHeight * pixelBytes / 1048576.0);
     std::printf("%-5s %10s %12s %12s %10s %8s %12s  %s\n", "fmt", "ours ms", "ours peak MiB", "batch MiB",
                 "vips ms", "ratio", "vips peak MiB", "vips settings");
     for (const FormatCase &format : cases) {
@@ -318,7 +355,8 @@ int runComparison(int runs, const QStringList &formats)
         long long oursBytes = 0, vipsBytes = 0;
         bool vipsOk = true;
         for (int run = 0; run < runs; ++run) {
-            const ChildResult child = runChild({self, "--ours", format.name, oursDir.toStdString()});
+            const ChildResult child
+                = runChild({self, "--ours", format.name, oursDir.toStdString(), pixels.toStdString()});
             removeFiles(oursDir);
             long long ms = 0, fileBytes = 0;
             long peak = 0, batchPeak = 0;
@@ -335,8 +373,9 @@ int runComparison(int runs, const QStringList &formats)
 
             const std::string target
                 = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget)).toStdString();
-            const ChildResult joined
-                = runChild({"vips", "arrayjoin", frameList, target, "--across", std::to_string(kFrames)});
+            const bool narrow = format.name == std::string("JPG") || format.name == std::string("BMP");
+            const ChildResult joined = runChild({"vips", "arrayjoin", narrow ? narrowList : frameList, target,
+                                                 "--across", std::to_string(kFrames)});
             const QString written
                 = QDir(vipsDir).filePath(QString::fromLatin1(format.vipsTarget).section('[', 0, 0));
             vipsBytes = QFileInfo(written).size();
@@ -374,19 +413,22 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 4 && args.at(1) == QLatin1String("--ours"))
-        return runOurs(args.at(2), args.at(3));
+    if ((args.size() == 4 || args.size() == 5) && args.at(1) == QLatin1String("--ours"))
+        return runOurs(args.at(2), args.at(3), args.value(4, QStringLiteral("rgb")));
     if (args.size() == 5 && args.at(1) == QLatin1String("--wide"))
         return runWide(args.at(2), args.at(3), args.at(4));
     if (args.size() >= 2 && args.at(1) == QLatin1String("--draw"))
         return runDrawing(5);
     int runs = 3;
     QStringList formats = {"JPG", "PNG", "TIFF", "BMP"};
+    QString pixels = QStringLiteral("rgb");
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--runs"))
             runs = std::max(1, args.at(i + 1).toInt());
         else if (args.at(i) == QLatin1String("--formats"))
             formats = args.at(i + 1).toUpper().split(QLatin1Char(','));
+        else if (args.at(i) == QLatin1String("--pixels"))
+            pixels = args.at(i + 1).toLower();
     }
-    return runComparison(runs, formats);
+    return runComparison(runs, formats, pixels);
 }

@@ -2,6 +2,7 @@
 
 #include "framekind.h"
 #include "framepool.h"
+#include "graywords.h"
 
 #include <QtGlobal>
 
@@ -156,12 +157,15 @@ QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &
 
 /*
  * Bits per pixel of the stitch feed's image of a frame of pixelType, as
- * stitchFeedImage() makes it when the conversion works: 8 for Mono8, 24 for
- * everything else. Any thread.
+ * stitchFeedImage() makes it when the conversion works: 8 for Mono8, 16 for
+ * a deep gray type when the camera's pixels are kept, 24 for everything
+ * else. Any thread.
  */
-int stitchFeedDepth(MvGvspPixelType pixelType)
+int stitchFeedDepth(MvGvspPixelType pixelType, bool keepCameraPixels)
 {
-    return pixelType == PixelType_Gvsp_Mono8 ? 8 : 24;
+    if (pixelType == PixelType_Gvsp_Mono8)
+        return 8;
+    return keepCameraPixels && deepGrayBits(pixelType) > 0 ? 16 : 24;
 }
 
 /*
@@ -170,13 +174,20 @@ int stitchFeedDepth(MvGvspPixelType pixelType)
  * frame the library converted stays gray: a plain copy of its bytes, marked
  * as standing for its RGB picture (markedAsRgb()), whose channels the
  * library fills with those same bytes; a batch of them takes a third of the
- * memory and still gives the same RGB files. Every other frame, a gray one
- * the library could not convert included, is `shown` itself. A null image
- * when the copy cannot be allocated. Grab thread (any thread).
+ * memory and still gives the same RGB files. With keepCameraPixels the mark
+ * is left off, so the files are gray, and a deep gray frame (deepGrayBits())
+ * comes as 16-bit gray with the camera's values (deepGrayImage()). Every
+ * other frame, a gray one the library could not convert included, is
+ * `shown` itself. A null image when the copy cannot be allocated. Grab
+ * thread (any thread).
  */
-QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info)
+QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
+                       bool keepCameraPixels)
 {
+    if (keepCameraPixels && deepGrayBits(info.enPixelType) > 0)
+        return deepGrayImage(raw, info);
     if (info.enPixelType != PixelType_Gvsp_Mono8 || shown.format() != QImage::Format_RGB888)
         return shown;
-    return markedAsRgb(grayImageFromBytes(raw, info.nFrameLen, info.nWidth, info.nHeight));
+    const QImage gray = grayImageFromBytes(raw, info.nFrameLen, info.nWidth, info.nHeight);
+    return keepCameraPixels ? gray : markedAsRgb(gray);
 }

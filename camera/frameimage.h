@@ -35,7 +35,8 @@ QImage rgbImageFromPacked(const unsigned char *data, quint64 length, unsigned in
 
 QImage frameImage(void *handle, unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
                   ByteBuffer &convertBuffer);
-int stitchFeedDepth(MvGvspPixelType pixelType);
-QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info);
+int stitchFeedDepth(MvGvspPixelType pixelType, bool keepCameraPixels = false);
+QImage stitchFeedImage(const QImage &shown, const unsigned char *raw, const MV_FRAME_OUT_INFO_EX &info,
+                       bool keepCameraPixels = false);
 
 #endif // FRAMEIMAGE_H

@@ -11,6 +11,7 @@
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
+#include "graywords.h"
 #include "mainwindow.h"
 #include "pixelformatname.h"
 
@@ -208,8 +209,10 @@ void WorkThread::run()
         // before the frame is reported, so that the statistics line of the
         // frame counts its own drop.
         const bool feed = m_reportChanges.load();
+        const bool keepPixels = m_keepCameraPixels.load();
         const qint64 reserved = feed && budget
-            ? frameImageBytes(int(info.nWidth), int(info.nHeight), stitchFeedDepth(info.enPixelType))
+            ? frameImageBytes(int(info.nWidth), int(info.nHeight),
+                              stitchFeedDepth(info.enPixelType, keepPixels))
             : 0;
         const bool refused = feed && budget && !budget->reserveQueued(reserved);
         emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp,
@@ -253,7 +256,15 @@ void WorkThread::run()
         QImage image = frameImage(handle, frame, info, m_convertBuffer);
         if (flatField && !image.isNull())
             flatField->correctConvertedImage(image, info);
-        const QImage fed = feed && !image.isNull() ? stitchFeedImage(image, frame, info) : QImage();
+        // A packed deep frame is corrected only once the library has made RGB
+        // of it: kept whole it would reach the files uncorrected, so a
+        // corrected one travels as the gray of that picture instead.
+        const bool correctedAsRgb = keepPixels && flatField && deepGrayBits(info.enPixelType) > 0
+            && flatFieldStageOf(info.enPixelType) == FlatFieldStage::ConvertedImage
+            && flatField->lastFrameCorrected();
+        const QImage fed = !feed || image.isNull() ? QImage()
+            : correctedAsRgb                       ? image.convertToFormat(QImage::Format_Grayscale8)
+                                                   : stitchFeedImage(image, frame, info, keepPixels);
         if (image.isNull()) {
             if (budget)
                 budget->unreserveQueued(reserved);

@@ -32,6 +32,10 @@ public:
     bool isRunningFlag() const { return m_running.load(); }
     void setReportChanges(bool on) { m_reportChanges.store(on); }
     bool reportChanges() const { return m_reportChanges.load(); }
+    // Whether stitching gets the camera's own pixels (gray, or 16-bit gray
+    // for deep formats) rather than what the RGB files of old were made of.
+    // Read once per frame; any thread.
+    void setKeepCameraPixels(bool on) { m_keepCameraPixels.store(on); }
 
 signals:
     void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
@@ -56,6 +60,7 @@ private:
     MainWindow *m_owner;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_reportChanges{false};
+    std::atomic<bool> m_keepCameraPixels{false};
     int m_lostFrames = 0;
     int m_receivedFrames = 0;
     bool m_isGigE = false;

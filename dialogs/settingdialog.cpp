@@ -361,6 +361,7 @@ void settingdialog::loadSettingsIntoControls()
 
     ui->cbPartialStitch->setChecked(boolValue(kPartialStitch, kDefaultPartialStitch));
     ui->cbSaveStitchImage->setChecked(boolValue(kSaveStitchImage, kDefaultSaveStitchImage));
+    ui->cbKeepCameraPixels->setChecked(boolValue(kKeepCameraPixels, kDefaultKeepCameraPixels));
 
     ui->leFrameCount->setValidator(new QIntValidator(1, 1000000, this));
     m_frameCountEntry->commit(QString::number(intValue(kMaxStitchCount, kDefaultMaxStitchCount)));
@@ -763,6 +764,12 @@ void settingdialog::on_cbSaveStitchImage_clicked(bool checked)
     AppSettings::setValue(AppSettings::kSaveStitchImage, checked);
     if (m_mainWindow)
         m_mainWindow->m_saveStitchImage = checked;
+}
+
+void settingdialog::on_cbKeepCameraPixels_clicked(bool checked)
+{
+    AppSettings::setValue(AppSettings::kKeepCameraPixels, checked);
+    emit keepCameraPixelsChanged(checked);
 }
 
 void settingdialog::on_cbShowLiveView_toggled(bool checked)

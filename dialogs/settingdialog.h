@@ -92,6 +92,7 @@ signals:
     void sigSaveDirChanged(QString dir);
     void imageFormatChanged(QString format, int jpgQuality, int pngQuality);
     void showLiveViewChanged(bool enabled);
+    void keepCameraPixelsChanged(bool keep);
 
 private slots:
     void on_slExposure_valueChanged(int value);
@@ -114,6 +115,7 @@ private slots:
     void on_cbPartialStitch_clicked(bool checked);
     void on_cbSaveStitchImage_clicked(bool checked);
     void on_cbShowLiveView_toggled(bool checked);
+    void on_cbKeepCameraPixels_clicked(bool checked);
 
 protected:
     // Asks the operator for the output folder; an empty result means cancelled.

@@ -86,7 +86,8 @@ bool drawsInReverse(int direction)
 }
 
 /*
- * An empty survey of frameCount frames: no frame valid, sizes 0, gray.
+ * An empty survey of frameCount frames: no frame valid, sizes 0, gray and
+ * deep alike (the flags only fall).
  */
 FrameSurvey::FrameSurvey(int frameCount) : valid(frameCount, 0), widths(frameCount, 0), heights(frameCount, 0)
 { }
@@ -94,8 +95,10 @@ FrameSurvey::FrameSurvey(int frameCount) : valid(frameCount, 0), widths(frameCou
 /*
  * Records frame index as it lies once turned by turnAngle: a null frame
  * leaves its entry at 0; any other frame sets its flag and turned size,
- * counts, widens the largest sizes and clears the gray flag unless the frame
- * stitches as gray (stitchesAsGray()). index must be in range.
+ * counts, widens the largest sizes, clears the gray flag unless the frame
+ * stitches as gray (stitchesAsGray()) and the deep flag unless it is 16-bit
+ * gray, and notes the first frame of another kind than the first. index must
+ * be in range.
  */
 void FrameSurvey::record(int index, const QImage &frame, int turnAngle)
 {
@@ -110,6 +113,16 @@ void FrameSurvey::record(int index, const QImage &frame, int turnAngle)
     maxHeight = std::max(maxHeight, size.height());
     if (!stitchesAsGray(frame))
         gray = false;
+    const bool frameDeep = frame.format() == QImage::Format_Grayscale16;
+    const int bits = frameDeep ? ::significantBits(frame) : 0;
+    deep = deep && frameDeep;
+    significantBits = std::max(significantBits, bits);
+    if (firstFrame < 0) {
+        firstFrame = index;
+        m_firstBits = bits;
+    } else if (mixedFrame < 0 && bits != m_firstBits) {
+        mixedFrame = index;
+    }
 }
 
 /*
@@ -260,7 +273,9 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
             return saveFailureText(path, systemErrorText(job.folderError));
         SegmentPicture picture;
         picture.horizontal = job.horizontal;
-        picture.gray = survey.gray;
+        picture.gray = survey.gray || survey.deep;
+        picture.depth = survey.deep ? 16 : 8;
+        picture.significantBits = survey.deep ? survey.significantBits : 8;
         picture.width = job.horizontal ? int(summedLength) : crossLength;
         picture.height = job.horizontal ? crossLength : int(summedLength);
         for (int k = 0; k < segment.end - segment.first; ++k) {

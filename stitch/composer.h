@@ -43,11 +43,20 @@ struct FrameSurvey {
     int validCount = 0;
     int maxWidth = 0;
     int maxHeight = 0;
-    bool gray = true;
+    bool gray = true;        // every valid frame stitches as 8-bit gray
+    bool deep = true;        // every valid frame is 16-bit gray
+    int significantBits = 0; // the most any 16-bit frame fills
+    // The first valid frame whose kind (16-bit gray with its bit count, or
+    // anything else) differs from the first valid frame's, or -1.
+    int mixedFrame = -1;
+    int firstFrame = -1;
 
     explicit FrameSurvey(int frameCount = 0);
     void record(int index, const QImage &frame, int turnAngle = 0);
     QVector<int> lengths(bool horizontal) const;
+
+private:
+    int m_firstBits = 0; // the first valid frame's significant bits, 0 unless 16-bit
 };
 
 FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle = 0);

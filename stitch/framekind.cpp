@@ -2,6 +2,8 @@
 
 #include "composer.h"
 
+#include <algorithm>
+
 namespace {
 
 // A key of the image's text map, which QImage keeps across shared and deep
@@ -16,6 +18,12 @@ const QString &rgbValue()
 {
     static const QString value = QStringLiteral("rgb");
     return value;
+}
+
+const QString &bitsKey()
+{
+    static const QString key = QStringLiteral("corvista.bits");
+    return key;
 }
 
 } // namespace
@@ -45,4 +53,30 @@ bool grayStandsForRgb(const QImage &frame)
 bool stitchesAsGray(const QImage &frame)
 {
     return isGrayFormat(frame.format()) && !grayStandsForRgb(frame);
+}
+
+/*
+ * The 16-bit gray frame, carrying that the camera fills its low `bits` bits
+ * (clamped to 1..16). A frame of another format is returned as it is. Any
+ * thread.
+ */
+QImage withSignificantBits(QImage frame, int bits)
+{
+    if (frame.format() == QImage::Format_Grayscale16)
+        frame.setText(bitsKey(), QString::number(std::clamp(bits, 1, 16)));
+    return frame;
+}
+
+/*
+ * How many low bits of each sample hold the camera's value: the count carried
+ * by withSignificantBits() for 16-bit gray (16 when none is carried), 8 for
+ * every other format. Any thread.
+ */
+int significantBits(const QImage &frame)
+{
+    if (frame.format() != QImage::Format_Grayscale16)
+        return 8;
+    bool ok = false;
+    const int bits = frame.text(bitsKey()).toInt(&ok);
+    return ok && bits >= 1 && bits <= 16 ? bits : 16;
 }

@@ -17,4 +17,13 @@ QImage markedAsRgb(QImage grayFrame);
 bool grayStandsForRgb(const QImage &frame);
 bool stitchesAsGray(const QImage &frame);
 
+/*
+ * A deep frame (Mono10, Mono12, Mono16 and their packed kinds) travels as
+ * 16-bit gray holding the camera's values unscaled: a Mono12 pixel of 4095
+ * is 4095. How many of the 16 bits the camera fills travels with it, so that
+ * files can say so and views can scale by it.
+ */
+QImage withSignificantBits(QImage frame, int bits);
+int significantBits(const QImage &frame);
+
 #endif // FRAMEKIND_H

@@ -90,20 +90,25 @@ bool writeImageFile(const QString &path, const QImage &image, const QString &for
 
 /*
  * What writeSegmentFile() holds while it streams a segment of width x height
- * (8-bit gray or 24-bit RGB) into a file of extension (extensionForFormat()):
- * the strip it composes, the encoder's own buffers and the file's write
- * buffer. 0 when the extension has no streamed encoder (the segment is then
- * composed whole) or the segment is empty. Pure.
+ * (8-bit gray, 24-bit RGB, or 16-bit gray frames when deep) into a file of
+ * extension (extensionForFormat()): the strip it composes, the encoder's own
+ * buffers and the file's write buffer. 0 when the extension has no streamed
+ * encoder (the segment is then composed whole) or the segment is empty. Pure.
  */
-qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension)
+qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension, bool deep)
 {
-    if (width <= 0 || height <= 0 || !createStreamEncoder(extension, 95, 1))
+    const std::unique_ptr<StreamEncoder> encoder = createStreamEncoder(extension, 95, 1);
+    if (width <= 0 || height <= 0 || !encoder)
         return 0;
-    const qsizetype rowBytes = qsizetype(width) * (gray ? 1 : 3);
+    const int depth = deep && encoder->maxGrayDepth() >= 16 ? 16 : 8;
+    const qsizetype rowBytes = qsizetype(width) * (gray || deep ? depth / 8 : 3);
     const int preferred
         = extension == QLatin1String("tif") ? tiffStripRows(rowBytes) : stripRowsFor(rowBytes);
     const qsizetype stripBytes = qsizetype(std::min(height, preferred)) * rowBytes;
-    return stripBytes + streamEncoderBytes(extension, rowBytes, stripBytes) + descriptorBufferBytes();
+    // 16-bit frames narrowed to 8 bits pass through a 16-bit band first.
+    const qsizetype narrowing = deep && depth == 8 ? 2 * stripBytes : 0;
+    return stripBytes + narrowing + streamEncoderBytes(extension, rowBytes, stripBytes, depth)
+        + descriptorBufferBytes();
 }
 
 /*
@@ -111,11 +116,12 @@ qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &ext
  * composed on a canvas, with the same bytes in the file, the same naming and
  * the same failure reasons, but without the canvas: rows are composed from
  * the frames a strip at a time and fed to a streamed encoder as they come.
- * Formats without a streamed encoder go through writeImageFile() on a
- * composed canvas. Runs on the stitch worker's thread; may throw
- * std::bad_alloc.
+ * A 16-bit gray picture goes into a format that holds only 8 bits as the top
+ * 8 of its significant bits. Formats without a streamed encoder go through
+ * writeImageFile() on a composed canvas. Runs on the stitch worker's thread;
+ * may throw std::bad_alloc.
  */
-bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const QString &format,
+bool writeSegmentFile(const QString &path, const SegmentPicture &segment, const QString &format,
                       int jpgQuality, int pngQuality, QString *errorText, QString *writtenPath)
 {
     const auto failure = [errorText](const QString &reason) {
@@ -126,6 +132,9 @@ bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const 
     const QString extension = extensionForFormat(format);
     const std::unique_ptr<StreamEncoder> encoder
         = createStreamEncoder(extension, clampJpegQuality(jpgQuality), clampPngCompression(pngQuality));
+    SegmentPicture picture = segment;
+    if (encoder && picture.gray && picture.depth > encoder->maxGrayDepth())
+        picture.depth = 8;
     if (!encoder) {
         const QImage canvas = composeImage(picture);
         if (canvas.isNull() && picture.width > 0 && picture.height > 0)
@@ -141,7 +150,8 @@ bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const 
 
     const qsizetype rowBytes = picture.rowBytes();
     encoder->setChannelsAlike(picture.channelsAlike());
-    bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray);
+    bool encoded = encoder->begin(&file, picture.width, picture.height, picture.gray, picture.depth,
+                                  std::min(picture.depth, picture.significantBits));
     const int preferred = encoder->preferredStripRows();
     const int stripRows = std::min(picture.height, preferred > 0 ? preferred : stripRowsFor(rowBytes));
     std::vector<uchar> strip(size_t(rowBytes) * size_t(stripRows));

@@ -12,7 +12,7 @@ int pngCompressionSetting(int level);
 bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
                     int pngQuality, QString *errorText = nullptr, QString *writtenPath = nullptr);
 
-qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension);
+qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension, bool deep = false);
 
 bool writeSegmentFile(const QString &path, const SegmentPicture &picture, const QString &format,
                       int jpgQuality, int pngQuality, QString *errorText = nullptr,

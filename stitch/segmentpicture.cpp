@@ -5,12 +5,27 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
-QImage::Format rowFormat(bool gray)
+QImage::Format rowFormat(const SegmentPicture &picture)
 {
-    return gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    if (!picture.gray)
+        return QImage::Format_RGB888;
+    return picture.depth == 16 ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8;
+}
+
+// Rows of 16-bit samples narrowed to their top bits: each shifted right by
+// `shift`, values above the camera's range saturating rather than wrapping.
+void narrowRows(const quint16 *band, int count, int columns, int shift, uchar *target, qsizetype targetStride)
+{
+    for (int y = 0; y < count; ++y) {
+        const quint16 *s = band + qsizetype(y) * columns;
+        uchar *d = target + y * targetStride;
+        for (int x = 0; x < columns; ++x)
+            d[x] = uchar(std::min(s[x] >> shift, 255));
+    }
 }
 
 // Rows [first, first + count) and columns [0, columns) of the placed frame
@@ -18,17 +33,25 @@ QImage::Format rowFormat(bool gray)
 // turned copy cannot read are converted first, only the part the band needs:
 // the conversions work pixel by pixel, so a part converted alone holds the
 // same values as the whole frame converted at once.
-void copyTurnedBand(const PlacedFrame &placed, QImage::Format format, int first, int count, int columns,
-                    uchar *target, qsizetype targetStride)
+void copyTurnedBand(const PlacedFrame &placed, const SegmentPicture &picture, int first, int count,
+                    int columns, uchar *target, qsizetype targetStride)
 {
-    const int bpp = format == QImage::Format_Grayscale8 ? 1 : 3;
+    const int bpp = picture.bytesPerPixel();
     const QImage &image = placed.image;
     if (copiesTurnedDirectly(image.format(), bpp)) {
         copyTurnedRows(image, placed.turnAngle, first, count, columns, target, targetStride, bpp);
         return;
     }
+    if (image.format() == QImage::Format_Grayscale16 && bpp == 1) {
+        std::vector<quint16> band(size_t(columns) * size_t(count));
+        copyTurnedRows(image, placed.turnAngle, first, count, columns, reinterpret_cast<uchar *>(band.data()),
+                       qsizetype(columns) * 2, 2);
+        narrowRows(band.data(), count, columns, std::max(0, picture.significantBits - 8), target,
+                   targetStride);
+        return;
+    }
     const QRect part = sourceRectOfTurned(QRect(0, first, columns, count), image.size(), placed.turnAngle);
-    const QImage converted = image.copy(part).convertToFormat(format);
+    const QImage converted = image.copy(part).convertToFormat(rowFormat(picture));
     if (converted.isNull())
         throw std::bad_alloc();
     copyTurnedRows(converted, placed.turnAngle, 0, count, columns, target, targetStride, bpp);
@@ -37,14 +60,14 @@ void copyTurnedBand(const PlacedFrame &placed, QImage::Format format, int first,
 // Copies rows [first, first + count) of the placed frame, clipped to
 // copyBytes per row, to target rows that lie targetStride apart; rows the
 // frame lacks are black.
-void copyBand(const PlacedFrame &placed, QImage::Format format, int first, int count, qsizetype copyBytes,
-              uchar *target, qsizetype targetStride)
+void copyBand(const PlacedFrame &placed, const SegmentPicture &picture, int first, int count,
+              qsizetype copyBytes, uchar *target, qsizetype targetStride)
 {
     const int frameRows = placed.size().height();
     const int available = std::max(0, std::min(count, frameRows - first));
-    const int bpp = format == QImage::Format_Grayscale8 ? 1 : 3;
+    const int bpp = picture.bytesPerPixel();
     if (available > 0)
-        copyTurnedBand(placed, format, first, available, int(copyBytes / bpp), target, targetStride);
+        copyTurnedBand(placed, picture, first, available, int(copyBytes / bpp), target, targetStride);
     for (int r = available; r < count; ++r)
         std::memset(target + r * targetStride, 0, size_t(copyBytes));
 }
@@ -90,14 +113,14 @@ bool SegmentPicture::channelsAlike() const
  * Writes rows [firstRow, firstRow + rowCount) of picture into out, one row
  * every stride bytes (a negative stride lays them out upwards): each frame
  * turned by its angle, converted to the picture's pixel kind (gray widened to
- * RGB as the camera library widens Mono8) and clipped at its edges, black
+ * RGB as the camera library widens Mono8, 16-bit gray narrowed to its top
+ * bits when the rows are 8-bit) and clipped at its edges, black
  * wherever no frame lies. The rows equal those of a black canvas of the
  * picture's size onto which every frame was copied at its place. Any
  * thread; throws std::bad_alloc when a conversion cannot allocate.
  */
 void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride)
 {
-    const QImage::Format format = rowFormat(picture.gray);
     const int bpp = picture.bytesPerPixel();
     const int endRow = std::min(picture.height, firstRow + rowCount);
     if (firstRow < 0 || firstRow >= endRow)
@@ -110,7 +133,7 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
             const int copyWidth = std::min(placed.size().width(), picture.width - placed.offset);
             if (placed.offset < 0 || copyWidth <= 0)
                 continue;
-            copyBand(placed, format, firstRow, count, qsizetype(copyWidth) * bpp,
+            copyBand(placed, picture, firstRow, count, qsizetype(copyWidth) * bpp,
                      out + qsizetype(placed.offset) * bpp, stride);
             covered = std::max(covered, placed.offset + copyWidth);
         }
@@ -142,7 +165,7 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
         const int copyWidth = std::min(size.width(), picture.width);
         const qsizetype copyBytes = qsizetype(copyWidth) * bpp;
         uchar *target = out + (row - firstRow) * stride;
-        copyBand(*next, format, row - top, bottom - row, copyBytes, target, stride);
+        copyBand(*next, picture, row - top, bottom - row, copyBytes, target, stride);
         if (copyBytes < rowBytes) {
             for (int r = 0; r < bottom - row; ++r)
                 std::memset(target + r * stride + copyBytes, 0, size_t(rowBytes - copyBytes));
@@ -154,12 +177,12 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
 }
 
 /*
- * The whole picture as one image (8-bit gray or 24-bit RGB); null when it
- * cannot be allocated. For encoders without a streamed path.
+ * The whole picture as one image (8-bit or 16-bit gray, or 24-bit RGB); null
+ * when it cannot be allocated. For encoders without a streamed path.
  */
 QImage composeImage(const SegmentPicture &picture)
 {
-    QImage image(picture.width, picture.height, rowFormat(picture.gray));
+    QImage image(picture.width, picture.height, rowFormat(picture));
     if (!image.isNull())
         composeRows(picture, 0, picture.height, image.bits(), image.bytesPerLine());
     return image;

@@ -21,11 +21,16 @@ struct PlacedFrame {
 struct SegmentPicture {
     int width = 0;
     int height = 0;
-    bool gray = true; // 8-bit gray rows, else 24-bit RGB (R, G, B bytes)
+    bool gray = true; // gray rows, else 24-bit RGB (R, G, B bytes)
+    // Bits of a gray sample in the rows: 8, or 16 (native byte order) for
+    // 16-bit gray frames kept whole. 16-bit frames in 8-bit rows give their
+    // top bits: the sample shifted right by significantBits - 8.
+    int depth = 8;
+    int significantBits = 8; // of the 16-bit frames' samples the camera fills
     bool horizontal = true;
     QVector<PlacedFrame> frames; // in drawing order, each starting where the one before ends
 
-    int bytesPerPixel() const { return gray ? 1 : 3; }
+    int bytesPerPixel() const { return gray ? depth / 8 : 3; }
     qsizetype rowBytes() const { return qsizetype(width) * bytesPerPixel(); }
     void append(const QImage &frame, int turnAngle = 0);
     bool channelsAlike() const;

@@ -1,11 +1,14 @@
 #include "stitchworker.h"
 
 #include "composer.h"
+#include "framekind.h"
 #include "naming.h"
 #include "savepool.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <QThread>
+#include <QtEndian>
 
 #include <algorithm>
 #include <exception>
@@ -34,6 +37,42 @@ QString singleFrameTooLong(const QString &format, int length, int limit)
         .arg(format, QString::number(length), QString::number(limit));
 }
 
+QString pixelKindText(const QImage &frame)
+{
+    if (frame.format() == QImage::Format_Grayscale16)
+        return QStringLiteral("16-bit gray of %1 significant bits").arg(significantBits(frame));
+    return isGrayFormat(frame.format()) ? QStringLiteral("8-bit gray") : QStringLiteral("colour");
+}
+
+// One file holds one kind of pixel: a batch whose frames differ (the camera
+// changed its pixel format without the batch being closed) is refused whole.
+QString mixedPixelsText(const QList<QImage> &images, const FrameSurvey &survey, int batchIndex)
+{
+    const QString what
+        = batchIndex > 0 ? QStringLiteral("Batch %1").arg(batchIndex) : QStringLiteral("The image");
+    return QStringLiteral("%1 mixes pixel kinds and was not saved: frame %2 is %3, frame %4 %5.")
+        .arg(what, QString::number(survey.mixedFrame + 1), pixelKindText(images.at(survey.mixedFrame)),
+             QString::number(survey.firstFrame + 1), pixelKindText(images.at(survey.firstFrame)));
+}
+
+// The bit count a PNG's sBIT chunk gives its gray samples, found among the
+// chunks before the image data in head; 0 when there is none.
+int pngSignificantGrayBits(const QByteArray &head)
+{
+    if (!head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
+        return 0;
+    for (qsizetype at = 8; at + 12 <= head.size();) {
+        const quint32 length = qFromBigEndian<quint32>(head.constData() + at);
+        const QByteArray type = head.mid(at + 4, 4);
+        if (type == "IDAT" || length > quint32(head.size()))
+            break;
+        if (type == "sBIT" && length >= 1 && at + 9 <= head.size())
+            return uchar(head.at(at + 8));
+        at += 12 + qsizetype(length);
+    }
+    return 0;
+}
+
 /*
  * The save of saveStitch(), run by the save pool: reads, joins and writes
  * the frame files and says how it ended. No exception leaves it.
@@ -41,7 +80,8 @@ QString singleFrameTooLong(const QString &format, int length, int limit)
 SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, const QString &saveDirPath,
                          const QString &cameraModelName, const QString &cameraSerialNumber,
                          const QString &format, int jpgQuality, int pngQuality, int maxDimension,
-                         const StitchWorker::FrameFileReader &readFrame, const ProgressReport &reportProgress)
+                         bool keepCameraPixels, const StitchWorker::FrameFileReader &readFrame,
+                         const ProgressReport &reportProgress)
 {
     if (imagePaths.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
@@ -55,6 +95,8 @@ SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, con
         }
         if (survey.validCount == 0 || survey.maxHeight <= 0)
             return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
+        // Otherwise 16-bit files are joined into 8-bit ones, as they always were.
+        survey.deep = survey.deep && keepCameraPixels;
         if (survey.maxHeight > maxDimension)
             return SaveOutcome::failure(crossDimensionTooLarge(format, survey.maxHeight, maxDimension));
         const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
@@ -106,6 +148,8 @@ SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateCloc
         const FrameSurvey survey = surveyFrames(images, turnAngle);
         if (survey.validCount == 0)
             return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
+        if (survey.mixedFrame >= 0)
+            return SaveOutcome::failure(mixedPixelsText(images, survey, batchIndex));
         const bool horizontal = isHorizontalDirection(rotateClockwise);
         const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
         if (crossLength > maxDimension)
@@ -142,16 +186,24 @@ SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateCloc
 
 /*
  * Reads a picture file, recognising its format from the content rather than
- * the extension. Returns a null image when the path is empty or the file
- * cannot be read. Any thread.
+ * the extension. 16-bit gray files come as Grayscale16 with their values as
+ * stored, carrying the bit count of a PNG's sBIT chunk (significantBits()).
+ * Returns a null image when the path is empty or the file cannot be read.
+ * Any thread.
  */
 QImage readFrameFile(const QString &path)
 {
     if (path.isEmpty())
         return QImage();
-    QImageReader reader(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    const QByteArray head = file.peek(4096);
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    return reader.read();
+    const QImage frame = reader.read();
+    const int bits = frame.format() == QImage::Format_Grayscale16 ? pngSignificantGrayBits(head) : 0;
+    return bits > 0 ? withSignificantBits(frame, bits) : frame;
 }
 
 /*
@@ -229,6 +281,22 @@ void StitchWorker::waitForSaves()
 }
 
 /*
+ * Decides, for saveStitch() calls that start from now on, whether frame files
+ * that are all 16-bit gray give 16-bit files (PNG, TIFF; the top 8 bits in
+ * BMP, JPEG) rather than 8-bit ones. Batches of frames need no such switch:
+ * their frames' formats say what to write. Any thread.
+ */
+void StitchWorker::setKeepCameraPixels(bool keep)
+{
+    m_keepCameraPixels.store(keep);
+}
+
+bool StitchWorker::keepCameraPixels() const
+{
+    return m_keepCameraPixels.load();
+}
+
+/*
  * Hands a save to the pool. Should the pool itself run out of memory, the
  * call still ends with one failed(), after the saves before it.
  */
@@ -251,7 +319,10 @@ void StitchWorker::postSave(std::function<SaveOutcome(const std::function<void(i
  * saveDirPath (empty or "." meaning the working directory, created when
  * missing; a folder that cannot be created fails with the system's reason),
  * whole or not at all and never over an existing file (writeImageFile()).
- * Empty or unreadable paths are skipped. Files are read for the survey one
+ * Empty or unreadable paths are skipped. When every file read is 16-bit
+ * gray and keepCameraPixels() holds, the files written are 16-bit gray too
+ * (the top 8 bits in BMP and JPEG); otherwise as always, 8-bit gray or RGB.
+ * Files are read for the survey one
  * at a time and again when their segment is due; only that segment's
  * pictures are held while its rows are streamed into the file. Emits
  * progress() after each segment, then exactly one finished() with the
@@ -264,11 +335,12 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
                               int jpgQuality, int pngQuality)
 {
     const int limit = maxDimension;
+    const bool keep = keepCameraPixels();
     const FrameFileReader reader = m_readFrameFile;
     postSave(
         [=](const SavePool::Progress &report) {
             return saveFileList(imagePaths, rotateClockwise, saveDirPath, cameraModelName, cameraSerialNumber,
-                                format, jpgQuality, pngQuality, limit, reader, report);
+                                format, jpgQuality, pngQuality, limit, keep, reader, report);
         },
         QStringLiteral("Unknown exception occurred!"));
 }
@@ -282,7 +354,12 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * into saveDirPath (empty or "." meaning the working directory, created when
  * missing; a folder that cannot be created fails with the system's reason),
  * whole or not at all and never over an existing file (writeImageFile()).
- * Null frames are skipped. No segment canvas is built: rows are composed
+ * Null frames are skipped. The frames' format decides the files': 8-bit gray
+ * for unmarked gray frames, 16-bit gray for Grayscale16 ones (PNG noting
+ * their significantBits(), BMP and JPEG holding their top 8 bits), RGB for
+ * the rest; a batch that mixes 16-bit frames with others, or 16-bit frames
+ * of different bit counts, fails naming the frame. No segment canvas is
+ * built: rows are composed
  * from the frames a strip at a time as the file is encoded. Emits
  * progress() after each segment, then exactly one finished() with the
  * written paths or one failed() with the reason, after those of every

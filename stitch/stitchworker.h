@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -40,6 +41,10 @@ public:
     // Returns once every save posted so far has reported. Worker's thread.
     void waitForSaves();
 
+    // Whether saveStitch() keeps 16-bit gray frame files 16-bit. Any thread.
+    void setKeepCameraPixels(bool keep);
+    bool keepCameraPixels() const;
+
     int maxDimension;
 
 signals:
@@ -62,6 +67,7 @@ private:
                   const QString &outOfMemoryText);
 
     FrameFileReader m_readFrameFile;
+    std::atomic<bool> m_keepCameraPixels{false};
     std::unique_ptr<SavePool> m_saves;
 };
 

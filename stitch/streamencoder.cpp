@@ -6,6 +6,7 @@
 
 #include <QIODevice>
 #include <QImage>
+#include <QSysInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -31,7 +32,8 @@
  * for a freshly created 8-bit gray or 24-bit RGB picture with the same
  * settings: the same libraries with the same parameters, the same metadata
  * (resolution taken from a new QImage) and the same layout; PNG differs only
- * in how its deflate stream is cut (see below). The libraries
+ * in how its deflate stream is cut (see below). PNG and TIFF also take 16-bit
+ * gray, laid out the same way. The libraries
  * report errors by longjmp; every call that may jump sits in a small function
  * that owns no C++ object, so no destructor is skipped.
  */
@@ -189,8 +191,10 @@ public:
             jpeg_destroy_compress(&m_state->info);
     }
 
-    bool begin(QIODevice *device, int width, int height, bool gray) override
+    bool begin(QIODevice *device, int width, int height, bool gray, int depth, int) override
     {
+        if (depth != 8)
+            return fail(QStringLiteral("JPEG holds 8-bit samples only"));
         if (!m_created)
             return failed();
         m_state->device = device;
@@ -276,12 +280,18 @@ public:
         m_threads = std::max(1, QThread::idealThreadCount());
     }
 
-    bool begin(QIODevice *device, int width, int height, bool gray) override
+    int maxGrayDepth() const override { return 16; }
+
+    bool begin(QIODevice *device, int width, int height, bool gray, int depth, int significantBits) override
     {
+        if (depth != 8 && (depth != 16 || !gray))
+            return fail(QStringLiteral("PNG takes 8-bit or 16-bit gray samples here"));
         m_device = device;
         m_pieceLevel = m_libdeflateLevel;
         m_untilSample = 0;
-        m_bpp = gray ? 1 : 3;
+        m_bpp = gray ? size_t(depth / 8) : 3;
+        // PNG stores 16-bit samples most significant byte first.
+        m_swapBytes = depth == 16 && QSysInfo::ByteOrder == QSysInfo::LittleEndian;
         m_rowBytes = size_t(width) * m_bpp;
         m_previous.assign(m_rowBytes, 0);
         static const uchar signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
@@ -289,12 +299,17 @@ public:
         std::vector<uchar> ihdr;
         putBigEndian(ihdr, quint32(width));
         putBigEndian(ihdr, quint32(height));
-        ihdr.push_back(8);
+        ihdr.push_back(uchar(depth));
         ihdr.push_back(gray ? 0 : 2);
         ihdr.push_back(0);
         ihdr.push_back(0);
         ihdr.push_back(0);
         appendChunk(header, "IHDR", ihdr.data(), ihdr.size());
+        if (depth == 16) {
+            // How many bits the camera fills: readers scale by it, not by 16.
+            const uchar bits = uchar(std::clamp(significantBits, 1, 16));
+            appendChunk(header, "sBIT", &bits, 1);
+        }
         std::vector<uchar> phys;
         const quint32 dpm = quint32(defaultDotsPerMeter());
         putBigEndian(phys, dpm);
@@ -317,13 +332,24 @@ public:
         m_filtered.resize(filteredRow * size_t(count));
         const int filterJobs = std::min(m_threads, count);
         runInParallel(filterJobs, filterJobs, [&](int job) {
-            for (int r = count * job / filterJobs; r < count * (job + 1) / filterJobs; ++r) {
-                const uchar *above = r == 0 ? m_previous.data() : rows + (r - 1) * stride;
-                filterPngRow(rows + r * stride, above, m_rowBytes, m_bpp,
-                             m_filtered.data() + size_t(r) * filteredRow);
+            // 16-bit rows are filtered in the file's byte order: two rows of
+            // each job turned round at a time, this one and the one above.
+            std::vector<uchar> turned(m_swapBytes ? 2 * m_rowBytes : 0);
+            const int first = count * job / filterJobs;
+            const uchar *above
+                = first == 0 ? m_previous.data() : inFileOrder(rows + (first - 1) * stride, turned.data());
+            for (int r = first; r < count * (job + 1) / filterJobs; ++r) {
+                const uchar *row = inFileOrder(rows + r * stride,
+                                               turned.data() + size_t((r - first + 1) % 2) * m_rowBytes);
+                filterPngRow(row, above, m_rowBytes, m_bpp, m_filtered.data() + size_t(r) * filteredRow);
+                above = row;
             }
         });
-        std::memcpy(m_previous.data(), rows + (count - 1) * stride, m_rowBytes);
+        const uchar *last = rows + (count - 1) * stride;
+        if (m_swapBytes)
+            inFileOrder(last, m_previous.data());
+        else
+            std::memcpy(m_previous.data(), last, m_rowBytes);
 
         // Deflate in pieces that join into one stream. The pieces depend on
         // the size alone, so every machine writes the same file.
@@ -371,6 +397,19 @@ public:
     }
 
 private:
+    // The row as the file stores it: itself, or with each 16-bit sample's
+    // bytes swapped into spare.
+    const uchar *inFileOrder(const uchar *row, uchar *spare) const
+    {
+        if (!m_swapBytes)
+            return row;
+        for (size_t i = 0; i < m_rowBytes; i += 2) {
+            spare[i] = row[i + 1];
+            spare[i + 1] = row[i];
+        }
+        return spare;
+    }
+
     // The level for this strip's pieces: the cheapest that does nearly as
     // well as the level asked for, judged on a piece from the middle of the
     // strip, and judged again after every kResampleBytes, as the picture may
@@ -411,6 +450,7 @@ private:
     int m_threads = 1;
     QIODevice *m_device = nullptr;
     size_t m_bpp = 1;
+    bool m_swapBytes = false;
     size_t m_rowBytes = 0;
     std::vector<uchar> m_previous;
     std::vector<uchar> m_filtered;
@@ -507,8 +547,13 @@ public:
             TIFFCleanup(m_tiff);
     }
 
-    bool begin(QIODevice *device, int width, int height, bool gray) override
+    int maxGrayDepth() const override { return 16; }
+
+    // 16-bit samples go in the machine's byte order, which the file declares.
+    bool begin(QIODevice *device, int width, int height, bool gray, int depth, int) override
     {
+        if (depth != 8 && (depth != 16 || !gray))
+            return fail(QStringLiteral("TIFF takes 8-bit or 16-bit gray samples here"));
         TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
         TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, &m_message);
         TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
@@ -534,7 +579,7 @@ public:
             && TIFFSetField(m_tiff, TIFFTAG_PHOTOMETRIC, gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
             && (gray || TIFFSetField(m_tiff, TIFFTAG_SAMPLESPERPIXEL, 3))
             && TIFFSetField(m_tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-            && TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, 8)
+            && TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, depth)
             && TIFFSetField(m_tiff, TIFFTAG_ROWSPERSTRIP, stripRows(m_tiff));
         if (!ok)
             return failed();
@@ -647,8 +692,10 @@ class BmpEncoder : public StreamEncoder
 public:
     bool bottomUp() const override { return true; }
 
-    bool begin(QIODevice *device, int width, int height, bool gray) override
+    bool begin(QIODevice *device, int width, int height, bool gray, int depth, int) override
     {
+        if (depth != 8)
+            return fail(QStringLiteral("BMP holds 8-bit samples only"));
         m_device = device;
         m_width = width;
         m_gray = gray;
@@ -740,19 +787,22 @@ int tiffStripRows(qsizetype rowBytes)
 /*
  * What the encoder for extension holds while it is fed strips of stripBytes
  * (rows of rowBytes), beyond the strip itself: PNG its filtered copy, the
- * deflated pieces and the chunks made of them, plus a scratch row and a
- * piece's compressor and check for each thread; JPEG the component rows
+ * deflated pieces and the chunks made of them, plus a scratch row (and, for
+ * 16-bit samples, two rows turned to the file's byte order) and a piece's
+ * compressor and check for each thread; JPEG the component rows
  * libjpeg keeps for one row of blocks at 2x2 subsampling; BMP the strip in
  * file order (unless it goes out as composed); TIFF next to nothing, as
  * strips go to the file untouched. 0 for an extension without a
  * streamed encoder. Pure.
  */
-qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes)
+qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes, int depth)
 {
     constexpr qint64 kSmall = 64 << 10; // headers, tables, the 32 KiB deflate window
     if (extension == QLatin1String("png")) {
         const qint64 threads = std::max(1, QThread::idealThreadCount());
-        return 3 * qint64(stripBytes) + threads * (rowBytes + deflatePieceScratchBytes()) + kSmall;
+        const qint64 rowsTurned = depth == 16 ? 2 * rowBytes : 0; // each thread's rows in file order
+        return 3 * qint64(stripBytes) + threads * (rowBytes + rowsTurned + deflatePieceScratchBytes())
+            + kSmall;
     }
     if (extension == QLatin1String("jpg"))
         return 32 * qint64(rowBytes) + kSmall;

@@ -9,8 +9,9 @@
 class QIODevice;
 
 /*
- * An image encoder fed a strip of rows at a time (8-bit gray or 24-bit RGB,
- * R, G, B bytes), writing to a device as it goes. JPEG, TIFF and BMP files
+ * An image encoder fed a strip of rows at a time (8-bit gray, 16-bit gray in
+ * the machine's byte order where the format holds it, or 24-bit RGB, R, G, B
+ * bytes), writing to a device as it goes. JPEG, TIFF and BMP files
  * are byte for byte what Qt's own writer makes of the same picture with the
  * same settings; PNG files have the same chunks, filters and compression
  * level but are deflated in pieces on all cores, by libdeflate. Encoders that store
@@ -24,7 +25,13 @@ class StreamEncoder
 public:
     virtual ~StreamEncoder();
 
-    virtual bool begin(QIODevice *device, int width, int height, bool gray) = 0;
+    // depth: bits of a gray sample, 8 or up to maxGrayDepth(); of those the
+    // low significantBits hold the camera's value, which the file notes
+    // where its format can.
+    virtual bool begin(QIODevice *device, int width, int height, bool gray, int depth = 8,
+                       int significantBits = 8)
+        = 0;
+    virtual int maxGrayDepth() const { return 8; }
     virtual bool writeRows(const uchar *rows, qsizetype stride, int count) = 0;
     virtual bool finish() = 0;
     virtual bool bottomUp() const { return false; }
@@ -45,7 +52,7 @@ private:
 };
 
 std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel);
-qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes);
+qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes, int depth = 8);
 int tiffStripRows(qsizetype rowBytes);
 
 #endif // STREAMENCODER_H

@@ -279,13 +279,16 @@ QRect sourceRectOfTurned(const QRect &turnedRect, const QSize &frameSize, int an
 
 /*
  * Whether copyTurnedRows() and sampleTurned() read frames of `source` format
- * into pixels of targetBytesPerPixel bytes (1 gray, 3 RGB): Grayscale8 into
- * either, RGB888 into RGB. Other formats need a conversion first. Pure.
+ * into pixels of targetBytesPerPixel bytes (1 gray, 2 16-bit gray, 3 RGB):
+ * Grayscale8 into gray or RGB, Grayscale16 into 16-bit gray, RGB888 into
+ * RGB. Other formats need a conversion first. Pure.
  */
 bool copiesTurnedDirectly(QImage::Format source, int targetBytesPerPixel)
 {
     if (source == QImage::Format_Grayscale8)
         return targetBytesPerPixel == 1 || targetBytesPerPixel == 3;
+    if (source == QImage::Format_Grayscale16)
+        return targetBytesPerPixel == 2;
     return source == QImage::Format_RGB888 && targetBytesPerPixel == 3;
 }
 
@@ -304,6 +307,13 @@ void copyTurnedRows(const QImage &frame, int angle, int firstRow, int rowCount, 
     if (rowCount <= 0 || columns <= 0)
         return;
     const bool gray = frame.format() == QImage::Format_Grayscale8;
+    if (frame.format() == QImage::Format_Grayscale16) {
+        if (normalizedTurn(angle) == 0)
+            copyRowsAs<2, 2>(frame, firstRow, rowCount, columns, out, stride);
+        else
+            sampleBand(frame, angle, firstRow, rowCount, columns, out, stride, 2);
+        return;
+    }
     if (normalizedTurn(angle) == 0) {
         if (gray && targetBytesPerPixel == 1) {
             copyRowsAs<1, 1>(frame, firstRow, rowCount, columns, out, stride);
@@ -357,7 +367,9 @@ void sampleTurned(const QImage &frame, int angle, const int *columns, int column
 {
     const int turn = normalizedTurn(angle);
     const bool gray = frame.format() == QImage::Format_Grayscale8;
-    if (gray && targetBytesPerPixel == 1)
+    if (frame.format() == QImage::Format_Grayscale16)
+        sampleTurnedAs<2, 2>(frame, turn, columns, columnCount, rows, rowCount, out, stride);
+    else if (gray && targetBytesPerPixel == 1)
         sampleTurnedAs<1, 1>(frame, turn, columns, columnCount, rows, rowCount, out, stride);
     else if (gray)
         sampleTurnedAs<1, 3>(frame, turn, columns, columnCount, rows, rowCount, out, stride);

@@ -12,7 +12,7 @@
  * Angles are degrees, multiples of 90, turning as QTransform::rotate() does on
  * screen (y down: +90 is a quarter turn clockwise). Gray sources may be widened
  * to RGB on the way (each byte written three times), which is how the camera
- * library turns Mono8 into RGB.
+ * library turns Mono8 into RGB; 16-bit gray sources stay 16-bit.
  */
 
 int normalizedTurn(int angle);

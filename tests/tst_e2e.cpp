@@ -4,7 +4,9 @@
 // the camera sent.
 #include <QtTest>
 
+#include "appsettings.h"
 #include "camerawindow.h"
+#include "decodedfile.h"
 #include "linestamps.h"
 #include "mainwindow.h"
 #include "messageboxrecorder.h"
@@ -35,14 +37,14 @@ const char *kNames[] = {"Left", "Right", "Bottom", "Top"};
 // says. Its deep buffer rides out the stalls of a busy test machine, so a
 // frame lost to the scheduler does not pass for a frame lost by the window.
 // Objects, if any, are 50 lines apart; a belt, if any, clocks the lines.
-QString cameraIni(bool rgb, bool objects, const char *conveyor = "")
+QString cameraIni(bool rgb, bool objects, const char *conveyor = "", const char *gray = "Mono8")
 {
     return QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\npixel_format = %4\n"
                           "line_rate = 6400\nmax_line_rate = 6400\nbuffer_count = 512\n%5%6\n")
         .arg(QLatin1String(kSerial))
         .arg(kWidth)
         .arg(kLines)
-        .arg(QLatin1String(rgb ? "RGB8" : "Mono8"),
+        .arg(QLatin1String(rgb ? "RGB8" : gray),
              objects ? QStringLiteral("object_lines = %1\ngap_lines = 50\n").arg(kObjectLines) : QString(),
              *conveyor ? QStringLiteral("conveyor = ") + QLatin1String(conveyor) : QString());
 }
@@ -72,7 +74,6 @@ class TestEndToEnd : public QObject
         QCOMPARE(w().m_stitchActive, on);
     }
     void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= count, 20000); }
-
 private slots:
     void init()
     {
@@ -153,6 +154,77 @@ private slots:
         QCOMPARE(last.format(), QImage::Format_RGB32); // a 24-bit file, also from a gray camera
         const QString wrong = sceneMismatch(last, direction, kSerial, rgb);
         QVERIFY2(wrong.isEmpty(), qPrintable(files.last().name + QStringLiteral(": ") + wrong));
+    }
+
+    void filesKeepTheCameraPixels_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("cameraBits");
+        QTest::addColumn<QList<int>>("depthChannelsSbit");
+        QTest::newRow("Mono12, Left, TIFF") << 0 << "TIFF" << 12 << QList{16, 1, 0};
+        QTest::newRow("Mono12, Right, PNG") << 1 << "PNG" << 12 << QList{16, 1, 12};
+        QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << QList{8, 1, 0};
+        QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << QList{8, 1, 0};
+        QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << QList{16, 1, 16};
+        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << QList{8, 1, 0};
+        QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << QList{8, 3, 0};
+    }
+    // With the option on, a gray camera's files are gray: 16-bit PNG and TIFF
+    // hold its values, BMP and JPEG their top 8 bits (JPEG within its error);
+    // off, 24-bit RGB as ever. Lines run on from file to file.
+    void filesKeepTheCameraPixels()
+    {
+        QFETCH(int, direction);
+        QFETCH(QString, format);
+        QFETCH(int, cameraBits);
+        QFETCH(QList<int>, depthChannelsSbit);
+        const bool keep = depthChannelsSbit[1] == 1; // else 24-bit RGB files, as without the option
+        const char *pixelFormat = cameraBits == 8 ? "Mono8" : cameraBits == 12 ? "Mono12" : "Mono16";
+        AppSettings::setValue(AppSettings::kKeepCameraPixels, keep);
+        startWindow(direction, 4, true, format, cameraIni(false, false, "", pixelFormat));
+        setGrabbing(true);
+        waitForBatches(3);
+        setGrabbing(false);
+        QVERIFY(waitForStitchWorker(w()));
+        const QStringList names = QDir(m_outDir).entryList(QDir::Files, QDir::Name);
+        QVERIFY(names.size() >= 3);
+        const bool jpeg = format == QLatin1String("JPG");
+        qint64 nextLine = -1;
+        for (const QString &name : names) {
+            const DecodedFile file = decodeFile(QDir(m_outDir).filePath(name));
+            QCOMPARE(QList<int>({file.depth, file.channels, file.sbit}), depthChannelsSbit);
+            const QImage shape(file.width, file.height, QImage::Format_Mono); // where each line lies
+            const auto value = [&](int i, int x) {
+                const QPoint p = linePixelPosition(shape, direction, i, x);
+                return file.samples[size_t(p.y()) * size_t(file.width) + size_t(p.x())];
+            };
+            // Camera bits above the stamp's byte in a sample, and those the file cannot hold.
+            const int low = cameraBits - 8, toByte = file.depth == 16 ? low : 0, dropped = low - toByte;
+            const auto sent = [&](quint32 line, int x) { // the scene atop (7x + L)
+                return mvsim::scenePixel(kSerial, line, unsigned(x), 0, PixelType_Gvsp_Mono8) << low
+                    | ((7 * x + int(line)) & ((1 << low) - 1));
+            };
+            QList<qint64> offsets; // each line's stamp less its place
+            for (int i = 0; i < lineCount(shape, direction); ++i) {
+                uchar stamp[4];
+                for (int p = 0; p < 4; ++p)
+                    stamp[p] = uchar(value(i, p) >> toByte);
+                offsets << qint64(mvsim::lineStamp(stamp, 1)) - i;
+            }
+            std::sort(offsets.begin(), offsets.end());
+            const qint64 first = offsets[offsets.size() / 2]; // JPEG blurs a few stamps
+            QVERIFY2(jpeg || (offsets.first() == offsets.last() && (nextLine < 0 || first == nextLine)),
+                     qPrintable(name));
+            nextLine = first + offsets.size();
+            double error = 0;
+            for (int i = 0; i < offsets.size(); ++i)
+                for (int x = 0; x < file.width * file.height / offsets.size(); ++x)
+                    error += qAbs(value(i, x) - (sent(quint32(first + i), x) >> dropped));
+            error /= double(file.width) * file.height;
+            QVERIFY2(error <= (jpeg ? 1.5 : 0.0), qPrintable(QStringLiteral("%1: %2").arg(name).arg(error)));
+        }
     }
 
     // Lines clocked by the belt's encoder: it makes 6000 a second for half a

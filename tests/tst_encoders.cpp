@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "decodedfile.h"
 #include "deflatepiece.h"
 #include "framekind.h"
 #include "imagewriter.h"
@@ -14,6 +15,7 @@
 #include "pngfilter.h"
 #include "referencecanvas.h"
 #include "segmentpicture.h"
+#include "stitchrecorder.h"
 
 #include <zlib.h>
 
@@ -439,6 +441,116 @@ private slots:
         QVERIFY(ours.size() <= qts.size() * 103 / 100);
         const QString fault = difference(QImage::fromData(ours), canvas);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+    void batchesKeepTheCamerasPixels_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<int>("bits"); // 8: plain gray frames, else 16-bit ones filling that many
+        const char *const formats[] = {"PNG", "TIFF", "BMP", "JPG"};
+        for (int row = 0, bits = 8; row < 12; ++row, bits = 8 + row % 3 * 4) // each direction for each kind
+            QTest::addRow("%s, %d bits, direction %d", formats[row / 3], bits, row % 4)
+                << formats[row / 3] << row % 4 << bits;
+    }
+    // Grabbed frames laid out turned, cut into two segments, each file read
+    // back by the codec library: gray, 16-bit in PNG and TIFF, the top 8
+    // bits in BMP and JPEG, every pixel where its frame puts it.
+    void batchesKeepTheCamerasPixels()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, direction);
+        QFETCH(int, bits);
+        const int turn = 90 * (direction + 1) % 360, top = (1 << bits) - 1;
+        const bool horizontal = direction<2, deep = bits> 8, narrow = format == "BMP" || format == "JPG";
+        const auto value = [top](int i, int x, int y) { return i * top / 4 + (x + 2 * y) * top / 260; };
+        QList<QImage> frames;
+        int lengths[3], cross = 0;
+        for (int i = 0; i < 3; ++i) {
+            QImage frame(40 + 5 * i, 30 - 4 * i,
+                         deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
+            for (int p = 0; p < frame.width() * frame.height(); ++p) {
+                uchar *at = frame.scanLine(p / frame.width()) + frame.depth() / 8 * (p % frame.width());
+                deep ? void(*reinterpret_cast<quint16 *>(at)
+                            = quint16(value(i, p % frame.width(), p / frame.width())))
+                     : void(*at = uchar(value(i, p % frame.width(), p / frame.width())));
+            }
+            frames << withSignificantBits(frame, bits);
+            const QSize turned = turn % 180 ? frame.size().transposed() : frame.size();
+            lengths[i] = horizontal ? turned.width() : turned.height();
+            cross = std::max(cross, horizontal ? turned.height() : turned.width());
+        }
+        StitchWorker worker;
+        worker.maxDimension = lengths[0] + lengths[1];
+        StitchRecorder recorder(worker);
+        worker.saveGrabbedImages(frames, turn, direction, path(format), "CamA", "SN1", 4, format, 99, 6);
+        QCOMPARE(recorder.files().size(), 2);
+        for (int s = 0; s < 2; ++s) {
+            const QVector<int> order = s ? QVector<int>{2}
+                : direction % 2          ? QVector<int>{1, 0}
+                                         : QVector<int>{0, 1};
+            const int length = s ? lengths[2] : lengths[0] + lengths[1];
+            const int width = horizontal ? length : cross, height = horizontal ? cross : length;
+            std::vector<int> expected(size_t(width) * size_t(height), 0);
+            for (int i : order) {
+                const int w = frames[i].width(), h = frames[i].height(),
+                          offset = i == order[0] ? 0 : lengths[order[0]];
+                for (int ty = 0; ty < (turn % 180 ? w : h); ++ty) {
+                    for (int tx = 0; tx < (turn % 180 ? h : w); ++tx) {
+                        const int sx[] = {tx, ty, w - 1 - tx, w - 1 - ty},
+                                  sy[] = {ty, h - 1 - tx, h - 1 - ty, tx};
+                        expected[size_t((horizontal ? ty : offset + ty) * width
+                                        + (horizontal ? offset + tx : tx))]
+                            = value(i, sx[turn / 90], sy[turn / 90]) >> (narrow && deep ? bits - 8 : 0);
+                    }
+                }
+            }
+            const DecodedFile file = decodeFile(recorder.files().at(s));
+            QCOMPARE(
+                QVector<int>(
+                    {file.width, file.height, file.channels, file.depth, file.sbit, file.photometric}),
+                QVector<int>({width, height, 1, deep && !narrow ? 16 : 8, format == "PNG" && deep ? bits : 0,
+                              format == "TIFF" ? PHOTOMETRIC_MINISBLACK : -1}));
+            int worst = 0;
+            for (size_t p = 0; p < expected.size(); ++p)
+                worst = std::max(worst, std::abs(file.samples[p] - expected[p]));
+            QVERIFY2(worst <= (format == "JPG" ? 3 : 0), qPrintable(QStringLiteral("off by %1").arg(worst)));
+        }
+    }
+    // A batch mixing pixel kinds is refused whole, naming the frame. 16-bit
+    // frame files read back as such, and a file list of them stays 16-bit
+    // only when asked.
+    void mixedBatchesFailAndFileListsKeepDepthWhenAsked()
+    {
+        QImage deep(8, 4, QImage::Format_Grayscale16);
+        for (int p = 0; p < 32; ++p)
+            reinterpret_cast<quint16 *>(deep.scanLine(p / 8))[p % 8] = quint16(p % 8 * 500 + p / 8);
+        const QImage twelve = withSignificantBits(deep, 12);
+        StitchWorker worker;
+        StitchRecorder recorder(worker);
+        const QString folder = path("mixed");
+        worker.saveStitchImages({twelve, twelve, QImage(8, 4, QImage::Format_Grayscale8)}, 0, folder, "", "",
+                                5, "PNG", 90, 6);
+        worker.saveStitchImages({twelve, withSignificantBits(deep, 16)}, 2, folder, "", "", 0, "TIFF", 90, 6);
+        QCOMPARE(
+            recorder.events,
+            QStringList({"failed Batch 5 mixes pixel kinds and was not saved: frame 3 is 8-bit gray, frame 1 "
+                         "16-bit gray of 12 significant bits.",
+                         "failed The image mixes pixel kinds and was not saved: frame 2 is 16-bit gray of 16 "
+                         "significant bits, frame 1 16-bit gray of 12 significant bits."}));
+        QVERIFY(entriesOf(folder).isEmpty());
+
+        worker.saveStitchImages({twelve}, 0, folder, "", "", 1, "PNG", 90, 6);
+        const QString file = recorder.files().value(0);
+        for (bool keep : {true, false}) {
+            worker.setKeepCameraPixels(keep);
+            worker.saveStitch({file, file}, 0, folder, "", "", "PNG", 90, 6);
+            const DecodedFile joined = decodeFile(recorder.files().value(0));
+            QCOMPARE(QVector<int>({joined.width, joined.channels, joined.depth, joined.sbit}),
+                     keep ? QVector<int>({16, 1, 16, 12}) : QVector<int>({16, 3, 8, 0}));
+            for (int p = 0; p < 64; ++p) // the old way when not asked: Qt's scaling to 8 bits, in RGB
+                QCOMPARE(joined.samples[size_t(p)],
+                         keep ? p % 8 * 500 + p / 16 : qRound((p % 8 * 500 + p / 16) / 257.));
+        }
     }
 };
 

@@ -224,27 +224,30 @@ private slots:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("direction");
-        QTest::addColumn<bool>("gray");
+        QTest::addColumn<int>("bytes"); // a pixel of the frames: 1 gray, 2 16-bit gray, 3 colour
         for (const char *format : {"PNG", "JPG", "TIFF", "BMP"})
             for (int direction : {0, 2})
-                for (bool gray : {false, true})
-                    QTest::addRow("%s dir %d %s", format, direction, gray ? "gray" : "colour")
-                        << QString::fromLatin1(format) << direction << gray;
+                for (int bytes : {1, 2, 3})
+                    QTest::addRow("%s dir %d, %d bytes a pixel", format, direction, bytes)
+                        << QString::fromLatin1(format) << direction << bytes;
     }
     void streamedFormatsChargeStripsNotTheCanvas()
     {
         QFETCH(QString, format);
         QFETCH(int, direction);
-        QFETCH(bool, gray);
+        QFETCH(int, bytes);
         const bool horizontal = direction == 0;
-        const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024,
-                           gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        const QImage::Format formats[]
+            = {QImage::Format_Grayscale8, QImage::Format_Grayscale16, QImage::Format_RGB888};
+        const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024, formats[bytes - 1]);
         const QList<QImage> batch = QVector<QImage>(30, frame).toList();
         const qint64 canvas = stitchCanvasBytes(batch, direction, format, kMaxStitchDimension);
-        QCOMPARE(canvas, qint64(4096) * (30 * 1024) * (gray ? 1 : format == "BMP" ? 4 : 3));
+        QCOMPARE(canvas, qint64(4096) * (30 * 1024) * (bytes == 3 && format == "BMP" ? 4 : bytes));
         const qint64 streamed = stitchSaveBytes(batch, direction, format, kMaxStitchDimension);
         QVERIFY2(streamed * 3 < canvas, qPrintable(QStringLiteral("%1 of %2").arg(streamed).arg(canvas)));
-        const qint64 rowBytes = qint64(horizontal ? 30 * 1024 : 4096) * (gray ? 1 : 3);
+        // BMP and JPEG hold 16-bit frames' top bits: 8-bit rows.
+        const int rowPixelBytes = bytes == 2 && (format == "BMP" || format == "JPG") ? 1 : bytes;
+        const qint64 rowBytes = qint64(horizontal ? 30 * 1024 : 4096) * rowPixelBytes;
         const qint64 stripRows = format == "TIFF" ? (qint64(4) << 20) / rowBytes : stripRowsFor(rowBytes);
         QVERIFY(streamed >= stripRows * rowBytes + descriptorBufferBytes());
         // Twice the frames make two segments saved one after the other: about the same charge.

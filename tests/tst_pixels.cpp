@@ -1,6 +1,7 @@
 // Every path a grabbed pixel takes to a picture (saved batches and frame
 // files, encoder strips, the preview, the turned copies beneath them) against
 // one canvas the test lays out itself from where each direction puts a frame.
+#include <QBitArray>
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,6 +11,7 @@
 #include "frameimage.h"
 #include "framekind.h"
 #include "frameturn.h"
+#include "graywords.h"
 #include "patternframe.h"
 #include "preview.h"
 #include "referencecanvas.h"
@@ -331,6 +333,41 @@ private slots:
         budget.unreserveQueued(50);
         QCOMPARE(budget.queued(), qint64(0));
         QCOMPARE(budget.inFlight(), qint64(300));
+    }
+    void deepFramesUnpackToTheCameraValues_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("Mono16") << uint(PixelType_Gvsp_Mono16) << 16;
+        QTest::newRow("Mono10p") << uint(PixelType_Gvsp_Mono10p) << 10;
+        QTest::newRow("Mono12p") << uint(PixelType_Gvsp_Mono12p) << 12;
+        QTest::newRow("Mono12Packed") << uint(PixelType_Gvsp_Mono12_Packed) << 12;
+    }
+    // Values packed here bit by bit as each format sends them come back
+    // unscaled, from any pixel on, never from past the frame's end.
+    void deepFramesUnpackToTheCameraValues()
+    {
+        QFETCH(uint, type);
+        QFETCH(int, bits);
+        QVector<quint16> values, out(15);
+        for (uint i = 0; i < 15; ++i)
+            values << quint16(i ? (i * 2654435761u >> 9) & ((1u << bits) - 1) : (1u << bits) - 1);
+        // Bit b of pixel i, bytes filled from their lowest bit; Mono12Packed's pairs put high bits outside.
+        const auto at = [&](int i, int b) {
+            return type != PixelType_Gvsp_Mono12_Packed
+                ? i * bits + b
+                : 24 * (i / 2) + (b < 4 ? 8 + 4 * (i % 2) + b : 16 * (i % 2) + b - 4);
+        };
+        QBitArray stream(15 * bits);
+        for (int k = 0; k < 15 * bits; ++k)
+            stream.setBit(at(k / bits, k % bits), (values[k / bits] >> (k % bits)) & 1);
+        const auto *bytes = reinterpret_cast<const uchar *>(stream.bits());
+        const quint64 length = quint64(stream.size() + 7) / 8;
+        QVERIFY(unpackGrayWords(MvGvspPixelType(type), bytes, length, 0, 15, out.data()));
+        QCOMPARE(out, values);
+        QVERIFY(unpackGrayWords(MvGvspPixelType(type), bytes, length, 5, 10, out.data()));
+        QCOMPARE(out.mid(0, 10), values.mid(5));
+        QVERIFY(!unpackGrayWords(MvGvspPixelType(type), bytes, length - 1, 5, 10, out.data()));
     }
     // Rotation steps by quarter turns (a hand-edited angle too); fitting keeps
     // the scene inside the view and gives up on empty sizes.

@@ -38,6 +38,14 @@ QImage monoFrame(int lines, int seed)
     return markedAsRgb(frame);
 }
 
+// A deep camera's frame: 200 in its top 8 bits, all the bits below set.
+QImage deepFrame(int bits)
+{
+    QImage frame(kWidth, kLines, QImage::Format_Grayscale16);
+    frame.fill(uint(200 << (bits - 8) | ((1 << (bits - 8)) - 1)));
+    return withSignificantBits(frame, bits);
+}
+
 QImage cameraFrame(int lines = kLines)
 {
     QImage frame(kWidth, lines, QImage::Format_RGB888);
@@ -136,6 +144,9 @@ private slots:
         // Frames of an earlier run still queued when the next starts (a quick
         // Stop and Start) are dropped, not joined to the new batch.
         QTest::newRow("queued before Stitch Start") << 2 << 0 << "restart" << QList{0, 0, 0, 1};
+        // A batch is never of two kinds: a frame of another pixel format opens the next.
+        QTest::newRow("deep frames, then of another depth")
+            << 30 << 2 << "deep 10, deep 10, deep 12" << QList{2, 2, 1, 1};
     }
     void batchClosesOrIsDiscarded()
     {
@@ -163,6 +174,9 @@ private slots:
             QVERIFY(!w().m_stitchActive);
             w().m_isOpen = w().m_isGrabbing = true; // as the next Open and Start leave it
             trigger("actionStitchStart");
+        } else if (then.startsWith(QLatin1String("deep"))) {
+            for (const QString &kind : then.split(QStringLiteral(", ")))
+                feed(deepFrame(kind.section(QLatin1Char(' '), 1).toInt()));
         } else if (then == QLatin1String("restart")) {
             trigger("actionStitchStop");
             feed(cameraFrame(), Qt::QueuedConnection);
@@ -178,9 +192,18 @@ private slots:
             QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
         // The preview is composed off the window's thread.
         QTRY_COMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
-        // The batch's frames are charged while it is open, and only then.
-        QCOMPARE(w().m_batchLedger->openBatchBytes(), open * frameImageBytes(kWidth, kLines, 24));
-        feedComplete(w().m_maxStitchCount);
+        const bool deep = then.startsWith(QLatin1String("deep"));
+        if (deep) { // shown scaled to 8 bits by its bit count
+            auto *item = static_cast<QGraphicsPixmapItem *>(w().m_stitchScene->items().first());
+            QCOMPARE(qGray(item->pixmap().toImage().pixel(0, 0)), 200);
+        }
+        // The batch's frames are charged while it is open, and only then, at
+        // what they hold: a deep frame 2 bytes a pixel.
+        QCOMPARE(w().m_batchLedger->openBatchBytes(),
+                 open * (deep ? 2 * kWidth * kLines : frameImageBytes(kWidth, kLines, 24)));
+        const QImage next = w().m_batchFrames.isEmpty() ? cameraFrame() : w().m_batchFrames.last();
+        for (int i = 0; i < w().m_maxStitchCount; ++i)
+            feed(next);
         QCOMPARE(w().m_batchCounter, batchesShownOpenSizeKnown[0] + 1);
     }
 

@@ -231,7 +231,8 @@ private slots:
             {"cbShowLiveView", "", kShowLiveView, "true"},    {"rdButtonJpg", "", kFormat, "JPG"},
             {"rdButtonBmp", "", kFormat, "BMP"},              {"sbQuality", "2", kPngQuality, "2"},
             {"slQuality", "End", kPngQuality, "9"},           {"leCurrentSavePath", "/elsewhere", kSaveDir, ""},
-            {"slExposure", "End", kExposure, "1000"},         {"slGain", "Home", kGain, "0"}};
+            {"slExposure", "End", kExposure, "1000"},         {"slGain", "Home", kGain, "0"},
+            {"cbKeepCameraPixels", "", kKeepCameraPixels, "true"}};
         // clang-format on
         for (const auto &row : rows)
             QTest::addRow("%s %s", row[0], row[1]) << QStringList{row[0], row[1], row[2], row[3]};
