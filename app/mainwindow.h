@@ -133,6 +133,7 @@ private:
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+    void saveOpenBatchAtRunEnd();  // mainwindow_session.cpp: a run ends; its open batch becomes a file
     void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
     // mainwindow_session.cpp: the preview maker's picture of a closed batch
     void showComposedPreview(int number, const ComposedPreview &preview);

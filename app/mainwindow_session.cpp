@@ -335,6 +335,20 @@ void MainWindow::showDroppedFrames()
 }
 
 /*
+ * A run ends (Stop, Close while grabbing): when saving is on, the open batch
+ * is closed as a shorter batch, numbered as the next, so that the end of a
+ * scan reaches a file. With saving off it stays open, and the caller drops it
+ * or the next start does. GUI thread.
+ */
+void MainWindow::saveOpenBatchAtRunEnd()
+{
+    if (m_shuttingDown || !m_saveStitchImage || m_batchFrames.isEmpty())
+        return;
+    closeBatch(*this);
+    relieveFrameBudget();
+}
+
+/*
  * Starts collecting frames: switches the grab thread's stitch feed on and
  * swaps the enabled state of the two stitch actions. The open batch is left
  * as it is. Calls queued to the window before the feed was on are delivered
