@@ -109,7 +109,6 @@ namespace {
 
 // Blanks around are allowed; what is between must be the number alone.
 const QRegularExpression kPlainDecimal(QStringLiteral("^\\s*-?(\\d+\\.?\\d*|\\.\\d+)\\s*$"));
-const QRegularExpression kPlainWhole(QStringLiteral("^\\s*-?\\d+\\s*$"));
 
 } // namespace
 
@@ -131,15 +130,13 @@ bool parseCameraValue(const QString &text, double *value)
 }
 
 /*
- * Reads a typed whole number. Returns false for anything but digits with an
- * optional minus, and for numbers beyond 64 bits. Pure; any thread.
+ * Reads a typed whole number in decimal. Returns false for anything else (an
+ * exponent, a point, letters) and for numbers beyond 64 bits. Pure; any thread.
  */
 bool parseWholeNumber(const QString &text, qint64 *value)
 {
-    if (!kPlainWhole.match(text).hasMatch())
-        return false;
     bool ok = false;
-    const qint64 parsed = text.trimmed().toLongLong(&ok, 10);
+    const qint64 parsed = text.toLongLong(&ok, 10);
     if (!ok)
         return false;
     *value = parsed;

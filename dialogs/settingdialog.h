@@ -58,7 +58,7 @@ SliderRange sliderRangeWithin(float minimum, float maximum);
 // and an optional minus, blanks around it allowed. An exponent or any other
 // sign is refused rather than read as some other number.
 bool parseCameraValue(const QString &text, double *value);
-// A typed whole number: digits with an optional minus, blanks around allowed.
+// A typed whole number: decimal digits with a sign, blanks around allowed.
 bool parseWholeNumber(const QString &text, qint64 *value);
 
 // Limits the program puts on typed values, whatever a camera allows.

@@ -128,6 +128,7 @@ private slots:
         m_window.m_maxStitchCount = 40; // in force, shown when the dialog opens
         ShownDialog dialog(m_window, "DLG-FRACTION");
         QLineEdit *edit = dialog.control(field);
+        QCOMPARE(edit->text(), QString(kind.current)); // the value in force
         QLineEdit *elsewhere = dialog.control(kind.feature ? "leFrameCount" : "leGain");
         if (row[5] == QLatin1String(", refused"))
             mvsim::setFault("MV_CC_SetFloatValue", static_cast<int>(MV_E_ACCESS_RW), "DLG-FRACTION");
