@@ -948,7 +948,9 @@ void settingdialog::on_btnSaveImage_clicked()
     if (status != MV_OK) {
         const QString reason
             = systemError != 0 ? tr("\n原因: %1").arg(qt_error_string(systemError)) : QString();
-        warn(tr("保存失败"), tr("保存图片失败，错误码: %1").arg(status) + reason);
+        warn(tr("保存失败"),
+             tr("保存图片失败，错误码: %1").arg(status) + QLatin1Char('\n') + cameraErrorText(status)
+                 + reason);
         return;
     }
     QMessageBox::information(this, tr("保存成功"), snapshotSuccessText(savedPath, kind.imageType, quality),
