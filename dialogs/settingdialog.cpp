@@ -45,16 +45,16 @@ QString canonicalFormatName(const QString &storedName)
 }
 
 /*
- * Returns the quality range of a canonical format name: JPEG quality 55..99
- * (default 95), PNG compression level 0..9 (default 8); BMP and TIF are not
- * adjustable. Pure; any thread.
+ * Returns the quality range of a canonical format name: JPEG quality 55..99,
+ * PNG compression level 0..9; BMP and TIF are not adjustable. Pure; any
+ * thread.
  */
 QualityRange qualityRangeFor(const QString &format)
 {
     if (format == kFormatJpg)
-        return {true, 55, 99, AppSettings::kDefaultJpgQuality, AppSettings::kJpgQuality};
+        return {true, 55, 99};
     if (format == kFormatPng)
-        return {true, 0, 9, AppSettings::kDefaultPngQuality, AppSettings::kPngQuality};
+        return {true, 0, 9};
     return {};
 }
 
@@ -826,7 +826,7 @@ QString settingdialog::formatFromButtons() const
 
 /*
  * Sets the quality controls up for the format of the checked button: range and
- * the stored quality for JPG and PNG, disabled (keeping range and value) for
+ * the quality in force for JPG and PNG, disabled (keeping range and value) for
  * BMP and TIF. Stores and announces nothing. GUI thread.
  */
 void settingdialog::onImageFormatChanged()

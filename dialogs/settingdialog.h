@@ -38,8 +38,6 @@ struct QualityRange {
     bool adjustable = false; // BMP and TIF have no quality to choose
     int minimum = 0;
     int maximum = 0;
-    int defaultValue = 0;
-    const char *key = nullptr; // settings key of the stored quality
 };
 QualityRange qualityRangeFor(const QString &format);
 
