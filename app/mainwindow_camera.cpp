@@ -18,6 +18,7 @@
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "pixelformatname.h"
+#include "setuptools.h"
 #include "storedcamerasettings.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
@@ -207,6 +208,7 @@ void MainWindow::on_actionCameraStart_triggered()
     disconnect(m_workThread, &WorkThread::pixelFormatUnsupported, this, nullptr);
     connect(m_workThread, &WorkThread::pixelFormatUnsupported, this,
             [this](uint pixelType) { statusBar()->showMessage(unsupportedPixelFormatText(pixelType)); });
+    m_setupTools->runStarted();
     m_workThread->setRunning(true);
     m_workThread->start();
     if (MV_CC_StartGrabbing(m_handle) == MV_OK) {
@@ -233,7 +235,13 @@ void MainWindow::on_actionCameraStop_triggered()
     if (m_handle && m_isOpen && m_isGrabbing)
         MV_CC_StopGrabbing(m_handle);
     m_workThread->wait();
+    const bool wasGrabbing = m_isGrabbing;
     m_isGrabbing = false;
+    // The camera's counters once the stream has stopped: the last frames it lost are in them.
+    int lost = -1, received = -1;
+    if (wasGrabbing && m_handle)
+        readStreamCounters(m_handle, m_deviceInfo.nTLayerType == MV_GIGE_DEVICE, lost, received);
+    m_setupTools->runEnded(received, lost);
     saveOpenBatchAtRunEnd();
     m_batchFrames.clear();
     m_batchLedger->discardOpenBatch();
@@ -272,7 +280,7 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
     ui->dataitemLabel->setText(
         frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
         + droppedFramesSuffix(dropped) + flatFieldStatusSuffix(m_flatField->lastFrameCorrected()));
-    if (dropped > 0)
+    if (dropped > 0 || lostFrames > 0)
         showDroppedFrames();
 }
 

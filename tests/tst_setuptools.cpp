@@ -1,0 +1,201 @@
+// Setting up a camera at the window: the line profile and histogram of the
+// live frame, the pixel readout, 1:1 zoom, the health figures and the banner
+// of lost frames, driven with the mouse and keys on simulated cameras.
+#include "camerawindow.h"
+#include "ui_mainwindow.h"
+
+#include "acquisitionhealth.h"
+#include "appsettings.h"
+#include "plotwidgets.h"
+
+#include <QGraphicsPixmapItem>
+#include <QLabel>
+#include <QRegularExpression>
+
+class TestSetupTools : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(installCameras(twoSmallCameras())); }
+    void cleanup() { mvsim::reset(); }
+
+    // Frames of `lines` lines arrive every periodMs; the window samples a while later.
+    void healthFigures_data()
+    {
+        for (const char *column : {"frames", "periodMs", "sampleAfterMs", "received", "lost", "dropped",
+                                   "framesPerSecond", "lostShare", "droppedShare"})
+            QTest::addColumn<double>(column);
+        QTest::newRow("steady") << 21. << 50. << 10. << 21. << 0. << 0. << 20. << 0. << 0.;
+        QTest::newRow("a late sample times by arrivals")
+            << 5. << 100. << 900. << 5. << 0. << 0. << 10. << 0. << 0.;
+        QTest::newRow("no frame for a second") << 3. << 10. << 1500. << 3. << 0. << 0. << 0. << 0. << 0.;
+        QTest::newRow("lost 1140 of 1280") << 4. << 20. << 0. << 140. << 1140. << 0. << 50. << 89. << 0.;
+        QTest::newRow("lost and dropped") << 4. << 20. << 0. << 1576. << 6883. << 1092. << 50. << 81. << 13.;
+        QTest::newRow("one of a million") << 4. << 20. << 0. << 999999. << 1. << 1. << 50. << 0.5 << 0.5;
+    }
+    void healthFigures()
+    {
+        QFETCH(double, frames);
+        QFETCH(double, periodMs);
+        QFETCH(double, sampleAfterMs);
+        QFETCH(double, received);
+        QFETCH(double, lost);
+        QFETCH(double, dropped);
+        QFETCH(double, framesPerSecond);
+        QFETCH(double, lostShare);
+        QFETCH(double, droppedShare);
+        constexpr qint64 ms = 1000000, start = 5000 * ms;
+        constexpr int lines = 512, lineBytes = 4096;
+        AcquisitionHealth health;
+        health.start(start);
+        qint64 t = start;
+        for (int i = 0; i < frames; ++i) {
+            t += qint64(periodMs * ms);
+            health.frameArrived(lines, lines * lineBytes, t, qint64(received), qint64(lost));
+            if (i % 3 == 2) // samples between frames change nothing
+                health.sample(t + ms, qint64(dropped));
+        }
+        const HealthFigures f = health.sample(t + qint64(sampleAfterMs * ms), qint64(dropped));
+        QCOMPARE(qRound(f.framesPerSecond * 100), qRound(framesPerSecond * 100));
+        QCOMPARE(qRound(f.linesPerSecond), qRound(framesPerSecond * lines));
+        QCOMPARE(qRound(f.megabytesPerSecond * 1e6), qRound(framesPerSecond * lines * lineBytes));
+        QCOMPARE(f.sent, qint64(received + lost));
+        const QStringList banner = lossBannerLines(f);
+        QCOMPARE(banner.size(), int(lost > 0) + int(dropped > 0));
+        for (const double share : {lostShare, droppedShare})
+            if (share > 0)
+                QVERIFY2(
+                    banner.join(' ').contains(share < 1 ? QString("(<1 %)") : QString("(%1 %)").arg(share)),
+                    qPrintable(banner.join(' ')));
+    }
+
+    // A click picks the profile's line; the profile, the histogram, 1:1 zoom and the readout all hold
+    // what the camera sent, which the test builds from the simulator's pattern.
+    void toolsShowTheCamerasValues_data()
+    {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("Mono8") << 0 << "G1" << 1;
+        QTest::newRow("RGB8") << 1 << "U7" << 3;
+    }
+    void toolsShowTheCamerasValues()
+    {
+        QFETCH(int, entry);
+        QFETCH(QString, serial);
+        QFETCH(int, channels);
+        CameraWindow cw;
+        AppSettings::setValue(AppSettings::kShowLiveView, true);
+        QVERIFY(cw.make());
+        MainWindow &w = *cw.window;
+        w.resize(1024, 768);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(cw.openEntry(entry) && cw.start());
+        QGraphicsPixmapItem *item = w.m_livePixmapItem;
+        QTRY_VERIFY(!item->pixmap().isNull());
+        cw.trigger("actionCameraStart"); // stops; the last frame stays on screen
+        QVERIFY(!w.m_isGrabbing);
+        const QImage shown = item->pixmap().toImage();
+        const int row = shown.height() / 4; // not the middle line shown by default
+        QGraphicsView *gv = w.ui->gv;
+        QTest::mouseClick(gv->viewport(), Qt::LeftButton, {},
+                          gv->mapFromScene(item->mapToScene(QPointF(10.25, row + 0.25))));
+        auto *profilePlot = w.findChild<ProfilePlot *>("lineProfilePlot");
+        QTRY_COMPARE(profilePlot->profile().row, row);
+        const LineProfile profile = profilePlot->profile();
+        QCOMPARE(profile.channels, channels);
+        unsigned char stamp[4];
+        for (int x = 0; x < 4; ++x)
+            stamp[x] = uchar(profile.values[0][x]);
+        const quint32 line = mvsim::lineStamp(stamp, 1);
+        QCOMPARE(int(line % quint32(shown.height())), row); // frames start at whole frames of lines
+        const quint32 firstLine = line - quint32(row);
+        const auto sent = [&](int x, int y, int c) {
+            return int(mvsim::scenePixel(serial.toStdString(), firstLine + quint32(y), unsigned(x),
+                                         unsigned(c),
+                                         channels == 1 ? PixelType_Gvsp_Mono8 : PixelType_Gvsp_RGB8_Packed));
+        };
+        QVector<qint64> counts[3];
+        for (int c = 0; c < channels; ++c) {
+            counts[c].fill(0, 256);
+            int lo = 255, hi = 0;
+            for (int x = 0; x < shown.width(); ++x) {
+                QCOMPARE(int(profile.values[c][x]), sent(x, row, c));
+                lo = qMin(lo, sent(x, row, c));
+                hi = qMax(hi, sent(x, row, c));
+                for (int y = 0; y < shown.height(); ++y)
+                    ++counts[c][sent(x, y, c)];
+            }
+            QCOMPARE(profile.stats[c].min, lo);
+            QCOMPARE(profile.stats[c].max, hi);
+            QCOMPARE(w.findChild<HistogramPlot *>("histogramPlot")->histogram().counts[c], counts[c]);
+        }
+
+        QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
+        const QPoint origin = gv->mapFromScene(item->mapToScene(QPointF(0, 0)));
+        const QImage screen = gv->viewport()->grab().toImage();
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb seen = screen.pixel(origin + QPoint(x, y));
+                const int expected[3] = {sent(x, y, 0), sent(x, y, channels / 2), sent(x, y, channels - 1)};
+                QVERIFY2(qRed(seen) == expected[0] && qGreen(seen) == expected[1]
+                             && qBlue(seen) == expected[2],
+                         qPrintable(QString("screen pixel of %1,%2").arg(x).arg(y)));
+            }
+
+        const QPoint pixel(shown.width() - 5, shown.height() - 2);
+        QTest::mouseMove(gv->viewport(), origin + pixel);
+        QStringList numbers;
+        QRegularExpressionMatchIterator it
+            = QRegularExpression("\\d+").globalMatch(w.findChild<QLabel *>("pixelReadout")->text());
+        while (it.hasNext())
+            numbers << it.next().captured();
+        QStringList expected = {QString::number(pixel.x()), QString::number(pixel.y())};
+        for (int c = 0; c < channels; ++c)
+            expected << QString::number(sent(pixel.x(), pixel.y(), c));
+        QCOMPARE(numbers, expected);
+    }
+
+    // The camera keeps one frame while the grab loop is held up; the banner then names the loss.
+    void bannerNamesTheLossWithinASecond()
+    {
+        QVERIFY(installCameras("[cam]\ntransport = USB3\nserial = L1\nwidth = 64\nlines_per_frame = 16\n"
+                               "buffer_count = 2\nline_rate = 2000\n"));
+        CameraWindow cw;
+        AppSettings::setValue(AppSettings::kShowLiveView, true);
+        QVERIFY(cw.make());
+        MainWindow &w = *cw.window;
+        w.show();
+        QVERIFY(cw.openEntry(0) && cw.start());
+        QLabel *banner = w.ui->acquisitionBanner;
+        QTRY_VERIFY(!w.m_livePixmapItem->pixmap().isNull());
+        w.m_frameMutex.lock(); // as a slow snapshot holds up the grab loop
+        QTest::qSleep(300);
+        w.m_frameMutex.unlock();
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 1000);
+        cw.trigger("actionCameraStart"); // stops
+        MV_MATCH_INFO_USB_DETECT usb{};
+        MV_ALL_MATCH_INFO match{MV_MATCH_TYPE_USB_DETECT, &usb, sizeof usb};
+        QCOMPARE(MV_CC_GetAllMatchInfo(w.m_handle, &match), MV_OK);
+        const qint64 lost = usb.nErrorFrameCount, sent = lost + usb.nReceivedFrameCount;
+        QVERIFY(lost > 20);
+        const QString text = banner->text();
+        QVERIFY2(banner->isVisible() && text.contains(QString(" %1 of %2 ").arg(lost).arg(sent))
+                     && text.contains(QString("(%1 %)").arg(qRound(100.0 * lost / sent))),
+                 qPrintable(text));
+    }
+
+    void overTriggerNeedsAnExposureLongerThanTheLinePeriod()
+    {
+        QVERIFY(exposureExceedsLinePeriod(500, 6000)); // an encoder at 6000 lines/s: 167 us a line
+        QVERIFY(!exposureExceedsLinePeriod(166, 6000));
+        QVERIFY(!exposureExceedsLinePeriod(100, 10000));
+        QVERIFY(exposureExceedsLinePeriod(101, 10000));
+        QVERIFY(!exposureExceedsLinePeriod(500, 0)); // a belt standing still
+    }
+};
+
+QTEST_MAIN(TestSetupTools)
+#include "tst_setuptools.moc"
