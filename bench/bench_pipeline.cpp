@@ -8,7 +8,10 @@
 //   bench_pipeline [--trial S] [--confirm S] [--formats JPG,TIFF,BMP,PNG]
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
 //                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
-//                  [--noise LEVELS] [--exposure US] [--flatfield]
+//                  [--noise LEVELS] [--exposure US] [--flatfield] [--no-tools]
+//
+// Each trial prints how long the window's thread was busy per frame, with the
+// line profile and histogram docks open, or closed with --no-tools.
 //
 // --flatfield stores a calibrated flat-field reference for the camera, switched
 // on, before it opens: every frame is then corrected on the grab thread.
@@ -47,6 +50,7 @@
 #include "streamencoder.h"
 #include "workthread.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -152,6 +156,7 @@ struct Options {
     QString saveCpu = QStringLiteral("nice19"); // nice5, nice19 or idle: how saving threads give way
     QString saveIo = QStringLiteral("be7");     // none, be7 or idle
     bool flatField = false;
+    bool setupTools = true; // the line profile and histogram docks open (--no-tools: closed)
 };
 
 struct TrialResult {
@@ -165,8 +170,9 @@ struct TrialResult {
     qint64 dropped = 0; // frames the window's budget had no room for
     double drainSeconds = 0;
     qint64 peakKiB = 0;
-    double seconds = 0;   // how long the camera ran
-    bool aborted = false; // memory ran past the limit: the window fell hopelessly behind
+    double seconds = 0;              // how long the camera ran
+    double windowBusyMsPerFrame = 0; // the window's thread handling events, per frame received
+    bool aborted = false;            // memory ran past the limit: the window fell hopelessly behind
 };
 
 qint64 statusKiB(const char *field)
@@ -316,6 +322,22 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
+    for (const char *dock : {"lineProfileDock", "histogramDock"})
+        if (QWidget *d = w->findChild<QWidget *>(QLatin1String(dock)))
+            d->setVisible(o.setupTools);
+    // What the window's thread spends handling events: from each wake-up of
+    // its event loop to the next time it blocks, the trial's own loop included.
+    QElapsedTimer busy;
+    qint64 busyNs = 0;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    const QMetaObject::Connection awake
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&busy] { busy.start(); });
+    const QMetaObject::Connection blocking
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&busy, &busyNs] {
+              if (busy.isValid())
+                  busyNs += busy.nsecsElapsed();
+              busy.invalidate();
+          });
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < seconds * 1000 && !aborted.load()) {
@@ -329,6 +351,9 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
         r.maxIntakeBacklog = std::max(r.maxIntakeBacklog, r.received - batched);
         r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
     }
+    QObject::disconnect(awake);
+    QObject::disconnect(blocking);
+    r.windowBusyMsPerFrame = r.received > 0 ? busyNs / 1e6 / double(r.received) : 0;
     r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
     r.batches = w->m_batchCounter;
     r.dropped = w->m_frameBudget->dropped();
@@ -360,11 +385,11 @@ void printTrial(const QString &format, int rate, int seconds, const TrialResult 
 {
     std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld dropped %lld"
                 "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld"
-                "  drain %.1f s  VmHWM %lld MiB\n",
+                "  drain %.1f s  VmHWM %lld MiB  window thread busy %.3f ms per frame\n",
                 qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
                 seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
                 r.dropped, r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
-                r.peakKiB / 1024);
+                r.peakKiB / 1024, r.windowBusyMsPerFrame);
     std::fflush(stdout);
 }
 
@@ -933,6 +958,8 @@ Options parseOptions(const QStringList &args)
             o.budgetMiB = next.toInt(), ++i;
         else if (a == "--flatfield")
             o.flatField = true;
+        else if (a == "--no-tools")
+            o.setupTools = false;
         else if (a == "--overload-child" && i + 4 < args.size())
             o.overloadChild = args.mid(i + 1, 4), i += 4;
         else if (a == "--sustained-by-format") {
