@@ -296,7 +296,7 @@ void MainWindow::showComposedPreview(int number, const ComposedPreview &preview)
                 QTransform::fromScale(double(preview.fullSize.width()) / preview.picture.width(),
                                       double(preview.fullSize.height()) / preview.picture.height()));
         m_stitchScene->setSceneRect(m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
-        m_setupTools->batchPictureShown(preview);
+        m_setupTools->batchPictureShown(number, preview);
         fitStitchView();
         scrollToNewestFrame(*this);
     }

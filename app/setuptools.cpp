@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "plotwidgets.h"
 #include "preview.h"
+#include "turnedcopy.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -156,8 +157,10 @@ void SetupTools::showMeasures(const MeasureMaker::Result &result)
     m_histogramText->setText(histogramStatisticsText(result.histogram));
 }
 
-void SetupTools::batchPictureShown(const ComposedPreview &preview)
+void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
 {
+    m_batchNumber = number;
+    m_batchPlaces.clear();
     m_batchPicture = preview.picture;
     m_batchTopLeft = preview.topLeft;
     m_batchFullSize = preview.fullSize;
@@ -337,16 +340,47 @@ void SetupTools::showReadout(QGraphicsView *view, QPoint viewportPos)
             text = pixelReadout(m_liveFrame, QPoint(int(std::floor(at.x())), int(std::floor(at.y()))),
                                 m_liveGray);
         }
-    } else if (!m_batchPicture.isNull() && !m_batchFullSize.isEmpty()) {
-        // The picture may be scaled down from the batch; the coordinates are the batch's.
-        const QPointF inBatch = scenePos - QPointF(m_batchTopLeft);
-        const QPoint full(int(std::floor(inBatch.x())), int(std::floor(inBatch.y())));
-        const QPoint shown(int(std::floor(inBatch.x() * m_batchPicture.width() / m_batchFullSize.width())),
-                           int(std::floor(inBatch.y() * m_batchPicture.height() / m_batchFullSize.height())));
-        text = pixelReadout(m_batchPicture, shown, m_liveGray);
-        if (!text.isEmpty())
-            text = QStringLiteral("x %1  y %2  ").arg(full.x()).arg(full.y())
-                + text.section(QStringLiteral("  "), 2);
+    } else {
+        text = batchReadout(scenePos);
     }
     m_readout->setText(text);
+}
+
+/*
+ * The value under the cursor in the shown batch, at the batch's coordinates:
+ * read from the batch's own frames while the window keeps them (full
+ * resolution, 16-bit frames as 16-bit), else from the picture, which may be
+ * scaled down. The window gives the frames up under overload; they are never
+ * held here, so the frame budget still bounds them.
+ */
+QString SetupTools::batchReadout(QPointF scenePos)
+{
+    if (m_batchPicture.isNull() || m_batchFullSize.isEmpty())
+        return QString();
+    const QPointF inBatch = scenePos - QPointF(m_batchTopLeft);
+    const QPoint full(int(std::floor(inBatch.x())), int(std::floor(inBatch.y())));
+    QString value;
+    const QList<QImage> &frames = m_window.m_lastBatchFrames;
+    if (m_batchNumber == m_window.m_batchCounter && !frames.isEmpty()) {
+        if (m_batchPlaces.size() != frames.size())
+            m_batchPlaces = placeFrames(frames, m_window.m_stitchDirection, m_window.m_lastBatchTurnAngle);
+        const QPoint at(int(std::floor(scenePos.x())), int(std::floor(scenePos.y())));
+        for (int i = 0; i < m_batchPlaces.size(); ++i) {
+            if (!m_batchPlaces[i].contains(at))
+                continue;
+            const QRect source = sourceRectOfTurned(QRect(at - m_batchPlaces[i].topLeft(), QSize(1, 1)),
+                                                    frames[i].size(), m_window.m_lastBatchTurnAngle);
+            value = pixelReadout(frames[i], source.topLeft(), m_liveGray);
+            break;
+        }
+    } else {
+        const QPoint shown(int(std::floor(inBatch.x() * m_batchPicture.width() / m_batchFullSize.width())),
+                           int(std::floor(inBatch.y() * m_batchPicture.height() / m_batchFullSize.height())));
+        value = pixelReadout(m_batchPicture, shown, m_liveGray);
+    }
+    if (value.isEmpty())
+        return QString();
+    // The frame's own coordinates give way to the batch's.
+    return QStringLiteral("x %1  y %2  ").arg(full.x()).arg(full.y())
+        + value.section(QStringLiteral("  "), 2);
 }

@@ -38,8 +38,8 @@ public:
 
     // The live view shows `frame` now.
     void liveFrameShown(const QImage &frame);
-    // The stitch view shows this picture of a batch.
-    void batchPictureShown(const ComposedPreview &preview);
+    // The stitch view shows this picture of batch `number`.
+    void batchPictureShown(int number, const ComposedPreview &preview);
     void runStarted();
     // The grab loop has ended; `received` and `lost` are the camera's final
     // counters when it could tell (negative otherwise).
@@ -60,6 +60,7 @@ private:
     void showMeasures(const MeasureMaker::Result &result);
     void pickProfileRow(QPoint viewportPos);
     void showReadout(QGraphicsView *view, QPoint viewportPos);
+    QString batchReadout(QPointF scenePos);
     double overTriggeredRate(double linesPerSecond);
 
     MainWindow &m_window;
@@ -84,6 +85,8 @@ private:
     QImage m_liveFrame; // what the live view shows, for the readout and the measures
     bool m_liveGray = false;
     int m_profileRow = -1; // chosen by a click; -1: the middle line
+    int m_batchNumber = 0;
+    QList<QRect> m_batchPlaces; // of the shown batch's frames, in the scene
     QImage m_batchPicture;
     QPoint m_batchTopLeft;
     QSize m_batchFullSize;
