@@ -11,10 +11,13 @@
 #include <QCheckBox>
 #include <QDockWidget>
 #include <QElapsedTimer>
+#include <QGraphicsObject>
 #include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -71,6 +74,28 @@ QString zoomPercent(const QGraphicsView *view)
 
 } // namespace
 
+/*
+ * A full-resolution part of the batch view over its scaled-down picture. A
+ * QObject, so that the pointer to it clears when the stitch scene is emptied.
+ */
+class TileItem : public QGraphicsObject
+{
+public:
+    void setPixmap(const QPixmap &pixmap)
+    {
+        prepareGeometryChange();
+        m_pixmap = pixmap;
+    }
+    QRectF boundingRect() const override { return QRectF(m_pixmap.rect()); }
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *) override
+    {
+        painter->drawPixmap(0, 0, m_pixmap);
+    }
+
+private:
+    QPixmap m_pixmap;
+};
+
 SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
     : QObject(&window), m_window(window), m_health(health), m_measures(kMeasureInterval)
 {
@@ -103,6 +128,7 @@ SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
     connect(m_meanOfLines, &QCheckBox::toggled, this, [this] { requestMeasures(); });
     connect(&m_measures, &MeasureMaker::measured, this,
             [this](const MeasureMaker::Result &result) { showMeasures(result); });
+    connect(&m_tiles, &TileMaker::made, this, [this](const BatchTile &tile) { showTile(tile); });
 
     m_readout = new QLabel(ui->statusBar);
     m_readout->setObjectName(QStringLiteral("pixelReadout"));
@@ -161,6 +187,8 @@ void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
 {
     m_batchNumber = number;
     m_batchPlaces.clear();
+    m_tiles.cancel();
+    m_tileRegion = QRect();
     m_batchPicture = preview.picture;
     m_batchTopLeft = preview.topLeft;
     m_batchFullSize = preview.fullSize;
@@ -294,6 +322,11 @@ bool SetupTools::eventFilter(QObject *watched, QEvent *event)
     if (!view)
         return false;
     switch (event->type()) {
+    case QEvent::Paint:
+        // Every zoom, scroll and resize of the batch view ends in a paint.
+        if (view == ui->gvStitch)
+            requestTile();
+        break;
     case QEvent::MouseMove:
         showReadout(view, static_cast<QMouseEvent *>(event)->pos());
         break;
@@ -383,4 +416,55 @@ QString SetupTools::batchReadout(QPointF scenePos)
     // The frame's own coordinates give way to the batch's.
     return QStringLiteral("x %1  y %2  ").arg(full.x()).arg(full.y())
         + value.section(QStringLiteral("  "), 2);
+}
+
+/*
+ * Asks for the part of the batch on screen at the view's scale, when the view
+ * shows the batch's picture enlarged and the window still has its frames; a
+ * view fitted or zoomed out shows the picture as it is.
+ */
+void SetupTools::requestTile()
+{
+    QGraphicsView *view = m_window.ui->gvStitch;
+    const QList<QImage> &frames = m_window.m_lastBatchFrames;
+    const double scale = view->transform().m11();
+    const bool reduced = !m_batchPicture.isNull() && m_batchPicture.width() < m_batchFullSize.width();
+    const double pictureScale = reduced ? double(m_batchPicture.width()) / m_batchFullSize.width() : 1;
+    if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.m_batchCounter
+        || frames.isEmpty()) {
+        if (m_tileItem)
+            m_tileItem->hide();
+        m_tileRegion = QRect();
+        return;
+    }
+    const QRect visible = view->mapToScene(view->viewport()->rect()).boundingRect().toAlignedRect()
+        & QRect(m_batchTopLeft, m_batchFullSize);
+    const double tileScale = std::min(scale, 1.0);
+    if (visible.isEmpty() || (visible == m_tileRegion && qFuzzyCompare(tileScale, m_tileScale)))
+        return;
+    m_tileRegion = visible;
+    m_tileScale = tileScale;
+    if (m_batchPlaces.size() != frames.size())
+        m_batchPlaces = placeFrames(frames, m_window.m_stitchDirection, m_window.m_lastBatchTurnAngle);
+    m_tileAsked.start();
+    m_tiles.request(
+        {m_batchNumber, frames, m_batchPlaces, m_window.m_lastBatchTurnAngle, visible, tileScale});
+}
+
+void SetupTools::showTile(const BatchTile &tile)
+{
+    QGraphicsScene *scene = m_window.m_stitchScene;
+    if (tile.batch != m_batchNumber || tile.picture.isNull() || !scene)
+        return;
+    if (!m_tileItem) {
+        m_tileItem = new TileItem;
+        m_tileItem->setZValue(1);
+        scene->addItem(m_tileItem);
+    }
+    m_tileItem->setPixmap(QPixmap::fromImage(tile.picture));
+    m_tileItem->setPos(tile.region.topLeft());
+    m_tileItem->setTransform(QTransform::fromScale(1 / tile.scale, 1 / tile.scale));
+    m_tileItem->show();
+    if (m_tileAsked.isValid())
+        m_lastTileMs = m_tileAsked.elapsed();
 }

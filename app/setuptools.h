@@ -1,14 +1,17 @@
 #ifndef SETUPTOOLS_H
 #define SETUPTOOLS_H
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
 
 #include "measuremaker.h"
+#include "tilemaker.h"
 
 class AcquisitionHealth;
 class MainWindow;
@@ -18,6 +21,7 @@ class QCheckBox;
 class QDockWidget;
 class QGraphicsView;
 class QLabel;
+class TileItem;
 struct ComposedPreview;
 struct HealthFigures;
 
@@ -49,6 +53,9 @@ public:
     // Both views at one screen pixel per image pixel.
     void zoomOneToOne();
     void refreshZoomText();
+    // When the last full-resolution tile of the batch view was put on screen,
+    // and how long after the view asked for it; -1 before any.
+    qint64 lastTileMs() const { return m_lastTileMs; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -61,6 +68,8 @@ private:
     void pickProfileRow(QPoint viewportPos);
     void showReadout(QGraphicsView *view, QPoint viewportPos);
     QString batchReadout(QPointF scenePos);
+    void requestTile();
+    void showTile(const BatchTile &tile);
     double overTriggeredRate(double linesPerSecond);
 
     MainWindow &m_window;
@@ -91,6 +100,13 @@ private:
     QPoint m_batchTopLeft;
     QSize m_batchFullSize;
     QPoint m_pressPos;
+
+    TileMaker m_tiles;
+    QPointer<TileItem> m_tileItem; // goes with the stitch scene's items
+    QRect m_tileRegion;            // asked for last
+    double m_tileScale = 0;
+    QElapsedTimer m_tileAsked;
+    qint64 m_lastTileMs = -1;
 };
 
 #endif // SETUPTOOLS_H
