@@ -16,6 +16,8 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStatusBar>
@@ -124,6 +126,11 @@ SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
     m_histogramDock = makeDock(window, tr("Histogram"), QStringLiteral("histogramDock"), m_histogramPlot,
                                m_histogramText, 2, logScale);
     window.splitDockWidget(m_profileDock, m_histogramDock, Qt::Horizontal);
+    // A closed dock comes back from here.
+    QMenu *viewMenu = window.menuBar()->addMenu(tr("View"));
+    viewMenu->setObjectName(QStringLiteral("menuView"));
+    viewMenu->addAction(m_profileDock->toggleViewAction());
+    viewMenu->addAction(m_histogramDock->toggleViewAction());
     connect(logScale, &QCheckBox::toggled, m_histogramPlot, &HistogramPlot::setLogScale);
     connect(m_meanOfLines, &QCheckBox::toggled, this, [this] { requestMeasures(); });
     connect(&m_measures, &MeasureMaker::measured, this,
@@ -186,6 +193,7 @@ void SetupTools::showMeasures(const MeasureMaker::Result &result)
 void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
 {
     m_batchNumber = number;
+    m_batchDirection = m_window.m_stitchDirection;
     m_batchPlaces.clear();
     m_tiles.cancel();
     m_tileRegion = QRect();
@@ -396,7 +404,7 @@ QString SetupTools::batchReadout(QPointF scenePos)
     const QList<QImage> &frames = m_window.m_lastBatchFrames;
     if (m_batchNumber == m_window.m_batchCounter && !frames.isEmpty()) {
         if (m_batchPlaces.size() != frames.size())
-            m_batchPlaces = placeFrames(frames, m_window.m_stitchDirection, m_window.m_lastBatchTurnAngle);
+            m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
         const QPoint at(int(std::floor(scenePos.x())), int(std::floor(scenePos.y())));
         for (int i = 0; i < m_batchPlaces.size(); ++i) {
             if (!m_batchPlaces[i].contains(at))
@@ -445,7 +453,7 @@ void SetupTools::requestTile()
     m_tileRegion = visible;
     m_tileScale = tileScale;
     if (m_batchPlaces.size() != frames.size())
-        m_batchPlaces = placeFrames(frames, m_window.m_stitchDirection, m_window.m_lastBatchTurnAngle);
+        m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
     m_tileAsked.start();
     m_tiles.request(
         {m_batchNumber, frames, m_batchPlaces, m_window.m_lastBatchTurnAngle, visible, tileScale});

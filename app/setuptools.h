@@ -95,6 +95,7 @@ private:
     bool m_liveGray = false;
     int m_profileRow = -1; // chosen by a click; -1: the middle line
     int m_batchNumber = 0;
+    int m_batchDirection = 0;   // the stitch direction the shown batch was laid out for
     QList<QRect> m_batchPlaces; // of the shown batch's frames, in the scene
     QImage m_batchPicture;
     QPoint m_batchTopLeft;
