@@ -2,8 +2,8 @@
 
 #include "acquisitionhealth.h"
 
+#include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <cmath>
 
@@ -22,17 +22,42 @@ QString channelName(int channels, int c)
     return channels == 1 ? QStringLiteral("Gray") : QLatin1String(kChannelNames[c]);
 }
 
-QRectF plotArea(const QWidget &w)
+// The plot is composed pixel by pixel in an image of its area and drawn in
+// one piece: the raster engine's lines and blended rectangles cost a
+// millisecond and more a repaint, ten times a second on the window's thread.
+QImage blankPlot(const QWidget &w)
 {
-    return QRectF(w.rect()).adjusted(4, 4, -4, -4);
+    QImage canvas(w.rect().adjusted(4, 4, -4, -4).size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    return canvas;
+}
+
+void showPlot(QWidget &w, const QImage &canvas)
+{
+    QPainter painter(&w);
+    painter.fillRect(w.rect(), w.palette().window());
+    painter.drawImage(4, 4, canvas);
+    painter.setPen(QColor(200, 200, 200));
+    painter.drawRect(QRect(3, 3, canvas.width() + 1, canvas.height() + 1));
+}
+
+// Pixels (x, top..bottom) of the canvas take `colour`.
+void fillColumn(QImage &canvas, int x, int top, int bottom, QRgb colour)
+{
+    top = std::max(top, 0);
+    bottom = std::min(bottom, canvas.height() - 1);
+    for (int y = top; y <= bottom; ++y)
+        reinterpret_cast<QRgb *>(canvas.scanLine(y))[x] = colour;
 }
 
 } // namespace
 
+// The plots paint every pixel of their own: nothing under them is painted
+// again with each of their ten updates a second.
 ProfilePlot::ProfilePlot(QWidget *parent) : QWidget(parent)
 {
     setMinimumSize(160, 80);
-    setAutoFillBackground(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void ProfilePlot::setProfile(const LineProfile &profile)
@@ -47,19 +72,17 @@ void ProfilePlot::setProfile(const LineProfile &profile)
  */
 void ProfilePlot::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    const QRectF area = plotArea(*this);
-    painter.fillRect(area, Qt::white);
-    painter.setPen(QColor(200, 200, 200));
-    painter.drawRect(area);
-    const int columns = int(area.width());
+    QImage canvas = blankPlot(*this);
+    const int columns = canvas.width();
+    const int bottom = canvas.height() - 1;
     const double top = m_profile.topLevel;
-    for (int c = 0; c < m_profile.channels && columns > 0; ++c) {
+    const auto yOf = [&](float value) { return bottom - int(value / top * bottom); };
+    for (int c = 0; c < m_profile.channels; ++c) {
         const QVector<float> &v = m_profile.values[c];
         if (v.isEmpty())
             continue;
-        QPainterPath path;
-        const auto yOf = [&](double value) { return area.bottom() - value / top * area.height(); };
+        const QRgb colour = channelColour(m_profile.channels, c).rgb();
+        int previousLo = 0, previousHi = 0;
         for (int px = 0; px < columns; ++px) {
             const int first = int(qint64(px) * v.size() / columns);
             const int last = std::max(first + 1, int(qint64(px + 1) * v.size() / columns));
@@ -68,23 +91,21 @@ void ProfilePlot::paintEvent(QPaintEvent *)
                 lo = std::min(lo, v[i]);
                 hi = std::max(hi, v[i]);
             }
-            const double x = area.left() + px + 0.5;
-            if (px == 0)
-                path.moveTo(x, yOf(hi));
-            else
-                path.lineTo(x, yOf(hi));
-            if (lo != hi)
-                path.lineTo(x, yOf(lo));
+            // The column's range, stretched to meet the column before.
+            const int yLo = yOf(lo), yHi = yOf(hi);
+            fillColumn(canvas, px, px ? std::min(yHi, previousLo) : yHi, px ? std::max(yLo, previousHi) : yLo,
+                       colour);
+            previousLo = yLo;
+            previousHi = yHi;
         }
-        painter.setPen(channelColour(m_profile.channels, c));
-        painter.drawPath(path);
     }
+    showPlot(*this, canvas);
 }
 
 HistogramPlot::HistogramPlot(QWidget *parent) : QWidget(parent)
 {
     setMinimumSize(160, 80);
-    setAutoFillBackground(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void HistogramPlot::setHistogram(const ImageHistogram &histogram)
@@ -99,40 +120,41 @@ void HistogramPlot::setLogScale(bool on)
     update();
 }
 
+/*
+ * Each channel's bars take away the other two colours from the white below,
+ * so red, green and blue bars stay apart where they overlap and a gray
+ * frame's bars are gray.
+ */
 void HistogramPlot::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    const QRectF area = plotArea(*this);
-    painter.fillRect(area, Qt::white);
-    painter.setPen(QColor(200, 200, 200));
-    painter.drawRect(area);
+    QImage canvas = blankPlot(*this);
     qint64 highest = 1;
     for (int c = 0; c < m_histogram.channels; ++c)
         for (qint64 count : m_histogram.counts[c])
             highest = std::max(highest, count);
+    const int bottom = canvas.height() - 1;
     const auto heightOf = [&](qint64 count) {
         if (count <= 0)
-            return 0.0;
+            return 0;
         const double share = m_logScale ? std::log1p(double(count)) / std::log1p(double(highest))
                                         : double(count) / double(highest);
-        return share * area.height();
+        return std::max(1, int(share * bottom));
     };
-    const double binWidth = area.width() / ImageHistogram::kBins;
     for (int c = 0; c < m_histogram.channels; ++c) {
-        QPainterPath path;
-        path.moveTo(area.left(), area.bottom());
-        for (int b = 0; b < m_histogram.counts[c].size(); ++b) {
-            const double y = area.bottom() - heightOf(m_histogram.counts[c][b]);
-            path.lineTo(area.left() + b * binWidth, y);
-            path.lineTo(area.left() + (b + 1) * binWidth, y);
+        const QVector<qint64> &counts = m_histogram.counts[c];
+        for (int x = 0; x < canvas.width() && !counts.isEmpty(); ++x) {
+            const int h = heightOf(counts[int(qint64(x) * counts.size() / canvas.width())]);
+            for (int y = bottom - h + 1; y <= bottom; ++y) {
+                QRgb &pixel = reinterpret_cast<QRgb *>(canvas.scanLine(y))[x];
+                const int r = qRed(pixel), g = qGreen(pixel), b = qBlue(pixel);
+                pixel = m_histogram.channels == 1
+                    ? qRgb(110, 110, 110)
+                    : qRgb(c == 0 ? r : std::max(r - 110, 0), c == 1 ? g : std::max(g - 110, 0),
+                           c == 2 ? b : std::max(b - 110, 0));
+            }
         }
-        path.lineTo(area.right(), area.bottom());
-        QColor fill = channelColour(m_histogram.channels, c);
-        painter.setPen(fill);
-        fill.setAlpha(m_histogram.channels == 1 ? 140 : 70);
-        painter.setBrush(fill);
-        painter.drawPath(path);
     }
+    showPlot(*this, canvas);
 }
 
 QString profileStatisticsText(const LineProfile &profile)
@@ -158,5 +180,5 @@ QString histogramStatisticsText(const ImageHistogram &histogram)
                      .arg(channelName(histogram.channels, c))
                      .arg(histogram.saturated[c])
                      .arg(shareText(histogram.saturated[c], histogram.pixels));
-    return parts.join(QStringLiteral("  "));
+    return parts.join(QLatin1Char('\n'));
 }

@@ -56,7 +56,8 @@ QDockWidget *makeDock(QMainWindow &window, const QString &title, const QString &
     layout->setSpacing(2);
     layout->addWidget(plot, 1);
     auto *row = new QHBoxLayout;
-    text->setWordWrap(true);
+    // A fixed size: a new text then costs no layout of the window.
+    text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 2);
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -124,7 +125,7 @@ SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
     m_histogramText->setObjectName(QStringLiteral("histogramText"));
     auto *logScale = new QCheckBox(tr("Log scale"));
     m_histogramDock = makeDock(window, tr("Histogram"), QStringLiteral("histogramDock"), m_histogramPlot,
-                               m_histogramText, 2, logScale);
+                               m_histogramText, 3, logScale);
     window.splitDockWidget(m_profileDock, m_histogramDock, Qt::Horizontal);
     // A closed dock comes back from here.
     QMenu *viewMenu = window.menuBar()->addMenu(tr("View"));
