@@ -1,6 +1,7 @@
 #include "imagemeasures.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace {
 
@@ -31,10 +32,11 @@ int topLevelOf(const QImage &frame)
     return frame.format() == QImage::Format_Grayscale16 ? 65535 : 255;
 }
 
-// Sample c (0 red or gray, 1 green, 2 blue) of pixel x on a scan line.
-inline int sampleAt(const QImage &frame, const uchar *line, int x, int c)
+// Sample c (0 red or gray, 1 green, 2 blue) of pixel x on a scan line of a
+// frame in `format`.
+inline int sampleAt(QImage::Format format, const uchar *line, int x, int c)
 {
-    switch (frame.format()) {
+    switch (format) {
     case QImage::Format_Grayscale8:
         return line[x];
     case QImage::Format_Grayscale16:
@@ -45,6 +47,34 @@ inline int sampleAt(const QImage &frame, const uchar *line, int x, int c)
         const QRgb rgb = reinterpret_cast<const QRgb *>(line)[x];
         return c == 0 ? qRed(rgb) : c == 1 ? qGreen(rgb) : qBlue(rgb);
     }
+    }
+}
+
+// Calls f(x, y, sample) for sample c of every pixel, row by row. The format
+// is chosen once a frame, not once a sample: a frame has millions.
+template<typename F>
+void forEachSample(const QImage &frame, int c, F f)
+{
+    const auto rows = [&](auto format) {
+        for (int y = 0; y < frame.height(); ++y) {
+            const uchar *line = frame.constScanLine(y);
+            for (int x = 0; x < frame.width(); ++x)
+                f(x, y, sampleAt(format, line, x, c));
+        }
+    };
+    switch (frame.format()) {
+    case QImage::Format_Grayscale8:
+        rows(std::integral_constant<QImage::Format, QImage::Format_Grayscale8>());
+        break;
+    case QImage::Format_Grayscale16:
+        rows(std::integral_constant<QImage::Format, QImage::Format_Grayscale16>());
+        break;
+    case QImage::Format_RGB888:
+        rows(std::integral_constant<QImage::Format, QImage::Format_RGB888>());
+        break;
+    default:
+        rows(std::integral_constant<QImage::Format, QImage::Format_RGB32>());
+        break;
     }
 }
 
@@ -84,7 +114,7 @@ LineProfile rowProfile(const QImage &source, int row, bool gray)
         v.resize(frame.width());
         qint64 saturated = 0;
         for (int x = 0; x < frame.width(); ++x) {
-            const int s = sampleAt(frame, line, x, c);
+            const int s = sampleAt(frame.format(), line, x, c);
             v[x] = float(s);
             saturated += s >= profile.topLevel;
         }
@@ -111,14 +141,12 @@ LineProfile meanProfile(const QImage &source, bool gray)
     for (int c = 0; c < profile.channels; ++c) {
         sums.fill(0);
         qint64 saturated = 0;
-        for (int y = 0; y < frame.height(); ++y) {
-            const uchar *line = frame.constScanLine(y);
-            for (int x = 0; x < frame.width(); ++x) {
-                const int s = sampleAt(frame, line, x, c);
-                sums[x] += s;
-                saturated += s >= profile.topLevel;
-            }
-        }
+        qint64 *sum = sums.data();
+        const int topLevel = profile.topLevel;
+        forEachSample(frame, c, [&](int x, int, int s) {
+            sum[x] += s;
+            saturated += s >= topLevel;
+        });
         QVector<float> &v = profile.values[c];
         v.resize(frame.width());
         for (int x = 0; x < frame.width(); ++x)
@@ -146,14 +174,14 @@ ImageHistogram imageHistogram(const QImage &source, bool gray)
     for (int c = 0; c < histogram.channels; ++c) {
         QVector<qint64> &counts = histogram.counts[c];
         counts.fill(0, ImageHistogram::kBins);
-        for (int y = 0; y < frame.height(); ++y) {
-            const uchar *line = frame.constScanLine(y);
-            for (int x = 0; x < frame.width(); ++x) {
-                const int s = sampleAt(frame, line, x, c);
-                ++counts[s >> shift];
-                histogram.saturated[c] += s >= histogram.topLevel;
-            }
-        }
+        qint64 *count = counts.data();
+        qint64 saturated = 0;
+        const int topLevel = histogram.topLevel;
+        forEachSample(frame, c, [&](int, int, int s) {
+            ++count[s >> shift];
+            saturated += s >= topLevel;
+        });
+        histogram.saturated[c] = saturated;
     }
     return histogram;
 }
@@ -164,12 +192,13 @@ QString pixelReadout(const QImage &frame, QPoint pixel, bool gray)
         return QString();
     const QImage readableFrame = readable(frame);
     const uchar *line = readableFrame.constScanLine(pixel.y());
+    const QImage::Format format = readableFrame.format();
     const QString where = QStringLiteral("x %1  y %2  ").arg(pixel.x()).arg(pixel.y());
     if (channelsOf(readableFrame, gray) == 1)
-        return where + QStringLiteral("value %1").arg(sampleAt(readableFrame, line, pixel.x(), 0));
+        return where + QStringLiteral("value %1").arg(sampleAt(format, line, pixel.x(), 0));
     return where
         + QStringLiteral("R %1 G %2 B %3")
-              .arg(sampleAt(readableFrame, line, pixel.x(), 0))
-              .arg(sampleAt(readableFrame, line, pixel.x(), 1))
-              .arg(sampleAt(readableFrame, line, pixel.x(), 2));
+              .arg(sampleAt(format, line, pixel.x(), 0))
+              .arg(sampleAt(format, line, pixel.x(), 1))
+              .arg(sampleAt(format, line, pixel.x(), 2));
 }
