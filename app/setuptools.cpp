@@ -140,9 +140,13 @@ SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
 
     m_readout = new QLabel(ui->statusBar);
     m_readout->setObjectName(QStringLiteral("pixelReadout"));
+    // Room for the longest readout, so that the messages beside it keep theirs.
+    m_readout->setFixedWidth(
+        m_readout->fontMetrics().horizontalAdvance(QStringLiteral("x 00000  y 00000  R 000 G 000 B 000")));
     ui->statusBar->addPermanentWidget(m_readout);
     m_zoomText = new QLabel(ui->statusBar);
     m_zoomText->setObjectName(QStringLiteral("zoomText"));
+    m_zoomText->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     ui->statusBar->addPermanentWidget(m_zoomText);
 
     for (QGraphicsView *view : {ui->gv, ui->gvStitch}) {
@@ -150,6 +154,9 @@ SetupTools::SetupTools(MainWindow &window, AcquisitionHealth &health)
         view->viewport()->installEventFilter(this);
     }
     connect(ui->action_ZoomOneToOne, &QAction::triggered, this, [this] { zoomOneToOne(); });
+
+    connect(ui->statusBar, &QStatusBar::messageChanged, this,
+            [this](const QString &text) { elideStatusMessage(text); });
 
     m_healthTimer.setInterval(kHealthIntervalMs);
     connect(&m_healthTimer, &QTimer::timeout, this, [this] { refreshHealth(); });
@@ -476,4 +483,26 @@ void SetupTools::showTile(const BatchTile &tile)
     m_tileItem->show();
     if (m_tileAsked.isValid())
         m_lastTileMs = m_tileAsked.elapsed();
+}
+
+/*
+ * A status message longer than the room beside the permanent labels is shown
+ * cut at a word with an ellipsis, the whole of it in the tooltip: the status
+ * bar itself would cut it mid-letter at the labels.
+ */
+void SetupTools::elideStatusMessage(const QString &text)
+{
+    QStatusBar *bar = m_window.ui->statusBar;
+    int right = bar->width();
+    for (QWidget *child : bar->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && child->x() > 0)
+            right = std::min(right, child->x());
+    const int room = right - 16;
+    const QFontMetrics metrics = bar->fontMetrics();
+    if (text != m_elidedMessage)
+        bar->setToolTip(text);
+    if (text.isEmpty() || !bar->isVisible() || room <= 0 || metrics.horizontalAdvance(text) <= room)
+        return;
+    m_elidedMessage = metrics.elidedText(text, Qt::ElideRight, room);
+    bar->showMessage(m_elidedMessage);
 }

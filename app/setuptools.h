@@ -68,6 +68,7 @@ private:
     void pickProfileRow(QPoint viewportPos);
     void showReadout(QGraphicsView *view, QPoint viewportPos);
     QString batchReadout(QPointF scenePos);
+    void elideStatusMessage(const QString &text);
     void requestTile();
     void showTile(const BatchTile &tile);
     double overTriggeredRate(double linesPerSecond);
@@ -101,6 +102,7 @@ private:
     QPoint m_batchTopLeft;
     QSize m_batchFullSize;
     QPoint m_pressPos;
+    QString m_elidedMessage; // the status message as this shortened it
 
     TileMaker m_tiles;
     QPointer<TileItem> m_tileItem; // goes with the stitch scene's items
