@@ -205,7 +205,7 @@ void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
     m_batchPlaces.clear();
     m_tiles.cancel();
     m_tileRegion = QRect();
-    m_batchPicture = preview.picture;
+    m_batchPictureSize = preview.picture.size();
     m_batchTopLeft = preview.topLeft;
     m_batchFullSize = preview.fullSize;
 }
@@ -404,7 +404,7 @@ void SetupTools::showReadout(QGraphicsView *view, QPoint viewportPos)
  */
 QString SetupTools::batchReadout(QPointF scenePos)
 {
-    if (m_batchPicture.isNull() || m_batchFullSize.isEmpty())
+    if (m_batchPictureSize.isEmpty() || m_batchFullSize.isEmpty())
         return QString();
     const QPointF inBatch = scenePos - QPointF(m_batchTopLeft);
     const QPoint full(int(std::floor(inBatch.x())), int(std::floor(inBatch.y())));
@@ -423,9 +423,19 @@ QString SetupTools::batchReadout(QPointF scenePos)
             break;
         }
     } else {
-        const QPoint shown(int(std::floor(inBatch.x() * m_batchPicture.width() / m_batchFullSize.width())),
-                           int(std::floor(inBatch.y() * m_batchPicture.height() / m_batchFullSize.height())));
-        value = pixelReadout(m_batchPicture, shown, m_liveGray);
+        // The frames are gone: the one pixel under the cursor of the view's picture.
+        const QPoint shown(
+            int(std::floor(inBatch.x() * m_batchPictureSize.width() / m_batchFullSize.width())),
+            int(std::floor(inBatch.y() * m_batchPictureSize.height() / m_batchFullSize.height())));
+        for (QGraphicsItem *item : m_window.m_stitchScene->items()) {
+            const auto *picture = qgraphicsitem_cast<QGraphicsPixmapItem *>(item);
+            if (picture && picture->pixmap().size() == m_batchPictureSize
+                && picture->pixmap().rect().contains(shown)) {
+                const QImage pixel = picture->pixmap().copy(QRect(shown, QSize(1, 1))).toImage();
+                value = pixelReadout(pixel, QPoint(0, 0), m_liveGray);
+                break;
+            }
+        }
     }
     if (value.isEmpty())
         return QString();
@@ -444,8 +454,9 @@ void SetupTools::requestTile()
     QGraphicsView *view = m_window.ui->gvStitch;
     const QList<QImage> &frames = m_window.m_lastBatchFrames;
     const double scale = view->transform().m11();
-    const bool reduced = !m_batchPicture.isNull() && m_batchPicture.width() < m_batchFullSize.width();
-    const double pictureScale = reduced ? double(m_batchPicture.width()) / m_batchFullSize.width() : 1;
+    const bool reduced
+        = !m_batchPictureSize.isEmpty() && m_batchPictureSize.width() < m_batchFullSize.width();
+    const double pictureScale = reduced ? double(m_batchPictureSize.width()) / m_batchFullSize.width() : 1;
     if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.m_batchCounter
         || frames.isEmpty()) {
         if (m_tileItem)

@@ -98,7 +98,9 @@ private:
     int m_batchNumber = 0;
     int m_batchDirection = 0;   // the stitch direction the shown batch was laid out for
     QList<QRect> m_batchPlaces; // of the shown batch's frames, in the scene
-    QImage m_batchPicture;
+    // Only the size: the picture itself lives on as the view's pixmap, and a
+    // second copy of up to 32 MB would be held for a rare readout.
+    QSize m_batchPictureSize;
     QPoint m_batchTopLeft;
     QSize m_batchFullSize;
     QPoint m_pressPos;
