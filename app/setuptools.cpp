@@ -367,8 +367,9 @@ bool SetupTools::eventFilter(QObject *watched, QEvent *event)
 
 void SetupTools::pickProfileRow(QPoint viewportPos)
 {
+    // A closed camera leaves the view blank: its last frame is not picked from.
     QGraphicsPixmapItem *item = m_window.m_livePixmapItem;
-    if (!item || m_liveFrame.isNull())
+    if (!item || item->pixmap().isNull() || m_liveFrame.isNull())
         return;
     const QPointF at = item->mapFromScene(m_window.ui->gv->mapToScene(viewportPos));
     const int row = int(std::floor(at.y()));
@@ -384,7 +385,8 @@ void SetupTools::showReadout(QGraphicsView *view, QPoint viewportPos)
     const QPointF scenePos = view->mapToScene(viewportPos);
     QString text;
     if (view == m_window.ui->gv) {
-        if (QGraphicsPixmapItem *item = m_window.m_livePixmapItem) {
+        QGraphicsPixmapItem *item = m_window.m_livePixmapItem;
+        if (item && !item->pixmap().isNull()) {
             const QPointF at = item->mapFromScene(scenePos);
             text = pixelReadout(m_liveFrame, QPoint(int(std::floor(at.x())), int(std::floor(at.y()))),
                                 m_liveGray);
