@@ -9,6 +9,7 @@
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
 //                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
 //                  [--noise LEVELS] [--exposure US] [--flatfield] [--no-tools] [--live]
+//                  [--tile-latency]
 //
 // Each trial prints the window thread's CPU time per frame, with the line
 // profile and histogram docks open, or closed with --no-tools; --live shows
@@ -47,6 +48,7 @@
 #include "preview.h"
 #include "savethread.h"
 #include "segmentpicture.h"
+#include "setuptools.h"
 #include "stitchworker.h"
 #include "streamencoder.h"
 #include "workthread.h"
@@ -159,6 +161,7 @@ struct Options {
     bool flatField = false;
     bool setupTools = true; // the line profile and histogram docks open (--no-tools: closed)
     bool liveView = false;
+    bool tileLatency = false;
 };
 
 struct TrialResult {
@@ -410,6 +413,58 @@ double medianMs(int runs, F step)
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     return median(ms);
+}
+
+// The batch view zoomed in past its scaled-down picture: how long from a zoom
+// step to the full-resolution tile of the part on screen, for a batch of 30
+// frames of the 4096-pixel camera (Left), in a 1024x768 window. Saving is off.
+void printTileLatency(const Options &o)
+{
+    QTemporaryDir scratch;
+    QDir::setCurrent(scratch.path());
+    const QString ini
+        = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                         "pixel_format = %3\nline_rate = 30000\nnoise = %4\nbuffer_count = 32\n")
+              .arg(kWidth)
+              .arg(kLines)
+              .arg(o.pixel)
+              .arg(o.noise);
+    if (!mvsim::configure(ini.toStdString()))
+        return;
+    AppSettings::setValue(AppSettings::kStitchDirection, 0);
+    AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, false);
+    auto w = std::make_unique<MainWindow>();
+    w->resize(1024, 768);
+    w->show();
+    trigger(*w, "actionCameraSearch");
+    trigger(*w, "actionCameraOpen");
+    trigger(*w, "actionCameraStart");
+    QElapsedTimer waited;
+    waited.start();
+    while (w->m_previewShown == 0 && waited.elapsed() < 30000)
+        spin(20);
+    trigger(*w, "actionCameraStart"); // stop
+    spin(500);
+    std::vector<double> ms;
+    for (int step = 0; step < 40 && ms.size() < 5; ++step) {
+        const qint64 before = w->m_setupTools->lastTileMs();
+        QElapsedTimer t;
+        t.start();
+        trigger(*w, "action_ZoomInt");
+        while (w->m_setupTools->lastTileMs() == before && t.elapsed() < 300)
+            spin(1);
+        if (w->m_setupTools->lastTileMs() != before)
+            ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    if (ms.empty())
+        std::printf("  zoom step to full-resolution tile: no tile came\n");
+    else
+        std::printf("  zoom step to full-resolution tile %8.1f ms (median of %zu steps, %s, batch of %d)\n",
+                    median(ms), ms.size(), qPrintable(o.pixel), kBatch);
+    trigger(*w, "actionCameraOpen"); // close
+    w.reset();
+    QDir::setCurrent(QDir::tempPath());
 }
 
 // The frame the grab thread hands the window for stitching: a Mono8 frame
@@ -962,6 +1017,8 @@ Options parseOptions(const QStringList &args)
             o.setupTools = false;
         else if (a == "--live")
             o.liveView = true;
+        else if (a == "--tile-latency")
+            o.tileLatency = true;
         else if (a == "--overload-child" && i + 4 < args.size())
             o.overloadChild = args.mid(i + 1, 4), i += 4;
         else if (a == "--sustained-by-format") {
@@ -993,6 +1050,10 @@ int main(int argc, char **argv)
 
     if (!o.overloadChild.isEmpty())
         return runOverloadChild(o);
+    if (o.tileLatency) {
+        printTileLatency(o);
+        return 0;
+    }
     if (o.fileCostsOnly) {
         printFileCosts(o);
         return 0;
