@@ -41,21 +41,17 @@ constexpr const char *kExposure = "Camera/Exposure";
 constexpr const char *kGain = "Camera/Gain";
 constexpr const char *kFlatFieldLines = "FlatField/CaptureLines";
 
-// Defaults. The window and the settings dialog disagree on two of them on
-// purpose: a dialog opened on a file without a format shows BMP, and a frame
-// count restored after an invalid entry falls back to 15.
+// Defaults.
 constexpr int kDefaultGvRotationAngle = 0;
 constexpr int kDefaultStitchDirection = 1;
 constexpr bool kDefaultShowLiveView = false;
 inline const QString kDefaultSaveDir = QStringLiteral(".");
 inline const QString kDefaultFormatWindow = QStringLiteral("JPG");
-inline const QString kDefaultFormatDialog = QStringLiteral("BMP");
 constexpr int kDefaultJpgQuality = 95;
 constexpr int kDefaultPngQuality = 8;
 constexpr bool kDefaultPartialStitch = true;
 constexpr bool kDefaultSaveStitchImage = true;
 constexpr int kDefaultMaxStitchCount = 30;
-constexpr int kRestoredMaxStitchCount = 15;
 // Off: every file is 24-bit RGB, as files always were.
 constexpr bool kDefaultKeepCameraPixels = false;
 constexpr bool kDefaultLineRateEnable = false;

@@ -2,12 +2,14 @@
 #include "ui_mainwindow.h"
 
 #include "aboutdialog.h"
+#include "acquisitionhealth.h"
 #include "appsettings.h"
 #include "batchledger.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "previewmaker.h"
 #include "savefailurenotifier.h"
+#include "setuptools.h"
 #include "stitchworker.h"
 #include "workthread.h"
 
@@ -76,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_frameBudget = std::make_unique<FrameBudget>(frameBudgetFromEnvironment());
     // The ledger charges as many saves at once as the worker runs.
     m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget, defaultConcurrentSaves());
+    m_health = std::make_unique<AcquisitionHealth>();
     m_workThread = new WorkThread(this);
     m_previewMaker = std::make_unique<PreviewMaker>(kPreviewPixelBudget, kPreviewInterval);
     connect(m_previewMaker.get(), &PreviewMaker::composed, this,
@@ -83,11 +86,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
-    // Lasting: the save progress texts in the status bar must not hide it.
-    m_droppedFramesLabel = new QLabel(ui->statusBar);
-    m_droppedFramesLabel->setObjectName(QStringLiteral("droppedFramesLabel"));
-    ui->statusBar->addPermanentWidget(m_droppedFramesLabel);
-    m_droppedFramesLabel->hide();
     m_saveFailures = new SaveFailureNotifier(this, ui->statusBar);
     m_flatField = new FlatFieldCorrector(this);
     connect(m_flatField, &FlatFieldCorrector::report, ui->statusBar,
@@ -115,6 +113,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     setupStitchView();
     m_autoFitStitch = true;
+    m_setupTools = new SetupTools(*this, *m_health);
 
     loadSettings();
 
@@ -157,6 +156,8 @@ MainWindow::~MainWindow()
     stopCaptureForShutdown();
     // No picture is shown from here on.
     m_previewMaker.reset();
+    delete m_setupTools;
+    m_setupTools = nullptr;
 
     if (m_handle) {
         releaseCamera();

@@ -28,6 +28,7 @@ class QThread;
 QT_END_NAMESPACE
 
 class AboutDialog;
+class AcquisitionHealth;
 class BatchLedger;
 class FlatFieldCorrector;
 class FrameBudget;
@@ -35,6 +36,7 @@ class PreviewMaker;
 struct ComposedPreview;
 class QLabel;
 class SaveFailureNotifier;
+class SetupTools;
 class StitchWorker;
 class WorkThread;
 
@@ -86,6 +88,9 @@ public:
 
     // The open camera's flat-field calibration; the grab thread applies it.
     FlatFieldCorrector *flatField() const { return m_flatField; }
+    // The run's rates and losses; the grab thread reports every frame to it.
+    AcquisitionHealth *acquisitionHealth() const { return m_health.get(); }
+    qint64 droppedFrames() const;
 
 public slots:
     void setLiveViewVisible(bool visible);
@@ -132,7 +137,8 @@ private:
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
     void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
-    void showDroppedFrames();      // mainwindow_session.cpp: the lasting warning while frames are dropped
+    void showDroppedFrames();      // mainwindow_session.cpp: the banner once frames are dropped
+    void saveOpenBatchAtRunEnd();  // mainwindow_session.cpp: a run ends; its open batch becomes a file
     void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
     void keepCameraPixels(bool on); // mainwindow_setting.cpp: tells the grab thread and the stitch worker
     // mainwindow_session.cpp: the preview maker's picture of a closed batch
@@ -221,7 +227,9 @@ public:
     std::unique_ptr<PreviewMaker> m_previewMaker;
     int m_previewShown = 0;           // batch whose picture the stitch view shows
     int m_previewsClearedThrough = 0; // pictures of batches up to this one are not shown
-    QLabel *m_droppedFramesLabel = nullptr;
+    // Line profile, histogram, health, banner, readout and 1:1 zoom (setuptools.cpp).
+    std::unique_ptr<AcquisitionHealth> m_health;
+    SetupTools *m_setupTools = nullptr;
     SaveFailureNotifier *m_saveFailures = nullptr;
     // Set once the window closes: nothing is collected or numbered after it.
     bool m_shuttingDown = false;

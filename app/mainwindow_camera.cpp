@@ -18,6 +18,8 @@
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "pixelformatname.h"
+#include "setuptools.h"
+#include "storedcamerasettings.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -78,10 +80,12 @@ void MainWindow::on_cbSearchDevices_currentIndexChanged(int index)
 }
 
 /*
- * Opens the chosen camera exclusively and remembers its model name and serial
- * number for file names. Does nothing while a camera is open. Each failure
- * shows its box titled "Device" and leaves no handle behind; the two
- * packet-size warnings of a GigE camera leave the camera open. GUI thread.
+ * Opens the chosen camera exclusively, remembers its model name and serial
+ * number for file names and writes the camera settings stored by the last run
+ * to it (naming in the status bar each one it refuses). Does nothing while a
+ * camera is open. Each failure shows its box titled "Device" and leaves no
+ * handle behind; the two packet-size warnings of a GigE camera leave the
+ * camera open. GUI thread.
  */
 void MainWindow::on_actionCameraOpen_triggered()
 {
@@ -126,17 +130,25 @@ void MainWindow::on_actionCameraOpen_triggered()
     m_cameraModelName = deviceModelName(m_deviceInfo);
     m_cameraSerialNumber = deviceSerialNumber(m_deviceInfo);
     m_flatField->openCamera(m_handle, m_cameraModelName, m_cameraSerialNumber, AppSettings::settingsFolder());
+    // After the flat-field's report: what the camera refused matters more.
+    const QStringList refused = applyStoredCameraSettings(m_handle);
+    if (!refused.isEmpty())
+        statusBar()->showMessage(
+            QStringLiteral("The camera refused stored settings: %1").arg(refused.join(QStringLiteral("; "))));
 }
 
 /*
- * Closes whatever is open: ends the stitch session and the grab thread, drops
- * the latest raw frame, releases the camera and blanks the live view. Makes no
- * library call when nothing is open; reports nothing. GUI thread.
+ * Closes whatever is open: ends the stitch session and the grab thread (a
+ * run's open batch is saved as at Stop), drops the latest raw frame, releases
+ * the camera and blanks the live view. Makes no library call when nothing is
+ * open; reports nothing. GUI thread.
  */
 void MainWindow::on_actionCameraClose_triggered()
 {
     on_actionStitchStop_triggered();
     stopGrabThread();
+    if (m_isGrabbing)
+        saveOpenBatchAtRunEnd();
     {
         QMutexLocker frameLock(&m_frameMutex);
         m_lastFrameBuffer.reset();
@@ -196,6 +208,7 @@ void MainWindow::on_actionCameraStart_triggered()
     disconnect(m_workThread, &WorkThread::pixelFormatUnsupported, this, nullptr);
     connect(m_workThread, &WorkThread::pixelFormatUnsupported, this,
             [this](uint pixelType) { statusBar()->showMessage(unsupportedPixelFormatText(pixelType)); });
+    m_setupTools->runStarted();
     m_workThread->setRunning(true);
     m_workThread->start();
     if (MV_CC_StartGrabbing(m_handle) == MV_OK) {
@@ -209,9 +222,9 @@ void MainWindow::on_actionCameraStart_triggered()
 
 /*
  * Stops grabbing: ends the stitch session, stops the camera, waits for the
- * grab thread to end and discards the unfinished batch, all under
- * m_cameraMutex. The loop leaves within milliseconds because stopping the
- * camera wakes its waiting fetch. GUI thread.
+ * grab thread to end and saves the unfinished batch as a shorter one (saving
+ * on) or discards it, all under m_cameraMutex. The loop leaves within
+ * milliseconds because stopping the camera wakes its waiting fetch. GUI thread.
  */
 void MainWindow::on_actionCameraStop_triggered()
 {
@@ -222,7 +235,14 @@ void MainWindow::on_actionCameraStop_triggered()
     if (m_handle && m_isOpen && m_isGrabbing)
         MV_CC_StopGrabbing(m_handle);
     m_workThread->wait();
+    const bool wasGrabbing = m_isGrabbing;
     m_isGrabbing = false;
+    // The camera's counters once the stream has stopped: the last frames it lost are in them.
+    int lost = -1, received = -1;
+    if (wasGrabbing && m_handle)
+        readStreamCounters(m_handle, m_deviceInfo.nTLayerType == MV_GIGE_DEVICE, lost, received);
+    m_setupTools->runEnded(received, lost);
+    saveOpenBatchAtRunEnd();
     m_batchFrames.clear();
     m_batchLedger->discardOpenBatch();
     showCameraState(ui, m_isOpen, m_isGrabbing);
@@ -230,11 +250,18 @@ void MainWindow::on_actionCameraStop_triggered()
 
 /*
  * Second slot of the checkable Start action: checked clears the images and
- * starts, unchecked stops. The button then shows whether the camera grabs.
- * GUI thread.
+ * starts (without a camera it only says so), unchecked stops. The button then
+ * shows whether the camera grabs. GUI thread.
  */
 void MainWindow::on_actionCameraStart_triggered(bool checked)
 {
+    if (checked && !m_isOpen) {
+        // Clearing first would lose the picture on screen for nothing.
+        QMessageBox::warning(this, QStringLiteral("Start"), QStringLiteral("Please open a camera first!"),
+                             QMessageBox::Ok);
+        showCameraState(ui, m_isOpen, m_isGrabbing);
+        return;
+    }
     if (checked) {
         on_actionClearImages_triggered();
         on_actionCameraStart_triggered();
@@ -253,7 +280,7 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
     ui->dataitemLabel->setText(
         frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
         + droppedFramesSuffix(dropped) + flatFieldStatusSuffix(m_flatField->lastFrameCorrected()));
-    if (dropped > 0)
+    if (dropped > 0 || lostFrames > 0)
         showDroppedFrames();
 }
 

@@ -14,6 +14,7 @@
 #include "naming.h"
 #include "preview.h"
 #include "previewmaker.h"
+#include "setuptools.h"
 #include "turnedcopy.h"
 #include "workthread.h"
 
@@ -163,25 +164,36 @@ void showPendingLiveFrame(MainWindow &w)
         return;
     }
     QImage image;
+    bool hidden = false;
     {
         QMutexLocker lock(&w.m_liveFrameMutex);
         w.m_liveRepaintPending = false;
         // A hidden live view keeps only the newest frame and paints it when
         // it is shown again: nobody can tell, and a 4096-pixel frame costs
         // milliseconds to turn into a pixmap.
-        if (w.ui->gv->isHidden())
-            return;
-        image = std::move(w.m_pendingLiveFrame);
-        w.m_pendingLiveFrame = QImage();
-        w.m_liveFrameWanted.store(true);
+        hidden = w.ui->gv->isHidden();
+        if (hidden) {
+            image = w.m_pendingLiveFrame;
+        } else {
+            image = std::move(w.m_pendingLiveFrame);
+            w.m_pendingLiveFrame = QImage();
+            w.m_liveFrameWanted.store(true);
+        }
+    }
+    if (hidden) {
+        // The profile and the histogram follow the camera all the same.
+        if (w.m_isGrabbing && w.m_isOpen && !image.isNull())
+            w.m_setupTools->liveFrameShown(image);
+        return;
     }
     if (!w.m_isGrabbing || !w.m_isOpen || image.isNull() || !w.m_liveScene || !w.m_livePixmapItem)
         return;
     w.m_lastLivePaint.start();
-    const QPixmap pixmap = QPixmap::fromImage(std::move(image));
+    const QPixmap pixmap = QPixmap::fromImage(image);
     if (pixmap.isNull())
         return;
     w.m_livePixmapItem->setPixmap(pixmap);
+    w.m_setupTools->liveFrameShown(image);
     w.m_liveScene->setSceneRect(pixmap.rect());
     if (w.m_gvRotationAngle != 0) {
         w.applyLiveRotation();
@@ -299,6 +311,7 @@ void MainWindow::showComposedPreview(int number, const ComposedPreview &preview)
                 QTransform::fromScale(double(preview.fullSize.width()) / preview.picture.width(),
                                       double(preview.fullSize.height()) / preview.picture.height()));
         m_stitchScene->setSceneRect(m_stitchScene->itemsBoundingRect().adjusted(-20, -20, 20, 20));
+        m_setupTools->batchPictureShown(number, preview);
         fitStitchView();
         scrollToNewestFrame(*this);
     }
@@ -336,17 +349,32 @@ void MainWindow::relieveFrameBudget()
 }
 
 /*
- * The lasting status-bar warning while the run has dropped frames; hidden in
- * a run without drops. GUI thread.
+ * A frame was lost or dropped: the banner shows at once rather than at the
+ * next refresh of the health line. GUI thread.
  */
 void MainWindow::showDroppedFrames()
 {
-    if (!m_droppedFramesLabel)
+    if (m_setupTools)
+        m_setupTools->lossSeen();
+}
+
+qint64 MainWindow::droppedFrames() const
+{
+    return m_frameBudget->dropped();
+}
+
+/*
+ * A run ends (Stop, Close while grabbing): when saving is on, the open batch
+ * is closed as a shorter batch, numbered as the next, so that the end of a
+ * scan reaches a file. With saving off it stays open, and the caller drops it
+ * or the next start does. GUI thread.
+ */
+void MainWindow::saveOpenBatchAtRunEnd()
+{
+    if (m_shuttingDown || !m_saveStitchImage || m_batchFrames.isEmpty())
         return;
-    const qint64 dropped = m_frameBudget->dropped();
-    m_droppedFramesLabel->setVisible(dropped > 0);
-    if (dropped > 0)
-        m_droppedFramesLabel->setText(droppedFramesWarning(dropped));
+    closeBatch(*this);
+    relieveFrameBudget();
 }
 
 /*

@@ -7,6 +7,7 @@
 #include "viewmath.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QMenu>
@@ -118,10 +119,17 @@ void MainWindow::applyLiveRotation()
         transform.translate(-centre.x(), -centre.y());
     }
     m_livePixmapItem->setTransform(transform);
-    if (m_gvRotationAngle == 90 || m_gvRotationAngle == 270)
-        ui->gv->fitInView(m_livePixmapItem->sceneBoundingRect(), Qt::KeepAspectRatio);
-    else
-        ui->gv->fitInView(m_livePixmapItem, Qt::KeepAspectRatio);
+    // A fit from a zoomed-in view is measured inside its scroll bars, which
+    // the view hides only at its next layout: laid out at once, a second fit
+    // gives the scale every later frame gets.
+    for (int fit = 0; fit < 2; ++fit) {
+        if (m_gvRotationAngle == 90 || m_gvRotationAngle == 270)
+            ui->gv->fitInView(m_livePixmapItem->sceneBoundingRect(), Qt::KeepAspectRatio);
+        else
+            ui->gv->fitInView(m_livePixmapItem, Qt::KeepAspectRatio);
+        QEvent layout(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(ui->gv, &layout);
+    }
 }
 
 /*
@@ -173,8 +181,7 @@ void MainWindow::on_gv_customContextMenuRequested(QPoint pos)
     current->setEnabled(false);
 
     const QPoint globalPos = ui->gv->viewport()->mapToGlobal(pos);
-    QAction *chosen =
-        m_execRotationMenu ? m_execRotationMenu(&menu, globalPos) : menu.exec(globalPos);
+    QAction *chosen = m_execRotationMenu ? m_execRotationMenu(&menu, globalPos) : menu.exec(globalPos);
     LiveRotationChoice choice;
     if (chosen == left)
         choice = LiveRotationChoice::RotateLeft;

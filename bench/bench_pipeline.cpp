@@ -9,12 +9,17 @@
 //                  [--pixel Mono8|RGB8] [--low N] [--high N] [--steps N]
 //                  [--memory-limit MiB] [--steps-only] [--no-steps] [--only RATE]
 //                  [--noise LEVELS] [--exposure US] [--flatfield] [--keep-camera-pixels]
+//                  [--no-tools] [--live] [--tile-latency]
 //
 // --keep-camera-pixels runs every trial with the option to keep the camera's
 // pixels on: a Mono8 camera writes 8-bit gray files, a Mono10/12/16 camera
 // (--pixel Mono12) 16-bit PNG and TIFF. Each trial also prints the files
 // written, the bytes a second they took, and the disk's own synced write rate
 // measured right after it, so the ratio to the disk's limit shows.
+//
+// Each trial prints the window thread's CPU time per frame, with the line
+// profile and histogram docks open, or closed with --no-tools; --live shows
+// the live view (the settings file's default hides it).
 //
 // --flatfield stores a calibrated flat-field reference for the camera, switched
 // on, before it opens: every frame is then corrected on the grab thread.
@@ -50,6 +55,7 @@
 #include "preview.h"
 #include "savethread.h"
 #include "segmentpicture.h"
+#include "setuptools.h"
 #include "stitchworker.h"
 #include "streamencoder.h"
 #include "workthread.h"
@@ -70,6 +76,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,6 +172,9 @@ struct Options {
     QString saveIo = QStringLiteral("be7");     // none, be7 or idle
     bool flatField = false;
     bool keepCameraPixels = false;
+    bool setupTools = true; // the line profile and histogram docks open (--no-tools: closed)
+    bool liveView = false;
+    bool tileLatency = false;
 };
 
 struct TrialResult {
@@ -178,12 +188,21 @@ struct TrialResult {
     qint64 dropped = 0; // frames the window's budget had no room for
     double drainSeconds = 0;
     qint64 peakKiB = 0;
-    double seconds = 0;     // how long the camera ran
-    bool aborted = false;   // memory ran past the limit: the window fell hopelessly behind
-    qint64 files = 0;       // written and reported
-    double writtenMBps = 0; // bytes of the files over the camera's run
-    double diskMBps = 0;    // the disk's synced write rate, right after the trial
+    double seconds = 0;              // how long the camera ran
+    double windowBusyMsPerFrame = 0; // CPU time of the window's thread per frame received
+    bool aborted = false;            // memory ran past the limit: the window fell hopelessly behind
+    qint64 files = 0;                // written and reported
+    double writtenMBps = 0;          // bytes of the files over the camera's run
+    double diskMBps = 0;             // the disk's synced write rate, right after the trial
 };
+
+// CPU time of the calling thread.
+qint64 threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 qint64 statusKiB(const char *field)
 {
@@ -309,6 +328,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     AppSettings::setValue(AppSettings::kStitchDirection, 0);
     AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
     AppSettings::setValue(AppSettings::kSaveStitchImage, !o.noSave);
+    AppSettings::setValue(AppSettings::kShowLiveView, o.liveView);
     AppSettings::setValue(AppSettings::kPartialStitch, true);
     AppSettings::setValue(AppSettings::kFormat, format);
     AppSettings::setValue(AppSettings::kSaveDir, scratch.filePath(QStringLiteral("out")));
@@ -366,6 +386,12 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
+    for (const char *dock : {"lineProfileDock", "histogramDock"})
+        if (QWidget *d = w->findChild<QWidget *>(QLatin1String(dock)))
+            d->setVisible(o.setupTools);
+    // What the window's thread spends: its CPU time over the trial, the
+    // trial's own polling included (a few microseconds a quarter second).
+    const qint64 windowCpuStartNs = threadCpuNs();
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < seconds * 1000 && !aborted.load()) {
@@ -379,6 +405,8 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
         r.maxIntakeBacklog = std::max(r.maxIntakeBacklog, r.received - batched);
         r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
     }
+    r.windowBusyMsPerFrame
+        = r.received > 0 ? (threadCpuNs() - windowCpuStartNs) / 1e6 / double(r.received) : 0;
     r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
     r.batches = w->m_batchCounter;
     r.dropped = w->m_frameBudget->dropped();
@@ -414,11 +442,12 @@ void printTrial(const QString &format, int rate, int seconds, const TrialResult 
 {
     std::printf("  %-4s %6d lines/s (delivered %6.0f) %3d s: %s%s  received %lld lost %lld dropped %lld"
                 "  intake backlog max %lld frames  batches %lld  save backlog max %lld end %lld"
-                "  drain %.1f s  VmHWM %lld MiB  files %lld, written %.0f MB/s, disk synced %.0f MB/s\n",
+                "  drain %.1f s  VmHWM %lld MiB  files %lld, written %.0f MB/s, disk synced %.0f MB/s"
+                "  window thread CPU %.3f ms per frame\n",
                 qPrintable(format), rate, r.seconds > 0 ? r.received * double(kLines) / r.seconds : 0.0,
                 seconds, r.ok ? "ok  " : "FAIL", r.aborted ? " (memory limit)" : "", r.received, r.lost,
                 r.dropped, r.maxIntakeBacklog, r.batches, r.maxSaveBacklog, r.endSaveBacklog, r.drainSeconds,
-                r.peakKiB / 1024, r.files, r.writtenMBps, r.diskMBps);
+                r.peakKiB / 1024, r.files, r.writtenMBps, r.diskMBps, r.windowBusyMsPerFrame);
     std::fflush(stdout);
 }
 
@@ -439,6 +468,58 @@ double medianMs(int runs, F step)
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     return median(ms);
+}
+
+// The batch view zoomed in past its scaled-down picture: how long from a zoom
+// step to the full-resolution tile of the part on screen, for a batch of 30
+// frames of the 4096-pixel camera (Left), in a 1024x768 window. Saving is off.
+void printTileLatency(const Options &o)
+{
+    QTemporaryDir scratch;
+    QDir::setCurrent(scratch.path());
+    const QString ini
+        = QStringLiteral("[BENCH]\ntransport = USB3\nwidth = %1\nlines_per_frame = %2\n"
+                         "pixel_format = %3\nline_rate = 30000\nnoise = %4\nbuffer_count = 32\n")
+              .arg(kWidth)
+              .arg(kLines)
+              .arg(o.pixel)
+              .arg(o.noise);
+    if (!mvsim::configure(ini.toStdString()))
+        return;
+    AppSettings::setValue(AppSettings::kStitchDirection, 0);
+    AppSettings::setValue(AppSettings::kMaxStitchCount, kBatch);
+    AppSettings::setValue(AppSettings::kSaveStitchImage, false);
+    auto w = std::make_unique<MainWindow>();
+    w->resize(1024, 768);
+    w->show();
+    trigger(*w, "actionCameraSearch");
+    trigger(*w, "actionCameraOpen");
+    trigger(*w, "actionCameraStart");
+    QElapsedTimer waited;
+    waited.start();
+    while (w->m_previewShown == 0 && waited.elapsed() < 30000)
+        spin(20);
+    trigger(*w, "actionCameraStart"); // stop
+    spin(500);
+    std::vector<double> ms;
+    for (int step = 0; step < 40 && ms.size() < 5; ++step) {
+        const qint64 before = w->m_setupTools->lastTileMs();
+        QElapsedTimer t;
+        t.start();
+        trigger(*w, "action_ZoomInt");
+        while (w->m_setupTools->lastTileMs() == before && t.elapsed() < 300)
+            spin(1);
+        if (w->m_setupTools->lastTileMs() != before)
+            ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    if (ms.empty())
+        std::printf("  zoom step to full-resolution tile: no tile came\n");
+    else
+        std::printf("  zoom step to full-resolution tile %8.1f ms (median of %zu steps, %s, batch of %d)\n",
+                    median(ms), ms.size(), qPrintable(o.pixel), kBatch);
+    trigger(*w, "actionCameraOpen"); // close
+    w.reset();
+    QDir::setCurrent(QDir::tempPath());
 }
 
 // The frame the grab thread hands the window for stitching: a Mono8 frame
@@ -996,6 +1077,12 @@ Options parseOptions(const QStringList &args)
             o.flatField = true;
         else if (a == "--keep-camera-pixels")
             o.keepCameraPixels = true;
+        else if (a == "--no-tools")
+            o.setupTools = false;
+        else if (a == "--live")
+            o.liveView = true;
+        else if (a == "--tile-latency")
+            o.tileLatency = true;
         else if (a == "--overload-child" && i + 4 < args.size())
             o.overloadChild = args.mid(i + 1, 4), i += 4;
         else if (a == "--sustained-by-format") {
@@ -1027,6 +1114,10 @@ int main(int argc, char **argv)
 
     if (!o.overloadChild.isEmpty())
         return runOverloadChild(o);
+    if (o.tileLatency) {
+        printTileLatency(o);
+        return 0;
+    }
     if (o.fileCostsOnly) {
         printFileCosts(o);
         return 0;

@@ -36,12 +36,6 @@ QString droppedFramesSuffix(qint64 dropped)
     return dropped > 0 ? QStringLiteral(" | Dropped: %1").arg(dropped) : QString();
 }
 
-/* The status-bar warning of a run that drops frames for lack of room. Any thread. */
-QString droppedFramesWarning(qint64 dropped)
-{
-    return QStringLiteral("Saving cannot keep up: %1 frames dropped").arg(dropped);
-}
-
 bool frameNumberFollows(unsigned int previous, unsigned int next)
 {
     constexpr unsigned int lastBlockId = 0xFFFF;

@@ -16,7 +16,5 @@ bool frameNumberFollows(unsigned int previous, unsigned int next);
 
 // Appended to the status line while a run has dropped frames; empty otherwise.
 QString droppedFramesSuffix(qint64 dropped);
-// The lasting warning while frames are being dropped.
-QString droppedFramesWarning(qint64 dropped);
 
 #endif // FRAMESTATISTICS_H

@@ -4,10 +4,12 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
 
+#include "acquisitionhealth.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
@@ -18,6 +20,8 @@
 namespace {
 
 const unsigned int grabTimeoutMs = 1000;
+
+} // namespace
 
 /*
  * The library's frame counters of the running stream. GigE cameras report them
@@ -47,6 +51,15 @@ bool readStreamCounters(void *handle, bool isGigE, int &lost, int &received)
     received = int(usb.nReceivedFrameCount);
     lost = int(usb.nErrorFrameCount);
     return true;
+}
+
+namespace {
+
+qint64 steadyClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 /* "PayloadSize" of the camera as a buffer size; 0 when it cannot be read or is unusable. */
@@ -204,6 +217,9 @@ void WorkThread::run()
         firstFrame = false;
 
         readStreamCounters(handle, m_isGigE, m_lostFrames, m_receivedFrames);
+        if (AcquisitionHealth *health = m_owner->acquisitionHealth())
+            health->frameArrived(int(info.nHeight), frameLen, steadyClockNs(), m_receivedFrames,
+                                 m_lostFrames);
         // A frame for stitching needs room in the budget before it costs a
         // conversion; without room it is dropped below, and counted. Asked
         // before the frame is reported, so that the statistics line of the

@@ -11,6 +11,7 @@
 class MainWindow;
 
 quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int reportedFrameLen);
+bool readStreamCounters(void *handle, bool isGigE, int &lost, int &received);
 
 /*
  * The grab loop of the open camera. It runs no event loop: run() fetches

@@ -4,13 +4,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QDoubleValidator>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QIntValidator>
-#include <QLocale>
 #include <QMessageBox>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -20,6 +18,7 @@
 #include <cstring>
 
 #include "appsettings.h"
+#include "cameraerror.h"
 #include "fieldentry.h"
 #include "flatfieldcontrols.h"
 #include "mainwindow.h"
@@ -46,16 +45,16 @@ QString canonicalFormatName(const QString &storedName)
 }
 
 /*
- * Returns the quality range of a canonical format name: JPEG quality 55..99
- * (default 95), PNG compression level 0..9 (default 8); BMP and TIF are not
- * adjustable. Pure; any thread.
+ * Returns the quality range of a canonical format name: JPEG quality 55..99,
+ * PNG compression level 0..9; BMP and TIF are not adjustable. Pure; any
+ * thread.
  */
 QualityRange qualityRangeFor(const QString &format)
 {
     if (format == kFormatJpg)
-        return {true, 55, 99, AppSettings::kDefaultJpgQuality, AppSettings::kJpgQuality};
+        return {true, 55, 99};
     if (format == kFormatPng)
-        return {true, 0, 9, AppSettings::kDefaultPngQuality, AppSettings::kPngQuality};
+        return {true, 0, 9};
     return {};
 }
 
@@ -106,19 +105,56 @@ SliderRange sliderRangeWithin(float minimum, float maximum)
     return {low, std::max(low, high)};
 }
 
+namespace {
+
+// Blanks around are allowed; what is between must be the number alone.
+const QRegularExpression kPlainDecimal(QStringLiteral("^\\s*-?(\\d+\\.?\\d*|\\.\\d+)\\s*$"));
+
+} // namespace
+
 /*
- * Reads a typed camera value: a finite decimal number with a point, blanks
- * around it allowed. Returns false for anything else (empty, letters, inf).
- * Pure; any thread.
+ * Reads a typed camera value as a plain decimal number. Returns false for
+ * anything else (empty, letters, an exponent, a plus sign, inf). Pure; any
+ * thread.
  */
 bool parseCameraValue(const QString &text, double *value)
 {
+    if (!kPlainDecimal.match(text).hasMatch())
+        return false;
     bool ok = false;
-    const double parsed = text.toDouble(&ok);
+    const double parsed = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(parsed))
         return false;
     *value = parsed;
     return true;
+}
+
+/*
+ * Reads a typed whole number in decimal. Returns false for anything else (an
+ * exponent, a point, letters) and for numbers beyond 64 bits. Pure; any thread.
+ */
+bool parseWholeNumber(const QString &text, qint64 *value)
+{
+    bool ok = false;
+    const qint64 parsed = text.toLongLong(&ok, 10);
+    if (!ok)
+        return false;
+    *value = parsed;
+    return true;
+}
+
+/*
+ * The camera's range [cameraMinimum, cameraMaximum] narrowed to the program's
+ * line rate limits; the limits alone when the camera gives no range or one
+ * that does not meet them. Pure; any thread.
+ */
+WholeRange lineRateRange(bool cameraGivesRange, qint64 cameraMinimum, qint64 cameraMaximum)
+{
+    const WholeRange limits{kMinLineRate, kMaxLineRate};
+    if (!cameraGivesRange)
+        return limits;
+    const WholeRange narrowed{std::max(cameraMinimum, kMinLineRate), std::min(cameraMaximum, kMaxLineRate)};
+    return narrowed.minimum <= narrowed.maximum ? narrowed : limits;
 }
 
 /*
@@ -264,8 +300,10 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     loadSettingsIntoControls();
     onImageFormatChanged();
 
+    // The typed fields have no validator: one would drop a minus or an
+    // exponent as it is typed and so turn the entry into another number
+    // unseen; each entry is judged whole when it ends, and a refusal says why.
     ui->leResultingLineRate->setEnabled(false);
-    ui->leAcquisitionLineRate->setValidator(new QIntValidator(10, 10000000, this));
 
     if (cameraAvailable()) {
         loadExposureAndGain();
@@ -337,7 +375,10 @@ void settingdialog::loadSettingsIntoControls()
     m_saveDirText = (saveDir.isEmpty() || saveDir == QLatin1String(".")) ? QStringLiteral(".") : saveDir;
     ui->leCurrentSavePath->setText(m_saveDirText);
 
-    m_formatName = canonicalFormatName(stringValue(kFormat, kDefaultFormatDialog));
+    // The format, qualities and frame count in force are the window's: the
+    // file may lack them, and the window then uses its own defaults.
+    m_formatName = canonicalFormatName(m_mainWindow ? m_mainWindow->m_imageFormat
+                                                    : stringValue(kFormat, kDefaultFormatWindow));
     if (m_formatName == kFormatJpg)
         ui->rdButtonJpg->setChecked(true);
     else if (m_formatName == kFormatPng)
@@ -346,8 +387,8 @@ void settingdialog::loadSettingsIntoControls()
         ui->rdButtonTiff->setChecked(true);
     else
         ui->rdButtonBmp->setChecked(true);
-    m_dlgJpgQuality = intValue(kJpgQuality, kDefaultJpgQuality);
-    m_dlgPngQuality = intValue(kPngQuality, kDefaultPngQuality);
+    m_dlgJpgQuality = m_mainWindow ? m_mainWindow->m_jpgQuality : intValue(kJpgQuality, kDefaultJpgQuality);
+    m_dlgPngQuality = m_mainWindow ? m_mainWindow->m_pngQuality : intValue(kPngQuality, kDefaultPngQuality);
 
     {
         const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
@@ -363,8 +404,14 @@ void settingdialog::loadSettingsIntoControls()
     ui->cbSaveStitchImage->setChecked(boolValue(kSaveStitchImage, kDefaultSaveStitchImage));
     ui->cbKeepCameraPixels->setChecked(boolValue(kKeepCameraPixels, kDefaultKeepCameraPixels));
 
-    ui->leFrameCount->setValidator(new QIntValidator(1, 1000000, this));
-    m_frameCountEntry->commit(QString::number(intValue(kMaxStitchCount, kDefaultMaxStitchCount)));
+    m_frameCountEntry->commit(QString::number(frameCountInForce()));
+}
+
+int settingdialog::frameCountInForce() const
+{
+    return m_mainWindow
+        ? m_mainWindow->m_maxStitchCount
+        : AppSettings::intValue(AppSettings::kMaxStitchCount, AppSettings::kDefaultMaxStitchCount);
 }
 
 // ---- Camera parameters ------------------------------------------------------
@@ -388,16 +435,6 @@ bool settingdialog::loadFloatFeature(const char *feature, QSlider *slider, Field
     if (MV_CC_GetFloatValue(cameraHandle(), feature, &value) != MV_OK)
         return false;
     const SliderRange range = sliderRangeWithin(value.fMin, value.fMax);
-    // Keeps letters out while typing; the range itself is judged on entry,
-    // where a refusal can say why.
-    auto *validator = entry->field()->findChild<QDoubleValidator *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!validator) {
-        validator = new QDoubleValidator(entry->field());
-        validator->setLocale(QLocale::c());
-        validator->setNotation(QDoubleValidator::StandardNotation);
-        entry->field()->setValidator(validator);
-    }
-    validator->setBottom(value.fMin < 0 ? -HUGE_VAL : 0.0);
     const QSignalBlocker quiet(slider);
     slider->setRange(range.minimum, range.maximum);
     slider->setValue(truncateToInt(value.fCurValue));
@@ -526,11 +563,11 @@ void settingdialog::enterFloatFeature(const char *feature, const QString &text)
         const QString from = cameraValueText(range.fMin), to = cameraValueText(range.fMax);
         if (!rangeKnown)
             warn(title,
-                 exposure ? tr("Please enter a valid exposure time!") : tr("Please enter a valid gain!"));
+                 exposure ? tr("Please enter an exposure time in µs.") : tr("Please enter a gain in dB."));
         else if (exposure)
-            warn(title, tr("Please enter an exposure time from %1 to %2!").arg(from, to));
+            warn(title, tr("Please enter an exposure time from %1 to %2 µs.").arg(from, to));
         else
-            warn(title, tr("Please enter a gain from %1 to %2!").arg(from, to));
+            warn(title, tr("Please enter a gain from %1 to %2 dB.").arg(from, to));
         FieldEntry *entry = exposure ? m_exposureEntry : m_gainEntry;
         if (!loadFloatFeature(feature, exposure ? ui->slExposure : ui->slGain, entry))
             entry->commit(entry->committed());
@@ -560,10 +597,12 @@ void settingdialog::applyFloatFeature(const char *feature, double value)
         status = MV_CC_SetFloatValue(handle, feature, static_cast<float>(value));
     }
     if (status != MV_OK) {
+        const QString shown = cameraValueText(static_cast<float>(value));
         if (exposure)
-            warn(tr("Exposure"), tr("Failed to set exposure time, error code: %1").arg(status));
+            warn(tr("Exposure"),
+                 tr("Failed to set the exposure time to %1 µs: %2").arg(shown, cameraErrorText(status)));
         else
-            warn(tr("Gain"), tr("Failed to set gain, error code: %1").arg(status));
+            warn(tr("Gain"), tr("Failed to set the gain to %1 dB: %2").arg(shown, cameraErrorText(status)));
     }
     FieldEntry *entry = exposure ? m_exposureEntry : m_gainEntry;
     float held = static_cast<float>(value);
@@ -601,7 +640,9 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
 
     const int status = MV_CC_SetBoolValue(handle, "AcquisitionLineRateEnable", controlOn);
     if (status != MV_OK) {
-        warn(tr("Line Rate Control"), tr("Failed to set line rate enable, error code: %1").arg(status));
+        warn(tr("Line Rate Control"),
+             tr("Failed to switch line rate control %1: %2")
+                 .arg(controlOn ? tr("on") : tr("off"), cameraErrorText(status)));
         bool actual = false;
         if (MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &actual) != MV_OK)
             actual = false;
@@ -640,33 +681,36 @@ void settingdialog::on_leAcquisitionLineRate_editingFinished()
 }
 
 /*
- * A typed line rate: a whole number the field allows goes to the camera and,
- * once accepted, to the settings file. Anything else, or a rate the camera
- * refuses, is answered with one warning and the camera's values are shown
- * again. GUI thread.
+ * A typed line rate: a whole number within the camera's range (and the
+ * program's limits) goes to the camera and, once accepted, to the settings
+ * file. Anything else, or a rate the camera refuses, is answered with one
+ * warning naming the range or the camera's error, and the camera's values are
+ * shown again. GUI thread.
  */
 void settingdialog::enterLineRate(const QString &text)
 {
     if (!cameraAvailable())
         return;
-    QString typed = text;
-    int position = 0;
-    const QValidator *validator = ui->leAcquisitionLineRate->validator();
-    bool ok = !validator || validator->validate(typed, position) == QValidator::Acceptable;
-    const int rate = ok ? text.toInt(&ok, 10) : 0;
-    if (!ok) {
-        warn(tr("Line Rate Control"), tr("Please enter a valid line rate value!"));
+    MVCC_INTVALUE_EX camera{};
+    const bool cameraGivesRange
+        = MV_CC_GetIntValueEx(cameraHandle(), "AcquisitionLineRate", &camera) == MV_OK;
+    const WholeRange allowed = lineRateRange(cameraGivesRange, camera.nMin, camera.nMax);
+    qint64 rate = 0;
+    if (!parseWholeNumber(text, &rate) || !allowed.contains(rate)) {
+        warn(tr("Line Rate Control"),
+             tr("Please enter a line rate from %1 to %2 lines/s.").arg(allowed.minimum).arg(allowed.maximum));
         loadLineRateControls();
         return;
     }
     const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);
     if (status == MV_OK) {
         m_lineRateEntry->commit(QString::number(rate));
-        AppSettings::setValue(AppSettings::kLineRate, rate);
+        AppSettings::setValue(AppSettings::kLineRate, int(rate));
         refreshResultingLineRate();
         return;
     }
-    warn(tr("Line Rate Control"), tr("Failed to set acquisition line rate, error code: %1").arg(status));
+    warn(tr("Line Rate Control"),
+         tr("Failed to set the line rate to %1 lines/s: %2").arg(rate).arg(cameraErrorText(status)));
     loadLineRateControls();
 }
 
@@ -730,26 +774,22 @@ void settingdialog::on_leFrameCount_editingFinished()
 
 /*
  * A typed frame count: a whole number from 1 to 1000000 is stored and reaches
- * the window; anything else is refused with a warning and the stored count is
- * shown again. GUI thread.
+ * the window; anything else is refused with a warning naming the range, and
+ * the count in force is shown again. GUI thread.
  */
 void settingdialog::enterFrameCount(const QString &text)
 {
-    QString typed = text;
-    int position = 0;
-    const QValidator *validator = ui->leFrameCount->validator();
-    bool ok = !validator || validator->validate(typed, position) == QValidator::Acceptable;
-    const int count = ok ? text.toInt(&ok, 10) : 0;
-    if (ok && count >= 1) {
+    qint64 count = 0;
+    if (parseWholeNumber(text, &count) && count >= kMinFrameCount && count <= kMaxFrameCount) {
         m_frameCountEntry->commit(QString::number(count));
-        AppSettings::setValue(AppSettings::kMaxStitchCount, count);
+        AppSettings::setValue(AppSettings::kMaxStitchCount, int(count));
         if (m_mainWindow)
-            m_mainWindow->setMaxStitchCount(count);
+            m_mainWindow->setMaxStitchCount(int(count));
         return;
     }
-    warn(tr("Segment Frame Limit"), tr("Please enter a valid frame count (>0)."));
-    m_frameCountEntry->commit(QString::number(
-        AppSettings::intValue(AppSettings::kMaxStitchCount, AppSettings::kRestoredMaxStitchCount)));
+    warn(tr("Segment Frame Limit"),
+         tr("Please enter a frame count from %1 to %2 frames.").arg(kMinFrameCount).arg(kMaxFrameCount));
+    m_frameCountEntry->commit(QString::number(frameCountInForce()));
 }
 
 void settingdialog::on_cbPartialStitch_clicked(bool checked)
@@ -793,7 +833,7 @@ QString settingdialog::formatFromButtons() const
 
 /*
  * Sets the quality controls up for the format of the checked button: range and
- * the stored quality for JPG and PNG, disabled (keeping range and value) for
+ * the quality in force for JPG and PNG, disabled (keeping range and value) for
  * BMP and TIF. Stores and announces nothing. GUI thread.
  */
 void settingdialog::onImageFormatChanged()
@@ -806,7 +846,7 @@ void settingdialog::onImageFormatChanged()
         return;
 
     int &quality = (m_formatName == kFormatJpg) ? m_dlgJpgQuality : m_dlgPngQuality;
-    quality = std::clamp(AppSettings::intValue(range.key, range.defaultValue), range.minimum, range.maximum);
+    quality = std::clamp(quality, range.minimum, range.maximum);
 
     m_refreshingQuality = true;
     ui->slQuality->setRange(range.minimum, range.maximum);
@@ -915,7 +955,9 @@ void settingdialog::on_btnSaveImage_clicked()
     if (status != MV_OK) {
         const QString reason
             = systemError != 0 ? tr("\n原因: %1").arg(qt_error_string(systemError)) : QString();
-        warn(tr("保存失败"), tr("保存图片失败，错误码: %1").arg(status) + reason);
+        warn(tr("保存失败"),
+             tr("保存图片失败，错误码: %1").arg(status) + QLatin1Char('\n') + cameraErrorText(status)
+                 + reason);
         return;
     }
     QMessageBox::information(this, tr("保存成功"), snapshotSuccessText(savedPath, kind.imageType, quality),

@@ -38,8 +38,6 @@ struct QualityRange {
     bool adjustable = false; // BMP and TIF have no quality to choose
     int minimum = 0;
     int maximum = 0;
-    int defaultValue = 0;
-    const char *key = nullptr; // settings key of the stored quality
 };
 QualityRange qualityRangeFor(const QString &format);
 
@@ -54,8 +52,27 @@ struct SliderRange {
     int maximum = 0;
 };
 SliderRange sliderRangeWithin(float minimum, float maximum);
-// A typed camera value: a finite decimal number (blanks around it allowed).
+// A typed camera value: a plain decimal number, digits with at most one point
+// and an optional minus, blanks around it allowed. An exponent or any other
+// sign is refused rather than read as some other number.
 bool parseCameraValue(const QString &text, double *value);
+// A typed whole number: decimal digits with a sign, blanks around allowed.
+bool parseWholeNumber(const QString &text, qint64 *value);
+
+// Limits the program puts on typed values, whatever a camera allows.
+constexpr qint64 kMinFrameCount = 1;
+constexpr qint64 kMaxFrameCount = 1000000;
+constexpr qint64 kMinLineRate = 10;
+constexpr qint64 kMaxLineRate = 10000000;
+
+struct WholeRange {
+    qint64 minimum = 0;
+    qint64 maximum = 0;
+    bool contains(qint64 value) const { return value >= minimum && value <= maximum; }
+};
+// The line rates an entry may ask for: the camera's range, where it gives one,
+// within the program's limits.
+WholeRange lineRateRange(bool cameraGivesRange, qint64 cameraMinimum, qint64 cameraMaximum);
 int shownResultingLineRate(int requestedRate, int ceiling, qint64 cameraRate);
 
 QString saveDirForChoice(const QString &chosenDir, const QString &currentDir);
@@ -126,6 +143,7 @@ private:
     bool cameraAvailable() const;
     void *cameraHandle() const;
     void loadSettingsIntoControls();
+    int frameCountInForce() const;
     void loadExposureAndGain();
     bool loadFloatFeature(const char *feature, QSlider *slider, FieldEntry *entry, float *current = nullptr);
     void enterFloatFeature(const char *feature, const QString &text);

@@ -16,6 +16,7 @@
 
 #include "MvCameraControl.h"
 #include "appsettings.h"
+#include "cameraerror.h"
 
 namespace TriggerRules {
 
@@ -88,8 +89,8 @@ void showFeature(QWidget *control, const TriggerFeature &feature, const QString 
         control->setToolTip(lacking);
     else
         control->setToolTip(
-            QCoreApplication::translate("TriggerControls", "Cannot read this camera setting, error code: %1")
-                .arg(feature.status));
+            QCoreApplication::translate("TriggerControls", "Cannot read this camera setting: %1")
+                .arg(cameraErrorText(feature.status)));
 }
 
 } // namespace
@@ -204,7 +205,7 @@ void TriggerControls::change(Row &row, const char *feature, const QString &entry
     }
     if (status != MV_OK)
         QMessageBox::warning(m_dialog, tr("Trigger Control"),
-                             tr("Failed to set %1, error code: %2").arg(what).arg(status), QMessageBox::Ok);
+                             tr("Failed to set %1: %2").arg(what, cameraErrorText(status)), QMessageBox::Ok);
     {
         QMutexLocker lock(m_cameraMutex);
         row.state = readTrigger(m_handle, row.selector);

@@ -63,6 +63,11 @@ sdk-mono12p|sdk|sdk/src/convert.cpp|    for (; i + 2 <= pixels; i += 2, src += 3
 sdk-callorder|sdk|sdk/src/mvcameracontrol.cpp|    if (h->state == State::Created)\n        return MV_E_CALLORDER;\n    return noted(*h, body(*h));|    return noted(*h, body(*h));|a feature call on a camera not opened goes through
 genicam-wrap|sdk|sdk/src/aravis/genicamrules.cpp|    return hidden < 0x8000 ? hidden : 0;|    return hidden <= 0x8000 ? hidden + 1 : 0;|frames missed across the block id's wrap counted one too many
 conveyor-distance|sdk|sdk/src/sim/simconveyor.cpp|    return v0 * tau + 0.5 * accel * tau * tau;|    return v0 * tau + accel * tau * tau;|the simulated belt's distance under acceleration doubled
+profile-row|setup|app/setuptools.cpp|const int row = int(std::floor(at.y()));|const int row = int(std::floor(at.y())) + 1;|a click in the live view profiles the line below it
+lost-share|setup|camera/acquisitionhealth.cpp|figures.sent = m_received.load() + figures.lost;|figures.sent = m_received.load();|lost frames counted as a share of the delivered ones
+histogram-first|setup|app/imagemeasures.cpp|++counts[s >> shift];|counts[s >> shift] += x > 0;|the first pixel of every line left out of the histogram
+one-to-one|setup|app/setuptools.cpp|    ui->gv->setTransform(QTransform());|    ui->gv->setTransform(QTransform::fromScale(1.01, 1.01));|1:1 zoom one per cent off
+health-timing|setup|camera/acquisitionhealth.cpp|const double seconds = double(mark.arrivalNs - from.arrivalNs) / 1e9;|const double seconds = double(mark.timeNs - from.timeNs) / 1e9;|rates timed by the window's samples, not the frames' arrivals
 EOF
 )"
 

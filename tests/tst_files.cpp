@@ -542,7 +542,8 @@ private slots:
                             "missing/folder",
                             "",
                             refused,
-                            failed + "-2147483634\n原因: No such file or directory"};
+                            failed + "-2147483634\nMV_E_WRITEFILE (0x8000000E): a file could not be written"
+                                + "\n原因: No such file or directory"};
         QTest::newRow("PNG") << SnapshotCase{true,  true,          true,  mono,
                                              "out", "rdButtonPng", saved, "PNG压缩级别: 3 (0-9, 0=不压缩)"};
     }

@@ -7,8 +7,10 @@
 #include "framebudget.h"
 #include "framekind.h"
 #include "frameturn.h"
+#include "linestamps.h"
 #include "mainwindow.h"
 #include "scratchdirectory.h"
+#include "stitchingwindow.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -205,6 +207,34 @@ private slots:
         for (int i = 0; i < w().m_maxStitchCount; ++i)
             feed(next);
         QCOMPARE(w().m_batchCounter, batchesShownOpenSizeKnown[0] + 1);
+    }
+
+    // Stop in the middle of a batch, saving on: the 7 frames collected become
+    // a file of their own, numbered after the last full batch, and not a line
+    // is lost or repeated between the two files.
+    void stopSavesTheOpenBatchAsTheNextFile()
+    {
+        m_window.reset();
+        const QString out = m_scratch->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        // One object of 17 frames of 4 lines, slow enough for a loaded host to
+        // lose none, then nothing for days.
+        openStitchingWindow(
+            m_window,
+            "[STOP]\ntransport = USB3\nwidth = 16\nlines_per_frame = 4\npixel_format = Mono8\n"
+            "line_rate = 400\nobject_lines = 68\ngap_lines = 100000000\n",
+            "STOP", {2, 10, true, QStringLiteral("PNG"), out});
+        if (QTest::currentTestFailed())
+            return;
+        trigger("actionCameraStart");
+        QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter == 1 && w().m_batchFrames.size() == 7, 10000);
+        trigger("actionCameraStop");
+        QVERIFY(waitForStitchWorker(w()));
+        const QList<StitchedFile> files = readStitchedFiles(out, 2);
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(QList<int>({files[0].batch, files[1].batch, int(files[1].stamps.size())}),
+                 QList<int>({1, 2, 28}));
+        QVERIFY(runsWithoutGap(files[0].stamps + files[1].stamps));
     }
 
     void liveViewPaintsOnlyTheNewestOfQueuedFrames()
