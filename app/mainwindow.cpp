@@ -143,7 +143,12 @@ MainWindow::MainWindow(QWidget *parent)
     keepCameraPixels(
         AppSettings::boolValue(AppSettings::kKeepCameraPixels, AppSettings::kDefaultKeepCameraPixels));
 
-    QTimer::singleShot(1000, this, &MainWindow::on_actionCameraSearch_triggered);
+    // The first search, unless the operator was quicker: searching again
+    // would empty the list under a camera already chosen or open.
+    QTimer::singleShot(1000, this, [this] {
+        if (!m_isOpen && !m_deviceListValid)
+            on_actionCameraSearch_triggered();
+    });
 }
 
 /*

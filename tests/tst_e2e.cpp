@@ -264,7 +264,9 @@ private slots:
         QVERIFY(files.size() >= 12);
         quint32 next = files.first().stamps.first();
         for (const StitchedFile &file : files) {
-            QCOMPARE(file.stamps.size(), 4 * kLines);
+            // Stop saves the batch it finds open: only the last file may be short.
+            if (&file != &files.last() || file.stamps.size() > 4 * kLines)
+                QCOMPARE(file.stamps.size(), 4 * kLines);
             for (quint32 stamp : file.stamps)
                 QCOMPARE(stamp, next++);
         }

@@ -195,9 +195,12 @@ private slots:
         // The preview is composed off the window's thread.
         QTRY_COMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
         const bool deep = then.startsWith(QLatin1String("deep"));
-        if (deep) { // shown scaled to 8 bits by its bit count
-            auto *item = static_cast<QGraphicsPixmapItem *>(w().m_stitchScene->items().first());
-            QCOMPARE(qGray(item->pixmap().toImage().pixel(0, 0)), 200);
+        if (deep) { // shown scaled to 8 bits by its bit count, once the newest preview is in
+            QTRY_COMPARE(qGray(static_cast<QGraphicsPixmapItem *>(w().m_stitchScene->items().first())
+                                   ->pixmap()
+                                   .toImage()
+                                   .pixel(0, 0)),
+                         200);
         }
         // The batch's frames are charged while it is open, and only then, at
         // what they hold: a deep frame 2 bytes a pixel.
