@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "settingdialog.h"
+#include "setuptools.h"
 #include "stitchworker.h"
 #include "workthread.h"
 
@@ -29,6 +30,7 @@ void MainWindow::on_actionSetting_triggered()
     connect(&dialog, &settingdialog::showLiveViewChanged, this, &MainWindow::setLiveViewVisible);
     connect(&dialog, &settingdialog::keepCameraPixelsChanged, this, &MainWindow::keepCameraPixels);
     dialog.exec();
+    m_setupTools->cameraSettingsChanged();
 }
 
 /*

@@ -225,6 +225,7 @@ void SetupTools::runStarted()
     m_health.start(steadyNowNs());
     m_lossLines.clear();
     m_overTriggerRate = 0;
+    readLineTiming();
     refreshHealth();
 }
 
@@ -250,7 +251,7 @@ void SetupTools::lossSeen()
 void SetupTools::refreshHealth()
 {
     const HealthFigures figures = m_health.sample(steadyNowNs(), m_window.droppedFrames());
-    if (m_window.m_isGrabbing && ++m_healthTicks % 4 == 1)
+    if (m_window.m_isGrabbing)
         m_overTriggerRate = overTriggeredRate(figures.linesPerSecond);
     showFigures(figures);
     refreshZoomText();
@@ -275,20 +276,21 @@ void SetupTools::showFigures(const HealthFigures &figures)
 }
 
 /*
- * The line rate whose period the exposure does not fit in, 0 when it fits:
- * the rate asked of a free-running camera, or the rate lines arrive at, which
- * is what an encoder triggers. The measured rate gets 2 % for the timing of
- * the host, so a camera that caps its rate at the exposure is not flagged.
+ * Reads the exposure and the requested line rate from the camera, at the start
+ * of a run and after the settings dialog: never on the health timer, as every
+ * read waits for the camera (a network round trip for a GigE one). GUI thread.
  */
-double SetupTools::overTriggeredRate(double linesPerSecond)
+void SetupTools::readLineTiming()
 {
+    m_exposureUs = 0;
+    m_requestedRate = 0;
     void *handle = m_window.m_handle;
     if (!handle)
-        return 0;
+        return;
     QMutexLocker lock(&m_window.m_cameraMutex);
     MVCC_FLOATVALUE exposure{};
     if (MV_CC_GetFloatValue(handle, "ExposureTime", &exposure) != MV_OK)
-        return 0;
+        return;
     m_exposureUs = exposure.fCurValue;
     bool rateOn = false;
     MVCC_INTVALUE_EX requested{};
@@ -297,9 +299,28 @@ double SetupTools::overTriggeredRate(double linesPerSecond)
         && selector.nCurValue == 0 && MV_CC_GetEnumValue(handle, "TriggerMode", &mode) == MV_OK
         && mode.nCurValue == 1;
     if (!lineTriggered && MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &rateOn) == MV_OK && rateOn
-        && MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) == MV_OK
-        && exposureExceedsLinePeriod(m_exposureUs, double(requested.nCurValue)))
-        return double(requested.nCurValue);
+        && MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) == MV_OK)
+        m_requestedRate = double(requested.nCurValue);
+}
+
+void SetupTools::cameraSettingsChanged()
+{
+    readLineTiming();
+    refreshHealth();
+}
+
+/*
+ * The line rate whose period the exposure does not fit in, 0 when it fits:
+ * the rate asked of a free-running camera, or the rate lines arrive at, which
+ * is what an encoder triggers. The measured rate gets 2 % for the timing of
+ * the host, so a camera that caps its rate at the exposure is not flagged.
+ */
+double SetupTools::overTriggeredRate(double linesPerSecond) const
+{
+    if (m_exposureUs <= 0)
+        return 0;
+    if (m_requestedRate > 0 && exposureExceedsLinePeriod(m_exposureUs, m_requestedRate))
+        return m_requestedRate;
     if (exposureExceedsLinePeriod(m_exposureUs, linesPerSecond / 1.02))
         return linesPerSecond;
     return 0;

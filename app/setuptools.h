@@ -45,6 +45,8 @@ public:
     // The stitch view shows this picture of batch `number`.
     void batchPictureShown(int number, const ComposedPreview &preview);
     void runStarted();
+    // The operator may have changed exposure, line rate or trigger: read them again.
+    void cameraSettingsChanged();
     // The grab loop has ended; `received` and `lost` are the camera's final
     // counters when it could tell (negative otherwise).
     void runEnded(qint64 received, qint64 lost);
@@ -71,15 +73,18 @@ private:
     void elideStatusMessage(const QString &text);
     void requestTile();
     void showTile(const BatchTile &tile);
-    double overTriggeredRate(double linesPerSecond);
+    void readLineTiming();
+    double overTriggeredRate(double linesPerSecond) const;
 
     MainWindow &m_window;
     AcquisitionHealth &m_health;
     MeasureMaker m_measures;
     QTimer m_healthTimer;
-    int m_healthTicks = 0;
     double m_overTriggerRate = 0;
+    // The camera's timing as last read: exposure, and the rate a free-running
+    // camera is asked for (0 when its switch is off or lines are triggered).
     double m_exposureUs = 0;
+    double m_requestedRate = 0;
     QStringList m_lossLines; // the banner's lines of the run; kept after it ends
 
     QDockWidget *m_profileDock = nullptr;
