@@ -5,11 +5,9 @@
 #include <QObject>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "imagemeasures.h"
+#include "newestonlythread.h"
 
 /*
  * Measures the newest shown frame (line profile and histogram) on a thread of
@@ -44,17 +42,9 @@ signals:
     void measured(const MeasureMaker::Result &result);
 
 private:
-    void run();
-    void deliver(const Result &result);
+    void measure(Request request);
 
-    const std::chrono::milliseconds m_minimumInterval;
-    std::mutex m_mutex; /* Protects m_waiting, m_hasWaiting, m_delivering and m_stop */
-    std::condition_variable m_wake;
-    Request m_waiting;
-    bool m_hasWaiting = false;
-    bool m_delivering = false; // a result is on its way to the owner's thread
-    bool m_stop = false;
-    std::thread m_thread;
+    NewestOnlyThread<Request> m_thread; // last: it stops before the rest goes
 };
 
 #endif // MEASUREMAKER_H

@@ -1,7 +1,5 @@
 #include "previewmaker.h"
 
-#include "savethread.h"
-
 #include <QDebug>
 
 #include <new>
@@ -12,109 +10,51 @@
  * thread.
  */
 PreviewMaker::PreviewMaker(qint64 maxPixels, std::chrono::milliseconds minimumInterval, QObject *parent)
-    : QObject(parent), m_maxPixels(maxPixels), m_minimumInterval(minimumInterval)
-{
-    m_thread = std::thread([this] { run(); });
-}
+    : QObject(parent), m_maxPixels(maxPixels),
+      m_thread(minimumInterval, [this](Batch batch) { compose(std::move(batch)); })
+{ }
 
-/*
- * Waits for a picture being composed; one not yet delivered is never
- * reported. Owner's thread.
- */
-PreviewMaker::~PreviewMaker()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
-}
+/* Waits for a picture being composed; one not yet delivered is never reported. Owner's thread. */
+PreviewMaker::~PreviewMaker() = default;
 
 int PreviewMaker::request(Batch batch)
 {
-    int replaced = 0;
-    Batch dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_hasWaiting) {
-            replaced = m_waiting.number;
-            dropped = std::move(m_waiting);
-        }
-        m_waiting = std::move(batch);
-        m_hasWaiting = true;
-    }
-    m_wake.notify_all();
-    return replaced;
+    const std::optional<Batch> replaced = m_thread.offer(std::move(batch));
+    return replaced ? replaced->number : 0;
 }
 
 int PreviewMaker::cancel()
 {
-    Batch dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_hasWaiting)
-            return 0;
-        dropped = std::move(m_waiting);
-        m_waiting = Batch();
-        m_hasWaiting = false;
-    }
-    return dropped.number;
+    const std::optional<Batch> dropped = m_thread.cancel();
+    return dropped ? dropped->number : 0;
 }
 
 /*
- * Composes the newest waiting batch once the last picture has been taken and
- * the interval has passed, and sends it to the owner's thread. The pixmap
+ * Composes a batch and sends its picture to the owner's thread. The pixmap
  * the window makes of an RGB32 picture shares its pixels, so the conversion
  * is done here and not on the window's thread. Preview thread.
  */
-void PreviewMaker::run()
+void PreviewMaker::compose(Batch batch)
 {
-    // Pictures are for the eye: the camera and the files come first.
-    yieldToAcquisition();
-    auto nextStart = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || (m_hasWaiting && !m_delivering); });
-        if (m_stop)
-            return;
-        if (m_wake.wait_until(lock, nextStart, [this] { return m_stop; }))
-            return;
-        if (!m_hasWaiting || m_delivering)
-            continue;
-        Batch batch = std::move(m_waiting);
-        m_waiting = Batch();
-        m_hasWaiting = false;
-        m_delivering = true;
-        nextStart = std::chrono::steady_clock::now() + m_minimumInterval;
-        lock.unlock();
-
-        ComposedPreview preview;
-        try {
-            preview = composePreview(batch.frames, batch.direction, m_maxPixels, batch.turnAngle);
-            if (!preview.picture.isNull())
-                preview.picture = preview.picture.convertToFormat(QImage::Format_RGB32);
-        } catch (const std::bad_alloc &) {
-            qWarning() << "Not enough memory to compose the preview of a batch of" << batch.frames.size()
-                       << "frames";
-            preview = ComposedPreview();
-        }
-        const int number = batch.number;
-        // The frames go back before the picture is shown: the budget counts
-        // them until composed() says so.
-        batch = Batch();
-        QMetaObject::invokeMethod(
-            this, [this, number, preview] { deliver(number, preview); }, Qt::QueuedConnection);
-        lock.lock();
+    ComposedPreview preview;
+    try {
+        preview = composePreview(batch.frames, batch.direction, m_maxPixels, batch.turnAngle);
+        if (!preview.picture.isNull())
+            preview.picture = preview.picture.convertToFormat(QImage::Format_RGB32);
+    } catch (const std::bad_alloc &) {
+        qWarning() << "Not enough memory to compose the preview of a batch of" << batch.frames.size()
+                   << "frames";
+        preview = ComposedPreview();
     }
-}
-
-void PreviewMaker::deliver(int number, const ComposedPreview &preview)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_delivering = false;
-    }
-    m_wake.notify_all();
-    emit composed(number, preview);
+    const int number = batch.number;
+    // The frames go back before the picture is shown: the budget counts
+    // them until composed() says so.
+    batch = Batch();
+    QMetaObject::invokeMethod(
+        this,
+        [this, number, preview] {
+            m_thread.taken();
+            emit composed(number, preview);
+        },
+        Qt::QueuedConnection);
 }

@@ -6,10 +6,8 @@
 #include <QObject>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
+#include "newestonlythread.h"
 #include "preview.h"
 
 /*
@@ -54,18 +52,10 @@ signals:
     void composed(int number, const ComposedPreview &preview);
 
 private:
-    void run();
-    void deliver(int number, const ComposedPreview &preview);
+    void compose(Batch batch);
 
     const qint64 m_maxPixels;
-    const std::chrono::milliseconds m_minimumInterval;
-    std::mutex m_mutex; /* Protects m_waiting, m_hasWaiting, m_delivering and m_stop */
-    std::condition_variable m_wake;
-    Batch m_waiting;
-    bool m_hasWaiting = false;
-    bool m_delivering = false; // a picture is on its way to the owner's thread
-    bool m_stop = false;
-    std::thread m_thread;
+    NewestOnlyThread<Batch> m_thread; // last: it stops before the rest goes
 };
 
 #endif // PREVIEWMAKER_H

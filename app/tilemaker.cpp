@@ -1,6 +1,5 @@
 #include "tilemaker.h"
 
-#include "savethread.h"
 #include "turnedcopy.h"
 
 #include <QVector>
@@ -74,75 +73,39 @@ QImage renderBatchRegion(const QList<QImage> &frames, const QList<QRect> &places
     return tile.convertToFormat(QImage::Format_RGB32);
 }
 
-TileMaker::TileMaker(QObject *parent) : QObject(parent)
+TileMaker::TileMaker(QObject *parent)
+    : QObject(parent),
+      m_thread(std::chrono::milliseconds(0), [this](BatchTileRequest request) { make(std::move(request)); })
 {
     qRegisterMetaType<BatchTile>("BatchTile");
-    m_thread = std::thread([this] { run(); });
 }
 
-TileMaker::~TileMaker()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
-}
+TileMaker::~TileMaker() = default;
 
 void TileMaker::request(BatchTileRequest request)
 {
-    BatchTileRequest replaced;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        replaced = std::move(m_waiting); // its frames are let go outside the lock
-        m_waiting = std::move(request);
-        m_hasWaiting = true;
-    }
-    m_wake.notify_all();
+    m_thread.offer(std::move(request)); // a replaced request's frames are let go here, outside the lock
 }
 
 void TileMaker::cancel()
 {
-    BatchTileRequest dropped;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    dropped = std::move(m_waiting);
-    m_waiting = BatchTileRequest();
-    m_hasWaiting = false;
+    m_thread.cancel();
 }
 
-void TileMaker::run()
+void TileMaker::make(BatchTileRequest request)
 {
-    yieldToAcquisition();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || (m_hasWaiting && !m_delivering); });
-        if (m_stop)
-            return;
-        BatchTileRequest request = std::move(m_waiting);
-        m_waiting = BatchTileRequest();
-        m_hasWaiting = false;
-        m_delivering = true;
-        lock.unlock();
-        BatchTile tile;
-        tile.batch = request.batch;
-        tile.region = request.region;
-        tile.scale = std::min(request.scale, 1.0);
-        tile.picture = renderBatchRegion(request.frames, request.places, request.turnAngle, request.region,
-                                         request.scale);
-        request = BatchTileRequest(); // the frames go back before the tile is shown
-        QMetaObject::invokeMethod(
-            this, [this, tile] { deliver(tile); }, Qt::QueuedConnection);
-        lock.lock();
-    }
-}
-
-void TileMaker::deliver(const BatchTile &tile)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_delivering = false;
-    }
-    m_wake.notify_all();
-    emit made(tile);
+    BatchTile tile;
+    tile.batch = request.batch;
+    tile.region = request.region;
+    tile.scale = std::min(request.scale, 1.0);
+    tile.picture
+        = renderBatchRegion(request.frames, request.places, request.turnAngle, request.region, request.scale);
+    request = BatchTileRequest(); // the frames go back before the tile is shown
+    QMetaObject::invokeMethod(
+        this,
+        [this, tile] {
+            m_thread.taken();
+            emit made(tile);
+        },
+        Qt::QueuedConnection);
 }

@@ -6,9 +6,7 @@
 #include <QObject>
 #include <QRect>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include "newestonlythread.h"
 
 /*
  * The batch view zoomed in past its picture, which is scaled down for large
@@ -53,16 +51,9 @@ signals:
     void made(const BatchTile &tile);
 
 private:
-    void run();
-    void deliver(const BatchTile &tile);
+    void make(BatchTileRequest request);
 
-    std::mutex m_mutex; /* Protects m_waiting, m_hasWaiting, m_delivering and m_stop */
-    std::condition_variable m_wake;
-    BatchTileRequest m_waiting;
-    bool m_hasWaiting = false;
-    bool m_delivering = false;
-    bool m_stop = false;
-    std::thread m_thread;
+    NewestOnlyThread<BatchTileRequest> m_thread; // last: it stops before the rest goes
 };
 
 #endif // TILEMAKER_H
