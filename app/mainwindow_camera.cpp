@@ -9,13 +9,13 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
+#include "acquisitionsession.h"
 #include "appsettings.h"
-#include "batchledger.h"
 #include "deviceentry.h"
 #include "flatfieldcorrector.h"
-#include "framebudget.h"
 #include "framestatistics.h"
 #include "pixelformatname.h"
 #include "setuptools.h"
@@ -148,7 +148,7 @@ void MainWindow::on_actionCameraClose_triggered()
     on_actionStitchStop_triggered();
     stopGrabThread();
     if (m_isGrabbing)
-        saveOpenBatchAtRunEnd();
+        m_session->saveOpenBatchAtRunEnd();
     {
         QMutexLocker frameLock(&m_frameMutex);
         m_lastFrameBuffer.reset();
@@ -183,13 +183,10 @@ void MainWindow::on_actionCameraOpen_triggered(bool checked)
  */
 void MainWindow::on_actionCameraStart_triggered()
 {
-    if (!m_isOpen || m_isGrabbing || !m_handle || m_shuttingDown)
+    if (!m_isOpen || m_isGrabbing || !m_handle || m_session->isShutDown())
         return;
-    m_batchFrames.clear();
-    m_batchLedger->discardOpenBatch();
-    m_frameBudget->resetDropped();
+    m_session->startRun();
     showDroppedFrames();
-    m_expectedFrameSizeKnown = false;
     {
         QMutexLocker frameLock(&m_frameMutex);
         std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
@@ -242,9 +239,8 @@ void MainWindow::on_actionCameraStop_triggered()
     if (wasGrabbing && m_handle)
         readStreamCounters(m_handle, m_deviceInfo.nTLayerType == MV_GIGE_DEVICE, lost, received);
     m_setupTools->runEnded(received, lost);
-    saveOpenBatchAtRunEnd();
-    m_batchFrames.clear();
-    m_batchLedger->discardOpenBatch();
+    m_session->saveOpenBatchAtRunEnd();
+    m_session->discardOpenBatch();
     showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
@@ -276,7 +272,7 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
                                     qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs)
 {
     Q_UNUSED(totalFrames)
-    const qint64 dropped = m_frameBudget->dropped();
+    const qint64 dropped = m_session->dropped();
     ui->dataitemLabel->setText(
         frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
         + droppedFramesSuffix(dropped) + flatFieldStatusSuffix(m_flatField->lastFrameCorrected()));
@@ -317,4 +313,23 @@ void MainWindow::releaseCamera()
     MV_CC_CloseDevice(m_handle);
     MV_CC_DestroyHandle(m_handle);
     m_handle = nullptr;
+}
+
+/*
+ * The open camera's frame size as grabbed, from its Width and Height; an
+ * invalid size when no camera is open or it cannot tell. GUI thread.
+ */
+QSize MainWindow::cameraFrameSize() const
+{
+    if (!m_handle || !m_isOpen)
+        return QSize();
+    MVCC_INTVALUE_EX width{};
+    MVCC_INTVALUE_EX height{};
+    if (MV_CC_GetIntValueEx(m_handle, "Width", &width) != MV_OK
+        || MV_CC_GetIntValueEx(m_handle, "Height", &height) != MV_OK)
+        return QSize();
+    if (width.nCurValue <= 0 || height.nCurValue <= 0 || width.nCurValue > INT_MAX
+        || height.nCurValue > INT_MAX)
+        return QSize();
+    return QSize(int(width.nCurValue), int(height.nCurValue));
 }

@@ -1,4 +1,5 @@
 // The settings dialog's entry point and the snapshot of the latest raw frame.
+#include "acquisitionsession.h"
 #include "mainwindow.h"
 
 #include <QMessageBox>
@@ -41,7 +42,7 @@ void MainWindow::on_actionSetting_triggered()
 void MainWindow::keepCameraPixels(bool on)
 {
     m_workThread->setKeepCameraPixels(on);
-    m_stitchWorker->setKeepCameraPixels(on);
+    m_session->worker()->setKeepCameraPixels(on);
 }
 
 /*

@@ -1,5 +1,7 @@
 #include "setuptools.h"
 
+#include "acquisitionsession.h"
+
 #include "acquisitionhealth.h"
 #include "mainwindow.h"
 #include "plotwidgets.h"
@@ -411,16 +413,17 @@ QString SetupTools::batchReadout(QPointF scenePos)
     const QPointF inBatch = scenePos - QPointF(m_batchTopLeft);
     const QPoint full(int(std::floor(inBatch.x())), int(std::floor(inBatch.y())));
     QString value;
-    const QList<QImage> &frames = m_window.m_lastBatchFrames;
-    if (m_batchNumber == m_window.m_batchCounter && !frames.isEmpty()) {
+    const QList<QImage> &frames = m_window.session().shownBatch();
+    if (m_batchNumber == m_window.session().batchCount() && !frames.isEmpty()) {
         if (m_batchPlaces.size() != frames.size())
-            m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
+            m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.session().shownBatchTurnAngle());
         const QPoint at(int(std::floor(scenePos.x())), int(std::floor(scenePos.y())));
         for (int i = 0; i < m_batchPlaces.size(); ++i) {
             if (!m_batchPlaces[i].contains(at))
                 continue;
-            const QRect source = sourceRectOfTurned(QRect(at - m_batchPlaces[i].topLeft(), QSize(1, 1)),
-                                                    frames[i].size(), m_window.m_lastBatchTurnAngle);
+            const QRect source
+                = sourceRectOfTurned(QRect(at - m_batchPlaces[i].topLeft(), QSize(1, 1)), frames[i].size(),
+                                     m_window.session().shownBatchTurnAngle());
             value = pixelReadout(frames[i], source.topLeft(), m_liveGray);
             break;
         }
@@ -454,12 +457,12 @@ QString SetupTools::batchReadout(QPointF scenePos)
 void SetupTools::requestTile()
 {
     QGraphicsView *view = m_window.ui->gvStitch;
-    const QList<QImage> &frames = m_window.m_lastBatchFrames;
+    const QList<QImage> &frames = m_window.session().shownBatch();
     const double scale = view->transform().m11();
     const bool reduced
         = !m_batchPictureSize.isEmpty() && m_batchPictureSize.width() < m_batchFullSize.width();
     const double pictureScale = reduced ? double(m_batchPictureSize.width()) / m_batchFullSize.width() : 1;
-    if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.m_batchCounter
+    if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.session().batchCount()
         || frames.isEmpty()) {
         if (m_tileItem)
             m_tileItem->hide();
@@ -474,10 +477,10 @@ void SetupTools::requestTile()
     m_tileRegion = visible;
     m_tileScale = tileScale;
     if (m_batchPlaces.size() != frames.size())
-        m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
+        m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.session().shownBatchTurnAngle());
     m_tileAsked.start();
     m_tiles.request(
-        {m_batchNumber, frames, m_batchPlaces, m_window.m_lastBatchTurnAngle, visible, tileScale});
+        {m_batchNumber, frames, m_batchPlaces, m_window.session().shownBatchTurnAngle(), visible, tileScale});
 }
 
 void SetupTools::showTile(const BatchTile &tile)

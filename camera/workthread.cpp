@@ -10,6 +10,7 @@
 #include <new>
 
 #include "acquisitionhealth.h"
+#include "acquisitionsession.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
@@ -153,7 +154,7 @@ void WorkThread::run()
     m_lostFrames = 0;
     m_receivedFrames = 0;
     bool toldUnsupported = false;
-    FrameBudget *budget = m_owner->m_frameBudget.get();
+    FrameBudget *budget = &m_owner->session().budget();
     bool haveFrameNumber = false;
     unsigned int previousFrameNumber = 0;
     bool holeReported = false;
@@ -309,7 +310,7 @@ void WorkThread::run()
             continue;
         }
         holeReported = false;
-        emit changeDetected(fed, fed, timestamp, timestamp);
+        emit changeDetected(fed, fed, timestamp, timestamp, info.nFrameNum);
     }
     m_convertBuffer.release();
     m_correctedBuffer.release();

@@ -42,8 +42,9 @@ signals:
     void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
                           int lostFrames, int totalFrames, double grabTimeMs);
     void frameGrabbed(QImage image);
+    // A frame for stitching (the feed is on), with the camera's frame number.
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
-                        qlonglong prevTimestamp);
+                        qlonglong prevTimestamp, uint frameNumber);
     void cameraLost();
     // Frames of a format the library cannot show; once a run.
     void pixelFormatUnsupported(uint pixelType);

@@ -131,7 +131,7 @@ private slots:
             QCOMPARE(mvsim::lineStamp(feed.constScanLine(0), unsigned(feed.depth() / 8)), lines[i * 16]);
         }
         // Nobody took the fed frames off the queue: it holds exactly their bytes.
-        QCOMPARE(m_fixture->window->m_frameBudget->queued(),
+        QCOMPARE(m_fixture->window->session().budget().queued(),
                  m_seen.fed.size() * frameImageBytes(64, 16, fed == QImage::Format_RGB888 ? 24 : 8));
     }
 
