@@ -44,9 +44,13 @@ constexpr std::chrono::milliseconds kPreviewInterval(100);
  */
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), m_session(std::make_unique<AcquisitionSession>()),
-      m_saveDir(m_session->options().saveDir), m_imageFormat(m_session->options().imageFormat),
-      m_jpgQuality(m_session->options().jpgQuality), m_pngQuality(m_session->options().pngQuality),
-      m_maxStitchCount(m_session->options().maxStitchCount),
+      m_camera(std::make_unique<Camera>()), m_handle(m_camera->handleSlot()),
+      m_deviceInfo(m_camera->deviceInfoSlot()), m_lastFrameBuffer(m_camera->latestFrameSlot()),
+      m_lastFrameBufferSize(m_camera->latestFrameSizeSlot()),
+      m_lastFrameInfo(m_camera->latestFrameInfoSlot()), m_frameMutex(m_camera->frameMutex()),
+      m_cameraMutex(m_camera->callMutex()), m_saveDir(m_session->options().saveDir),
+      m_imageFormat(m_session->options().imageFormat), m_jpgQuality(m_session->options().jpgQuality),
+      m_pngQuality(m_session->options().pngQuality), m_maxStitchCount(m_session->options().maxStitchCount),
       m_stitchDirection(m_session->options().stitchDirection),
       m_partialStitch(m_session->options().partialStitch),
       m_saveStitchImage(m_session->options().saveStitchImage),
@@ -54,18 +58,21 @@ MainWindow::MainWindow(QWidget *parent)
       m_cameraSerialNumber(m_session->options().cameraSerialNumber)
 {
     m_health = std::make_unique<AcquisitionHealth>();
-    m_workThread = new WorkThread(this);
+    m_workThread = new WorkThread(*m_camera, &m_session->budget());
+    m_workThread->setHealth(m_health.get());
+    m_workThread->setLiveFrameWanted(&m_liveFrameWanted);
     m_previewMaker = std::make_unique<PreviewMaker>(kPreviewPixelBudget, kPreviewInterval);
     connect(m_previewMaker.get(), &PreviewMaker::composed, this,
             [this](int number, const ComposedPreview &preview) { showComposedPreview(number, preview); });
     m_session->setShowsClosedBatches(true);
-    m_session->setFrameSizeSource([this] { return cameraFrameSize(); });
+    m_session->setFrameSizeSource([this] { return m_isOpen ? m_camera->frameSize() : QSize(); });
     connect(m_session.get(), &AcquisitionSession::batchClosed, this, &MainWindow::previewClosedBatch);
 
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
     m_saveFailures = new SaveFailureNotifier(this, ui->statusBar);
     m_flatField = new FlatFieldCorrector(this);
+    m_workThread->setFlatField(m_flatField);
     connect(m_flatField, &FlatFieldCorrector::report, ui->statusBar,
             [this](const QString &text) { ui->statusBar->showMessage(text); });
 
@@ -78,13 +85,11 @@ MainWindow::MainWindow(QWidget *parent)
     ui->actionStitchStop->setEnabled(false);
 
     std::memset(&m_deviceList, 0, sizeof m_deviceList);
-    std::memset(&m_deviceInfo, 0, sizeof m_deviceInfo);
 
     setupLiveView();
     m_liveRepaintTimer.setSingleShot(true);
     connect(&m_liveRepaintTimer, &QTimer::timeout, this, [this] { showPendingLiveFrameNow(); });
 
-    std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
     m_workThread->setRunning(false);
 
     setupStitchView();
@@ -140,10 +145,7 @@ MainWindow::~MainWindow()
     delete m_setupTools;
     m_setupTools = nullptr;
 
-    if (m_handle) {
-        releaseCamera();
-        m_handle = nullptr;
-    }
+    m_camera->close();
 
     delete m_liveScene; // owns m_livePixmapItem
     m_liveScene = nullptr;
@@ -189,10 +191,7 @@ void MainWindow::stopCaptureForShutdown()
     m_session->shutDown();
     stopGrabThread();
     m_isGrabbing = false;
-    if (m_handle) {
-        releaseCamera();
-        m_handle = nullptr;
-    }
+    m_camera->close();
     m_isOpen = false;
 }
 

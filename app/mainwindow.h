@@ -16,6 +16,7 @@
 
 #include "MvCameraControl.h"
 #include "acquisitionsession.h"
+#include "camera.h"
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -78,6 +79,7 @@ public:
     void handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle = 0);
     // Batches, their budget and their hand-off to the stitch worker.
     AcquisitionSession &session() { return *m_session; }
+    Camera &camera() { return *m_camera; }
 
     // Views (mainwindow_views.cpp).
     void setupLiveView();
@@ -135,9 +137,7 @@ public slots:
 
 private:
     // Shutdown and release helpers shared by the window's concerns.
-    QSize cameraFrameSize() const; // mainwindow_camera.cpp: Width x Height of the open camera
-    void stopGrabThread();         // mainwindow_camera.cpp: ends the grab loop cooperatively
-    void releaseCamera();          // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
+    void stopGrabThread();   // mainwindow_camera.cpp: ends the grab loop cooperatively
     void finishStitchJobs(); // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
@@ -161,6 +161,7 @@ public:
     Ui::MainWindow *ui = nullptr;
     // Declared before the option names below, which refer into it.
     std::unique_ptr<AcquisitionSession> m_session;
+    std::unique_ptr<Camera> m_camera;
 
     WorkThread *m_workThread = nullptr;
     AboutDialog *m_aboutDialog = nullptr;
@@ -185,21 +186,21 @@ public:
     std::atomic<bool> m_liveFrameWanted{true};
     QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
-    // Camera.
-    void *m_handle = nullptr;
+    // Camera: the list found, the chosen entry and the state the buttons show.
     bool m_isOpen = false;
     bool m_isGrabbing = false;
     MV_CC_DEVICE_INFO_LIST m_deviceList{};
     bool m_deviceListValid = false;
     int m_deviceIndex = 0;
-    MV_CC_DEVICE_INFO m_deviceInfo{};
-
-    // Latest raw frame, written by the grab thread, read by the snapshot.
-    std::unique_ptr<unsigned char[]> m_lastFrameBuffer;
-    unsigned int m_lastFrameBufferSize = 0;
-    MV_FRAME_OUT_INFO_EX m_lastFrameInfo{};
-    QMutex m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
-    QMutex m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
+    // The camera's handle, record, latest raw frame and locks under the names
+    // the settings dialog and the snapshot know them by.
+    void *&m_handle;
+    MV_CC_DEVICE_INFO &m_deviceInfo;
+    std::unique_ptr<unsigned char[]> &m_lastFrameBuffer;
+    unsigned int &m_lastFrameBufferSize;
+    MV_FRAME_OUT_INFO_EX &m_lastFrameInfo;
+    QMutex &m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
+    QMutex &m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
 
     // The session's options under the names the settings dialog and the
     // settings file know them by; the session reads them at every batch.

@@ -64,17 +64,8 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
         *systemError = 0;
     std::vector<unsigned char> frame;
     MV_FRAME_OUT_INFO_EX info{};
-    {
-        QMutexLocker frameLock(&m_frameMutex);
-        if (m_lastFrameBuffer) {
-            try {
-                frame.assign(m_lastFrameBuffer.get(), m_lastFrameBuffer.get() + m_lastFrameBufferSize);
-            } catch (const std::bad_alloc &) {
-                return int(MV_E_RESOURCE);
-            }
-        }
-        info = m_lastFrameInfo;
-    }
+    if (!m_camera->copyLatestFrame(frame, info) && m_lastFrameBuffer)
+        return int(MV_E_RESOURCE);
     MV_SAVE_IMG_TO_FILE_PARAM param{};
     const int status = SettingRules::prepareSnapshotParam(info, frame.empty() ? nullptr : frame.data(),
                                                           unsigned(frame.size()), path.toLocal8Bit(),

@@ -84,7 +84,8 @@ private slots:
         const char *fault = conversionFails ? "fault.MV_CC_ConvertPixelType = 0x8000000F\n" : "";
         // Mono8 from a USB3 camera, the rest from GigE ones: either counts its losses its own way.
         QVERIFY(openCamera(camera(format == "Mono8" ? "USB3" : "GigE", format, fault)));
-        m_thread = std::make_unique<WorkThread>(m_fixture->window.get());
+        m_thread = std::make_unique<WorkThread>(m_fixture->window->camera(),
+                                                &m_fixture->window->session().budget());
         record(m_thread.get());
         m_thread->setRunning(true);
         m_thread->setReportChanges(true);
