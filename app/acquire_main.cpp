@@ -120,6 +120,7 @@ private:
     WorkThread m_thread;
     QElapsedTimer m_clock;
     bool m_stopping = false;
+    bool m_signalled = false;
     bool m_cameraLost = false;
     int m_lost = 0;
     qint64 m_lines = 0;
@@ -242,6 +243,11 @@ int AcquireRun::run()
 
     TerminationSignals termination;
     connect(&termination, &TerminationSignals::terminationRequested, this, [this] {
+        // A second request, of either kind, may come before or after the
+        // handlers below are in place; both end the process at once.
+        if (m_signalled)
+            exitAtOnce(0);
+        m_signalled = true;
         std::signal(SIGINT, exitAtOnce);
         std::signal(SIGTERM, exitAtOnce);
         stop();
