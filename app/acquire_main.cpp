@@ -375,7 +375,7 @@ int main(int argc, char *argv[])
     o.cameraModelName = camera.modelName();
     o.cameraSerialNumber = camera.serialNumber();
     session.setFrameSizeSource([&camera] { return camera.frameSize(); });
-    for (const QString &refused : applyStoredCameraSettings(camera.handle()))
+    for (const QString &refused : applyStoredCameraSettings(camera))
         say(QStringLiteral("the camera refused a stored setting: %1").arg(refused));
     if (options.lineRate > 0 && camera.setLineRate(options.lineRate) != MV_OK)
         say(QStringLiteral("--line-rate: the camera refused %1 Hz").arg(options.lineRate));

@@ -123,7 +123,7 @@ void MainWindow::on_actionCameraOpen_triggered()
     m_cameraSerialNumber = m_camera->serialNumber();
     m_flatField->openCamera(m_handle, m_cameraModelName, m_cameraSerialNumber, AppSettings::settingsFolder());
     // After the flat-field's report: what the camera refused matters more.
-    const QStringList refused = applyStoredCameraSettings(m_handle);
+    const QStringList refused = applyStoredCameraSettings(*m_camera);
     if (!refused.isEmpty())
         statusBar()->showMessage(
             QStringLiteral("The camera refused stored settings: %1").arg(refused.join(QStringLiteral("; "))));

@@ -72,7 +72,7 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
                                                           imageType, quality, &param);
     if (status != MV_OK)
         return status;
-    const int saved = MV_CC_SaveImageToFile(m_handle, &param);
+    const int saved = m_camera->saveImage(param);
     if (saved == int(MV_E_WRITEFILE) && systemError)
         *systemError = errno;
     if (saved == MV_OK && savedPath)

@@ -218,9 +218,8 @@ void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
  */
 void SetupTools::runStarted()
 {
-    MVCC_ENUMVALUE format{};
-    if (m_window.m_handle && MV_CC_GetEnumValue(m_window.m_handle, "PixelFormat", &format) == MV_OK) {
-        const unsigned int type = format.nCurValue;
+    unsigned int type = 0;
+    if (m_window.camera().pixelType(type)) {
         const bool bayer = (type & 0xFFFF) >= 0x0008 && (type & 0xFFFF) <= 0x000B;
         m_liveGray = (type & 0xFF000000u) == 0x01000000u && !bayer;
     }
@@ -284,24 +283,18 @@ void SetupTools::showFigures(const HealthFigures &figures)
  */
 double SetupTools::overTriggeredRate(double linesPerSecond)
 {
-    void *handle = m_window.m_handle;
-    if (!handle)
+    Camera &camera = m_window.camera();
+    if (!camera.hasHandle())
         return 0;
-    QMutexLocker lock(&m_window.m_cameraMutex);
-    MVCC_FLOATVALUE exposure{};
-    if (MV_CC_GetFloatValue(handle, "ExposureTime", &exposure) != MV_OK)
+    QMutexLocker lock(&camera.callMutex());
+    double exposure = 0;
+    if (!camera.exposureUs(exposure))
         return 0;
-    m_exposureUs = exposure.fCurValue;
-    bool rateOn = false;
-    MVCC_INTVALUE_EX requested{};
-    MVCC_ENUMVALUE selector{}, mode{};
-    const bool lineTriggered = MV_CC_GetEnumValue(handle, "TriggerSelector", &selector) == MV_OK
-        && selector.nCurValue == 0 && MV_CC_GetEnumValue(handle, "TriggerMode", &mode) == MV_OK
-        && mode.nCurValue == 1;
-    if (!lineTriggered && MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &rateOn) == MV_OK && rateOn
-        && MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) == MV_OK
-        && exposureExceedsLinePeriod(m_exposureUs, double(requested.nCurValue)))
-        return double(requested.nCurValue);
+    m_exposureUs = exposure;
+    qint64 requested = 0;
+    if (!camera.lineTriggered() && camera.requestedLineRate(requested)
+        && exposureExceedsLinePeriod(m_exposureUs, double(requested)))
+        return double(requested);
     if (exposureExceedsLinePeriod(m_exposureUs, linesPerSecond / 1.02))
         return linesPerSecond;
     return 0;

@@ -114,6 +114,21 @@ bool Camera::streamCounters(int &lost, int &received) const
     return m_handle && readStreamCounters(m_handle, isGigE(), lost, received);
 }
 
+int Camera::setFloat(const char *feature, double value)
+{
+    return m_handle ? MV_CC_SetFloatValue(m_handle, feature, float(value)) : int(MV_E_HANDLE);
+}
+
+int Camera::setBool(const char *feature, bool value)
+{
+    return m_handle ? MV_CC_SetBoolValue(m_handle, feature, value) : int(MV_E_HANDLE);
+}
+
+int Camera::setInt(const char *feature, qint64 value)
+{
+    return m_handle ? MV_CC_SetIntValueEx(m_handle, feature, value) : int(MV_E_HANDLE);
+}
+
 /* The rate counts only with the camera's line-rate control switched on. */
 int Camera::setLineRate(qint64 hz)
 {
@@ -123,11 +138,15 @@ int Camera::setLineRate(qint64 hz)
     return MV_CC_SetIntValueEx(m_handle, "AcquisitionLineRate", hz);
 }
 
-/* A camera left in automatic exposure would overrule the time given. */
+/*
+ * A camera ignores a set exposure time in any other mode, and one left in
+ * automatic exposure overrules it; one without these features still takes the time.
+ */
 int Camera::setExposureUs(double us)
 {
     if (!m_handle)
         return int(MV_E_HANDLE);
+    MV_CC_SetEnumValue(m_handle, "ExposureMode", 0);
     MV_CC_SetEnumValue(m_handle, "ExposureAuto", 0);
     return MV_CC_SetFloatValue(m_handle, "ExposureTime", float(us));
 }
@@ -178,4 +197,47 @@ void Camera::forgetLatestFrame()
     QMutexLocker frameLock(&m_frameMutex);
     m_lastFrameBuffer.reset();
     m_lastFrameBufferSize = 0;
+}
+
+bool Camera::pixelType(unsigned int &type) const
+{
+    MVCC_ENUMVALUE format{};
+    if (!m_handle || MV_CC_GetEnumValue(m_handle, "PixelFormat", &format) != MV_OK)
+        return false;
+    type = format.nCurValue;
+    return true;
+}
+
+bool Camera::exposureUs(double &us) const
+{
+    MVCC_FLOATVALUE exposure{};
+    if (!m_handle || MV_CC_GetFloatValue(m_handle, "ExposureTime", &exposure) != MV_OK)
+        return false;
+    us = exposure.fCurValue;
+    return true;
+}
+
+/* The line trigger is selector 0; a camera without trigger features runs free. */
+bool Camera::lineTriggered() const
+{
+    MVCC_ENUMVALUE selector{}, mode{};
+    return m_handle && MV_CC_GetEnumValue(m_handle, "TriggerSelector", &selector) == MV_OK
+        && selector.nCurValue == 0 && MV_CC_GetEnumValue(m_handle, "TriggerMode", &mode) == MV_OK
+        && mode.nCurValue == 1;
+}
+
+bool Camera::requestedLineRate(qint64 &hz) const
+{
+    bool rateOn = false;
+    MVCC_INTVALUE_EX requested{};
+    if (!m_handle || MV_CC_GetBoolValue(m_handle, "AcquisitionLineRateEnable", &rateOn) != MV_OK || !rateOn
+        || MV_CC_GetIntValueEx(m_handle, "AcquisitionLineRate", &requested) != MV_OK)
+        return false;
+    hz = requested.nCurValue;
+    return true;
+}
+
+int Camera::saveImage(MV_SAVE_IMG_TO_FILE_PARAM &param) const
+{
+    return MV_CC_SaveImageToFile(m_handle, &param);
 }

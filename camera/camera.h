@@ -52,9 +52,23 @@ public:
     bool streamCounters(int &lost, int &received) const;
 
     // Feature calls; each returns the library's status.
+    int setFloat(const char *feature, double value);
+    int setBool(const char *feature, bool value);
+    int setInt(const char *feature, qint64 value);
     int setLineRate(qint64 hz);
     int setExposureUs(double us);
     int setGainDb(double db);
+
+    // The pixel format's code; false when the camera cannot tell.
+    bool pixelType(unsigned int &type) const;
+    // The exposure time; false when the camera cannot tell.
+    bool exposureUs(double &us) const;
+    // Whether lines start on the line trigger rather than the camera's own rate.
+    bool lineTriggered() const;
+    // The rate asked of the camera's line-rate control; false when it is off or unknown.
+    bool requestedLineRate(qint64 &hz) const;
+    // Writes the snapshot `param` describes; the library's status.
+    int saveImage(MV_SAVE_IMG_TO_FILE_PARAM &param) const;
 
     // Grab thread, holding frameMutex(): keeps a copy of the raw frame just fetched.
     void keepLatestFrame(const unsigned char *data, const MV_FRAME_OUT_INFO_EX &info);
