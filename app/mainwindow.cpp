@@ -60,7 +60,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_health = std::make_unique<AcquisitionHealth>();
     m_workThread = new WorkThread(*m_camera, &m_session->budget());
     m_workThread->setHealth(m_health.get());
-    m_workThread->setLiveFrameWanted(&m_liveFrameWanted);
+    m_workThread->setLiveFrameWanted(m_session->liveFrameWanted());
     m_previewMaker = std::make_unique<PreviewMaker>(kPreviewPixelBudget, kPreviewInterval);
     connect(m_previewMaker.get(), &PreviewMaker::composed, this,
             [this](int number, const ComposedPreview &preview) { showComposedPreview(number, preview); });
@@ -89,6 +89,10 @@ MainWindow::MainWindow(QWidget *parent)
     setupLiveView();
     m_liveRepaintTimer.setSingleShot(true);
     connect(&m_liveRepaintTimer, &QTimer::timeout, this, [this] { showPendingLiveFrameNow(); });
+    // Always queued: the frame is painted behind the frames queued before it.
+    connect(
+        m_session.get(), &AcquisitionSession::liveFrameReady, this, [this] { showPendingLiveFrameNow(); },
+        Qt::QueuedConnection);
 
     m_workThread->setRunning(false);
 

@@ -175,15 +175,7 @@ public:
     // Runs the live view's rotation menu at a global position and returns the
     // chosen entry (null when dismissed); QMenu::exec unless a test answers.
     std::function<QAction *(QMenu *menu, const QPoint &globalPos)> m_execRotationMenu;
-    // Newest live frame waiting to be painted; frames it superseded are never
-    // painted, so a slow paint cannot make the queue of frames grow.
-    QImage m_pendingLiveFrame;
-    bool m_liveRepaintPending = false;
-    QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
     QElapsedTimer m_lastLivePaint;
-    // The live view has painted its last frame and would show a new one; the
-    // grab thread reads it to show frames it drops.
-    std::atomic<bool> m_liveFrameWanted{true};
     QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
     // Camera: the list found, the chosen entry and the state the buttons show.

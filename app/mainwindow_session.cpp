@@ -47,23 +47,11 @@ void showPendingLiveFrame(MainWindow &w)
         w.m_liveRepaintTimer.start(int(kMinimumIntervalMs - w.m_lastLivePaint.elapsed()));
         return;
     }
-    QImage image;
-    bool hidden = false;
-    {
-        QMutexLocker lock(&w.m_liveFrameMutex);
-        w.m_liveRepaintPending = false;
-        // A hidden live view keeps only the newest frame and paints it when
-        // it is shown again: nobody can tell, and a 4096-pixel frame costs
-        // milliseconds to turn into a pixmap.
-        hidden = w.ui->gv->isHidden();
-        if (hidden) {
-            image = w.m_pendingLiveFrame;
-        } else {
-            image = std::move(w.m_pendingLiveFrame);
-            w.m_pendingLiveFrame = QImage();
-            w.m_liveFrameWanted.store(true);
-        }
-    }
+    // A hidden live view keeps only the newest frame and paints it when it
+    // is shown again: nobody can tell, and a 4096-pixel frame costs
+    // milliseconds to turn into a pixmap.
+    const bool hidden = w.ui->gv->isHidden();
+    const QImage image = w.session().takeLiveFrame(hidden);
     if (hidden) {
         // The profile and the histogram follow the camera all the same.
         if (w.m_isGrabbing && w.m_isOpen && !image.isNull())
@@ -87,22 +75,6 @@ void showPendingLiveFrame(MainWindow &w)
     }
 }
 
-// Keeps `image` as the live frame to paint next, in place of any frame not
-// yet painted, and posts one repaint unless one is on its way. Any thread.
-void keepLiveFrame(MainWindow &w, QImage image)
-{
-    {
-        QMutexLocker lock(&w.m_liveFrameMutex);
-        w.m_pendingLiveFrame = std::move(image);
-        if (w.m_liveRepaintPending)
-            return;
-        w.m_liveRepaintPending = true;
-        w.m_liveFrameWanted.store(false);
-    }
-    QMetaObject::invokeMethod(
-        &w, [&w] { showPendingLiveFrame(w); }, Qt::QueuedConnection);
-}
-
 } // namespace
 
 /*
@@ -117,12 +89,12 @@ void MainWindow::onFrameGrabbed(QImage image)
 {
     if (QThread::currentThread() != thread()) {
         if (!image.isNull())
-            keepLiveFrame(*this, std::move(image));
+            m_session->offerLiveFrame(std::move(image));
         return;
     }
     if (!m_isGrabbing || !m_isOpen || image.isNull() || !m_liveScene || !m_livePixmapItem)
         return;
-    keepLiveFrame(*this, std::move(image));
+    m_session->offerLiveFrame(std::move(image));
 }
 
 /*
@@ -303,15 +275,7 @@ void MainWindow::setLiveViewVisible(bool visible)
     ui->gv->setVisible(visible);
     if (!visible)
         return;
-    QImage pending;
-    {
-        QMutexLocker lock(&m_liveFrameMutex);
-        if (m_liveRepaintPending)
-            return;
-        pending = m_pendingLiveFrame;
-    }
-    if (!pending.isNull())
-        keepLiveFrame(*this, std::move(pending));
+    m_session->offerWaitingLiveFrameAgain();
 }
 
 /*

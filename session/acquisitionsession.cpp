@@ -403,3 +403,52 @@ void AcquisitionSession::finishHandedOffBatches()
     delete m_stitchThread;
     m_stitchThread = nullptr;
 }
+
+/*
+ * Frames that arrive faster than the front end shows them are coalesced: one
+ * notice is on its way at a time, and whichever frame is newest when it is
+ * taken is shown. A front end held up thus holds one frame, never a queue.
+ */
+void AcquisitionSession::offerLiveFrame(QImage image)
+{
+    {
+        QMutexLocker lock(&m_liveMutex);
+        m_liveFrame = std::move(image);
+        if (m_livePosted)
+            return;
+        m_livePosted = true;
+        m_liveFrameWanted.store(false);
+    }
+    emit liveFrameReady();
+}
+
+QImage AcquisitionSession::takeLiveFrame(bool keepWaiting)
+{
+    QMutexLocker lock(&m_liveMutex);
+    m_livePosted = false;
+    if (keepWaiting)
+        return m_liveFrame;
+    QImage image = std::move(m_liveFrame);
+    m_liveFrame = QImage();
+    m_liveFrameWanted.store(true);
+    return image;
+}
+
+void AcquisitionSession::offerWaitingLiveFrameAgain()
+{
+    QImage waiting;
+    {
+        QMutexLocker lock(&m_liveMutex);
+        if (m_livePosted)
+            return;
+        waiting = m_liveFrame;
+    }
+    if (!waiting.isNull())
+        offerLiveFrame(std::move(waiting));
+}
+
+bool AcquisitionSession::hasLiveFrame() const
+{
+    QMutexLocker lock(&m_liveMutex);
+    return !m_liveFrame.isNull();
+}

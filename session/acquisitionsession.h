@@ -4,12 +4,14 @@
 #include <QImage>
 #include <QList>
 #include <QMetaType>
+#include <QMutex>
 #include <QObject>
 #include <QQueue>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -117,11 +119,27 @@ public:
     qint64 dropped() const;
     bool isFinishingSaves() const { return m_finishingSaves; }
 
+    // The live frame: only the newest waits for the front end, and frames it
+    // superseded are never shown. Any thread: keeps `image` and emits
+    // liveFrameReady() unless one is on its way.
+    void offerLiveFrame(QImage image);
+    // Owner's thread, on liveFrameReady(): the newest frame; keepWaiting
+    // leaves it waiting (a hidden view shows it once visible again).
+    QImage takeLiveFrame(bool keepWaiting = false);
+    // Offers the frame left waiting again, unless one is on its way.
+    void offerWaitingLiveFrameAgain();
+    bool hasLiveFrame() const;
+    // Whether a front end has taken the last frame offered; the grab thread
+    // then still converts frames it drops, for the live view.
+    const std::atomic<bool> *liveFrameWanted() const { return &m_liveFrameWanted; }
+
     // Lets every handed-off batch reach its end, reporting stopProgress as
     // they do, then ends the stitch thread. Runs the event loop. Idempotent.
     void finishHandedOffBatches();
 
 signals:
+    // A live frame waits; take it with takeLiveFrame(). Sent from any thread.
+    void liveFrameReady();
     // A closed batch for a preview; its frames as grabbed.
     void batchClosed(int number, const QList<QImage> &frames, int direction, int turnAngle);
     void batchHandedOff(int number);
@@ -166,6 +184,11 @@ private:
     int m_filesWritten = 0;
     int m_saveFailures = 0;
     qint64 m_framesCollected = 0;
+
+    mutable QMutex m_liveMutex; /* Protects m_liveFrame and m_livePosted */
+    QImage m_liveFrame;
+    bool m_livePosted = false;
+    std::atomic<bool> m_liveFrameWanted{true};
 };
 
 #endif // ACQUISITIONSESSION_H

@@ -245,7 +245,7 @@ private slots:
         QSignalSpy sceneRects(w().m_liveScene, &QGraphicsScene::sceneRectChanged);
         for (int lines = 10; lines <= 14; ++lines)
             QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(lines)));
-        QTRY_VERIFY(w().m_pendingLiveFrame.isNull());
+        QTRY_VERIFY(!w().session().hasLiveFrame());
         QCOMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 14));
         QCOMPARE(sceneRects.count(), 1);
         QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(20)));
