@@ -344,6 +344,8 @@ int main(int argc, char *argv[])
         say(folderProblem);
         return Usage;
     }
+    // The summary names files a service's reader finds from anywhere.
+    o.saveDir = QFileInfo(o.saveDir).absoluteFilePath();
 
     MV_CC_DEVICE_INFO_LIST list{};
     if (!Camera::enumerate(list)) {
