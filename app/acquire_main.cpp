@@ -5,11 +5,13 @@
 #include "acquisitionsession.h"
 #include "appsettings.h"
 #include "camera.h"
+#include "cameraerror.h"
 #include "deviceentry.h"
 #include "framebudget.h"
 #include "stitchworker.h"
 #include "storedcamerasettings.h"
 #include "terminationsignals.h"
+#include "triggercontrols.h"
 #include "workthread.h"
 
 #include <QCoreApplication>
@@ -385,6 +387,37 @@ int main(int argc, char *argv[])
         say(QStringLiteral("--exposure: the camera refused %1 us").arg(options.exposureUs));
     if (options.gainDb >= 0 && camera.setGainDb(options.gainDb) != MV_OK)
         say(QStringLiteral("--gain: the camera refused %1 dB").arg(options.gainDb));
+
+    const struct {
+        const char *selector, *option;
+        const AcquireOptions::Trigger &trigger;
+    } triggers[] = {{"LineStart", "--line-trigger", options.lineTrigger},
+                    {"FrameStart", "--frame-trigger", options.frameTrigger}};
+    for (const auto &t : triggers) {
+        if (t.trigger.source.isEmpty())
+            continue;
+        // Source and edge first: a trigger switched on with the last run's
+        // source in place would start lines from the wrong input.
+        const struct {
+            const char *feature;
+            QString value;
+        } steps[] = {{"TriggerSource", t.trigger.source},
+                     {"TriggerActivation", t.trigger.edge},
+                     {"TriggerMode", QStringLiteral("On")}};
+        for (const auto &step : steps) {
+            if (step.value.isEmpty())
+                continue;
+            const int status
+                = TriggerRules::writeTrigger(camera.handle(), t.selector, step.feature, step.value);
+            if (status != MV_OK) {
+                // Not switched on from a source or edge the camera did not take.
+                say(QStringLiteral("%1: the camera refused %2 %3 (%4)")
+                        .arg(QLatin1String(t.option), QLatin1String(step.feature), step.value,
+                             cameraErrorText(status)));
+                return Usage;
+            }
+        }
+    }
 
     AcquireRun run(options, camera, session);
     const int status = run.run();

@@ -33,12 +33,18 @@ struct Definitions {
     QCommandLineOption exposure{QStringLiteral("exposure"), QStringLiteral("Exposure time."),
                                 QStringLiteral("US")};
     QCommandLineOption gain{QStringLiteral("gain"), QStringLiteral("Gain."), QStringLiteral("DB")};
+    QCommandLineOption lineTrigger{QStringLiteral("line-trigger"),
+                                   QStringLiteral("Each line starts on SOURCE (at EDGE)."),
+                                   QStringLiteral("SOURCE[:EDGE]")};
+    QCommandLineOption frameTrigger{QStringLiteral("frame-trigger"),
+                                    QStringLiteral("Each frame starts on SOURCE (at EDGE)."),
+                                    QStringLiteral("SOURCE[:EDGE]")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("A JSON summary on stdout.")};
 
     void addTo(QCommandLineParser &parser) const
     {
         parser.addOptions({list, camera, settings, out, format, count, direction, frames, seconds, batches,
-                           lineRate, exposure, gain, json});
+                           lineRate, exposure, gain, lineTrigger, frameTrigger, json});
         parser.addHelpOption();
     }
 };
@@ -165,5 +171,19 @@ bool parseAcquireOptions(const QStringList &arguments, AcquireOptions &options, 
     if (parser.isSet(d.gain) && !nonNegativeNumber(parser.value(d.gain), options.gainDb))
         return fail(
             badValue(QStringLiteral("gain"), parser.value(d.gain), QStringLiteral("a gain in dB from 0")));
+    const struct {
+        const QCommandLineOption &option;
+        AcquireOptions::Trigger &trigger;
+    } triggers[] = {{d.lineTrigger, options.lineTrigger}, {d.frameTrigger, options.frameTrigger}};
+    for (const auto &t : triggers) {
+        if (!parser.isSet(t.option))
+            continue;
+        const QStringList parts = parser.value(t.option).split(QLatin1Char(':'));
+        if (parts.size() > 2 || parts.first().isEmpty() || (parts.size() == 2 && parts.last().isEmpty()))
+            return fail(badValue(t.option.names().first(), parser.value(t.option),
+                                 QStringLiteral("SOURCE or SOURCE:EDGE")));
+        t.trigger.source = parts.first();
+        t.trigger.edge = parts.size() == 2 ? parts.last() : QString();
+    }
     return true;
 }

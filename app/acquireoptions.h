@@ -21,6 +21,14 @@ struct AcquireOptions {
     qint64 lineRate = -1;
     double exposureUs = -1;
     double gainDb = -1;
+    // A trigger switched on, from --line-trigger or --frame-trigger SOURCE[:EDGE];
+    // an empty source leaves the camera's (or the settings file's) trigger alone.
+    struct Trigger {
+        QString source;
+        QString edge;
+    };
+    Trigger lineTrigger;
+    Trigger frameTrigger;
 };
 
 // Reads the command line (arguments[0] is the program). False with the reason,
