@@ -19,6 +19,18 @@ namespace AppSettings {
 
 namespace {
 
+QString &fileOverride()
+{
+    static QString path;
+    return path;
+}
+
+bool &readOnly()
+{
+    static bool on = false;
+    return on;
+}
+
 // The problem last logged; cleared by an access without one, so a problem
 // that comes back is said again. GUI thread only.
 QString &lastReported()
@@ -62,6 +74,10 @@ std::unique_ptr<QSettings> openSettings()
     }
 
     settings.reset();
+    if (readOnly()) {
+        reportOnce(QStringLiteral("%1 cannot be parsed; defaults apply").arg(path));
+        return nullptr;
+    }
     const QString aside = path + QStringLiteral(".bad");
     QFile::remove(aside);
     if (!QFile::rename(path, aside)) {
@@ -182,6 +198,17 @@ bool boolValue(const char *key, bool defaultValue)
     return value(key, defaultValue).toBool();
 }
 
+QString fileName()
+{
+    return fileOverride().isEmpty() ? QStringLiteral("setting.ini") : fileOverride();
+}
+
+void readOnlyFrom(const QString &path)
+{
+    fileOverride() = path;
+    readOnly() = true;
+}
+
 /* The stored value of key as text, defaultValue when missing. GUI thread. */
 QString stringValue(const char *key, const QString &defaultValue)
 {
@@ -220,6 +247,8 @@ void setValueSynced(const char *key, const QVariant &v)
  */
 void setValues(const QVector<QPair<const char *, QVariant>> &values)
 {
+    if (readOnly())
+        return;
     const std::unique_ptr<QSettings> settings = openSettings();
     if (!settings)
         return;

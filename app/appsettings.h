@@ -18,10 +18,12 @@
  */
 namespace AppSettings {
 
-inline const QString fileName()
-{
-    return QStringLiteral("setting.ini");
-}
+// "setting.ini", or the file given to readOnlyFrom().
+QString fileName();
+// Reads `path` instead of "setting.ini" from now on and never writes: no key is
+// stored and an unparsable file stays where it is (defaults apply). For a
+// process that takes its defaults from the window's file and must not change it.
+void readOnlyFrom(const QString &path);
 
 // Keys.
 constexpr const char *kGvRotationAngle = "UI/GvRotationAngle";

@@ -3,10 +3,9 @@
 
 #include "aboutdialog.h"
 #include "acquisitionhealth.h"
+#include "acquisitionsession.h"
 #include "appsettings.h"
-#include "batchledger.h"
 #include "flatfieldcorrector.h"
-#include "framebudget.h"
 #include "previewmaker.h"
 #include "savefailurenotifier.h"
 #include "setuptools.h"
@@ -20,46 +19,18 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMetaType>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 
 #include <cstring>
-#include <malloc.h>
 
 namespace {
 
 // At most ten pictures a second: faster than anyone can look at a stitched
 // batch, and a burst of one-frame batches costs no more than that.
 constexpr std::chrono::milliseconds kPreviewInterval(100);
-
-// The frame budget: CORVISTA_MEMORY_BUDGET_MIB when it holds a usable number
-// of MiB, else a quarter of physical memory, at most 4 GiB.
-qint64 frameBudgetFromEnvironment()
-{
-    bool valid = true;
-    const QByteArray text = qgetenv("CORVISTA_MEMORY_BUDGET_MIB");
-    const qint64 bytes = frameBudgetBytes(text, physicalMemoryBytes(), &valid);
-    if (!valid)
-        qWarning() << "CORVISTA_MEMORY_BUDGET_MIB is not a positive number of MiB:" << text << "- using"
-                   << bytes / (1024 * 1024) << "MiB";
-    return bytes;
-}
-
-// Frames are megabytes each and short-lived, and they are allocated in one
-// thread and freed in another. Left to itself, glibc raises its mmap threshold
-// after the first frames are freed and then keeps freed frames in its heaps,
-// so resident memory stays at its peak long after the frames are gone and the
-// frame budget no longer bounds it. Served from mmap, every freed frame goes
-// back to the system at once. Process-wide; set before the first frame.
-void returnFreedFramesToTheSystem()
-{
-    static const bool once = [] {
-        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
-        return true;
-    }();
-    Q_UNUSED(once)
-}
 
 } // namespace
 
@@ -72,29 +43,41 @@ void returnFreedFramesToTheSystem()
  * starts. GUI thread; parent is ignored by the program (always null).
  */
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_saveDir(QDir::currentPath())
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_session(std::make_unique<AcquisitionSession>()),
+      m_camera(std::make_unique<Camera>()), m_handle(m_camera->handleSlot()),
+      m_deviceInfo(m_camera->deviceInfoSlot()), m_lastFrameBuffer(m_camera->latestFrameSlot()),
+      m_lastFrameBufferSize(m_camera->latestFrameSizeSlot()),
+      m_lastFrameInfo(m_camera->latestFrameInfoSlot()), m_frameMutex(m_camera->frameMutex()),
+      m_cameraMutex(m_camera->callMutex()), m_saveDir(m_session->options().saveDir),
+      m_imageFormat(m_session->options().imageFormat), m_jpgQuality(m_session->options().jpgQuality),
+      m_pngQuality(m_session->options().pngQuality), m_maxStitchCount(m_session->options().maxStitchCount),
+      m_stitchDirection(m_session->options().stitchDirection),
+      m_partialStitch(m_session->options().partialStitch),
+      m_saveStitchImage(m_session->options().saveStitchImage),
+      m_cameraModelName(m_session->options().cameraModelName),
+      m_cameraSerialNumber(m_session->options().cameraSerialNumber)
 {
-    returnFreedFramesToTheSystem();
-    m_frameBudget = std::make_unique<FrameBudget>(frameBudgetFromEnvironment());
-    // The ledger charges as many saves at once as the worker runs.
-    m_batchLedger = std::make_unique<BatchLedger>(*m_frameBudget, defaultConcurrentSaves());
     m_health = std::make_unique<AcquisitionHealth>();
-    m_workThread = new WorkThread(this);
+    m_workThread = new WorkThread(*m_camera, &m_session->budget());
+    m_workThread->setHealth(m_health.get());
+    m_workThread->setLiveFrameWanted(m_session->liveFrameWanted());
     m_previewMaker = std::make_unique<PreviewMaker>(kPreviewPixelBudget, kPreviewInterval);
     connect(m_previewMaker.get(), &PreviewMaker::composed, this,
             [this](int number, const ComposedPreview &preview) { showComposedPreview(number, preview); });
+    m_session->setShowsClosedBatches(true);
+    m_session->setFrameSizeSource([this] { return m_isOpen ? m_camera->frameSize() : QSize(); });
+    connect(m_session.get(), &AcquisitionSession::batchClosed, this, &MainWindow::previewClosedBatch);
 
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/res/app.ico")));
     m_saveFailures = new SaveFailureNotifier(this, ui->statusBar);
     m_flatField = new FlatFieldCorrector(this);
+    m_workThread->setFlatField(m_flatField);
     connect(m_flatField, &FlatFieldCorrector::report, ui->statusBar,
             [this](const QString &text) { ui->statusBar->showMessage(text); });
 
     m_aboutDialog = new AboutDialog(this);
     m_aboutDialog->hide();
-
-    qRegisterMetaType<QList<QImage>>("QList<QImage>");
 
     setWindowTitle(QStringLiteral("Corvista"));
 
@@ -102,13 +85,15 @@ MainWindow::MainWindow(QWidget *parent)
     ui->actionStitchStop->setEnabled(false);
 
     std::memset(&m_deviceList, 0, sizeof m_deviceList);
-    std::memset(&m_deviceInfo, 0, sizeof m_deviceInfo);
 
     setupLiveView();
     m_liveRepaintTimer.setSingleShot(true);
     connect(&m_liveRepaintTimer, &QTimer::timeout, this, [this] { showPendingLiveFrameNow(); });
+    // Always queued: the frame is painted behind the frames queued before it.
+    connect(
+        m_session.get(), &AcquisitionSession::liveFrameReady, this, [this] { showPendingLiveFrameNow(); },
+        Qt::QueuedConnection);
 
-    std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
     m_workThread->setRunning(false);
 
     setupStitchView();
@@ -130,16 +115,15 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_workThread, &WorkThread::changeDetected, this, &MainWindow::onChangeDetected);
     connect(m_workThread, &WorkThread::sequenceBroken, this, [this] { breakOpenBatch(); });
 
-    m_stitchThread = new QThread(this);
-    m_stitchWorker = new StitchWorker;
-    m_stitchWorker->setConcurrentSaves(defaultConcurrentSaves());
-    m_stitchWorker->moveToThread(m_stitchThread);
-    // The worker belongs to the stitch thread and must be deleted there.
-    connect(m_stitchThread, &QThread::finished, m_stitchWorker, &QObject::deleteLater);
-    connect(m_stitchWorker, &StitchWorker::progress, this, &MainWindow::onStitchSaveProgress);
-    connect(m_stitchWorker, &StitchWorker::finished, this, &MainWindow::onStitchSaveFinished);
-    connect(m_stitchWorker, &StitchWorker::failed, this, &MainWindow::onStitchSaveFailed);
-    m_stitchThread->start();
+    connect(m_session.get(), &AcquisitionSession::batchHandedOff, this, [this] {
+        if (ui && ui->statusBar)
+            ui->statusBar->showMessage(QStringLiteral("Saving stitched image (background)..."));
+    });
+    connect(m_session.get(), &AcquisitionSession::saveProgress, this, &MainWindow::onStitchSaveProgress);
+    connect(m_session.get(), &AcquisitionSession::batchSaved, this,
+            [this](const QStringList &files) { onStitchSaveFinished(files); });
+    connect(m_session.get(), &AcquisitionSession::saveFailed, this, &MainWindow::onStitchSaveFailed);
+    connect(m_session.get(), &AcquisitionSession::stopProgress, this, &MainWindow::showStopProgress);
     keepCameraPixels(
         AppSettings::boolValue(AppSettings::kKeepCameraPixels, AppSettings::kDefaultKeepCameraPixels));
 
@@ -160,26 +144,18 @@ MainWindow::~MainWindow()
 {
     stopCaptureForShutdown();
     // No picture is shown from here on.
+    m_session->setShowsClosedBatches(false);
     m_previewMaker.reset();
     delete m_setupTools;
     m_setupTools = nullptr;
 
-    if (m_handle) {
-        releaseCamera();
-        m_handle = nullptr;
-    }
+    m_camera->close();
 
     delete m_liveScene; // owns m_livePixmapItem
     m_liveScene = nullptr;
     m_livePixmapItem = nullptr;
 
     finishStitchJobs();
-    // Whatever became of queued saves, the thread object (a child of this
-    // window) must not be destroyed while its thread runs.
-    if (m_stitchThread && m_stitchThread->isRunning()) {
-        m_stitchThread->quit();
-        m_stitchThread->wait();
-    }
 
     delete ui;
     ui = nullptr;
@@ -214,18 +190,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
  */
 void MainWindow::stopCaptureForShutdown()
 {
-    m_shuttingDown = true;
     if (ui)
         on_actionStitchStop_triggered();
+    m_session->shutDown();
     stopGrabThread();
     m_isGrabbing = false;
-    m_batchFrames.clear();
-    if (m_batchLedger)
-        m_batchLedger->discardOpenBatch();
-    if (m_handle) {
-        releaseCamera();
-        m_handle = nullptr;
-    }
+    m_camera->close();
     m_isOpen = false;
 }
 

@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "MvCameraControl.h"
+#include "acquisitionsession.h"
+#include "camera.h"
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -25,6 +27,7 @@ class QGraphicsScene;
 class QAction;
 class QMenu;
 class QThread;
+class QProgressDialog;
 QT_END_NAMESPACE
 
 class AboutDialog;
@@ -74,6 +77,9 @@ public:
     void setStitchDirection(int direction);
     void setMaxStitchCount(int count);
     void handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle = 0);
+    // Batches, their budget and their hand-off to the stitch worker.
+    AcquisitionSession &session() { return *m_session; }
+    Camera &camera() { return *m_camera; }
 
     // Views (mainwindow_views.cpp).
     void setupLiveView();
@@ -101,7 +107,7 @@ private slots:
                             int lostFrames, int totalFrames, double grabTimeMs);
     void onFrameGrabbed(QImage image);
     void onChangeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
-                          qlonglong prevTimestamp);
+                          qlonglong prevTimestamp, uint frameNumber = 0);
     void onImageFormatChanged(QString format, int jpgQuality, int pngQuality);
     void on_actionCameraStart_triggered();
     void on_actionCameraStop_triggered();
@@ -132,17 +138,17 @@ public slots:
 private:
     // Shutdown and release helpers shared by the window's concerns.
     void stopGrabThread();   // mainwindow_camera.cpp: ends the grab loop cooperatively
-    void releaseCamera();    // mainwindow_camera.cpp: stop grabbing, close, destroy the handle
     void finishStitchJobs(); // mainwindow_save.cpp: lets queued saves finish, then ends the stitch thread
     void stopCaptureForShutdown(); // mainwindow.cpp: grabbing ends now; queued frames are ignored
     void breakOpenBatch();         // mainwindow_session.cpp: the stream has a hole; close the batch before it
-    void relieveFrameBudget();     // mainwindow_session.cpp: the last shown batch must not block intake
     void showDroppedFrames();      // mainwindow_session.cpp: the banner once frames are dropped
-    void saveOpenBatchAtRunEnd();  // mainwindow_session.cpp: a run ends; its open batch becomes a file
     void showPendingLiveFrameNow(); // mainwindow_session.cpp: paints the newest live frame
     void keepCameraPixels(bool on); // mainwindow_setting.cpp: tells the grab thread and the stitch worker
     // mainwindow_session.cpp: the preview maker's picture of a closed batch
     void showComposedPreview(int number, const ComposedPreview &preview);
+    // mainwindow_session.cpp: hands a closed batch to the preview maker
+    void previewClosedBatch(int number, const QList<QImage> &frames, int direction, int turnAngle);
+    void showStopProgress(int left, int total); // mainwindow_save.cpp: batches left at shutdown
 
     FlatFieldCorrector *m_flatField = nullptr; // child of the window; outlives the grab thread's runs
 
@@ -153,10 +159,11 @@ protected:
 
 public:
     Ui::MainWindow *ui = nullptr;
+    // Declared before the option names below, which refer into it.
+    std::unique_ptr<AcquisitionSession> m_session;
+    std::unique_ptr<Camera> m_camera;
 
     WorkThread *m_workThread = nullptr;
-    QThread *m_stitchThread = nullptr;
-    StitchWorker *m_stitchWorker = nullptr;
     AboutDialog *m_aboutDialog = nullptr;
 
     // Views.
@@ -168,61 +175,38 @@ public:
     // Runs the live view's rotation menu at a global position and returns the
     // chosen entry (null when dismissed); QMenu::exec unless a test answers.
     std::function<QAction *(QMenu *menu, const QPoint &globalPos)> m_execRotationMenu;
-    // Newest live frame waiting to be painted; frames it superseded are never
-    // painted, so a slow paint cannot make the queue of frames grow.
-    QImage m_pendingLiveFrame;
-    bool m_liveRepaintPending = false;
-    QMutex m_liveFrameMutex; /* Protects m_pendingLiveFrame and m_liveRepaintPending */
     QElapsedTimer m_lastLivePaint;
-    // The live view has painted its last frame and would show a new one; the
-    // grab thread reads it to show frames it drops.
-    std::atomic<bool> m_liveFrameWanted{true};
     QTimer m_liveRepaintTimer; // a repaint held back to keep to kLiveFramesPerSecond
 
-    // Camera.
-    void *m_handle = nullptr;
+    // Camera: the list found, the chosen entry and the state the buttons show.
     bool m_isOpen = false;
     bool m_isGrabbing = false;
     MV_CC_DEVICE_INFO_LIST m_deviceList{};
     bool m_deviceListValid = false;
     int m_deviceIndex = 0;
-    MV_CC_DEVICE_INFO m_deviceInfo{};
-    QString m_cameraModelName;
-    QString m_cameraSerialNumber;
+    // The camera's handle, record, latest raw frame and locks under the names
+    // the settings dialog and the snapshot know them by.
+    void *&m_handle;
+    MV_CC_DEVICE_INFO &m_deviceInfo;
+    std::unique_ptr<unsigned char[]> &m_lastFrameBuffer;
+    unsigned int &m_lastFrameBufferSize;
+    MV_FRAME_OUT_INFO_EX &m_lastFrameInfo;
+    QMutex &m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
+    QMutex &m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
 
-    // Latest raw frame, written by the grab thread, read by the snapshot.
-    std::unique_ptr<unsigned char[]> m_lastFrameBuffer;
-    unsigned int m_lastFrameBufferSize = 0;
-    MV_FRAME_OUT_INFO_EX m_lastFrameInfo{};
-    QMutex m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
-    QMutex m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
+    // The session's options under the names the settings dialog and the
+    // settings file know them by; the session reads them at every batch.
+    QString &m_saveDir;
+    QString &m_imageFormat;
+    int &m_jpgQuality;
+    int &m_pngQuality;
+    int &m_maxStitchCount;
+    int &m_stitchDirection;
+    bool &m_partialStitch;
+    bool &m_saveStitchImage;
+    QString &m_cameraModelName;
+    QString &m_cameraSerialNumber;
 
-    // Output and stitch options (settings file).
-    QString m_saveDir;
-    QString m_imageFormat = QStringLiteral("JPG");
-    int m_jpgQuality = 95;
-    int m_pngQuality = 8;
-    int m_maxStitchCount = 30;
-    int m_stitchDirection = 0;
-    bool m_partialStitch = true;
-    bool m_saveStitchImage = true;
-
-    // Stitch session.
-    bool m_stitchActive = false;
-    // Both hold frames as grabbed; they are turned for the direction only
-    // where a preview or a file is composed.
-    QList<QImage> m_batchFrames;
-    QList<QImage> m_lastBatchFrames;
-    int m_lastBatchTurnAngle = 0; // the turn m_lastBatchFrames were collected for
-    int m_batchCounter = 0;
-    int m_expectedFrameWidth = 0;
-    int m_expectedFrameHeight = 0;
-    bool m_expectedFrameSizeKnown = false;
-
-    // Frames in flight between the grab thread and the disk, and what the
-    // window holds of them (open batch, jobs posted to the worker).
-    std::unique_ptr<FrameBudget> m_frameBudget;
-    std::unique_ptr<BatchLedger> m_batchLedger;
     // Composes the pictures of closed batches off the window's thread.
     std::unique_ptr<PreviewMaker> m_previewMaker;
     int m_previewShown = 0;           // batch whose picture the stitch view shows
@@ -231,13 +215,8 @@ public:
     std::unique_ptr<AcquisitionHealth> m_health;
     SetupTools *m_setupTools = nullptr;
     SaveFailureNotifier *m_saveFailures = nullptr;
-    // Set once the window closes: nothing is collected or numbered after it.
-    bool m_shuttingDown = false;
-
-    // Stitch jobs posted to the worker and not yet ended by finished/failed;
-    // while finishing them at shutdown, failures are logged, not boxed.
-    int m_pendingStitchJobs = 0;
-    bool m_finishingStitchJobs = false;
+    // Shows the batches left while the window closes.
+    std::unique_ptr<QProgressDialog> m_stopProgress;
 };
 
 #endif // MAINWINDOW_H

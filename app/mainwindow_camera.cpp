@@ -11,11 +11,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "acquisitionsession.h"
 #include "appsettings.h"
-#include "batchledger.h"
 #include "deviceentry.h"
 #include "flatfieldcorrector.h"
-#include "framebudget.h"
 #include "framestatistics.h"
 #include "pixelformatname.h"
 #include "setuptools.h"
@@ -46,15 +45,12 @@ void showCameraState(Ui::MainWindow *ui, bool open, bool grabbing)
 void MainWindow::on_actionCameraSearch_triggered()
 {
     ui->cbSearchDevices->clear();
-    std::memset(&m_deviceList, 0, sizeof m_deviceList);
     m_deviceListValid = false;
     m_deviceIndex = -1;
-    if (MV_CC_EnumDevices(MV_GIGE_DEVICE | MV_USB_DEVICE, &m_deviceList) != MV_OK) {
+    if (!Camera::enumerate(m_deviceList)) {
         QMessageBox::critical(this, QStringLiteral("device"), QStringLiteral("No device!"));
         return;
     }
-    // The count comes from the library; never trust it beyond the list's capacity.
-    m_deviceList.nDeviceNum = std::min<unsigned int>(m_deviceList.nDeviceNum, MV_MAX_DEVICE_NUM);
     for (unsigned int i = 0; i < m_deviceList.nDeviceNum; ++i) {
         const QString text = deviceEntryText(int(i), m_deviceList.pDeviceInfo[i]);
         if (!text.isNull())
@@ -106,32 +102,28 @@ void MainWindow::on_actionCameraOpen_triggered()
         QMessageBox::critical(this, title, QStringLiteral("Device does not exist!"));
         return;
     }
-    m_deviceInfo = *record;
-    if (MV_CC_CreateHandle(&m_handle, &m_deviceInfo) != MV_OK) {
-        m_handle = nullptr;
+    QString packetWarning;
+    switch (m_camera->open(*record, &packetWarning)) {
+    case Camera::OpenResult::CreateFailed:
         QMessageBox::critical(this, title, QStringLiteral("Create handle error!"));
         return;
-    }
-    if (MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK) {
-        MV_CC_DestroyHandle(m_handle);
-        m_handle = nullptr;
+    case Camera::OpenResult::OpenFailed:
         QMessageBox::critical(this, title, QStringLiteral("Device Open error!"));
         return;
+    case Camera::OpenResult::AlreadyOpen:
+        return;
+    case Camera::OpenResult::Opened:
+        break;
     }
-    if (m_deviceInfo.nTLayerType == MV_GIGE_DEVICE) {
-        const int packetSize = MV_CC_GetOptimalPacketSize(m_handle);
-        if (packetSize <= 0)
-            QMessageBox::critical(this, title, QStringLiteral("Warning: Get Packet Size fail!"));
-        else if (MV_CC_SetIntValueEx(m_handle, "GevSCPSPacketSize", packetSize) != MV_OK)
-            QMessageBox::critical(this, title, QStringLiteral("Warning: Set Packet Size fail!"));
-    }
+    if (!packetWarning.isEmpty())
+        QMessageBox::critical(this, title, packetWarning);
     m_isOpen = true;
     showCameraState(ui, m_isOpen, m_isGrabbing);
-    m_cameraModelName = deviceModelName(m_deviceInfo);
-    m_cameraSerialNumber = deviceSerialNumber(m_deviceInfo);
+    m_cameraModelName = m_camera->modelName();
+    m_cameraSerialNumber = m_camera->serialNumber();
     m_flatField->openCamera(m_handle, m_cameraModelName, m_cameraSerialNumber, AppSettings::settingsFolder());
     // After the flat-field's report: what the camera refused matters more.
-    const QStringList refused = applyStoredCameraSettings(m_handle);
+    const QStringList refused = applyStoredCameraSettings(*m_camera);
     if (!refused.isEmpty())
         statusBar()->showMessage(
             QStringLiteral("The camera refused stored settings: %1").arg(refused.join(QStringLiteral("; "))));
@@ -148,13 +140,9 @@ void MainWindow::on_actionCameraClose_triggered()
     on_actionStitchStop_triggered();
     stopGrabThread();
     if (m_isGrabbing)
-        saveOpenBatchAtRunEnd();
-    {
-        QMutexLocker frameLock(&m_frameMutex);
-        m_lastFrameBuffer.reset();
-        m_lastFrameBufferSize = 0;
-    }
-    releaseCamera();
+        m_session->saveOpenBatchAtRunEnd();
+    m_camera->forgetLatestFrame();
+    m_camera->close();
     m_flatField->closeCamera();
     m_isOpen = false;
     m_isGrabbing = false;
@@ -183,13 +171,10 @@ void MainWindow::on_actionCameraOpen_triggered(bool checked)
  */
 void MainWindow::on_actionCameraStart_triggered()
 {
-    if (!m_isOpen || m_isGrabbing || !m_handle || m_shuttingDown)
+    if (!m_isOpen || m_isGrabbing || !m_handle || m_session->isShutDown())
         return;
-    m_batchFrames.clear();
-    m_batchLedger->discardOpenBatch();
-    m_frameBudget->resetDropped();
+    m_session->startRun();
     showDroppedFrames();
-    m_expectedFrameSizeKnown = false;
     {
         QMutexLocker frameLock(&m_frameMutex);
         std::memset(&m_lastFrameInfo, 0, sizeof m_lastFrameInfo);
@@ -211,7 +196,7 @@ void MainWindow::on_actionCameraStart_triggered()
     m_setupTools->runStarted();
     m_workThread->setRunning(true);
     m_workThread->start();
-    if (MV_CC_StartGrabbing(m_handle) == MV_OK) {
+    if (m_camera->startGrabbing()) {
         m_isGrabbing = true;
         on_actionStitchStart_triggered();
     } else {
@@ -232,19 +217,18 @@ void MainWindow::on_actionCameraStop_triggered()
     on_actionStitchStop_triggered();
     // Cleared before the camera stops, so the woken loop leaves instead of fetching again.
     m_workThread->setRunning(false);
-    if (m_handle && m_isOpen && m_isGrabbing)
-        MV_CC_StopGrabbing(m_handle);
+    if (m_isOpen && m_isGrabbing)
+        m_camera->stopGrabbing();
     m_workThread->wait();
     const bool wasGrabbing = m_isGrabbing;
     m_isGrabbing = false;
     // The camera's counters once the stream has stopped: the last frames it lost are in them.
     int lost = -1, received = -1;
-    if (wasGrabbing && m_handle)
-        readStreamCounters(m_handle, m_deviceInfo.nTLayerType == MV_GIGE_DEVICE, lost, received);
+    if (wasGrabbing)
+        m_camera->streamCounters(lost, received);
     m_setupTools->runEnded(received, lost);
-    saveOpenBatchAtRunEnd();
-    m_batchFrames.clear();
-    m_batchLedger->discardOpenBatch();
+    m_session->saveOpenBatchAtRunEnd();
+    m_session->discardOpenBatch();
     showCameraState(ui, m_isOpen, m_isGrabbing);
 }
 
@@ -276,7 +260,7 @@ void MainWindow::onFrameInfoUpdated(uint framecount, int width, int height, qlon
                                     qlonglong interval, int lostFrames, int totalFrames, double grabTimeMs)
 {
     Q_UNUSED(totalFrames)
-    const qint64 dropped = m_frameBudget->dropped();
+    const qint64 dropped = m_session->dropped();
     ui->dataitemLabel->setText(
         frameStatisticsText(framecount, width, height, timestamp, interval, grabTimeMs, lostFrames)
         + droppedFramesSuffix(dropped) + flatFieldStatusSuffix(m_flatField->lastFrameCorrected()));
@@ -297,24 +281,6 @@ void MainWindow::stopGrabThread()
     m_workThread->setRunning(false);
     if (!m_workThread->isRunning())
         return;
-    if (m_handle)
-        MV_CC_StopGrabbing(m_handle);
+    m_camera->stopGrabbing();
     m_workThread->wait();
-}
-
-/*
- * Releases the camera: stops grabbing, closes the device and destroys the
- * handle (statuses not examined; a vanished camera fails them harmlessly),
- * then forgets the handle. Nothing when no handle is set. The grab thread must
- * have ended. GUI thread.
- */
-void MainWindow::releaseCamera()
-{
-    if (!m_handle)
-        return;
-    QMutexLocker cameraLock(&m_cameraMutex);
-    MV_CC_StopGrabbing(m_handle);
-    MV_CC_CloseDevice(m_handle);
-    MV_CC_DestroyHandle(m_handle);
-    m_handle = nullptr;
 }

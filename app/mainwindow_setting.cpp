@@ -1,4 +1,5 @@
 // The settings dialog's entry point and the snapshot of the latest raw frame.
+#include "acquisitionsession.h"
 #include "mainwindow.h"
 
 #include <QMessageBox>
@@ -43,7 +44,7 @@ void MainWindow::on_actionSetting_triggered()
 void MainWindow::keepCameraPixels(bool on)
 {
     m_workThread->setKeepCameraPixels(on);
-    m_stitchWorker->setKeepCameraPixels(on);
+    m_session->worker()->setKeepCameraPixels(on);
 }
 
 /*
@@ -65,24 +66,15 @@ int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality
         *systemError = 0;
     std::vector<unsigned char> frame;
     MV_FRAME_OUT_INFO_EX info{};
-    {
-        QMutexLocker frameLock(&m_frameMutex);
-        if (m_lastFrameBuffer) {
-            try {
-                frame.assign(m_lastFrameBuffer.get(), m_lastFrameBuffer.get() + m_lastFrameBufferSize);
-            } catch (const std::bad_alloc &) {
-                return int(MV_E_RESOURCE);
-            }
-        }
-        info = m_lastFrameInfo;
-    }
+    if (!m_camera->copyLatestFrame(frame, info) && m_lastFrameBuffer)
+        return int(MV_E_RESOURCE);
     MV_SAVE_IMG_TO_FILE_PARAM param{};
     const int status = SettingRules::prepareSnapshotParam(info, frame.empty() ? nullptr : frame.data(),
                                                           unsigned(frame.size()), path.toLocal8Bit(),
                                                           imageType, quality, &param);
     if (status != MV_OK)
         return status;
-    const int saved = MV_CC_SaveImageToFile(m_handle, &param);
+    const int saved = m_camera->saveImage(param);
     if (saved == int(MV_E_WRITEFILE) && systemError)
         *systemError = errno;
     if (saved == MV_OK && savedPath)

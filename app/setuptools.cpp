@@ -1,5 +1,7 @@
 #include "setuptools.h"
 
+#include "acquisitionsession.h"
+
 #include "acquisitionhealth.h"
 #include "mainwindow.h"
 #include "plotwidgets.h"
@@ -216,9 +218,8 @@ void SetupTools::batchPictureShown(int number, const ComposedPreview &preview)
  */
 void SetupTools::runStarted()
 {
-    MVCC_ENUMVALUE format{};
-    if (m_window.m_handle && MV_CC_GetEnumValue(m_window.m_handle, "PixelFormat", &format) == MV_OK) {
-        const unsigned int type = format.nCurValue;
+    unsigned int type = 0;
+    if (m_window.camera().pixelType(type)) {
         const bool bayer = (type & 0xFFFF) >= 0x0008 && (type & 0xFFFF) <= 0x000B;
         m_liveGray = (type & 0xFF000000u) == 0x01000000u && !bayer;
     }
@@ -284,23 +285,17 @@ void SetupTools::readLineTiming()
 {
     m_exposureUs = 0;
     m_requestedRate = 0;
-    void *handle = m_window.m_handle;
-    if (!handle)
+    Camera &camera = m_window.camera();
+    if (!camera.hasHandle())
         return;
-    QMutexLocker lock(&m_window.m_cameraMutex);
-    MVCC_FLOATVALUE exposure{};
-    if (MV_CC_GetFloatValue(handle, "ExposureTime", &exposure) != MV_OK)
+    QMutexLocker lock(&camera.callMutex());
+    double exposure = 0;
+    if (!camera.exposureUs(exposure))
         return;
-    m_exposureUs = exposure.fCurValue;
-    bool rateOn = false;
-    MVCC_INTVALUE_EX requested{};
-    MVCC_ENUMVALUE selector{}, mode{};
-    const bool lineTriggered = MV_CC_GetEnumValue(handle, "TriggerSelector", &selector) == MV_OK
-        && selector.nCurValue == 0 && MV_CC_GetEnumValue(handle, "TriggerMode", &mode) == MV_OK
-        && mode.nCurValue == 1;
-    if (!lineTriggered && MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &rateOn) == MV_OK && rateOn
-        && MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) == MV_OK)
-        m_requestedRate = double(requested.nCurValue);
+    m_exposureUs = exposure;
+    qint64 requested = 0;
+    if (!camera.lineTriggered() && camera.requestedLineRate(requested))
+        m_requestedRate = double(requested);
 }
 
 void SetupTools::cameraSettingsChanged()
@@ -432,16 +427,17 @@ QString SetupTools::batchReadout(QPointF scenePos)
     const QPointF inBatch = scenePos - QPointF(m_batchTopLeft);
     const QPoint full(int(std::floor(inBatch.x())), int(std::floor(inBatch.y())));
     QString value;
-    const QList<QImage> &frames = m_window.m_lastBatchFrames;
-    if (m_batchNumber == m_window.m_batchCounter && !frames.isEmpty()) {
+    const QList<QImage> &frames = m_window.session().shownBatch();
+    if (m_batchNumber == m_window.session().batchCount() && !frames.isEmpty()) {
         if (m_batchPlaces.size() != frames.size())
-            m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
+            m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.session().shownBatchTurnAngle());
         const QPoint at(int(std::floor(scenePos.x())), int(std::floor(scenePos.y())));
         for (int i = 0; i < m_batchPlaces.size(); ++i) {
             if (!m_batchPlaces[i].contains(at))
                 continue;
-            const QRect source = sourceRectOfTurned(QRect(at - m_batchPlaces[i].topLeft(), QSize(1, 1)),
-                                                    frames[i].size(), m_window.m_lastBatchTurnAngle);
+            const QRect source
+                = sourceRectOfTurned(QRect(at - m_batchPlaces[i].topLeft(), QSize(1, 1)), frames[i].size(),
+                                     m_window.session().shownBatchTurnAngle());
             value = pixelReadout(frames[i], source.topLeft(), m_liveGray);
             break;
         }
@@ -475,12 +471,12 @@ QString SetupTools::batchReadout(QPointF scenePos)
 void SetupTools::requestTile()
 {
     QGraphicsView *view = m_window.ui->gvStitch;
-    const QList<QImage> &frames = m_window.m_lastBatchFrames;
+    const QList<QImage> &frames = m_window.session().shownBatch();
     const double scale = view->transform().m11();
     const bool reduced
         = !m_batchPictureSize.isEmpty() && m_batchPictureSize.width() < m_batchFullSize.width();
     const double pictureScale = reduced ? double(m_batchPictureSize.width()) / m_batchFullSize.width() : 1;
-    if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.m_batchCounter
+    if (!reduced || scale <= pictureScale * 1.05 || m_batchNumber != m_window.session().batchCount()
         || frames.isEmpty()) {
         if (m_tileItem)
             m_tileItem->hide();
@@ -495,10 +491,10 @@ void SetupTools::requestTile()
     m_tileRegion = visible;
     m_tileScale = tileScale;
     if (m_batchPlaces.size() != frames.size())
-        m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.m_lastBatchTurnAngle);
+        m_batchPlaces = placeFrames(frames, m_batchDirection, m_window.session().shownBatchTurnAngle());
     m_tileAsked.start();
     m_tiles.request(
-        {m_batchNumber, frames, m_batchPlaces, m_window.m_lastBatchTurnAngle, visible, tileScale});
+        {m_batchNumber, frames, m_batchPlaces, m_window.session().shownBatchTurnAngle(), visible, tileScale});
 }
 
 void SetupTools::showTile(const BatchTile &tile)

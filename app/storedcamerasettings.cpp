@@ -6,6 +6,7 @@
 
 #include "MvCameraControl.h"
 #include "appsettings.h"
+#include "camera.h"
 #include "cameraerror.h"
 #include "triggercontrols.h"
 
@@ -20,7 +21,7 @@ QString tr(const char *text)
 class Applier
 {
 public:
-    explicit Applier(void *handle) : m_handle(handle) { }
+    explicit Applier(Camera &camera) : m_camera(camera) { }
 
     void floatSetting(const char *key, const char *feature, const QString &what, const QString &unit)
     {
@@ -32,21 +33,16 @@ public:
             notANumber(key, what);
             return;
         }
-        if (qstrcmp(feature, "ExposureTime") == 0) {
-            // A camera ignores a set exposure time in any other mode; one
-            // without these features still takes the time.
-            MV_CC_SetEnumValue(m_handle, "ExposureMode", 0);
-            MV_CC_SetEnumValue(m_handle, "ExposureAuto", 0);
-        }
-        check(MV_CC_SetFloatValue(m_handle, feature, static_cast<float>(value)), what,
-              QString::number(value) + unit);
+        const int status = qstrcmp(feature, "ExposureTime") == 0 ? m_camera.setExposureUs(value)
+                                                                 : m_camera.setFloat(feature, value);
+        check(status, what, QString::number(value) + unit);
     }
 
     void lineRate()
     {
         if (AppSettings::contains(AppSettings::kLineRateEnable)) {
             const bool on = AppSettings::boolValue(AppSettings::kLineRateEnable, false);
-            check(MV_CC_SetBoolValue(m_handle, "AcquisitionLineRateEnable", on), tr("line rate control"),
+            check(m_camera.setBool("AcquisitionLineRateEnable", on), tr("line rate control"),
                   on ? tr("on") : tr("off"));
         }
         if (!AppSettings::contains(AppSettings::kLineRate))
@@ -57,8 +53,7 @@ public:
             notANumber(AppSettings::kLineRate, tr("line rate"));
             return;
         }
-        check(MV_CC_SetIntValueEx(m_handle, "AcquisitionLineRate", rate), tr("line rate"),
-              tr("%1 lines/s").arg(rate));
+        check(m_camera.setInt("AcquisitionLineRate", rate), tr("line rate"), tr("%1 lines/s").arg(rate));
     }
 
     // Source and edge go first: switching a trigger on with the last run's
@@ -74,14 +69,14 @@ public:
         for (const auto &entry : entries) {
             if (AppSettings::contains(entry.key)) {
                 const QString value = AppSettings::stringValue(entry.key, QString());
-                check(TriggerRules::writeTrigger(m_handle, selector, entry.feature, value), entry.what,
-                      value);
+                check(TriggerRules::writeTrigger(m_camera.handle(), selector, entry.feature, value),
+                      entry.what, value);
             }
         }
         if (AppSettings::contains(modeKey)) {
             const QString mode
                 = AppSettings::boolValue(modeKey, false) ? QStringLiteral("On") : QStringLiteral("Off");
-            check(TriggerRules::writeTrigger(m_handle, selector, "TriggerMode", mode), name, mode);
+            check(TriggerRules::writeTrigger(m_camera.handle(), selector, "TriggerMode", mode), name, mode);
         }
     }
 
@@ -98,15 +93,15 @@ private:
         refused << tr("%1 \"%2\" (not a number)").arg(what, AppSettings::stringValue(key, QString()));
     }
 
-    void *m_handle;
+    Camera &m_camera;
 };
 
 } // namespace
 
-QStringList applyStoredCameraSettings(void *handle)
+QStringList applyStoredCameraSettings(Camera &camera)
 {
     using namespace TriggerRules;
-    Applier applier(handle);
+    Applier applier(camera);
     // The exposure first: a long one limits the line rate the camera can take.
     applier.floatSetting(AppSettings::kExposure, "ExposureTime", tr("exposure time"), QStringLiteral(" µs"));
     applier.floatSetting(AppSettings::kGain, "Gain", tr("gain"), QStringLiteral(" dB"));

@@ -9,6 +9,7 @@
 // power-on values. Only settings the file holds are written. Returns one text
 // for each setting the camera refused, naming it, its value and the camera's
 // error; empty when all were taken. GUI thread, before grabbing starts.
-QStringList applyStoredCameraSettings(void *handle);
+class Camera;
+QStringList applyStoredCameraSettings(Camera &camera);
 
 #endif // STOREDCAMERASETTINGS_H

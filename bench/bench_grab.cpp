@@ -62,7 +62,7 @@ RunResult runOnce(MainWindow &owner, int seconds)
         return {};
     }
 
-    WorkThread thread(&owner);
+    WorkThread thread(owner.camera(), &owner.session().budget());
     QElapsedTimer clock;
     std::atomic<long long> emitted{0};
     long long received = 0;

@@ -344,13 +344,13 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     std::atomic<qint64> written{0};
     std::atomic<qint64> files{0};
     auto remover = std::make_unique<FileRemover>();
-    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(),
+    QObject::connect(w->session().worker(), &StitchWorker::finished, w.get(),
                      [&written, &files, &remover](const QStringList &saved) {
                          remover->remove(saved);
                          files += saved.size();
                          ++written;
                      });
-    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(), [&written](const QString &e) {
+    QObject::connect(w->session().worker(), &StitchWorker::failed, w.get(), [&written](const QString &e) {
         std::fprintf(stderr, "save failed: %s\n", qPrintable(e));
         ++written;
     });
@@ -401,15 +401,15 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
             r.received = received;
             r.lost = lost;
         }
-        const qint64 batched = qint64(w->m_batchCounter) * kBatch + w->m_batchFrames.size();
+        const qint64 batched = qint64(w->session().batchCount()) * kBatch + w->session().openBatch().size();
         r.maxIntakeBacklog = std::max(r.maxIntakeBacklog, r.received - batched);
-        r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->m_batchCounter) - written.load());
+        r.maxSaveBacklog = std::max(r.maxSaveBacklog, qint64(w->session().batchCount()) - written.load());
     }
     r.windowBusyMsPerFrame
         = r.received > 0 ? (threadCpuNs() - windowCpuStartNs) / 1e6 / double(r.received) : 0;
-    r.endSaveBacklog = qint64(w->m_batchCounter) - written.load();
-    r.batches = w->m_batchCounter;
-    r.dropped = w->m_frameBudget->dropped();
+    r.endSaveBacklog = qint64(w->session().batchCount()) - written.load();
+    r.batches = w->session().batchCount();
+    r.dropped = w->session().budget().dropped();
     r.seconds = clock.elapsed() / 1000.0;
     trialOver.store(true);
     watchdog.join();
@@ -417,7 +417,7 @@ TrialResult runTrial(const Options &o, const QString &format, int rate, int seco
     trigger(*w, "actionCameraStart"); // stop
     QElapsedTimer drain;
     drain.start();
-    while (!o.noSave && written.load() < w->m_batchCounter && drain.elapsed() < 120000)
+    while (!o.noSave && written.load() < w->session().batchCount() && drain.elapsed() < 120000)
         spin(50);
     r.drainSeconds = drain.elapsed() / 1000.0;
     r.peakKiB = statusKiB("VmHWM:");
@@ -562,7 +562,7 @@ void printIntakeCost(const Options &o)
     MainWindow w;
     w.m_isOpen = true;
     w.m_isGrabbing = true;
-    w.m_stitchActive = true;
+    w.session().setCollecting(true);
     w.m_saveStitchImage = false;
     w.m_stitchDirection = 0;
     w.m_maxStitchCount = kBatch;
@@ -853,12 +853,12 @@ int runOverloadChild(const Options &o)
     int openFrames = 0;
     int seenBatches = 0;
     const auto noteClosedBatches = [&](bool frameJoined) {
-        if (w->m_batchCounter != seenBatches) {
+        if (w->session().batchCount() != seenBatches) {
             // At most one batch closes per frame or hole.
-            batchFrames.insert(w->m_batchCounter, openFrames + (frameJoined ? 1 : 0));
-            seenBatches = w->m_batchCounter;
+            batchFrames.insert(w->session().batchCount(), openFrames + (frameJoined ? 1 : 0));
+            seenBatches = w->session().batchCount();
         }
-        openFrames = w->m_batchFrames.size();
+        openFrames = w->session().openBatch().size();
     };
     QObject::connect(w->m_workThread, &WorkThread::changeDetected, w.get(), [&] { noteClosedBatches(true); });
     QObject::connect(w->m_workThread, &WorkThread::sequenceBroken, w.get(),
@@ -867,13 +867,13 @@ int runOverloadChild(const Options &o)
     std::atomic<qint64> writtenFiles{0};
     FileRemover remover;
     const QRegularExpression batchPart(QStringLiteral("_Batch(\\d+)_"));
-    QObject::connect(w->m_stitchWorker, &StitchWorker::finished, w.get(), [&](const QStringList &files) {
+    QObject::connect(w->session().worker(), &StitchWorker::finished, w.get(), [&](const QStringList &files) {
         for (const QString &file : files)
             writtenFrames += batchFrames.value(batchPart.match(file).captured(1).toInt());
         writtenFiles += files.size();
         remover.remove(files);
     });
-    QObject::connect(w->m_stitchWorker, &StitchWorker::failed, w.get(),
+    QObject::connect(w->session().worker(), &StitchWorker::failed, w.get(),
                      [](const QString &e) { std::fprintf(stderr, "save failed: %s\n", qPrintable(e)); });
     trigger(*w, "actionCameraSearch");
     trigger(*w, "actionCameraOpen");
@@ -903,7 +903,7 @@ int runOverloadChild(const Options &o)
     const qint64 filesInRun = writtenFiles.load();
     qint64 received = 0, lost = 0;
     cameraCounters(w->m_handle, received, lost);
-    const qint64 dropped = w->m_frameBudget->dropped();
+    const qint64 dropped = w->session().budget().dropped();
 
     QElapsedTimer stopping;
     stopping.start();
@@ -912,7 +912,7 @@ int runOverloadChild(const Options &o)
     stalls.stop();
     const double stallMs = stalls.longestMs();
     // Let the handed-off batches finish, as closing the window would.
-    while (w->m_pendingStitchJobs > 0)
+    while (w->session().pendingSaves() > 0)
         spin(20);
     qint64 kept = 0, full = 0;
     for (int frames : qAsConst(batchFrames)) {

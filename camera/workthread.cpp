@@ -10,11 +10,11 @@
 #include <new>
 
 #include "acquisitionhealth.h"
+#include "camera.h"
 #include "flatfieldcorrector.h"
 #include "framebudget.h"
 #include "framestatistics.h"
 #include "graywords.h"
-#include "mainwindow.h"
 #include "pixelformatname.h"
 
 namespace {
@@ -95,10 +95,12 @@ quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int repor
 }
 
 /*
- * A grab thread for `owner`, which must outlive it. Not started; the running
- * flag and the stitch feed are off. GUI thread.
+ * A grab thread for `camera`. Not started; the running flag and the stitch
+ * feed are off. Owner's thread.
  */
-WorkThread::WorkThread(MainWindow *owner, QObject *parent) : QThread(parent), m_owner(owner) { }
+WorkThread::WorkThread(Camera &camera, FrameBudget *budget, QObject *parent)
+    : QThread(parent), m_camera(camera), m_budget(budget)
+{ }
 
 /*
  * The owner stops the thread before destroying it (the loop ends within
@@ -134,13 +136,13 @@ void WorkThread::setRunning(bool on)
  */
 void WorkThread::run()
 {
-    void *handle = m_owner->m_handle;
+    void *handle = m_camera.handle();
     if (!handle)
         return;
     const quint64 payloadSize = readPayloadSize(handle);
     if (payloadSize == 0)
         return;
-    m_isGigE = m_owner->m_deviceInfo.nTLayerType == MV_GIGE_DEVICE;
+    m_isGigE = m_camera.isGigE();
     ByteBuffer payload;
     if (!payload.reserve(payloadSize))
         return;
@@ -153,13 +155,13 @@ void WorkThread::run()
     m_lostFrames = 0;
     m_receivedFrames = 0;
     bool toldUnsupported = false;
-    FrameBudget *budget = m_owner->m_frameBudget.get();
+    FrameBudget *budget = m_budget;
     bool haveFrameNumber = false;
     unsigned int previousFrameNumber = 0;
     bool holeReported = false;
 
-    while (m_running.load() && m_owner->m_handle) {
-        handle = m_owner->m_handle;
+    while (m_running.load() && m_camera.hasHandle()) {
+        handle = m_camera.handle();
         QElapsedTimer timer;
         timer.start();
         // Statuses are the library's 32-bit codes; its failure codes have the top bit set.
@@ -194,21 +196,15 @@ void WorkThread::run()
         if (!m_running.load())
             break;
 
-        QMutexLocker frameLock(&m_owner->m_frameMutex);
+        // Held for the whole frame: a snapshot copying the latest frame holds
+        // up the loop, and the camera, not this thread, then sheds frames.
+        QMutexLocker frameLock(&m_camera.frameMutex());
         // nFrameLen beyond the buffer would mean a broken library; such a frame
         // cannot be trusted and is not read.
         if (info.nWidth == 0 || info.nHeight == 0 || info.nFrameLen > payload.capacity())
             continue;
 
         const unsigned int frameLen = info.nFrameLen;
-        if (!m_owner->m_lastFrameBuffer || frameLen > m_owner->m_lastFrameBufferSize) {
-            m_owner->m_lastFrameBuffer.reset();
-            m_owner->m_lastFrameBufferSize = 0;
-            m_owner->m_lastFrameBuffer.reset(new (std::nothrow) unsigned char[std::max(frameLen, 1u)]);
-            if (!m_owner->m_lastFrameBuffer)
-                continue;
-        }
-        m_owner->m_lastFrameBufferSize = frameLen;
 
         const qint64 timestamp = frameTimestamp(info.nDevTimeStampHigh, info.nDevTimeStampLow);
         const qint64 interval = firstFrame ? 0 : timestamp - previousTimestamp;
@@ -217,7 +213,7 @@ void WorkThread::run()
         firstFrame = false;
 
         readStreamCounters(handle, m_isGigE, m_lostFrames, m_receivedFrames);
-        if (AcquisitionHealth *health = m_owner->acquisitionHealth())
+        if (AcquisitionHealth *health = m_health)
             health->frameArrived(int(info.nHeight), frameLen, steadyClockNs(), m_receivedFrames,
                                  m_lostFrames);
         // A frame for stitching needs room in the budget before it costs a
@@ -234,8 +230,7 @@ void WorkThread::run()
         emit frameInfoUpdated(uint(m_receivedFrames), int(info.nWidth), int(info.nHeight), timestamp,
                               interval, m_lostFrames, frameCounter, grabTimeMs);
 
-        std::memcpy(m_owner->m_lastFrameBuffer.get(), payload.data(), frameLen);
-        m_owner->m_lastFrameInfo = info;
+        m_camera.keepLatestFrame(payload.data(), info);
 
         // Frame numbers run on by one; a jump means frames lost on the way.
         const bool numberJumped = haveFrameNumber && !frameNumberFollows(previousFrameNumber, info.nFrameNum);
@@ -254,9 +249,8 @@ void WorkThread::run()
             // The live view goes on showing the camera while a run of frames
             // is shed, at the rate it paints, without converting every
             // dropped frame.
-            if (m_owner->m_liveFrameWanted.load()) {
-                const QImage image
-                    = frameImage(handle, m_owner->m_lastFrameBuffer.get(), info, m_convertBuffer);
+            if (!m_liveFrameWanted || m_liveFrameWanted->load()) {
+                const QImage image = frameImage(handle, payload.data(), info, m_convertBuffer);
                 if (!image.isNull())
                     emit frameGrabbed(image);
             }
@@ -265,10 +259,9 @@ void WorkThread::run()
 
         // The snapshot keeps the raw frame; the views and stitching get it
         // flat-field corrected, before or after conversion by its format.
-        FlatFieldCorrector *flatField = m_owner->flatField();
-        unsigned char *frame = flatField
-            ? flatField->correctRawFrame(m_owner->m_lastFrameBuffer.get(), info, m_correctedBuffer)
-            : m_owner->m_lastFrameBuffer.get();
+        FlatFieldCorrector *flatField = m_flatField;
+        unsigned char *frame = flatField ? flatField->correctRawFrame(payload.data(), info, m_correctedBuffer)
+                                         : payload.data();
         QImage image = frameImage(handle, frame, info, m_convertBuffer);
         if (flatField && !image.isNull())
             flatField->correctConvertedImage(image, info);
@@ -309,7 +302,7 @@ void WorkThread::run()
             continue;
         }
         holeReported = false;
-        emit changeDetected(fed, fed, timestamp, timestamp);
+        emit changeDetected(fed, fed, timestamp, timestamp, info.nFrameNum);
     }
     m_convertBuffer.release();
     m_correctedBuffer.release();

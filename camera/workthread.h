@@ -8,16 +8,20 @@
 
 #include "frameimage.h"
 
-class MainWindow;
+class AcquisitionHealth;
+class Camera;
+class FlatFieldCorrector;
+class FrameBudget;
 
 quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int reportedFrameLen);
 bool readStreamCounters(void *handle, bool isGigE, int &lost, int &received);
 
 /*
  * The grab loop of the open camera. It runs no event loop: run() fetches
- * frames until setRunning(false) or until the owner's handle is gone, keeps the
- * latest raw frame in the owner under m_frameMutex, and reports every frame by
- * signals that reach the window queued. When the library reports the camera
+ * frames until setRunning(false) or until the camera's handle is gone, keeps
+ * the latest raw frame in the camera, asks the frame budget for room before a
+ * frame is fed for stitching, and reports every frame by signals that reach
+ * the receivers queued (frameGrabbed excepted, see its connection). When the library reports the camera
  * gone, the loop ends and says so with cameraLost().
  */
 class WorkThread : public QThread
@@ -25,7 +29,13 @@ class WorkThread : public QThread
     Q_OBJECT
 
 public:
-    explicit WorkThread(MainWindow *owner, QObject *parent = nullptr);
+    // camera and budget (null: none) must outlive the thread.
+    WorkThread(Camera &camera, FrameBudget *budget, QObject *parent = nullptr);
+    // Borrowed, each may be null; set while the thread does not run.
+    void setFlatField(FlatFieldCorrector *flatField) { m_flatField = flatField; }
+    void setHealth(AcquisitionHealth *health) { m_health = health; }
+    // The live view would show a new frame: dropped frames are then still converted for it.
+    void setLiveFrameWanted(const std::atomic<bool> *wanted) { m_liveFrameWanted = wanted; }
     ~WorkThread() override;
 
     /* GUI thread. setRunning(false) also switches the stitch feed off. */
@@ -42,8 +52,9 @@ signals:
     void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
                           int lostFrames, int totalFrames, double grabTimeMs);
     void frameGrabbed(QImage image);
+    // A frame for stitching (the feed is on), with the camera's frame number.
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
-                        qlonglong prevTimestamp);
+                        qlonglong prevTimestamp, uint frameNumber);
     void cameraLost();
     // Frames of a format the library cannot show; once a run.
     void pixelFormatUnsupported(uint pixelType);
@@ -58,7 +69,11 @@ protected:
     void run() override;
 
 private:
-    MainWindow *m_owner;
+    Camera &m_camera;
+    FrameBudget *m_budget;
+    FlatFieldCorrector *m_flatField = nullptr;
+    AcquisitionHealth *m_health = nullptr;
+    const std::atomic<bool> *m_liveFrameWanted = nullptr;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_reportChanges{false};
     std::atomic<bool> m_keepCameraPixels{false};

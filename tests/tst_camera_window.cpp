@@ -113,11 +113,11 @@ private slots:
                 a->trigger();
             } else if (step == "start") {
                 const bool starting = !action("actionCameraStart")->isChecked() && window().m_isOpen;
-                window().m_lastBatchFrames = {QImage(4, 4, QImage::Format_Grayscale8)};
+                window().session().setShownBatch({QImage(4, 4, QImage::Format_Grayscale8)});
                 window().m_stitchScene->addRect(0, 0, 4, 4);
                 click("actionCameraStart");
                 // A click that starts a camera clears the images shown before; without one they stay.
-                QCOMPARE(window().m_lastBatchFrames.isEmpty(), starting);
+                QCOMPARE(window().session().shownBatch().isEmpty(), starting);
                 QCOMPARE(window().m_stitchScene->items().isEmpty(), starting);
             } else {
                 click("actionCameraOpen");
@@ -130,7 +130,7 @@ private slots:
         QCOMPARE(action("actionCameraStart")->isChecked(), grabbing);
         QCOMPARE(window().m_isGrabbing, grabbing);
         QCOMPARE(window().m_workThread->isRunning(), grabbing);
-        QCOMPARE(window().m_stitchActive, grabbing);
+        QCOMPARE(window().session().isCollecting(), grabbing);
         QVERIFY(action("actionStitchStart")->isEnabled() != grabbing
                 && action("actionStitchStop")->isEnabled() == grabbing);
         QCOMPARE(m_fixture->boxes.texts(), boxes);

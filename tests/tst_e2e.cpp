@@ -71,9 +71,9 @@ class TestEndToEnd : public QObject
     {
         w().ui->actionCameraStart->trigger();
         QCOMPARE(w().m_isGrabbing, on);
-        QCOMPARE(w().m_stitchActive, on);
+        QCOMPARE(w().session().isCollecting(), on);
     }
-    void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= count, 20000); }
+    void waitForBatches(int count) { QTRY_VERIFY_WITH_TIMEOUT(w().session().batchCount() >= count, 20000); }
 private slots:
     void init()
     {
@@ -122,16 +122,16 @@ private slots:
         setGrabbing(true);
         waitForBatches(3);
         if (!objects)
-            QTRY_VERIFY_WITH_TIMEOUT(!w().m_batchFrames.isEmpty(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!w().session().openBatch().isEmpty(), 5000);
         QVERIFY(w().close());
         // Closing ends grabbing at once, not after the event loop, and frees
         // the camera; destroying the window ends the stitch worker and its thread.
         QVERIFY(!w().m_workThread->isRunning());
-        QVERIFY(!w().m_isGrabbing && !w().m_isOpen && !w().m_stitchActive);
+        QVERIFY(!w().m_isGrabbing && !w().m_isOpen && !w().session().isCollecting());
         QVERIFY(deviceIsFree(w().m_deviceInfo));
-        const int batches = w().m_batchCounter;
-        QPointer<StitchWorker> worker = w().m_stitchWorker;
-        QPointer<QThread> stitchThread = w().m_stitchThread;
+        const int batches = w().session().batchCount();
+        QPointer<StitchWorker> worker = w().session().worker();
+        QPointer<QThread> stitchThread = w().session().stitchThread();
         QVERIFY(worker && stitchThread && stitchThread->isRunning());
         m_window.reset();
         QVERIFY(!stitchThread && !worker);

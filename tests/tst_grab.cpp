@@ -84,7 +84,8 @@ private slots:
         const char *fault = conversionFails ? "fault.MV_CC_ConvertPixelType = 0x8000000F\n" : "";
         // Mono8 from a USB3 camera, the rest from GigE ones: either counts its losses its own way.
         QVERIFY(openCamera(camera(format == "Mono8" ? "USB3" : "GigE", format, fault)));
-        m_thread = std::make_unique<WorkThread>(m_fixture->window.get());
+        m_thread = std::make_unique<WorkThread>(m_fixture->window->camera(),
+                                                &m_fixture->window->session().budget());
         record(m_thread.get());
         m_thread->setRunning(true);
         m_thread->setReportChanges(true);
@@ -131,7 +132,7 @@ private slots:
             QCOMPARE(mvsim::lineStamp(feed.constScanLine(0), unsigned(feed.depth() / 8)), lines[i * 16]);
         }
         // Nobody took the fed frames off the queue: it holds exactly their bytes.
-        QCOMPARE(m_fixture->window->m_frameBudget->queued(),
+        QCOMPARE(m_fixture->window->session().budget().queued(),
                  m_seen.fed.size() * frameImageBytes(64, 16, fed == QImage::Format_RGB888 ? 24 : 8));
     }
 

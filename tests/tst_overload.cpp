@@ -91,7 +91,7 @@ class TestOverload : public QObject
         start->trigger();
         QVERIFY(w().m_isGrabbing);
     }
-    qint64 dropped() { return w().m_frameBudget->dropped(); }
+    qint64 dropped() { return w().session().budget().dropped(); }
 
 private slots:
     void init() { m_scratch = std::make_unique<ScratchDirectory>(); }
@@ -193,31 +193,31 @@ void TestOverload::overloadDropsWholeRunsAndKeepsWholeBatches()
     startWindow(cameraIni(kWidth, kLines, 32000, 256), kBatch, QStringLiteral("PNG"),
                 m_scratch->filePath("out"), [&] {
                     connect(w().m_workThread, &WorkThread::cameraLost, &receiver,
-                            [&] { openAtLoss = w().m_batchFrames.size(); });
+                            [&] { openAtLoss = w().session().openBatch().size(); });
                     connect(w().m_workThread, &WorkThread::sequenceBroken, &receiver, [&] { ++holes; });
                     connect(w().m_workThread, &WorkThread::frameInfoUpdated, &receiver, [&] { ++delivered; });
                     connect(w().m_workThread, &WorkThread::changeDetected, &receiver,
-                            [&] { peakInFlight = qMax(peakInFlight, w().m_frameBudget->inFlight()); });
+                            [&] { peakInFlight = qMax(peakInFlight, w().session().budget().inFlight()); });
                 });
     for (int run = 1; run <= 3; ++run) {
         *diskStalled = true;
         QMetaObject::invokeMethod(
-            w().m_stitchWorker,
+            w().session().worker(),
             [diskStalled] {
                 while (*diskStalled)
                     QThread::msleep(1);
             },
             Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(holes >= run && w().m_frameBudget->intakeStopped(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(holes >= run && w().session().budget().intakeStopped(), 60000);
         *diskStalled = false;
-        QTRY_VERIFY_WITH_TIMEOUT(!w().m_frameBudget->intakeStopped(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w().session().budget().intakeStopped(), 60000);
     }
     mvsim::vanishAfter(kSerial, 0);
     QVERIFY(boxes.waitForCount(1, 10000));
     QVERIFY2(boxes.texts() == QStringList{QStringLiteral("Camera disconnected!")},
              qPrintable(boxes.texts().join('|')));
     QVERIFY(waitForStitchWorker(w()));
-    QTRY_COMPARE_WITH_TIMEOUT(w().m_pendingStitchJobs, 0, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(w().session().pendingSaves(), 0, 30000);
 
     // The camera's own count of delivered frames may miss the last one (it
     // is read after the camera went); the window was told of every frame.
@@ -233,11 +233,11 @@ void TestOverload::overloadDropsWholeRunsAndKeepsWholeBatches()
     const qint64 oneSave
         = stitchSaveBytes(QVector<QImage>(kBatch, QImage(kWidth, kLines, QImage::Format_RGB888)).toList(), 0,
                           QStringLiteral("PNG"), kMaxStitchDimension, turnAngleForDirection(0));
-    QVERIFY2(peakInFlight <= w().m_frameBudget->limit() + 2 * oneSave,
+    QVERIFY2(peakInFlight <= w().session().budget().limit() + 2 * oneSave,
              qPrintable(QString::number(peakInFlight)));
 
     const QList<StitchedFile> files = readStitchedFiles(m_outDir, 0);
-    QCOMPARE(files.size(), w().m_batchCounter);
+    QCOMPARE(files.size(), w().session().batchCount());
     const QList<int> missing = framesMissingBetween(files);
     qint64 linesInFiles = 0;
     qint64 between = 0;
@@ -284,7 +284,7 @@ void TestOverload::burstOfOneFrameBatchesLeavesTheWindowAnswering()
     QElapsedTimer burst;
     burst.start();
     StallProbe probe(m_window.get());
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 200, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(w().session().batchCount() >= 200, 60000);
     QWidget *button = w().findChild<QToolBar *>(QStringLiteral("mainToolBar"))->widgetForAction(start);
     QElapsedTimer clock;
     clock.start();
@@ -297,7 +297,7 @@ void TestOverload::burstOfOneFrameBatchesLeavesTheWindowAnswering()
     QVERIFY2(probe.longestMs() < 250, qPrintable(QString::number(probe.longestMs())));
     // The newest batch is on screen, and pictures were composed at most ten
     // a second, never one per batch.
-    QTRY_COMPARE(w().m_previewShown, w().m_batchCounter);
+    QTRY_COMPARE(w().m_previewShown, w().session().batchCount());
     QVERIFY2(pictures <= 2 + burst.elapsed() / 100, qPrintable(QString::number(pictures)));
 }
 
@@ -305,16 +305,18 @@ void TestOverload::closeDuringOverloadAnswersAtOnceAndWritesEveryHandedOffBatch(
 {
     qputenv("CORVISTA_MEMORY_BUDGET_MIB", "12");
     startWindow(cameraIni(kWidth, kLines, 0, 8), kBatch, QStringLiteral("PNG"), m_scratch->filePath("out"));
-    QTRY_VERIFY_WITH_TIMEOUT(dropped() > 0 && w().m_batchCounter >= 3 && w().m_pendingStitchJobs > 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dropped() > 0 && w().session().batchCount() >= 3 && w().session().pendingSaves() > 0, 30000);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(w().close());
     QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!w().m_workThread->isRunning() && !w().m_isGrabbing && !w().m_isOpen && !w().m_stitchActive);
-    const int handedOff = w().m_batchCounter;
+    QVERIFY(!w().m_workThread->isRunning() && !w().m_isGrabbing && !w().m_isOpen
+            && !w().session().isCollecting());
+    const int handedOff = w().session().batchCount();
     // Frames still queued to the window are ignored: nothing is numbered after close.
     QCoreApplication::processEvents();
-    QCOMPARE(w().m_batchCounter, handedOff);
+    QCOMPARE(w().session().batchCount(), handedOff);
 
     // Shutdown finishes the handed-off batches under a progress dialog whose
     // counts are true and count down.
@@ -327,7 +329,7 @@ void TestOverload::closeDuringOverloadAnswersAtOnceAndWritesEveryHandedOffBatch(
                     texts.append(dialog->labelText());
     });
     watch.start(0);
-    const int pendingAtDestruction = w().m_pendingStitchJobs;
+    const int pendingAtDestruction = w().session().pendingSaves();
     m_window.reset();
     watch.stop();
     QCOMPARE(!texts.isEmpty(), pendingAtDestruction > 0);
@@ -382,9 +384,9 @@ void TestOverload::lastShownBatchNeverStopsIntakeForGood()
     qputenv("CORVISTA_MEMORY_BUDGET_MIB", "2");
     startWindow(cameraIni(kWidth, kLines, 0, 8), 1000000, QStringLiteral("BMP"), m_scratch->filePath("out"),
                 [&] { w().m_saveStitchImage = false; });
-    QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter >= 4, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(w().session().batchCount() >= 4, 20000);
     QVERIFY(dropped() > 0);
-    QVERIFY(w().m_frameBudget->inFlight() <= w().m_frameBudget->limit());
+    QVERIFY(w().session().budget().inFlight() <= w().session().budget().limit());
 }
 
 QTEST_MAIN(TestOverload)

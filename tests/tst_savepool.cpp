@@ -372,7 +372,7 @@ private slots:
         saveImage->trigger(); // no batch yet
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text, QStringLiteral("No completed stitched image to save!"));
-        QCOMPARE(m_window->m_pendingStitchJobs, 0);
+        QCOMPARE(m_window->session().pendingSaves(), 0);
         QSignalSpy messages(m_window->ui->statusBar, &QStatusBar::messageChanged);
         m_window->m_cameraModelName = QStringLiteral("CamA");
         m_window->m_cameraSerialNumber = QStringLiteral("SN0042");
@@ -380,12 +380,12 @@ private slots:
         for (int i = 0; i < 3; ++i)
             frames << patternFrame(20000, 1, QImage::Format_Grayscale8, i);
         m_window->handOffBatch(frames, 7);
-        QCOMPARE(m_window->m_pendingStitchJobs, 1);
+        QCOMPARE(m_window->session().pendingSaves(), 1);
         m_window->m_imageFormat = QStringLiteral("PNG");
         m_window->m_stitchDirection = 3;
         m_window->m_saveDir = m_scratch->filePath(QStringLiteral("elsewhere"));
         m_window->m_cameraModelName.clear();
-        QTRY_COMPARE(m_window->m_pendingStitchJobs, 0);
+        QTRY_COMPARE(m_window->session().pendingSaves(), 0);
         const QString name
             = QStringLiteral("Stitched_CamA_SN0042_Left_Batch007_\\d{8}_\\d{6}_\\d{3}_Seg0%1\\.bmp");
         VERIFY_MATCH(QStringLiteral("^%1,%2,%3$").arg(name.arg(1), name.arg(2), name.arg(3)),
@@ -406,7 +406,7 @@ private slots:
                                               + "/Stitched_Top_Batch002_"),
                  qPrintable(boxes.last().text));
         QCOMPARE(m_window->ui->statusBar->currentMessage(), QString());
-        QCOMPARE(m_window->m_pendingStitchJobs, 0);
+        QCOMPARE(m_window->session().pendingSaves(), 0);
     }
 
     // Heavy enough that the batches take well over a second together, the
@@ -427,9 +427,9 @@ private slots:
         const int batches = 5;
         for (int n = 1; n <= batches; ++n)
             m_window->handOffBatch(batch, n);
-        QCOMPARE(m_window->m_pendingStitchJobs, batches + 1);
-        QPointer<StitchWorker> worker = m_window->m_stitchWorker;
-        QPointer<QThread> thread = m_window->m_stitchThread;
+        QCOMPARE(m_window->session().pendingSaves(), batches + 1);
+        QPointer<StitchWorker> worker = m_window->session().worker();
+        QPointer<QThread> thread = m_window->session().stitchThread();
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("^Save Image: Failed to save image:\n")));
         m_window.reset();

@@ -90,9 +90,7 @@ class TestSession : public QObject
         w().setStitchDirection(direction);
         w().m_maxStitchCount = count;
         const bool swapped = direction == 0 || direction == 1;
-        w().m_expectedFrameWidth = swapped ? kLines : kWidth;
-        w().m_expectedFrameHeight = swapped ? kWidth : kLines;
-        w().m_expectedFrameSizeKnown = true;
+        w().session().setFrameSizeKnownForTest(swapped ? QSize(kLines, kWidth) : QSize(kWidth, kLines));
     }
 
 private slots:
@@ -102,7 +100,7 @@ private slots:
         m_window = std::make_unique<MainWindow>();
         w().m_isOpen = w().m_isGrabbing = true;
         trigger("actionStitchStart");
-        QVERIFY(w().m_stitchActive);
+        QVERIFY(w().session().isCollecting());
         w().m_saveStitchImage = false;
         w().m_partialStitch = true;
         w().setLiveViewVisible(true);
@@ -173,7 +171,7 @@ private slots:
             trigger("actionClearImages");
         } else if (then.startsWith(QLatin1String("actionCamera"))) {
             trigger(qPrintable(then));
-            QVERIFY(!w().m_stitchActive);
+            QVERIFY(!w().session().isCollecting());
             w().m_isOpen = w().m_isGrabbing = true; // as the next Open and Start leave it
             trigger("actionStitchStart");
         } else if (then.startsWith(QLatin1String("deep"))) {
@@ -187,11 +185,11 @@ private slots:
             QCoreApplication::processEvents();
         }
         const int shown = batchesShownOpenSizeKnown[1], open = batchesShownOpenSizeKnown[2];
-        QCOMPARE(QList<int>({w().m_batchCounter, w().m_lastBatchFrames.size(), w().m_batchFrames.size(),
-                             w().m_expectedFrameSizeKnown}),
+        QCOMPARE(QList<int>({w().session().batchCount(), w().session().shownBatch().size(),
+                             w().session().openBatch().size(), w().session().frameSizeKnown()}),
                  batchesShownOpenSizeKnown);
         if (then.startsWith(QLatin1String("short")) && shown)
-            QCOMPARE(w().m_lastBatchFrames.last().height(), partial ? 3 : kLines);
+            QCOMPARE(w().session().shownBatch().last().height(), partial ? 3 : kLines);
         // The preview is composed off the window's thread.
         QTRY_COMPARE(w().m_stitchScene->items().size(), shown ? 1 : 0);
         const bool deep = then.startsWith(QLatin1String("deep"));
@@ -204,12 +202,13 @@ private slots:
         }
         // The batch's frames are charged while it is open, and only then, at
         // what they hold: a deep frame 2 bytes a pixel.
-        QCOMPARE(w().m_batchLedger->openBatchBytes(),
+        QCOMPARE(w().session().ledger().openBatchBytes(),
                  open * (deep ? 2 * kWidth * kLines : frameImageBytes(kWidth, kLines, 24)));
-        const QImage next = w().m_batchFrames.isEmpty() ? cameraFrame() : w().m_batchFrames.last();
+        const QImage next
+            = w().session().openBatch().isEmpty() ? cameraFrame() : w().session().openBatch().last();
         for (int i = 0; i < w().m_maxStitchCount; ++i)
             feed(next);
-        QCOMPARE(w().m_batchCounter, batchesShownOpenSizeKnown[0] + 1);
+        QCOMPARE(w().session().batchCount(), batchesShownOpenSizeKnown[0] + 1);
     }
 
     // Stop in the middle of a batch, saving on: the 7 frames collected become
@@ -230,7 +229,8 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         trigger("actionCameraStart");
-        QTRY_VERIFY_WITH_TIMEOUT(w().m_batchCounter == 1 && w().m_batchFrames.size() == 7, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w().session().batchCount() == 1 && w().session().openBatch().size() == 7,
+                                 10000);
         trigger("actionCameraStop");
         QVERIFY(waitForStitchWorker(w()));
         const QList<StitchedFile> files = readStitchedFiles(out, 2);
@@ -245,7 +245,7 @@ private slots:
         QSignalSpy sceneRects(w().m_liveScene, &QGraphicsScene::sceneRectChanged);
         for (int lines = 10; lines <= 14; ++lines)
             QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(lines)));
-        QTRY_VERIFY(w().m_pendingLiveFrame.isNull());
+        QTRY_VERIFY(!w().session().hasLiveFrame());
         QCOMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 14));
         QCOMPARE(sceneRects.count(), 1);
         QMetaObject::invokeMethod(&w(), "onFrameGrabbed", Q_ARG(QImage, cameraFrame(20)));
@@ -266,19 +266,19 @@ private slots:
         w().m_saveStitchImage = true;
         const QList<QImage> fed = {monoFrame(kLines, 1), monoFrame(kLines, 2)};
         feed(fed[0]);
-        QCOMPARE(w().m_batchLedger->openBatchBytes(), frameImageBytes(kWidth, kLines, 8));
+        QCOMPARE(w().session().ledger().openBatchBytes(), frameImageBytes(kWidth, kLines, 8));
         feed(fed[1]);
-        QCOMPARE(w().m_batchCounter, 2);
+        QCOMPARE(w().session().batchCount(), 2);
         for (int i = 0; i < 2; ++i) {
-            QCOMPARE(w().m_lastBatchFrames[i].cacheKey(), fed[i].cacheKey()); // not even copied
-            QVERIFY(grayStandsForRgb(w().m_lastBatchFrames[i]));
+            QCOMPARE(w().session().shownBatch()[i].cacheKey(), fed[i].cacheKey()); // not even copied
+            QVERIFY(grayStandsForRgb(w().session().shownBatch()[i]));
         }
         QTRY_COMPARE(w().m_stitchScene->items().size(), 1);
         QCOMPARE(w().m_stitchScene->items().first()->boundingRect().size().toSize(),
                  QSize(2 * kLines, kWidth));
         w().setStitchDirection(2);
         trigger("actionSave_Image");
-        QTRY_COMPARE(w().m_pendingStitchJobs, 0);
+        QTRY_COMPARE(w().session().pendingSaves(), 0);
 
         const QStringList files = out.entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 2);

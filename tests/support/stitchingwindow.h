@@ -55,7 +55,7 @@ inline bool waitForStitchWorker(MainWindow &window)
     auto done = std::make_shared<std::atomic<bool>>(false);
     // The worker's thread takes the call as soon as the saves before it have
     // started; their results may still be due from its helper threads.
-    StitchWorker *worker = window.m_stitchWorker;
+    StitchWorker *worker = window.session().worker();
     QMetaObject::invokeMethod(
         worker,
         [worker, done] {
