@@ -54,16 +54,26 @@ print('%s frames %d lost %d dropped %d backlog %d VmHWM %d MiB' % (
 PY
 }
 
+# The same search as bench_pipeline's: 30000 first, then halves on a 500
+# grid until the interval is 1000 wide; the confirmation steps down by a
+# tenth, at most three times, until the rate holds.
 for format in $formats; do
     lo=$low hi=$high best=0 i=0
     while [ "$i" -lt "$steps" ]; do
-        rate=$(( (lo + hi) / 2 / 1000 * 1000 ))
+        if [ "$i" -eq 0 ]; then rate=$((hi < 30000 ? hi : 30000)); else rate=$(( (lo + hi) / 2 / 500 * 500 )); fi
         result=$(trial "$format" "$rate" "$trial")
         echo "  $format $rate lines/s ${trial} s: $result"
         case $result in ok*) best=$rate lo=$rate ;; *) hi=$rate ;; esac
         i=$((i + 1))
+        [ $((hi - lo)) -le 1000 ] && break
     done
     [ "$best" -gt 0 ] || best=$low
-    result=$(trial "$format" "$best" "$confirm")
-    echo "$format confirm $best lines/s ${confirm} s: $result"
+    tries=0
+    while [ "$tries" -lt 3 ]; do
+        result=$(trial "$format" "$best" "$confirm")
+        echo "$format confirm $best lines/s ${confirm} s: $result"
+        case $result in ok*) break ;; esac
+        best=$((best * 9 / 10 / 500 * 500))
+        tries=$((tries + 1))
+    done
 done
