@@ -106,7 +106,10 @@ class AcquireRun : public QObject
 public:
     AcquireRun(const AcquireOptions &options, Camera &camera, AcquisitionSession &session)
         : m_options(options), m_camera(camera), m_session(session), m_thread(camera, &session.budget())
-    { }
+    {
+        // The grab thread decides what each frame travels as, so the files' kind.
+        m_thread.setKeepCameraPixels(session.worker()->keepCameraPixels());
+    }
 
     int run();
 

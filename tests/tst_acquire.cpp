@@ -7,6 +7,7 @@
 #include "linestamps.h"
 #include "scratchdirectory.h"
 
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -91,7 +92,8 @@ private slots:
     // and stays as it was.
     void framesBecomeFilesAsTheSummarySays()
     {
-        const QByteArray settings = "\xEF\xBB\xBF[File]\nFormat=PNG\n[Stitch]\nMaxStitchCount=6\n";
+        const QByteArray settings
+            = "\xEF\xBB\xBF[File]\nFormat=PNG\n[Stitch]\nMaxStitchCount=6\nKeepCameraPixels=true\n";
         QFile file(m_scratch->filePath(QStringLiteral("setting.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
         file.close();
@@ -102,9 +104,11 @@ private slots:
         QCOMPARE(m_process.exitCode(), 0);
         const QJsonObject summary = summaryOf(m_process.readAllStandardOutput());
         QCOMPARE(summary[QStringLiteral("frames")].toInt(), 40);
-        QCOMPARE(summary[QStringLiteral("files")].toArray().size(), 7); // six of 6, one of 4
-        for (const QString &name : QDir(outDir()).entryList(QDir::Files))
-            QVERIFY2(name.endsWith(QLatin1String(".png")), qPrintable(name));
+        QCOMPARE(summary[QStringLiteral("files")].toArray().size(), 7);   // six of 6, one of 4
+        for (const QString &name : QDir(outDir()).entryList(QDir::Files)) // gray: the camera's pixels kept
+            QVERIFY2(QImageReader(QDir(outDir()).filePath(name), "png").imageFormat()
+                         == QImage::Format_Grayscale8,
+                     qPrintable(name));
         compareSummaryWithDisk(summary, 2);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), settings);
