@@ -49,9 +49,10 @@ struct Deliveries {
         std::lock_guard<std::mutex> lock(mutex);
         return events;
     }
+    // Recorded before onProgress() runs: a test that sees the call sees the event.
     SavePool pool{[this](int current, int total) {
-                      onProgress();
                       add(QStringLiteral("progress %1/%2").arg(current).arg(total));
+                      onProgress();
                   },
                   [this](const SaveOutcome &outcome) {
                       add(outcome.ok ? QStringLiteral("finished ") + outcome.files.join(QLatin1Char(','))
