@@ -54,7 +54,7 @@ budget-drop|camera|camera/framebudget.cpp|    if (!admitted) {\n        ++m_drop
 frame-follows|camera|camera/framestatistics.cpp|    return next == previous + 1u \|\| (previous == lastBlockId && next == 1u);|    return next == previous + 1u \|\| (previous == lastBlockId \&\& next == 0u);|the frame number's wrap to 1 counted as a gap
 batch-count|app|app/mainwindow_session.cpp|    if (w.m_batchFrames.size() >= w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|    if (w.m_batchFrames.size() > w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|a batch holds one frame more than set
 zoom-min|app|app/viewmath.cpp|    return std::max(usableScale(currentScale) / kZoomStep, kMinZoom);|    return usableScale(currentScale) / kZoomStep;|zooming out has no lower limit
-settings-nul|app|app/appsettings.cpp|    if (bytes.contains('\0'))|    if (bytes.contains('\1'))|a settings file with a NUL byte is taken as valid
+settings-nul|session|session/appsettings.cpp|    if (bytes.contains('\0'))|    if (bytes.contains('\1'))|a settings file with a NUL byte is taken as valid
 dialog-count|dialogs|dialogs/settingdialog.cpp|        AppSettings::setValue(AppSettings::kMaxStitchCount, count);\n        if (m_mainWindow)|        if (m_mainWindow)|a typed frame count is not stored
 dialog-rate|dialogs|dialogs/settingdialog.cpp|    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);|    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate + 1);|the line rate written off by one
 sdk-bufover|sdk|sdk/src/sim/simdevice.cpp|            if (size < bytes)|            if (size + 1 < bytes)|a buffer one byte short is filled past its end

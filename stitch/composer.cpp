@@ -58,16 +58,6 @@ SegmentSplit splitIntoSegments(const QVector<int> &lengths, int limit)
 }
 
 /*
- * True for the pixel formats a stitched picture keeps as 8-bit gray:
- * Grayscale8, Mono (most significant bit first) and Indexed8. Pure.
- */
-bool isGrayFormat(QImage::Format format)
-{
-    return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono
-        || format == QImage::Format_Indexed8;
-}
-
-/*
  * Directions 0 (Left) and 1 (Right) stitch along x; every other value,
  * negative ones included, stitches along y. Pure.
  */

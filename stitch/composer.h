@@ -61,7 +61,6 @@ private:
 
 FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle = 0);
 
-bool isGrayFormat(QImage::Format format);
 bool isHorizontalDirection(int direction);
 bool drawsInReverse(int direction);
 

@@ -13,6 +13,9 @@
  * guesses it from the pixels.
  */
 
+// Grayscale8, Mono and Indexed8: the formats a stitched picture keeps as 8-bit gray.
+bool isGrayFormat(QImage::Format format);
+
 QImage markedAsRgb(QImage grayFrame);
 bool grayStandsForRgb(const QImage &frame);
 bool stitchesAsGray(const QImage &frame);

@@ -1,7 +1,5 @@
 #include "framekind.h"
 
-#include "composer.h"
-
 #include <algorithm>
 
 namespace {
@@ -44,6 +42,16 @@ QImage markedAsRgb(QImage grayFrame)
 bool grayStandsForRgb(const QImage &frame)
 {
     return frame.format() == QImage::Format_Grayscale8 && frame.text(markKey()) == rgbValue();
+}
+
+/*
+ * True for the pixel formats a stitched picture keeps as 8-bit gray:
+ * Grayscale8, Mono (most significant bit first) and Indexed8. Pure.
+ */
+bool isGrayFormat(QImage::Format format)
+{
+    return format == QImage::Format_Grayscale8 || format == QImage::Format_Mono
+        || format == QImage::Format_Indexed8;
 }
 
 /*
