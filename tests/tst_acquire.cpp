@@ -6,6 +6,8 @@
 #include "acquireoptions.h"
 #include "linestamps.h"
 #include "scratchdirectory.h"
+#include "stitchingwindow.h"
+#include "ui_mainwindow.h"
 
 #include <QImageReader>
 #include <QJsonArray>
@@ -28,10 +30,10 @@ class TestAcquire : public QObject
     std::unique_ptr<ScratchDirectory> m_scratch;
     QProcess m_process;
 
-    void start(const QStringList &arguments)
+    void start(const QStringList &arguments, const QByteArray &camera = kCamera)
     {
         QFile config(m_scratch->filePath(QStringLiteral("cameras.ini")));
-        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(kCamera) > 0);
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(camera) == camera.size());
         config.close();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CORVISTA_SIM_CONFIG"), config.fileName());
@@ -45,7 +47,7 @@ class TestAcquire : public QObject
     // Every file of the summary is on disk and nothing else is; each holds
     // the lines of the frames the summary names, without a gap, and each
     // file goes on from the line after the one before it.
-    void compareSummaryWithDisk(const QJsonObject &summary, int direction)
+    void compareSummaryWithDisk(const QJsonObject &summary, int direction, const QString &error = {})
     {
         const QList<StitchedFile> onDisk = readStitchedFiles(outDir(), direction);
         const QJsonArray files = summary[QStringLiteral("files")].toArray();
@@ -68,7 +70,10 @@ class TestAcquire : public QObject
         QCOMPARE(summary[QStringLiteral("lines")].toVariant().toLongLong(), lines);
         QCOMPARE(summary[QStringLiteral("frames")].toVariant().toLongLong(), lines / kLines);
         QCOMPARE(summary[QStringLiteral("batches")].toInt(), files.size());
-        QVERIFY(summary[QStringLiteral("errors")].toArray().isEmpty());
+        const QJsonArray errors = summary[QStringLiteral("errors")].toArray();
+        QCOMPARE(errors.size(), error.isEmpty() ? 0 : 1);
+        if (!error.isEmpty())
+            QVERIFY2(errors[0].toString().contains(error), qPrintable(errors[0].toString()));
     }
 
     QJsonObject summaryOf(const QByteArray &output)
@@ -128,6 +133,54 @@ private slots:
         compareSummaryWithDisk(summaryOf(m_process.readAllStandardOutput()), 0);
     }
 
+    // A camera that vanishes ends the run: what it delivered is written and
+    // listed, and the status says why the run ended.
+    void aVanishedCameraEndsTheRunWithItsFramesWritten()
+    {
+        start({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--count"), QStringLiteral("4"),
+               QStringLiteral("--format"), QStringLiteral("PNG"), QStringLiteral("--direction"),
+               QStringLiteral("left"), QStringLiteral("--out"), outDir(), QStringLiteral("--json")},
+              QByteArray(kCamera) + "vanish_after_frames = 10\n");
+        QVERIFY(m_process.waitForFinished(60000));
+        QCOMPARE(m_process.exitCode(), 5);
+        const QJsonObject summary = summaryOf(m_process.readAllStandardOutput());
+        QCOMPARE(summary[QStringLiteral("frames")].toInt(), 10);
+        compareSummaryWithDisk(summary, 0, QStringLiteral("vanished"));
+    }
+
+    // The window and the command on the same camera write the same lines into
+    // the same files, pixel for pixel.
+    void windowAndCommandWriteTheSameFiles()
+    {
+        start({QStringLiteral("--frames"), QStringLiteral("24"), QStringLiteral("--count"), QStringLiteral("6"),
+               QStringLiteral("--direction"), QStringLiteral("right"), QStringLiteral("--format"),
+               QStringLiteral("PNG"), QStringLiteral("--out"), outDir()});
+        QVERIFY(m_process.waitForFinished(60000));
+        QCOMPARE(m_process.exitCode(), 0);
+        const QList<StitchedFile> byCommand = readStitchedFiles(outDir(), 1);
+        QCOMPARE(byCommand.size(), 4);
+
+        const QString windowDir = m_scratch->filePath(QStringLiteral("window"));
+        std::unique_ptr<MainWindow> window;
+        openStitchingWindow(window, QString::fromLatin1(kCamera), "ACQ1", {1, 6, true, "PNG", windowDir});
+        if (QTest::currentTestFailed())
+            return;
+        window->ui->actionCameraStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(window->session().batchCount() >= 4, 30000);
+        window->ui->actionCameraStart->trigger();
+        QVERIFY(waitForStitchWorker(*window));
+        const QList<StitchedFile> byWindow = readStitchedFiles(windowDir, 1);
+        QVERIFY(byWindow.size() >= byCommand.size());
+        for (int i = 0; i < byCommand.size(); ++i) {
+            QCOMPARE(byWindow[i].stamps, byCommand[i].stamps);
+            const QImage fromWindow(QDir(windowDir).filePath(byWindow[i].name));
+            QVERIFY2(!fromWindow.isNull() && fromWindow == QImage(QDir(outDir()).filePath(byCommand[i].name)),
+                     qPrintable(byCommand[i].name));
+        }
+        window.reset();
+        mvsim::reset();
+    }
+
     void refusedInvocationsNameTheirCause_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -184,5 +237,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAcquire)
+QTEST_MAIN(TestAcquire)
 #include "tst_acquire.moc"
