@@ -137,9 +137,10 @@ private slots:
     // listed, and the status says why the run ended.
     void aVanishedCameraEndsTheRunWithItsFramesWritten()
     {
-        start({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--count"), QStringLiteral("4"),
-               QStringLiteral("--format"), QStringLiteral("PNG"), QStringLiteral("--direction"),
-               QStringLiteral("left"), QStringLiteral("--out"), outDir(), QStringLiteral("--json")},
+        start({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--count"),
+               QStringLiteral("4"), QStringLiteral("--format"), QStringLiteral("PNG"),
+               QStringLiteral("--direction"), QStringLiteral("left"), QStringLiteral("--out"), outDir(),
+               QStringLiteral("--json")},
               QByteArray(kCamera) + "vanish_after_frames = 10\n");
         QVERIFY(m_process.waitForFinished(60000));
         QCOMPARE(m_process.exitCode(), 5);
@@ -152,9 +153,9 @@ private slots:
     // the same files, pixel for pixel.
     void windowAndCommandWriteTheSameFiles()
     {
-        start({QStringLiteral("--frames"), QStringLiteral("24"), QStringLiteral("--count"), QStringLiteral("6"),
-               QStringLiteral("--direction"), QStringLiteral("right"), QStringLiteral("--format"),
-               QStringLiteral("PNG"), QStringLiteral("--out"), outDir()});
+        start({QStringLiteral("--frames"), QStringLiteral("24"), QStringLiteral("--count"),
+               QStringLiteral("6"), QStringLiteral("--direction"), QStringLiteral("right"),
+               QStringLiteral("--format"), QStringLiteral("PNG"), QStringLiteral("--out"), outDir()});
         QVERIFY(m_process.waitForFinished(60000));
         QCOMPARE(m_process.exitCode(), 0);
         const QList<StitchedFile> byCommand = readStitchedFiles(outDir(), 1);
