@@ -30,7 +30,9 @@ class TestAcquire : public QObject
     std::unique_ptr<ScratchDirectory> m_scratch;
     QProcess m_process;
 
-    void start(const QStringList &arguments, const QByteArray &camera = kCamera)
+    // fileSizeLimitKiB > 0: the command runs as on a disk that refuses to grow
+    // its files past that size (RLIMIT_FSIZE, with SIGXFSZ ignored).
+    void start(const QStringList &arguments, const QByteArray &camera = kCamera, int fileSizeLimitKiB = 0)
     {
         QFile config(m_scratch->filePath(QStringLiteral("cameras.ini")));
         QVERIFY(config.open(QIODevice::WriteOnly) && config.write(camera) == camera.size());
@@ -39,7 +41,16 @@ class TestAcquire : public QObject
         environment.insert(QStringLiteral("CORVISTA_SIM_CONFIG"), config.fileName());
         m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(m_scratch->path());
-        m_process.start(QStringLiteral(CORVISTA_ACQUIRE), arguments);
+        if (fileSizeLimitKiB > 0)
+            m_process.start(
+                QStringLiteral("bash"),
+                QStringList{
+                    QStringLiteral("-c"),
+                    QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(fileSizeLimitKiB),
+                    QStringLiteral(CORVISTA_ACQUIRE)}
+                    + arguments);
+        else
+            m_process.start(QStringLiteral(CORVISTA_ACQUIRE), arguments);
         QVERIFY(m_process.waitForStarted());
     }
     QString outDir() const { return m_scratch->filePath(QStringLiteral("out")); }
@@ -147,6 +158,26 @@ private slots:
         const QJsonObject summary = summaryOf(m_process.readAllStandardOutput());
         QCOMPARE(summary[QStringLiteral("frames")].toInt(), 10);
         compareSummaryWithDisk(summary, 0, QStringLiteral("vanished"));
+    }
+
+    // A disk that refuses the files: every failure is reported with its
+    // reason, nothing half-written stays, and the status says a save failed.
+    void failedSavesEndTheRunWithStatus4()
+    {
+        start({QStringLiteral("--frames"), QStringLiteral("8"), QStringLiteral("--count"),
+               QStringLiteral("4"), QStringLiteral("--format"), QStringLiteral("TIFF"),
+               QStringLiteral("--out"), outDir(), QStringLiteral("--json")},
+              kCamera, 2);
+        QVERIFY(m_process.waitForFinished(60000));
+        QCOMPARE(m_process.exitCode(), 4);
+        const QJsonObject summary = summaryOf(m_process.readAllStandardOutput());
+        QVERIFY(summary[QStringLiteral("files")].toArray().isEmpty());
+        const QJsonArray errors = summary[QStringLiteral("errors")].toArray();
+        QCOMPARE(errors.size(), 2);
+        for (const QJsonValue &error : errors)
+            QVERIFY2(error.toString().contains(QLatin1String("File too large")),
+                     qPrintable(error.toString()));
+        QVERIFY(QDir(outDir()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
     // The window and the command on the same camera write the same lines into
