@@ -88,7 +88,7 @@ public:
     void applyLiveRotation();
 
     // Snapshot of the latest raw frame through the camera library
-    // (mainwindow_setting.cpp). Returns the library's status.
+    // (Camera::saveSnapshot). Returns the library's status.
     int saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath = nullptr,
                          int *systemError = nullptr);
 

@@ -214,53 +214,6 @@ QString snapshotSuccessText(const QString &path, int imageType, int quality)
     return text;
 }
 
-/*
- * Returns the quality handed to the camera library: JPEG clamped to 55..99,
- * PNG to 0..9, 0 for every other type. Pure; any thread.
- */
-unsigned int snapshotQuality(int imageType, int quality)
-{
-    if (imageType == MV_Image_Jpeg)
-        return static_cast<unsigned int>(clampJpegQuality(quality));
-    if (imageType == MV_Image_Png)
-        return static_cast<unsigned int>(clampPngCompression(quality));
-    return 0;
-}
-
-/*
- * Fills `param` for saving the latest raw frame. `frameBuffer` holds
- * `frameBufferSize` bytes; the data length handed on never exceeds it, whatever
- * the information record claims. `localPath` is the target in the local 8-bit
- * encoding. Returns MV_OK, or MV_E_NODATA when there is no frame (no buffer or
- * pixel type 0), MV_E_SUPPORT for a vendor-specific pixel type (top bit set),
- * MV_E_PARAMETER when the path does not fit the record's 256-byte field with its
- * terminator. The caller holds the lock guarding the frame; any thread.
- */
-int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
-                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
-                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param)
-{
-    *param = MV_SAVE_IMG_TO_FILE_PARAM{};
-    if (!frameBuffer || frameInfo.enPixelType == PixelType_Gvsp_Undefined)
-        return static_cast<int>(MV_E_NODATA);
-    if (frameInfo.enPixelType & PixelType_Gvsp_CustomFlag)
-        return static_cast<int>(MV_E_SUPPORT);
-    if (localPath.size() >= MV_MAX_PATH_LEN)
-        return static_cast<int>(MV_E_PARAMETER);
-
-    param->enPixelType = frameInfo.enPixelType;
-    param->nWidth = frameInfo.nWidth;
-    param->nHeight = frameInfo.nHeight;
-    param->nDataLen = std::min(frameInfo.nFrameLen, frameBufferSize);
-    param->pData = frameBuffer;
-    param->enImageType = static_cast<MV_SAVE_IAMGE_TYPE>(imageType);
-    param->nQuality = snapshotQuality(imageType, quality);
-    param->iMethodValue = 0;
-    std::memcpy(param->pImagePath, localPath.constData(), static_cast<size_t>(localPath.size()));
-    param->pImagePath[localPath.size()] = '\0';
-    return MV_OK;
-}
-
 } // namespace SettingRules
 
 using namespace SettingRules;

@@ -1,7 +1,6 @@
 #ifndef SETTINGDIALOG_H
 #define SETTINGDIALOG_H
 
-#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -84,11 +83,6 @@ struct SnapshotKind {
 };
 SnapshotKind snapshotKindFor(const QString &format);
 QString snapshotSuccessText(const QString &path, int imageType, int quality);
-
-unsigned int snapshotQuality(int imageType, int quality);
-int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
-                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
-                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param);
 
 } // namespace SettingRules
 

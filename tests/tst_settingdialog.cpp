@@ -400,11 +400,11 @@ private slots:
         info.enPixelType = PixelType_Gvsp_Mono8;
         info.nFrameLen = 128; // more than the buffer holds
         MV_SAVE_IMG_TO_FILE_PARAM param{};
-        QCOMPARE(prepareSnapshotParam(info, nullptr, 64, "a.bmp", MV_Image_Bmp, 0, &param), int(MV_E_NODATA));
-        QCOMPARE(prepareSnapshotParam(info, buffer, 64, QByteArray(256, 'a'), MV_Image_Bmp, 0, &param),
+        const auto prepare = &Camera::prepareSnapshotParam;
+        QCOMPARE(prepare(info, nullptr, 64, "a.bmp", MV_Image_Bmp, 0, &param), int(MV_E_NODATA));
+        QCOMPARE(prepare(info, buffer, 64, QByteArray(256, 'a'), MV_Image_Bmp, 0, &param),
                  int(MV_E_PARAMETER));
-        QCOMPARE(prepareSnapshotParam(info, buffer, 64, QByteArray(255, 'a'), MV_Image_Bmp, 0, &param),
-                 int(MV_OK));
+        QCOMPARE(prepare(info, buffer, 64, QByteArray(255, 'a'), MV_Image_Bmp, 0, &param), int(MV_OK));
         QCOMPARE(qstrlen(param.pImagePath), 255u);
         QCOMPARE(param.nDataLen, 64u);
         info.enPixelType = PixelType_Gvsp_RGB8_Packed; // a colour flag, not a vendor's own type
@@ -413,7 +413,7 @@ private slots:
             = {{MV_Image_Jpeg, 80, 80}, {MV_Image_Jpeg, 30, 55}, {MV_Image_Jpeg, 100, 99},
                {MV_Image_Png, -1, 0},   {MV_Image_Png, 12, 9},   {MV_Image_Tif, 80, 0}};
         for (const auto &quality : qualities) {
-            QCOMPARE(prepareSnapshotParam(info, buffer, 64, "a", quality[0], quality[1], &param), int(MV_OK));
+            QCOMPARE(prepare(info, buffer, 64, "a", quality[0], quality[1], &param), int(MV_OK));
             QCOMPARE(int(param.nQuality), quality[2]);
         }
     }
