@@ -264,9 +264,9 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     } else {
         setEnabled(false);
     }
-    m_triggerControls = new TriggerControls(
-        ui->groupBoxTrigger, ui->leAcquisitionLineRate, ui->leResultingLineRate,
-        cameraAvailable() ? cameraHandle() : nullptr, m_mainWindow ? &m_mainWindow->m_cameraMutex : nullptr);
+    m_triggerControls
+        = new TriggerControls(ui->groupBoxTrigger, ui->leAcquisitionLineRate, ui->leResultingLineRate,
+                              cameraAvailable() ? &m_mainWindow->camera() : nullptr);
 
     new FlatFieldControls(
         ui->groupBoxFlatField, cameraAvailable() ? m_mainWindow->flatField() : nullptr,
