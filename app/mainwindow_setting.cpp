@@ -20,7 +20,9 @@ void MainWindow::on_actionSetting_triggered()
         QMessageBox::warning(this, tr("setting"), tr("please open camera"), QMessageBox::Ok);
         return;
     }
-    settingdialog dialog(this, this);
+    settingdialog dialog(m_camera.get(), m_session->options(), m_flatField, this);
+    connect(&dialog, &settingdialog::stitchDirectionChosen, this, &MainWindow::setStitchDirection);
+    connect(&dialog, &settingdialog::maxStitchCountChosen, this, &MainWindow::setMaxStitchCount);
     connect(&dialog, &settingdialog::sigSaveDirChanged, this, &MainWindow::onSaveDirChanged);
     connect(&dialog, &settingdialog::imageFormatChanged, this, &MainWindow::onImageFormatChanged);
     connect(&dialog, &settingdialog::showLiveViewChanged, this, &MainWindow::setLiveViewVisible);

@@ -15,9 +15,11 @@ class QSlider;
 class QTimer;
 QT_END_NAMESPACE
 
+class Camera;
 class FieldEntry;
-class MainWindow;
+class FlatFieldCorrector;
 class TriggerControls;
+struct SessionOptions;
 
 /*
  * The rules behind the settings dialog, free so that tests call them directly.
@@ -89,17 +91,21 @@ QString snapshotSuccessText(const QString &path, int imageType, int quality);
 /*
  * The options dialog: camera parameters, stitch and display options, output
  * format, quality, folder and the snapshot. Every control acts at once; there is
- * no OK or Cancel step.
+ * no OK or Cancel step. The camera is reached only through Camera; the options
+ * in force are the session's, and what the window must act on is announced.
  */
 class settingdialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    settingdialog(MainWindow *mainWindow, QWidget *parent);
+    settingdialog(Camera *camera, SessionOptions &options, FlatFieldCorrector *flatField = nullptr,
+                  QWidget *parent = nullptr);
     ~settingdialog() override;
 
 signals:
+    void stitchDirectionChosen(int direction);
+    void maxStitchCountChosen(int count);
     void sigSaveDirChanged(QString dir);
     void imageFormatChanged(QString format, int jpgQuality, int pngQuality);
     void showLiveViewChanged(bool enabled);
@@ -135,7 +141,6 @@ protected:
 
 private:
     bool cameraAvailable() const;
-    void *cameraHandle() const;
     void loadSettingsIntoControls();
     int frameCountInForce() const;
     void loadExposureAndGain();
@@ -147,14 +152,15 @@ private:
     void loadLineRateControls();
     void refreshResultingLineRate();
     void enableLineRateField();
-    void recordResultingLineRateCeiling(void *handle);
+    void recordResultingLineRateCeiling();
     QRadioButton *directionButton(int direction) const;
     void chooseDirection(int direction, bool checked);
     QString formatFromButtons() const;
     void warn(const QString &title, const QString &text);
 
     Ui::settingdialog *ui = nullptr;
-    MainWindow *m_mainWindow = nullptr;
+    Camera *m_camera = nullptr; // null: no camera is open
+    SessionOptions &m_options;
     bool m_loading = false;
     bool m_refreshingQuality = false; // value handlers only mirror while the refresh sets the controls
     int m_resultingLineRate = 0;
