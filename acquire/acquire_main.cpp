@@ -11,7 +11,7 @@
 #include "stitchworker.h"
 #include "storedcamerasettings.h"
 #include "terminationsignals.h"
-#include "triggercontrols.h"
+#include "triggerrules.h"
 #include "workthread.h"
 
 #include <QCoreApplication>
@@ -410,8 +410,7 @@ int main(int argc, char *argv[])
         for (const auto &step : steps) {
             if (step.value.isEmpty())
                 continue;
-            const int status
-                = TriggerRules::writeTrigger(camera.handle(), t.selector, step.feature, step.value);
+            const int status = TriggerRules::writeTrigger(camera, t.selector, step.feature, step.value);
             if (status != MV_OK) {
                 // Not switched on from a source or edge the camera did not take.
                 say(QStringLiteral("%1: the camera refused %2 %3 (%4)")

@@ -48,9 +48,8 @@ class WorkThread;
  * thread, the stitch worker and its thread, the stitch session and both views.
  *
  * The state members are public on purpose: the grab thread reads the handle and
- * writes the latest raw frame (under m_frameMutex), and the settings dialog sets
- * the stitch options directly. Everything else is touched from the GUI thread
- * only.
+ * writes the latest raw frame (under m_frameMutex). Everything else is touched
+ * from the GUI thread only.
  *
  * The implementation is split by concern: mainwindow.cpp (construction,
  * shutdown, settings), mainwindow_camera.cpp (search, open, grab), 
@@ -88,7 +87,7 @@ public:
     void applyLiveRotation();
 
     // Snapshot of the latest raw frame through the camera library
-    // (mainwindow_setting.cpp). Returns the library's status.
+    // (Camera::saveSnapshot). Returns the library's status.
     int saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath = nullptr,
                          int *systemError = nullptr);
 
@@ -185,7 +184,7 @@ public:
     bool m_deviceListValid = false;
     int m_deviceIndex = 0;
     // The camera's handle, record, latest raw frame and locks under the names
-    // the settings dialog and the snapshot know them by.
+    // the program's design knows them by.
     void *&m_handle;
     MV_CC_DEVICE_INFO &m_deviceInfo;
     std::unique_ptr<unsigned char[]> &m_lastFrameBuffer;
@@ -194,8 +193,8 @@ public:
     QMutex &m_frameMutex;  /* Protects m_lastFrameBuffer, m_lastFrameBufferSize and m_lastFrameInfo */
     QMutex &m_cameraMutex; /* Serialises the GUI thread's library calls on m_handle */
 
-    // The session's options under the names the settings dialog and the
-    // settings file know them by; the session reads them at every batch.
+    // The session's options under the names the settings file knows them by;
+    // the session reads them at every batch.
     QString &m_saveDir;
     QString &m_imageFormat;
     int &m_jpgQuality;

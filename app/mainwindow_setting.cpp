@@ -3,11 +3,6 @@
 #include "mainwindow.h"
 
 #include <QMessageBox>
-#include <QMutexLocker>
-
-#include <cerrno>
-#include <new>
-#include <vector>
 
 #include "settingdialog.h"
 #include "setuptools.h"
@@ -25,7 +20,9 @@ void MainWindow::on_actionSetting_triggered()
         QMessageBox::warning(this, tr("setting"), tr("please open camera"), QMessageBox::Ok);
         return;
     }
-    settingdialog dialog(this, this);
+    settingdialog dialog(m_camera.get(), m_session->options(), m_flatField, this);
+    connect(&dialog, &settingdialog::stitchDirectionChosen, this, &MainWindow::setStitchDirection);
+    connect(&dialog, &settingdialog::maxStitchCountChosen, this, &MainWindow::setMaxStitchCount);
     connect(&dialog, &settingdialog::sigSaveDirChanged, this, &MainWindow::onSaveDirChanged);
     connect(&dialog, &settingdialog::imageFormatChanged, this, &MainWindow::onImageFormatChanged);
     connect(&dialog, &settingdialog::showLiveViewChanged, this, &MainWindow::setLiveViewVisible);
@@ -47,37 +44,9 @@ void MainWindow::keepCameraPixels(bool on)
     m_session->worker()->setKeepCameraPixels(on);
 }
 
-/*
- * Writes the latest raw frame to `path` through the camera library as
- * `imageType` (MV_Image_Bmp, _Jpeg, _Png or _Tif) with `quality` (JPEG 55..99,
- * PNG 0..9, clamped). Returns the library's status, 0 on success;
- * MV_E_NODATA without a frame, MV_E_SUPPORT for a vendor-specific pixel type,
- * MV_E_PARAMETER for a path of 256 bytes or more in the local encoding.
- * savedPath, when given, receives the path the library wrote (a taken name
- * gets a numbered one); systemError the system's errno behind
- * MV_E_WRITEFILE, else 0. The frame is copied under m_frameMutex and written
- * without it: the grab thread takes that lock with every frame and must not
- * wait for the disk. GUI thread.
- */
+/* The Camera's snapshot of its latest raw frame; see Camera::saveSnapshot. GUI thread. */
 int MainWindow::saveCurrentFrame(const QString &path, int imageType, int quality, QString *savedPath,
                                  int *systemError)
 {
-    if (systemError)
-        *systemError = 0;
-    std::vector<unsigned char> frame;
-    MV_FRAME_OUT_INFO_EX info{};
-    if (!m_camera->copyLatestFrame(frame, info) && m_lastFrameBuffer)
-        return int(MV_E_RESOURCE);
-    MV_SAVE_IMG_TO_FILE_PARAM param{};
-    const int status = SettingRules::prepareSnapshotParam(info, frame.empty() ? nullptr : frame.data(),
-                                                          unsigned(frame.size()), path.toLocal8Bit(),
-                                                          imageType, quality, &param);
-    if (status != MV_OK)
-        return status;
-    const int saved = m_camera->saveImage(param);
-    if (saved == int(MV_E_WRITEFILE) && systemError)
-        *systemError = errno;
-    if (saved == MV_OK && savedPath)
-        *savedPath = QString::fromLocal8Bit(param.pImagePath);
-    return saved;
+    return m_camera->saveSnapshot(path, imageType, quality, savedPath, systemError);
 }

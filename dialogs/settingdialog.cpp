@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -17,11 +16,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "acquisitionsession.h"
 #include "appsettings.h"
+#include "camera.h"
 #include "cameraerror.h"
 #include "fieldentry.h"
 #include "flatfieldcontrols.h"
-#include "mainwindow.h"
 #include "naming.h"
 #include "triggercontrols.h"
 
@@ -214,65 +214,20 @@ QString snapshotSuccessText(const QString &path, int imageType, int quality)
     return text;
 }
 
-/*
- * Returns the quality handed to the camera library: JPEG clamped to 55..99,
- * PNG to 0..9, 0 for every other type. Pure; any thread.
- */
-unsigned int snapshotQuality(int imageType, int quality)
-{
-    if (imageType == MV_Image_Jpeg)
-        return static_cast<unsigned int>(clampJpegQuality(quality));
-    if (imageType == MV_Image_Png)
-        return static_cast<unsigned int>(clampPngCompression(quality));
-    return 0;
-}
-
-/*
- * Fills `param` for saving the latest raw frame. `frameBuffer` holds
- * `frameBufferSize` bytes; the data length handed on never exceeds it, whatever
- * the information record claims. `localPath` is the target in the local 8-bit
- * encoding. Returns MV_OK, or MV_E_NODATA when there is no frame (no buffer or
- * pixel type 0), MV_E_SUPPORT for a vendor-specific pixel type (top bit set),
- * MV_E_PARAMETER when the path does not fit the record's 256-byte field with its
- * terminator. The caller holds the lock guarding the frame; any thread.
- */
-int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
-                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
-                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param)
-{
-    *param = MV_SAVE_IMG_TO_FILE_PARAM{};
-    if (!frameBuffer || frameInfo.enPixelType == PixelType_Gvsp_Undefined)
-        return static_cast<int>(MV_E_NODATA);
-    if (frameInfo.enPixelType & PixelType_Gvsp_CustomFlag)
-        return static_cast<int>(MV_E_SUPPORT);
-    if (localPath.size() >= MV_MAX_PATH_LEN)
-        return static_cast<int>(MV_E_PARAMETER);
-
-    param->enPixelType = frameInfo.enPixelType;
-    param->nWidth = frameInfo.nWidth;
-    param->nHeight = frameInfo.nHeight;
-    param->nDataLen = std::min(frameInfo.nFrameLen, frameBufferSize);
-    param->pData = frameBuffer;
-    param->enImageType = static_cast<MV_SAVE_IAMGE_TYPE>(imageType);
-    param->nQuality = snapshotQuality(imageType, quality);
-    param->iMethodValue = 0;
-    std::memcpy(param->pImagePath, localPath.constData(), static_cast<size_t>(localPath.size()));
-    param->pImagePath[localPath.size()] = '\0';
-    return MV_OK;
-}
-
 } // namespace SettingRules
 
 using namespace SettingRules;
 
 /*
- * Builds the dialog for `mainWindow` (may be null: then nothing reaches a
- * window and the dialog is disabled) and fills it from "setting.ini" and, when
- * the window has a camera open, from the camera. Connections to the window are
- * the caller's. GUI thread.
+ * Builds the dialog for `camera` (null when none is open: the dialog is then
+ * disabled) and fills it from "setting.ini", from `options`, which it keeps
+ * and writes, and from the camera. The flat-field controls work on
+ * `flatField` (null: they stay disabled). Connections to the window are the
+ * caller's. GUI thread.
  */
-settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
-    : QDialog(parent), ui(new Ui::settingdialog), m_mainWindow(mainWindow)
+settingdialog::settingdialog(Camera *camera, SessionOptions &options, FlatFieldCorrector *flatField,
+                             QWidget *parent)
+    : QDialog(parent), ui(new Ui::settingdialog), m_camera(camera), m_options(options)
 {
     ui->setupUi(this);
     m_loading = true;
@@ -311,13 +266,12 @@ settingdialog::settingdialog(MainWindow *mainWindow, QWidget *parent)
     } else {
         setEnabled(false);
     }
-    m_triggerControls = new TriggerControls(
-        ui->groupBoxTrigger, ui->leAcquisitionLineRate, ui->leResultingLineRate,
-        cameraAvailable() ? cameraHandle() : nullptr, m_mainWindow ? &m_mainWindow->m_cameraMutex : nullptr);
+    m_triggerControls = new TriggerControls(ui->groupBoxTrigger, ui->leAcquisitionLineRate,
+                                            ui->leResultingLineRate, cameraAvailable() ? m_camera : nullptr);
 
     new FlatFieldControls(
-        ui->groupBoxFlatField, cameraAvailable() ? m_mainWindow->flatField() : nullptr,
-        cameraAvailable() && m_mainWindow->m_isGrabbing,
+        ui->groupBoxFlatField, cameraAvailable() ? flatField : nullptr,
+        cameraAvailable() && m_camera->isGrabbing(),
         std::max(AppSettings::intValue(AppSettings::kFlatFieldLines, AppSettings::kDefaultFlatFieldLines),
                  AppSettings::kMinimumFlatFieldLines));
 
@@ -352,14 +306,10 @@ settingdialog::~settingdialog()
     delete ui;
 }
 
+// A camera closed behind the dialog is no longer available.
 bool settingdialog::cameraAvailable() const
 {
-    return m_mainWindow && m_mainWindow->m_isOpen && m_mainWindow->m_handle;
-}
-
-void *settingdialog::cameraHandle() const
-{
-    return m_mainWindow ? m_mainWindow->m_handle : nullptr;
+    return m_camera && m_camera->hasHandle();
 }
 
 void settingdialog::warn(const QString &title, const QString &text)
@@ -375,10 +325,9 @@ void settingdialog::loadSettingsIntoControls()
     m_saveDirText = (saveDir.isEmpty() || saveDir == QLatin1String(".")) ? QStringLiteral(".") : saveDir;
     ui->leCurrentSavePath->setText(m_saveDirText);
 
-    // The format, qualities and frame count in force are the window's: the
-    // file may lack them, and the window then uses its own defaults.
-    m_formatName = canonicalFormatName(m_mainWindow ? m_mainWindow->m_imageFormat
-                                                    : stringValue(kFormat, kDefaultFormatWindow));
+    // The format, qualities and frame count in force are the options': the
+    // file may lack them, and the options then hold the window's defaults.
+    m_formatName = canonicalFormatName(m_options.imageFormat);
     if (m_formatName == kFormatJpg)
         ui->rdButtonJpg->setChecked(true);
     else if (m_formatName == kFormatPng)
@@ -387,8 +336,8 @@ void settingdialog::loadSettingsIntoControls()
         ui->rdButtonTiff->setChecked(true);
     else
         ui->rdButtonBmp->setChecked(true);
-    m_dlgJpgQuality = m_mainWindow ? m_mainWindow->m_jpgQuality : intValue(kJpgQuality, kDefaultJpgQuality);
-    m_dlgPngQuality = m_mainWindow ? m_mainWindow->m_pngQuality : intValue(kPngQuality, kDefaultPngQuality);
+    m_dlgJpgQuality = m_options.jpgQuality;
+    m_dlgPngQuality = m_options.pngQuality;
 
     {
         const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
@@ -409,9 +358,7 @@ void settingdialog::loadSettingsIntoControls()
 
 int settingdialog::frameCountInForce() const
 {
-    return m_mainWindow
-        ? m_mainWindow->m_maxStitchCount
-        : AppSettings::intValue(AppSettings::kMaxStitchCount, AppSettings::kDefaultMaxStitchCount);
+    return m_options.maxStitchCount;
 }
 
 // ---- Camera parameters ------------------------------------------------------
@@ -431,47 +378,44 @@ void settingdialog::loadExposureAndGain()
  */
 bool settingdialog::loadFloatFeature(const char *feature, QSlider *slider, FieldEntry *entry, float *current)
 {
-    MVCC_FLOATVALUE value{};
-    if (MV_CC_GetFloatValue(cameraHandle(), feature, &value) != MV_OK)
+    Camera::FloatFeature value;
+    if (m_camera->floatFeature(feature, &value) != MV_OK)
         return false;
-    const SliderRange range = sliderRangeWithin(value.fMin, value.fMax);
+    const SliderRange range = sliderRangeWithin(value.minimum, value.maximum);
     const QSignalBlocker quiet(slider);
     slider->setRange(range.minimum, range.maximum);
-    slider->setValue(truncateToInt(value.fCurValue));
-    entry->commit(cameraValueText(value.fCurValue));
+    slider->setValue(truncateToInt(value.current));
+    entry->commit(cameraValueText(value.current));
     if (current)
-        *current = value.fCurValue;
+        *current = value.current;
     return true;
 }
 
 void settingdialog::loadLineRateControls()
 {
-    void *handle = cameraHandle();
-    QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
-
     bool controlOn = false;
-    MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &controlOn);
+    m_camera->boolFeature("AcquisitionLineRateEnable", &controlOn);
     if (!controlOn)
-        recordResultingLineRateCeiling(handle);
+        recordResultingLineRateCeiling();
 
     {
         const QSignalBlocker blockBox(ui->cbAcquisitionLineRateEnable);
         ui->cbAcquisitionLineRateEnable->setChecked(controlOn);
     }
     enableLineRateField();
-    MVCC_INTVALUE_EX rate{};
-    if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &rate) == MV_OK)
-        m_lineRateEntry->commit(QString::number(rate.nCurValue));
+    Camera::IntFeature rate;
+    if (m_camera->intFeature("AcquisitionLineRate", &rate) == MV_OK)
+        m_lineRateEntry->commit(QString::number(rate.current));
     else
         m_lineRateEntry->commit(QString());
     refreshResultingLineRate();
 }
 
-void settingdialog::recordResultingLineRateCeiling(void *handle)
+void settingdialog::recordResultingLineRateCeiling()
 {
-    MVCC_INTVALUE_EX resulting{};
-    if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) == MV_OK)
-        m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.nCurValue, INT_MIN, INT_MAX));
+    Camera::IntFeature resulting;
+    if (m_camera->intFeature("ResultingLineRate", &resulting) == MV_OK)
+        m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.current, INT_MIN, INT_MAX));
 }
 
 /* The requested line rate means nothing while an encoder clocks the lines. */
@@ -486,31 +430,30 @@ void settingdialog::refreshResultingLineRate()
         return;
     if (m_triggerControls && m_triggerControls->refreshMeasuredLineRate())
         return;
-    void *handle = cameraHandle();
-    MVCC_INTVALUE_EX resulting{};
+    Camera::IntFeature resulting;
     if (ui->cbAcquisitionLineRateEnable->isChecked()) {
-        const int status = MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting);
+        const int status = m_camera->intFeature("ResultingLineRate", &resulting);
         if (status != MV_OK) {
             ui->leResultingLineRate->setText(QStringLiteral("N/A"));
             qDebug() << "Failed to get ResultingLineRate, error code:" << status;
             return;
         }
         // The requested rate is the camera's, not whatever is being typed.
-        MVCC_INTVALUE_EX requested{};
-        if (MV_CC_GetIntValueEx(handle, "AcquisitionLineRate", &requested) != MV_OK) {
-            ui->leResultingLineRate->setText(QString::number(resulting.nCurValue));
+        Camera::IntFeature requested;
+        if (m_camera->intFeature("AcquisitionLineRate", &requested) != MV_OK) {
+            ui->leResultingLineRate->setText(QString::number(resulting.current));
             return;
         }
-        const int requestedRate = static_cast<int>(std::clamp<qint64>(requested.nCurValue, INT_MIN, INT_MAX));
+        const int requestedRate = static_cast<int>(std::clamp<qint64>(requested.current, INT_MIN, INT_MAX));
         ui->leResultingLineRate->setText(
-            QString::number(shownResultingLineRate(requestedRate, m_resultingLineRate, resulting.nCurValue)));
+            QString::number(shownResultingLineRate(requestedRate, m_resultingLineRate, resulting.current)));
         return;
     }
-    if (MV_CC_GetIntValueEx(handle, "ResultingLineRate", &resulting) != MV_OK) {
+    if (m_camera->intFeature("ResultingLineRate", &resulting) != MV_OK) {
         ui->leResultingLineRate->setText(QStringLiteral("N/A"));
         return;
     }
-    m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.nCurValue, INT_MIN, INT_MAX));
+    m_resultingLineRate = static_cast<int>(std::clamp<qint64>(resulting.current, INT_MIN, INT_MAX));
     ui->leResultingLineRate->setText(QString::number(m_resultingLineRate));
 }
 
@@ -554,13 +497,13 @@ void settingdialog::enterFloatFeature(const char *feature, const QString &text)
     const bool exposure = std::strcmp(feature, "ExposureTime") == 0;
     double value = 0;
     const bool number = parseCameraValue(text, &value);
-    MVCC_FLOATVALUE range{};
-    const bool rangeKnown = MV_CC_GetFloatValue(cameraHandle(), feature, &range) == MV_OK;
+    Camera::FloatFeature range;
+    const bool rangeKnown = m_camera->floatFeature(feature, &range) == MV_OK;
     // Compared as the float the camera receives, so its own limits typed back pass.
     const float sent = static_cast<float>(value);
-    if (!number || (rangeKnown && !(sent >= range.fMin && sent <= range.fMax))) {
+    if (!number || (rangeKnown && !(sent >= range.minimum && sent <= range.maximum))) {
         const QString title = exposure ? tr("Exposure") : tr("Gain");
-        const QString from = cameraValueText(range.fMin), to = cameraValueText(range.fMax);
+        const QString from = cameraValueText(range.minimum), to = cameraValueText(range.maximum);
         if (!rangeKnown)
             warn(title,
                  exposure ? tr("Please enter an exposure time in µs.") : tr("Please enter a gain in dB."));
@@ -584,18 +527,9 @@ void settingdialog::enterFloatFeature(const char *feature, const QString &text)
 void settingdialog::applyFloatFeature(const char *feature, double value)
 {
     const bool exposure = std::strcmp(feature, "ExposureTime") == 0;
-    void *handle = cameraHandle();
-    int status = MV_OK;
-    {
-        QMutexLocker cameraLock(&m_mainWindow->m_cameraMutex);
-        if (exposure) {
-            // Manual exposure needs the timed mode with auto exposure off, or
-            // the camera ignores the value.
-            MV_CC_SetEnumValue(handle, "ExposureMode", 0);
-            MV_CC_SetEnumValue(handle, "ExposureAuto", 0);
-        }
-        status = MV_CC_SetFloatValue(handle, feature, static_cast<float>(value));
-    }
+    // A camera ignores an exposure time outside the timed mode with auto
+    // exposure off, which setExposureUs switches to; the gain is written as it is.
+    const int status = exposure ? m_camera->setExposureUs(value) : m_camera->setFloat(feature, value);
     if (status != MV_OK) {
         const QString shown = cameraValueText(static_cast<float>(value));
         if (exposure)
@@ -624,7 +558,7 @@ void settingdialog::applyFloatFeature(const char *feature, double value)
         QTimer::singleShot(200, this, [this] {
             if (!cameraAvailable())
                 return;
-            recordResultingLineRateCeiling(cameraHandle());
+            recordResultingLineRateCeiling();
             refreshResultingLineRate();
         });
     }
@@ -634,17 +568,16 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
 {
     if (!cameraAvailable())
         return;
-    void *handle = cameraHandle();
     const bool controlOn = state == Qt::Checked;
     AppSettings::setValue(AppSettings::kLineRateEnable, controlOn);
 
-    const int status = MV_CC_SetBoolValue(handle, "AcquisitionLineRateEnable", controlOn);
+    const int status = m_camera->setBool("AcquisitionLineRateEnable", controlOn);
     if (status != MV_OK) {
         warn(tr("Line Rate Control"),
              tr("Failed to switch line rate control %1: %2")
                  .arg(controlOn ? tr("on") : tr("off"), cameraErrorText(status)));
         bool actual = false;
-        if (MV_CC_GetBoolValue(handle, "AcquisitionLineRateEnable", &actual) != MV_OK)
+        if (m_camera->boolFeature("AcquisitionLineRateEnable", &actual) != MV_OK)
             actual = false;
         {
             // Within a click a change announced from here would be lost, so the
@@ -664,10 +597,11 @@ void settingdialog::on_cbAcquisitionLineRateEnable_stateChanged(int state)
         if (!controlOn) {
             // Without control the camera settles on its own rate a little later;
             // that rate becomes the ceiling for requested rates.
-            QTimer::singleShot(100, this, [this, handle] {
-                if (!cameraAvailable() || cameraHandle() != handle)
+            // A camera closed and opened again meanwhile has a ceiling of its own.
+            QTimer::singleShot(100, this, [this, handle = m_camera->handle()] {
+                if (!cameraAvailable() || m_camera->handle() != handle)
                     return;
-                recordResultingLineRateCeiling(handle);
+                recordResultingLineRateCeiling();
                 QTimer::singleShot(10, this, &settingdialog::refreshResultingLineRate);
             });
         }
@@ -691,10 +625,9 @@ void settingdialog::enterLineRate(const QString &text)
 {
     if (!cameraAvailable())
         return;
-    MVCC_INTVALUE_EX camera{};
-    const bool cameraGivesRange
-        = MV_CC_GetIntValueEx(cameraHandle(), "AcquisitionLineRate", &camera) == MV_OK;
-    const WholeRange allowed = lineRateRange(cameraGivesRange, camera.nMin, camera.nMax);
+    Camera::IntFeature camera;
+    const bool cameraGivesRange = m_camera->intFeature("AcquisitionLineRate", &camera) == MV_OK;
+    const WholeRange allowed = lineRateRange(cameraGivesRange, camera.minimum, camera.maximum);
     qint64 rate = 0;
     if (!parseWholeNumber(text, &rate) || !allowed.contains(rate)) {
         warn(tr("Line Rate Control"),
@@ -702,7 +635,7 @@ void settingdialog::enterLineRate(const QString &text)
         loadLineRateControls();
         return;
     }
-    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);
+    const int status = m_camera->setInt("AcquisitionLineRate", rate);
     if (status == MV_OK) {
         m_lineRateEntry->commit(QString::number(rate));
         AppSettings::setValue(AppSettings::kLineRate, int(rate));
@@ -743,8 +676,7 @@ void settingdialog::chooseDirection(int direction, bool checked)
             directionButton(other)->setChecked(false);
     }
     AppSettings::setValueSynced(AppSettings::kStitchDirection, direction);
-    if (m_mainWindow)
-        m_mainWindow->setStitchDirection(direction);
+    emit stitchDirectionChosen(direction);
 }
 
 void settingdialog::on_cbLeftStitch_toggled(bool checked)
@@ -773,8 +705,8 @@ void settingdialog::on_leFrameCount_editingFinished()
 }
 
 /*
- * A typed frame count: a whole number from 1 to 1000000 is stored and reaches
- * the window; anything else is refused with a warning naming the range, and
+ * A typed frame count: a whole number from 1 to 1000000 is stored and
+ * announced; anything else is refused with a warning naming the range, and
  * the count in force is shown again. GUI thread.
  */
 void settingdialog::enterFrameCount(const QString &text)
@@ -783,8 +715,7 @@ void settingdialog::enterFrameCount(const QString &text)
     if (parseWholeNumber(text, &count) && count >= kMinFrameCount && count <= kMaxFrameCount) {
         m_frameCountEntry->commit(QString::number(count));
         AppSettings::setValue(AppSettings::kMaxStitchCount, int(count));
-        if (m_mainWindow)
-            m_mainWindow->setMaxStitchCount(int(count));
+        emit maxStitchCountChosen(int(count));
         return;
     }
     warn(tr("Segment Frame Limit"),
@@ -795,15 +726,13 @@ void settingdialog::enterFrameCount(const QString &text)
 void settingdialog::on_cbPartialStitch_clicked(bool checked)
 {
     AppSettings::setValue(AppSettings::kPartialStitch, checked);
-    if (m_mainWindow)
-        m_mainWindow->m_partialStitch = checked;
+    m_options.partialStitch = checked;
 }
 
 void settingdialog::on_cbSaveStitchImage_clicked(bool checked)
 {
     AppSettings::setValue(AppSettings::kSaveStitchImage, checked);
-    if (m_mainWindow)
-        m_mainWindow->m_saveStitchImage = checked;
+    m_options.saveStitchImage = checked;
 }
 
 void settingdialog::on_cbKeepCameraPixels_clicked(bool checked)
@@ -930,12 +859,7 @@ void settingdialog::on_btnSaveImage_clicked()
         warn(tr("Error"), tr("Camera is not open, cannot save image!"));
         return;
     }
-    bool haveFrame = false;
-    {
-        QMutexLocker frameLock(&m_mainWindow->m_frameMutex);
-        haveFrame = m_mainWindow->m_lastFrameBuffer != nullptr;
-    }
-    if (!haveFrame) {
+    if (!m_camera->hasLatestFrame()) {
         warn(tr("Error"), tr("No image data, may not have started streaming!"));
         return;
     }
@@ -950,8 +874,7 @@ void settingdialog::on_btnSaveImage_clicked()
 
     QString savedPath = path;
     int systemError = 0;
-    const int status
-        = m_mainWindow->saveCurrentFrame(path, kind.imageType, quality, &savedPath, &systemError);
+    const int status = m_camera->saveSnapshot(path, kind.imageType, quality, &savedPath, &systemError);
     if (status != MV_OK) {
         const QString reason
             = systemError != 0 ? tr("\n原因: %1").arg(qt_error_string(systemError)) : QString();

@@ -1,7 +1,6 @@
 #ifndef SETTINGDIALOG_H
 #define SETTINGDIALOG_H
 
-#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -16,9 +15,11 @@ class QSlider;
 class QTimer;
 QT_END_NAMESPACE
 
+class Camera;
 class FieldEntry;
-class MainWindow;
+class FlatFieldCorrector;
 class TriggerControls;
+struct SessionOptions;
 
 /*
  * The rules behind the settings dialog, free so that tests call them directly.
@@ -85,27 +86,26 @@ struct SnapshotKind {
 SnapshotKind snapshotKindFor(const QString &format);
 QString snapshotSuccessText(const QString &path, int imageType, int quality);
 
-unsigned int snapshotQuality(int imageType, int quality);
-int prepareSnapshotParam(const MV_FRAME_OUT_INFO_EX &frameInfo, unsigned char *frameBuffer,
-                         unsigned int frameBufferSize, const QByteArray &localPath, int imageType,
-                         int quality, MV_SAVE_IMG_TO_FILE_PARAM *param);
-
 } // namespace SettingRules
 
 /*
  * The options dialog: camera parameters, stitch and display options, output
  * format, quality, folder and the snapshot. Every control acts at once; there is
- * no OK or Cancel step.
+ * no OK or Cancel step. The camera is reached only through Camera; the options
+ * in force are the session's, and what the window must act on is announced.
  */
 class settingdialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    settingdialog(MainWindow *mainWindow, QWidget *parent);
+    settingdialog(Camera *camera, SessionOptions &options, FlatFieldCorrector *flatField = nullptr,
+                  QWidget *parent = nullptr);
     ~settingdialog() override;
 
 signals:
+    void stitchDirectionChosen(int direction);
+    void maxStitchCountChosen(int count);
     void sigSaveDirChanged(QString dir);
     void imageFormatChanged(QString format, int jpgQuality, int pngQuality);
     void showLiveViewChanged(bool enabled);
@@ -141,7 +141,6 @@ protected:
 
 private:
     bool cameraAvailable() const;
-    void *cameraHandle() const;
     void loadSettingsIntoControls();
     int frameCountInForce() const;
     void loadExposureAndGain();
@@ -153,14 +152,15 @@ private:
     void loadLineRateControls();
     void refreshResultingLineRate();
     void enableLineRateField();
-    void recordResultingLineRateCeiling(void *handle);
+    void recordResultingLineRateCeiling();
     QRadioButton *directionButton(int direction) const;
     void chooseDirection(int direction, bool checked);
     QString formatFromButtons() const;
     void warn(const QString &title, const QString &text);
 
     Ui::settingdialog *ui = nullptr;
-    MainWindow *m_mainWindow = nullptr;
+    Camera *m_camera = nullptr; // null: no camera is open
+    SessionOptions &m_options;
     bool m_loading = false;
     bool m_refreshingQuality = false; // value handlers only mirror while the refresh sets the controls
     int m_resultingLineRate = 0;

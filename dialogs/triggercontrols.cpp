@@ -9,64 +9,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "MvCameraControl.h"
 #include "appsettings.h"
+#include "camera.h"
 #include "cameraerror.h"
-
-namespace TriggerRules {
-
-/*
- * Reads one enumeration of the trigger now selected: its entry in force and
- * the entries offered. A camera without the feature gives MV_E_NOTFOUND in
- * status. Caller holds the camera lock; GUI thread.
- */
-TriggerFeature readTriggerFeature(void *handle, const char *feature)
-{
-    TriggerFeature result;
-    MVCC_ENUMENTRY_LIST list{};
-    result.status = MV_CC_GetEnumEntries(handle, feature, &list);
-    if (result.status != MV_OK)
-        return result;
-    result.current = QString::fromLatin1(list.chCurSymbolic);
-    for (unsigned int i = 0; i < list.nSupportedNum; ++i)
-        result.entries << QString::fromLatin1(list.chSymbolic[i]);
-    return result;
-}
-
-/*
- * Reads a trigger: selects it (when the camera offers that selector entry)
- * and reads its mode, source and edge. Caller holds the camera lock.
- */
-TriggerState readTrigger(void *handle, const char *selector)
-{
-    TriggerState state;
-    const TriggerFeature selectors = readTriggerFeature(handle, "TriggerSelector");
-    const int missing = selectors.status != MV_OK ? selectors.status : static_cast<int>(MV_E_NOTFOUND);
-    state.mode.status = state.source.status = state.activation.status = missing;
-    if (!selectors.entries.contains(QLatin1String(selector))
-        || MV_CC_SetEnumValueByString(handle, "TriggerSelector", selector) != MV_OK)
-        return state;
-    state.selectable = true;
-    state.mode = readTriggerFeature(handle, "TriggerMode");
-    state.source = readTriggerFeature(handle, "TriggerSource");
-    state.activation = readTriggerFeature(handle, "TriggerActivation");
-    return state;
-}
-
-int writeTrigger(void *handle, const char *selector, const char *feature, const QString &entry)
-{
-    const int selected = MV_CC_SetEnumValueByString(handle, "TriggerSelector", selector);
-    if (selected != MV_OK)
-        return selected;
-    return MV_CC_SetEnumValueByString(handle, feature, entry.toLatin1().constData());
-}
-
-} // namespace TriggerRules
 
 using namespace TriggerRules;
 
@@ -100,9 +49,9 @@ void showFeature(QWidget *control, const TriggerFeature &feature, const QString 
  * Nothing is written to the camera or the settings file. GUI thread.
  */
 TriggerControls::TriggerControls(QGroupBox *group, QLineEdit *lineRateField, QLineEdit *actualRateField,
-                                 void *handle, QMutex *cameraMutex)
-    : QObject(group), m_handle(handle), m_cameraMutex(cameraMutex), m_lineRateField(lineRateField),
-      m_actualRateField(actualRateField), m_dialog(group->window())
+                                 Camera *camera)
+    : QObject(group), m_camera(camera), m_lineRateField(lineRateField), m_actualRateField(actualRateField),
+      m_dialog(group->window())
 {
     m_lines.selector = "LineStart";
     m_lines.modeKey = kLineTrigger;
@@ -119,10 +68,9 @@ TriggerControls::TriggerControls(QGroupBox *group, QLineEdit *lineRateField, QLi
     buildRow(m_lines, group, tr("行触发"), QStringLiteral("LineTrigger"));
     buildRow(m_frames, group, tr("帧触发"), QStringLiteral("FrameTrigger"));
 
-    if (m_handle) {
-        QMutexLocker lock(m_cameraMutex);
-        m_lines.state = readTrigger(m_handle, m_lines.selector);
-        m_frames.state = readTrigger(m_handle, m_frames.selector);
+    if (m_camera) {
+        m_lines.state = readTrigger(*m_camera, m_lines.selector);
+        m_frames.state = readTrigger(*m_camera, m_frames.selector);
     }
     showRow(m_lines);
     showRow(m_frames);
@@ -196,20 +144,13 @@ void TriggerControls::showRow(Row &row)
  */
 void TriggerControls::change(Row &row, const char *feature, const QString &entry, const QString &what)
 {
-    if (!m_handle)
+    if (!m_camera)
         return;
-    int status = MV_OK;
-    {
-        QMutexLocker lock(m_cameraMutex);
-        status = writeTrigger(m_handle, row.selector, feature, entry);
-    }
+    const int status = writeTrigger(*m_camera, row.selector, feature, entry);
     if (status != MV_OK)
         QMessageBox::warning(m_dialog, tr("Trigger Control"),
                              tr("Failed to set %1: %2").arg(what, cameraErrorText(status)), QMessageBox::Ok);
-    {
-        QMutexLocker lock(m_cameraMutex);
-        row.state = readTrigger(m_handle, row.selector);
-    }
+    row.state = readTrigger(*m_camera, row.selector);
     showRow(row);
     if (status == MV_OK) {
         const QLatin1String name(feature);
@@ -227,18 +168,18 @@ void TriggerControls::applyLineTriggerToRateFields()
 {
     if (lineTriggerOn())
         m_lineRateField->setEnabled(false);
-    else if (m_handle)
+    else if (m_camera)
         m_lineRateField->setEnabled(true);
     refreshMeasuredLineRate();
 }
 
 bool TriggerControls::refreshMeasuredLineRate()
 {
-    if (!lineTriggerOn() || !m_handle)
+    if (!lineTriggerOn() || !m_camera)
         return false;
-    MVCC_INTVALUE_EX measured{};
-    if (MV_CC_GetIntValueEx(m_handle, "ResultingLineRate", &measured) == MV_OK)
-        m_actualRateField->setText(QString::number(measured.nCurValue));
+    Camera::IntFeature measured;
+    if (m_camera->intFeature("ResultingLineRate", &measured) == MV_OK)
+        m_actualRateField->setText(QString::number(measured.current));
     else
         m_actualRateField->setText(QStringLiteral("N/A"));
     return true;

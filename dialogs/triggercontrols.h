@@ -3,58 +3,17 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
+
+#include "triggerrules.h"
 
 QT_BEGIN_NAMESPACE
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
-class QMutex;
 QT_END_NAMESPACE
 
-/*
- * What a camera says about one of its triggers, free so that tests read a
- * camera directly.
- */
-namespace TriggerRules {
-
-// Settings keys, written only when the operator changes a control.
-constexpr const char *kLineTrigger = "Camera/LineTrigger";
-constexpr const char *kLineTriggerSource = "Camera/LineTriggerSource";
-constexpr const char *kLineTriggerActivation = "Camera/LineTriggerActivation";
-constexpr const char *kFrameTrigger = "Camera/FrameTrigger";
-constexpr const char *kFrameTriggerSource = "Camera/FrameTriggerSource";
-constexpr const char *kFrameTriggerActivation = "Camera/FrameTriggerActivation";
-
-// One enumeration of a trigger: the status of reading it, the entry in force
-// and the entries the camera offers now.
-struct TriggerFeature {
-    int status = 0;
-    QString current;
-    QStringList entries;
-    bool present() const { return status == 0 && !entries.isEmpty(); }
-};
-
-// A trigger (selector "LineStart" or "FrameStart") as the camera reports it.
-// Without that selector entry the camera lacks the trigger and every feature
-// reads as missing.
-struct TriggerState {
-    bool selectable = false;
-    TriggerFeature mode;       // "TriggerMode": "On" or "Off"
-    TriggerFeature source;     // "TriggerSource"
-    TriggerFeature activation; // "TriggerActivation"
-    bool on() const { return mode.present() && mode.current == QLatin1String("On"); }
-};
-
-TriggerFeature readTriggerFeature(void *handle, const char *feature);
-TriggerState readTrigger(void *handle, const char *selector);
-
-// Selects the trigger, then sets feature to entry. Returns the first failing
-// status, or 0.
-int writeTrigger(void *handle, const char *selector, const char *feature, const QString &entry);
-
-} // namespace TriggerRules
+class Camera;
 
 /*
  * The trigger group of the settings dialog: line trigger (lines from an
@@ -69,9 +28,8 @@ class TriggerControls : public QObject
     Q_OBJECT
 
 public:
-    // handle null: no camera; every control is disabled.
-    TriggerControls(QGroupBox *group, QLineEdit *lineRateField, QLineEdit *actualRateField, void *handle,
-                    QMutex *cameraMutex);
+    // camera null: no camera; every control is disabled.
+    TriggerControls(QGroupBox *group, QLineEdit *lineRateField, QLineEdit *actualRateField, Camera *camera);
 
     bool lineTriggerOn() const { return m_lines.state.on(); }
 
@@ -98,8 +56,7 @@ private:
     void change(Row &row, const char *feature, const QString &entry, const QString &what);
     void applyLineTriggerToRateFields();
 
-    void *m_handle = nullptr;
-    QMutex *m_cameraMutex = nullptr;
+    Camera *m_camera = nullptr;
     QLineEdit *m_lineRateField = nullptr;
     QLineEdit *m_actualRateField = nullptr;
     QWidget *m_dialog = nullptr;

@@ -8,7 +8,7 @@
 #include "appsettings.h"
 #include "camera.h"
 #include "cameraerror.h"
-#include "triggercontrols.h"
+#include "triggerrules.h"
 
 namespace {
 
@@ -69,14 +69,14 @@ public:
         for (const auto &entry : entries) {
             if (AppSettings::contains(entry.key)) {
                 const QString value = AppSettings::stringValue(entry.key, QString());
-                check(TriggerRules::writeTrigger(m_camera.handle(), selector, entry.feature, value),
-                      entry.what, value);
+                check(TriggerRules::writeTrigger(m_camera, selector, entry.feature, value), entry.what,
+                      value);
             }
         }
         if (AppSettings::contains(modeKey)) {
             const QString mode
                 = AppSettings::boolValue(modeKey, false) ? QStringLiteral("On") : QStringLiteral("Off");
-            check(TriggerRules::writeTrigger(m_camera.handle(), selector, "TriggerMode", mode), name, mode);
+            check(TriggerRules::writeTrigger(m_camera, selector, "TriggerMode", mode), name, mode);
         }
     }
 

@@ -17,7 +17,7 @@
 
 #include "appsettings.h"
 #include "camerawindow.h"
-#include "triggercontrols.h"
+#include "triggerrules.h"
 #include "windowdestroyedfilter.h"
 #include "workthread.h"
 
@@ -172,8 +172,8 @@ private slots:
         QCOMPARE(MV_CC_GetIntValueEx(camera, "AcquisitionLineRate", &rate), int(MV_OK));
         QVERIFY(rateControl);
         QCOMPARE(rate.nCurValue, 3000);
-        const TriggerState lines = readTrigger(camera, "LineStart"),
-                           frames = readTrigger(camera, "FrameStart");
+        const TriggerState lines = readTrigger(window().camera(), "LineStart"),
+                           frames = readTrigger(window().camera(), "FrameStart");
         QCOMPARE(QStringList({lines.mode.current, lines.source.current, lines.activation.current}),
                  QStringList({"On", "Line2", "FallingEdge"}));
         QCOMPARE(QStringList({frames.mode.current, frames.source.current}), QStringList({"Off", "Line1"}));

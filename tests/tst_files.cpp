@@ -22,6 +22,7 @@
 #include "filesizelimit.h"
 #include "frameturn.h"
 #include "imagewriter.h"
+#include "mainwindow.h"
 #include "naming.h"
 #include "patternframe.h"
 #include "scratchdirectory.h"
@@ -557,11 +558,11 @@ private slots:
         store(AppSettings::kJpgQuality, 80);
         store(AppSettings::kPngQuality, 3);
         MainWindow window;
-        SimulatedCamera camera(window, "DLG-1");
-        window.m_isOpen = c.cameraOpen;
+        if (c.cameraOpen)
+            openSimulatedCamera(window.camera(), "DLG-1");
         if (c.hasFrame)
             giveLatestFrame(window, c.pixelType);
-        settingdialog dialog(c.hasWindow ? &window : nullptr, nullptr);
+        settingdialog dialog(c.hasWindow ? &window.camera() : nullptr, window.session().options());
         // Without an open camera the dialog opens disabled; enabled here, as
         // it stays when the camera closes behind it, the click reaches the checks.
         dialog.setEnabled(true);

@@ -254,7 +254,7 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     QVERIFY(openAndStart());
     FlatFieldCorrector *flatField = window->flatField();
     {
-        settingdialog dialog(window.get(), window.get());
+        settingdialog dialog(&window->camera(), window->session().options(), flatField, window.get());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog) && shows(0, dark));
         QTest::mouseClick(findControl(dialog, "btnCaptureDark"), Qt::LeftButton);
@@ -276,7 +276,7 @@ void TestFlatField::dialogCalibrationFlattensStitchedFilesAndSurvivesRestart()
     run.stop();
     QVERIFY(!window->m_isGrabbing && waitForStitchWorker(*window));
     { // stopped, nothing can be captured
-        settingdialog stopped(window.get(), window.get());
+        settingdialog stopped(&window->camera(), window->session().options(), flatField, window.get());
         QVERIFY(!findControl(stopped, "btnCaptureDark")->isEnabled()
                 && !findControl(stopped, "btnCaptureWhite")->isEnabled());
     }

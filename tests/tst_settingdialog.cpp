@@ -1,10 +1,11 @@
-// The settings dialog driven by clicks and keys on a window with a simulated camera: what an entry
-// does to the camera, the settings file and the window, its warnings (each once), the rules behind.
+// The settings dialog driven by clicks and keys on a simulated camera: what an entry does to the
+// camera, the settings file and the options in force, its warnings (each once), the rules behind.
 #include <climits>
 #include <functional>
 
 #include "appsettings.h"
 #include "dialogcamera.h"
+#include "mainwindow.h"
 #include "scratchdirectory.h"
 
 using namespace AppSettings;
@@ -55,7 +56,7 @@ class SettingDialogTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScratchDirectory> m_scratch;
-    MainWindow m_window; // one for all: each costs a few hundred ms
+    SessionOptions m_options; // in force as in the window; each test sets what it relies on
 
 private slots:
     void init() { m_scratch = std::make_unique<ScratchDirectory>(); }
@@ -97,7 +98,6 @@ private slots:
         rows("leAcquisitionLineRate", "60000", every, rate, "1000");
         rows("leAcquisitionLineRate", "9", {"Return", "close"}, rate, "1000");
         rows("leAcquisitionLineRate", "", {"Tab", "click"}, rate, "1000");
-        rows("leAcquisitionLineRate", "-5", {"Return"}, rate, "1000");
         rows("leAcquisitionLineRate", "1e3", {"Tab"}, rate, "1000");
         rows("leFrameCount", "12", {"Return", "close"}, "", "12");
         rows("leFrameCount", "1", {"Tab"}, "", "1");
@@ -125,8 +125,8 @@ private slots:
         const bool countStored = !kind.feature && row[5] != QLatin1String(", nothing stored");
         if (countStored)
             store(kind.key, 40);
-        m_window.m_maxStitchCount = 40; // in force, shown when the dialog opens
-        ShownDialog dialog(m_window, "DLG-FRACTION");
+        m_options.maxStitchCount = 40; // in force, shown when the dialog opens
+        ShownDialog dialog(m_options, "DLG-FRACTION");
         QLineEdit *edit = dialog.control(field);
         QCOMPARE(edit->text(), QString(kind.current)); // the value in force
         QLineEdit *elsewhere = dialog.control(kind.feature ? "leFrameCount" : "leGain");
@@ -163,7 +163,7 @@ private slots:
         if (kind.feature)
             QCOMPARE(float(dialog.camera.feature(kind.feature)), value.toFloat());
         else
-            QCOMPARE(dialog.window.m_maxStitchCount, value.toInt());
+            QCOMPARE(m_options.maxStitchCount, value.toInt());
         QCOMPARE(stored(kind.key).toString(), message.isEmpty() ? typed : QString(countStored ? "40" : ""));
         QCOMPARE(edit->text(), shown);
     }
@@ -179,7 +179,7 @@ private slots:
     {
         QFETCH(QString, serial);
         const bool refused = serial == QLatin1String("DLG-NORATE");
-        ShownDialog shown(m_window, qPrintable(serial));
+        ShownDialog shown(m_options, qPrintable(serial));
         auto *box = shown.control<QCheckBox>("cbAcquisitionLineRateEnable");
         MessageBoxRecorder boxes;
         // On the indicator, on the label (the middle of the widget), with the space bar.
@@ -214,7 +214,7 @@ private slots:
     {
         QFETCH(int, requested);
         QFETCH(QString, shown);
-        ShownDialog dialog(m_window, "DLG-1");
+        ShownDialog dialog(m_options, "DLG-1");
         auto *field = dialog.control("leAcquisitionLineRate");
         auto *result = dialog.control("leResultingLineRate");
         MessageBoxRecorder boxes;
@@ -255,10 +255,10 @@ private slots:
     {
         QFETCH(QStringList, row);
         const QString &name = row[0], &input = row[1], &key = row[2], &value = row[3];
-        m_window.m_imageFormat = QStringLiteral("PNG"); // the dialog shows the format in force
-        store(kStitchDirection, 9);                     // differs from every button's direction
-        ShownDialog shown(m_window, "DLG-1");
-        shown.window.m_stitchDirection = 9;
+        m_options.imageFormat = QStringLiteral("PNG"); // the dialog shows the format in force
+        store(kStitchDirection, 9);                    // differs from every button's direction
+        m_options.stitchDirection = 9;
+        ShownDialog shown(m_options, "DLG-1");
         QWidget *widget = shown.control<QWidget>(name);
         MessageBoxRecorder boxes;
         clickOnItsTab(widget);
@@ -270,7 +270,7 @@ private slots:
         }
         QCOMPARE(stored(key).toString(), value);
         if (key == QLatin1String(kStitchDirection))
-            QCOMPARE(shown.window.m_stitchDirection, value.toInt());
+            QCOMPARE(m_options.stitchDirection, value.toInt());
         // Return in a field or on a button takes no snapshot and closes nothing.
         widget->setFocus(Qt::MouseFocusReason);
         QVERIFY(widget->hasFocus());
@@ -304,8 +304,8 @@ private slots:
         QVERIFY(QDir().mkdir(QStringLiteral("sub")));
         QVERIFY(QFile::link(work, QStringLiteral("sub/back")));
         store(kSaveDir, QStringLiteral("/somewhere/else"));
-        SimulatedCamera camera(m_window, "DLG-1");
-        FolderAnsweringDialog dialog(&m_window, &m_window);
+        SimulatedCamera camera("DLG-1");
+        FolderAnsweringDialog dialog(&camera, m_options);
         dialog.show();
         QSignalSpy announced(&dialog, &settingdialog::sigSaveDirChanged);
         dialog.answer = answer.isNull() ? QString() : work + answer;
@@ -326,7 +326,7 @@ private slots:
 
     void settingActionNeedsAnOpenCameraAndRunsTheDialogWiredToTheWindow()
     {
-        MainWindow &window = m_window;
+        MainWindow window;
         // Checks each settings dialog that runs modally, then closes it as the operator would.
         std::function<void(settingdialog *)> check = [](settingdialog *) {};
         int ran = 0;
@@ -346,7 +346,8 @@ private slots:
                     QStringLiteral("please open camera"));
         QCOMPARE(ran, 0);
 
-        SimulatedCamera camera(window, "DLG-1");
+        openSimulatedCamera(window.camera(), "DLG-1");
+        window.m_isOpen = true;
         // In force, though the fresh folder's file holds no format: JPG at 80.
         window.m_imageFormat = QStringLiteral("JPG");
         window.m_jpgQuality = 80;
@@ -370,6 +371,9 @@ private slots:
             QVERIFY(QMetaObject::invokeMethod(dialog, "sigSaveDirChanged",
                                               Q_ARG(QString, QStringLiteral("/data/l3"))));
             QCOMPARE(window.m_saveDir, QStringLiteral("/data/l3"));
+            clickOnItsTab(findControl<QRadioButton>(*dialog, QStringLiteral("cbTopStitch")));
+            QVERIFY(QMetaObject::invokeMethod(dialog, "maxStitchCountChosen", Q_ARG(int, 12)));
+            QCOMPARE(QPoint(window.m_stitchDirection, window.m_maxStitchCount), QPoint(3, 12));
         };
         setting->trigger();
         QCOMPARE(ran, 1);
@@ -400,11 +404,11 @@ private slots:
         info.enPixelType = PixelType_Gvsp_Mono8;
         info.nFrameLen = 128; // more than the buffer holds
         MV_SAVE_IMG_TO_FILE_PARAM param{};
-        QCOMPARE(prepareSnapshotParam(info, nullptr, 64, "a.bmp", MV_Image_Bmp, 0, &param), int(MV_E_NODATA));
-        QCOMPARE(prepareSnapshotParam(info, buffer, 64, QByteArray(256, 'a'), MV_Image_Bmp, 0, &param),
+        const auto prepare = &Camera::prepareSnapshotParam;
+        QCOMPARE(prepare(info, nullptr, 64, "a.bmp", MV_Image_Bmp, 0, &param), int(MV_E_NODATA));
+        QCOMPARE(prepare(info, buffer, 64, QByteArray(256, 'a'), MV_Image_Bmp, 0, &param),
                  int(MV_E_PARAMETER));
-        QCOMPARE(prepareSnapshotParam(info, buffer, 64, QByteArray(255, 'a'), MV_Image_Bmp, 0, &param),
-                 int(MV_OK));
+        QCOMPARE(prepare(info, buffer, 64, QByteArray(255, 'a'), MV_Image_Bmp, 0, &param), int(MV_OK));
         QCOMPARE(qstrlen(param.pImagePath), 255u);
         QCOMPARE(param.nDataLen, 64u);
         info.enPixelType = PixelType_Gvsp_RGB8_Packed; // a colour flag, not a vendor's own type
@@ -413,7 +417,7 @@ private slots:
             = {{MV_Image_Jpeg, 80, 80}, {MV_Image_Jpeg, 30, 55}, {MV_Image_Jpeg, 100, 99},
                {MV_Image_Png, -1, 0},   {MV_Image_Png, 12, 9},   {MV_Image_Tif, 80, 0}};
         for (const auto &quality : qualities) {
-            QCOMPARE(prepareSnapshotParam(info, buffer, 64, "a", quality[0], quality[1], &param), int(MV_OK));
+            QCOMPARE(prepare(info, buffer, 64, "a", quality[0], quality[1], &param), int(MV_OK));
             QCOMPARE(int(param.nQuality), quality[2]);
         }
     }

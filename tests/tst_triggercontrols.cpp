@@ -37,7 +37,7 @@ class TriggerControlsTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScratchDirectory> m_scratch;
-    MainWindow m_window; // one for all: each costs a few hundred ms
+    SessionOptions m_options;
 
 private slots:
     void init() { m_scratch = std::make_unique<ScratchDirectory>(); }
@@ -58,7 +58,7 @@ private slots:
         QFETCH(QString, serial);
         QFETCH(QStringList, disabled);
         MessageBoxRecorder boxes;
-        ShownDialog shown(m_window, qPrintable(serial), kTriggerCameras);
+        ShownDialog shown(m_options, qPrintable(serial), kTriggerCameras);
         for (const QString &name : kTriggerControls)
             QVERIFY2(shown.control<QWidget>(name)->isEnabled() != disabled.contains(name), qPrintable(name));
         QVERIFY(!shown.control<QCheckBox>("cbLineTrigger")->isChecked());
@@ -77,7 +77,7 @@ private slots:
 
     void lineTriggerTakesTheRateFromTheEncoder()
     {
-        ShownDialog shown(m_window, "TRG", kTriggerCameras);
+        ShownDialog shown(m_options, "TRG", kTriggerCameras);
         auto *lineTrigger = shown.control<QCheckBox>("cbLineTrigger");
         auto *rateField = shown.control("leAcquisitionLineRate");
         auto *actual = shown.control("leResultingLineRate");
@@ -134,7 +134,7 @@ private slots:
             {"cbxFrameTriggerSource", "Line0: " + sources, "FrameStart", "TriggerSource",
              kFrameTriggerSource},
             {"cbxFrameTriggerActivation", edges, "FrameStart", "TriggerActivation", kFrameTriggerActivation}};
-        ShownDialog shown(m_window, "TRG", kTriggerCameras);
+        ShownDialog shown(m_options, "TRG", kTriggerCameras);
         for (const auto &row : rows) {
             auto *choice = shown.control<QComboBox>(row.list);
             QStringList entries;

@@ -1,14 +1,13 @@
-// What the settings dialog, trigger and snapshot tests share: a simulated
-// camera lent to a MainWindow as the Open action would leave it, the settings
-// file, boxes, and the dialog shown and active on such a window.
+// What the settings dialog, trigger and snapshot tests share: a simulated camera opened as the Open
+// action would leave it, the settings file, boxes, and the dialog shown and active on such a camera.
 #ifndef DIALOGCAMERA_H
 #define DIALOGCAMERA_H
 
 #include <QtTest>
 #include <QtWidgets>
 
-#include "MvCameraControl.h"
-#include "mainwindow.h"
+#include "acquisitionsession.h"
+#include "camera.h"
 #include "messageboxrecorder.h"
 #include "mvsim.h"
 #include "settingdialog.h"
@@ -46,50 +45,42 @@ inline void expectBoxes(const MessageBoxRecorder &boxes, int count, QMessageBox:
     }
 }
 
-class SimulatedCamera
+// Opens the simulated camera `serial` in `camera` as the Open action would leave it.
+inline void openSimulatedCamera(Camera &camera, const char *serial, const char *cameras = kDialogCameras)
+{
+    std::string error;
+    if (!mvsim::configure(cameras, &error))
+        qFatal("simulated cameras rejected: %s", error.c_str());
+    for (const MV_CC_DEVICE_INFO &info : enumerateCameras())
+        if (!camera.hasHandle() && serialOf(info) == serial)
+            camera.open(info);
+    if (!camera.hasHandle())
+        qFatal("cannot open the simulated camera %s", serial);
+    // Every test starts without line rate control; a camera lacking it refuses.
+    camera.setBool("AcquisitionLineRateEnable", false);
+}
+
+// A simulated camera of the test's own; the simulator forgets it with the camera.
+class SimulatedCamera : public Camera
 {
 public:
-    SimulatedCamera(MainWindow &window, const char *serial, const char *cameras = kDialogCameras)
-        : m_window(window)
+    explicit SimulatedCamera(const char *serial, const char *cameras = kDialogCameras)
     {
-        std::string error;
-        if (!mvsim::configure(cameras, &error))
-            qFatal("simulated cameras rejected: %s", error.c_str());
-        for (const MV_CC_DEVICE_INFO &info : enumerateCameras())
-            if (!m_handle && serialOf(info) == serial)
-                MV_CC_CreateHandle(&m_handle, &info);
-        if (!m_handle || MV_CC_OpenDevice(m_handle, MV_ACCESS_Exclusive, 0) != MV_OK)
-            qFatal("cannot open the simulated camera %s", serial);
-        // Every test starts without line rate control; a camera lacking it refuses.
-        MV_CC_SetBoolValue(m_handle, "AcquisitionLineRateEnable", false);
-        m_window.m_handle = m_handle;
-        m_window.m_isOpen = true;
+        openSimulatedCamera(*this, serial, cameras);
     }
-
     ~SimulatedCamera()
     {
-        m_window.m_isOpen = false;
-        m_window.m_handle = nullptr;
-        MV_CC_CloseDevice(m_handle);
-        MV_CC_DestroyHandle(m_handle);
+        close();
         mvsim::reset();
     }
-
-    void *handle() const { return m_handle; }
-
     double feature(const char *name) const
     {
-        MVCC_INTVALUE_EX whole{};
-        MVCC_FLOATVALUE real{};
-        if (MV_CC_GetIntValueEx(m_handle, name, &whole) == MV_OK)
-            return double(whole.nCurValue);
-        return MV_CC_GetFloatValue(m_handle, name, &real) == MV_OK ? real.fCurValue : qQNaN();
+        IntFeature whole;
+        FloatFeature real;
+        if (intFeature(name, &whole) == MV_OK)
+            return double(whole.current);
+        return floatFeature(name, &real) == MV_OK ? real.current : qQNaN();
     }
-
-private:
-    Q_DISABLE_COPY(SimulatedCamera)
-    MainWindow &m_window;
-    void *m_handle = nullptr;
 };
 
 template<class T = QWidget>
@@ -110,11 +101,14 @@ inline void clickIndicator(QCheckBox *box)
                       box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
 }
 
-// The settings dialog shown and active, so that clicks, keys and focus changes reach it as on a desktop.
+// The dialog on a camera of its own, shown and active as on a desktop; direction and count reach options.
 struct ShownDialog {
-    explicit ShownDialog(MainWindow &onWindow, const char *serial, const char *cameras = kDialogCameras)
-        : window(onWindow), camera(window, serial, cameras), dialog(&window, &window)
+    ShownDialog(SessionOptions &inForce, const char *serial, const char *cameras = kDialogCameras)
+        : options(inForce), camera(serial, cameras), dialog(&camera, options)
     {
+        const auto keep = [](int &option) { return [&option](int chosen) { option = chosen; }; };
+        QObject::connect(&dialog, &settingdialog::stitchDirectionChosen, keep(options.stitchDirection));
+        QObject::connect(&dialog, &settingdialog::maxStitchCountChosen, keep(options.maxStitchCount));
         dialog.show();
         QApplication::setActiveWindow(&dialog);
         if (!QTest::qWaitForWindowActive(&dialog))
@@ -137,7 +131,7 @@ struct ShownDialog {
         return false;
     }
 
-    MainWindow &window;
+    SessionOptions &options;
     SimulatedCamera camera;
     settingdialog dialog;
 };
