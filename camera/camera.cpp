@@ -1,7 +1,6 @@
 #include "camera.h"
 
 #include "deviceentry.h"
-#include "naming.h"
 #include "workthread.h"
 
 #include <QMutexLocker>
@@ -14,13 +13,14 @@
 
 namespace {
 
-// JPEG 55..99 and PNG 0..9 are all the library takes; other types have no quality.
+// JPEG 55..99 and PNG 0..9 are all the library takes (the stitched files
+// keep to the same ranges); other types have no quality.
 unsigned int snapshotQuality(int imageType, int quality)
 {
     if (imageType == MV_Image_Jpeg)
-        return static_cast<unsigned int>(clampJpegQuality(quality));
+        return static_cast<unsigned int>(std::clamp(quality, 55, 99));
     if (imageType == MV_Image_Png)
-        return static_cast<unsigned int>(clampPngCompression(quality));
+        return static_cast<unsigned int>(std::clamp(quality, 0, 9));
     return 0;
 }
 
