@@ -5,6 +5,7 @@
 #include "framebudget.h"
 #include "framekind.h"
 #include "frameturn.h"
+#include "imageformat.h"
 #include "naming.h"
 #include "stitchworker.h"
 #include "turnedcopy.h"
@@ -120,6 +121,12 @@ void AcquisitionSession::saveEnded()
     relieveFrameBudget();
 }
 
+// A front end may change the name at any moment; the next batch takes it.
+ImageFormat AcquisitionSession::outputFormat() const
+{
+    return imageFormatFromSetting(m_options.imageFormat);
+}
+
 /*
  * Reads the camera's frame size into the expected size, turned for the
  * direction. Leaves the size unknown when the camera cannot tell; the next
@@ -210,8 +217,7 @@ void AcquisitionSession::appendAndCheckFull(const QImage &frame, qint64 bytes, q
     StitchExtent &extent = m_ledger->openExtent();
     extent.add(frame, isHorizontalDirection(direction), turnAngleForDirection(direction));
     const qint64 saveBytes = m_options.saveStitchImage
-        ? stitchSaveBytes(extent, isHorizontalDirection(direction), m_options.imageFormat,
-                          kMaxStitchDimension)
+        ? stitchSaveBytes(extent, isHorizontalDirection(direction), outputFormat(), kMaxStitchDimension)
         : 0;
     m_ledger->addToOpenBatch(bytes, saveBytes);
     // A batch whose picture would not fit beside it closes early: shorter,
@@ -373,7 +379,7 @@ void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumb
     m_pendingSpans.enqueue(span);
     m_ledger->jobPosted(
         batchNumber,
-        stitchSaveBytes(frames, o.stitchDirection, o.imageFormat, kMaxStitchDimension, turnAngle));
+        stitchSaveBytes(frames, o.stitchDirection, outputFormat(), kMaxStitchDimension, turnAngle));
     emit batchHandedOff(batchNumber);
 }
 

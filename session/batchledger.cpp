@@ -114,35 +114,18 @@ StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAn
     return extent;
 }
 
-qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension)
-{
-    const int depth
-        = extent.deep ? 16 : QImage(1, 1, canvasFormat(extent.gray, extensionForFormat(format))).depth();
-    const qint64 longest = std::min<qint64>(extent.length, std::max(1, maxDimension));
-    const qint64 crossBytes = (qint64(extent.cross) * depth / 8 + 3) / 4 * 4;
-    return longest * crossBytes;
-}
-
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                         int turnAngle)
-{
-    return stitchCanvasBytes(stitchExtent(frames, direction, turnAngle), format, maxDimension);
-}
-
 /*
- * Streamed formats hold a few strips of the widest segment's rows, whatever
- * the segment's length; the others compose the whole segment first. Pure.
+ * The encoders hold a few strips of the widest segment's rows, whatever the
+ * segment's length. Pure.
  */
-qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension)
+qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, ImageFormat format, int maxDimension)
 {
     const int longest = int(std::min<qint64>(extent.length, std::max(1, maxDimension)));
-    const qint64 streamed
-        = streamedSegmentBytes(horizontal ? longest : extent.cross, horizontal ? extent.cross : longest,
-                               extent.gray, extensionForFormat(format), extent.deep);
-    return streamed > 0 ? streamed : stitchCanvasBytes(extent, format, maxDimension);
+    return streamedSegmentBytes(horizontal ? longest : extent.cross, horizontal ? extent.cross : longest,
+                                extent.gray, format, extent.deep);
 }
 
-qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, ImageFormat format, int maxDimension,
                        int turnAngle)
 {
     return stitchSaveBytes(stitchExtent(frames, direction, turnAngle), isHorizontalDirection(direction),

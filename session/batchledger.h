@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include "imageformat.h"
+
 class FrameBudget;
 
 // How far frames joined along the stitch axis reach, as the worker lays
@@ -119,16 +121,9 @@ private:
     int m_previews = 0; // previews being composed
 };
 
-// What the stitch worker's largest picture of these frames takes: the frames
-// joined along the stitch axis, cut at maxDimension, in the canvas format the
-// output format asks for.
-qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension);
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                         int turnAngle = 0);
-// What saving these frames holds beside them: the strips of a streamed
-// format's largest segment, or the canvas of a format that needs one.
-qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension);
-qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
+// What saving these frames holds beside them: the strips of the largest segment.
+qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, ImageFormat format, int maxDimension);
+qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, ImageFormat format, int maxDimension,
                        int turnAngle = 0);
 
 #endif // BATCHLEDGER_H

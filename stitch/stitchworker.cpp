@@ -2,6 +2,7 @@
 
 #include "composer.h"
 #include "framekind.h"
+#include "imageformat.h"
 #include "naming.h"
 #include "savepool.h"
 
@@ -24,17 +25,16 @@ QString notEnoughMemoryText(int batchIndex)
                           : QStringLiteral("Not enough memory to stitch the image");
 }
 
-QString crossDimensionTooLarge(const QString &format, int size, int limit)
+QString crossDimensionTooLarge(ImageFormat format, int size, int limit)
 {
-    // One arg() call: a "%1" typed into the format name stays as typed.
     return QStringLiteral("Stitched image height too large for %1: %2 > %3")
-        .arg(format, QString::number(size), QString::number(limit));
+        .arg(imageFormatName(format), QString::number(size), QString::number(limit));
 }
 
-QString singleFrameTooLong(const QString &format, int length, int limit)
+QString singleFrameTooLong(ImageFormat format, int length, int limit)
 {
     return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-        .arg(format, QString::number(length), QString::number(limit));
+        .arg(imageFormatName(format), QString::number(length), QString::number(limit));
 }
 
 QString pixelKindText(const QImage &frame)
@@ -79,7 +79,7 @@ int pngSignificantGrayBits(const QByteArray &head)
  */
 SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, const QString &saveDirPath,
                          const QString &cameraModelName, const QString &cameraSerialNumber,
-                         const QString &format, int jpgQuality, int pngQuality, int maxDimension,
+                         ImageFormat format, int jpgQuality, int pngQuality, int maxDimension,
                          bool keepCameraPixels, const StitchWorker::FrameFileReader &readFrame,
                          const ProgressReport &reportProgress)
 {
@@ -137,8 +137,8 @@ SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, con
  */
 SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateClockwise,
                       const QString &saveDirPath, const QString &cameraModelName,
-                      const QString &cameraSerialNumber, int batchIndex, const QString &format,
-                      int jpgQuality, int pngQuality, int maxDimension, const ProgressReport &reportProgress)
+                      const QString &cameraSerialNumber, int batchIndex, ImageFormat format, int jpgQuality,
+                      int pngQuality, int maxDimension, const ProgressReport &reportProgress)
 {
     if (images.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
@@ -322,6 +322,7 @@ void StitchWorker::postSave(std::function<SaveOutcome(const std::function<void(i
  * Empty or unreadable paths are skipped. When every file read is 16-bit
  * gray and keepCameraPixels() holds, the files written are 16-bit gray too
  * (the top 8 bits in BMP and JPEG); otherwise as always, 8-bit gray or RGB.
+ * format is a name as the settings file keeps it (imageFormatFromSetting()).
  * Files are read for the survey one
  * at a time and again when their segment is due; only that segment's
  * pictures are held while its rows are streamed into the file. Emits
@@ -334,13 +335,14 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
                               QString cameraModelName, QString cameraSerialNumber, QString format,
                               int jpgQuality, int pngQuality)
 {
+    const ImageFormat type = imageFormatFromSetting(format);
     const int limit = maxDimension;
     const bool keep = keepCameraPixels();
     const FrameFileReader reader = m_readFrameFile;
     postSave(
         [=](const SavePool::Progress &report) {
             return saveFileList(imagePaths, rotateClockwise, saveDirPath, cameraModelName, cameraSerialNumber,
-                                format, jpgQuality, pngQuality, limit, keep, reader, report);
+                                type, jpgQuality, pngQuality, limit, keep, reader, report);
         },
         QStringLiteral("Unknown exception occurred!"));
 }
@@ -386,11 +388,12 @@ void StitchWorker::saveGrabbedImages(QList<QImage> images, int turnAngle, int ro
                                      QString saveDirPath, QString cameraModelName, QString cameraSerialNumber,
                                      int batchIndex, QString format, int jpgQuality, int pngQuality)
 {
+    const ImageFormat type = imageFormatFromSetting(format);
     const int limit = maxDimension;
     postSave(
         [=](const SavePool::Progress &report) {
             return saveBatch(images, turnAngle, rotateClockwise, saveDirPath, cameraModelName,
-                             cameraSerialNumber, batchIndex, format, jpgQuality, pngQuality, limit, report);
+                             cameraSerialNumber, batchIndex, type, jpgQuality, pngQuality, limit, report);
         },
         notEnoughMemoryText(batchIndex));
 }

@@ -424,8 +424,8 @@ private slots:
         const bool png = format == QLatin1String("PNG");
         const QString extension = format == QLatin1String("TIFF") ? "tif" : format.toLower();
         QString reason, written;
-        QVERIFY2(writeSegmentFile(path("ours." + extension), picture, format, png ? 90 : quality,
-                                  png ? quality : 6, &reason, &written),
+        QVERIFY2(writeSegmentFile(path("ours." + extension), picture, imageFormatFromSetting(format),
+                                  png ? 90 : quality, png ? quality : 6, &reason, &written),
                  qPrintable(reason));
         const QByteArray qts = qtsFile(canvas, extension, quality);
         QFile file(written);
