@@ -7,6 +7,7 @@
 #include "frameturn.h"
 #include "imageformat.h"
 #include "naming.h"
+#include "stitchextent.h"
 #include "stitchworker.h"
 #include "turnedcopy.h"
 
