@@ -357,9 +357,9 @@ void AcquisitionSession::setMaxStitchCount(int count)
 
 /*
  * Posts one batch to the stitch worker as a queued call of saveGrabbedImages
- * with the frames' turn (the frames are as grabbed and the worker turns them
- * while it encodes; 0 for frames already turned) and the options as they are
- * now; a later change does not reach the job. An empty list posts nothing.
+ * with one BatchSaveJob: the frames' turn (the frames are as grabbed and the
+ * worker turns them while it encodes; 0 for frames already turned) and the
+ * options as they are now; a later change does not reach the job. An empty list posts nothing.
  * batchNumber 0 gives file names without a batch part. The job counts as
  * pending, and holds the batch's share of the budget, until its result.
  */
@@ -369,18 +369,24 @@ void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumb
     if (frames.isEmpty() || !m_worker)
         return;
     const SessionOptions &o = m_options;
-    const bool posted = QMetaObject::invokeMethod(
-        m_worker, "saveGrabbedImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
-        Q_ARG(int, turnAngle), Q_ARG(int, o.stitchDirection), Q_ARG(QString, resolveOutputFolder(o.saveDir)),
-        Q_ARG(QString, o.cameraModelName), Q_ARG(QString, o.cameraSerialNumber), Q_ARG(int, batchNumber),
-        Q_ARG(QString, o.imageFormat), Q_ARG(int, o.jpgQuality), Q_ARG(int, o.pngQuality));
-    if (!posted)
+    BatchSaveJob job;
+    job.frames = frames;
+    job.turnAngle = turnAngle;
+    job.direction = o.stitchDirection;
+    job.folder = resolveOutputFolder(o.saveDir);
+    job.cameraModelName = o.cameraModelName;
+    job.cameraSerialNumber = o.cameraSerialNumber;
+    job.batchIndex = batchNumber;
+    job.format = outputFormat();
+    job.jpgQuality = o.jpgQuality;
+    job.pngQuality = o.pngQuality;
+    if (!QMetaObject::invokeMethod(m_worker, "saveGrabbedImages", Qt::QueuedConnection,
+                                   Q_ARG(BatchSaveJob, job)))
         return;
     ++m_pendingSaves;
     m_pendingSpans.enqueue(span);
     m_ledger->jobPosted(
-        batchNumber,
-        stitchSaveBytes(frames, o.stitchDirection, outputFormat(), kMaxStitchDimension, turnAngle));
+        batchNumber, stitchSaveBytes(frames, o.stitchDirection, job.format, kMaxStitchDimension, turnAngle));
     emit batchHandedOff(batchNumber);
 }
 

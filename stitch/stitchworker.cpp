@@ -132,41 +132,41 @@ SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, con
 }
 
 /*
- * The save of saveStitchImages(), run by the save pool: joins one batch and
+ * The save of saveGrabbedImages(), run by the save pool: joins one batch and
  * writes its segments, and says how it ended. No exception leaves it.
  */
-SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateClockwise,
-                      const QString &saveDirPath, const QString &cameraModelName,
-                      const QString &cameraSerialNumber, int batchIndex, ImageFormat format, int jpgQuality,
-                      int pngQuality, int maxDimension, const ProgressReport &reportProgress)
+SaveOutcome saveBatch(const BatchSaveJob &batch, int maxDimension, const ProgressReport &reportProgress)
 {
+    const QList<QImage> &images = batch.frames;
     if (images.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
-    const QString folder = resolveOutputFolder(saveDirPath);
+    const QString folder = resolveOutputFolder(batch.folder);
 
     try {
-        const FrameSurvey survey = surveyFrames(images, turnAngle);
+        const FrameSurvey survey = surveyFrames(images, batch.turnAngle);
         if (survey.validCount == 0)
             return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
         if (survey.mixedFrame >= 0)
-            return SaveOutcome::failure(mixedPixelsText(images, survey, batchIndex));
-        const bool horizontal = isHorizontalDirection(rotateClockwise);
+            return SaveOutcome::failure(mixedPixelsText(images, survey, batch.batchIndex));
+        const bool horizontal = isHorizontalDirection(batch.direction);
         const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
         if (crossLength > maxDimension)
-            return SaveOutcome::failure(crossDimensionTooLarge(format, crossLength, maxDimension));
+            return SaveOutcome::failure(crossDimensionTooLarge(batch.format, crossLength, maxDimension));
         const QVector<int> lengths = survey.lengths(horizontal);
         const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
         if (split.oversizedFrame >= 0)
             return SaveOutcome::failure(
-                singleFrameTooLong(format, lengths.at(split.oversizedFrame), maxDimension));
+                singleFrameTooLong(batch.format, lengths.at(split.oversizedFrame), maxDimension));
         if (split.segments.isEmpty())
             return SaveOutcome::failure(QStringLiteral("No segments generated."));
 
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, batch.format, batch.jpgQuality,
+                                           batch.pngQuality);
         job.horizontal = horizontal;
-        job.reverse = drawsInReverse(rotateClockwise);
-        job.turnAngle = turnAngle;
-        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
+        job.reverse = drawsInReverse(batch.direction);
+        job.turnAngle = batch.turnAngle;
+        job.baseName = batchStitchBaseName(batch.cameraModelName, batch.cameraSerialNumber, batch.direction,
+                                           batch.batchIndex);
         job.fileName = batchSegmentFileName;
 
         QStringList savedFiles;
@@ -176,7 +176,7 @@ SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateCloc
             return SaveOutcome::failure(error);
         return SaveOutcome::written(savedFiles);
     } catch (const std::bad_alloc &) {
-        return SaveOutcome::failure(notEnoughMemoryText(batchIndex));
+        return SaveOutcome::failure(notEnoughMemoryText(batch.batchIndex));
     } catch (...) {
         return SaveOutcome::failure(QStringLiteral("Unknown error when stitching."));
     }
@@ -224,6 +224,8 @@ int defaultConcurrentSaves()
 StitchWorker::StitchWorker(QObject *parent)
     : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
 {
+    // Batches are posted to saveGrabbedImages() by name, queued.
+    qRegisterMetaType<BatchSaveJob>();
     m_saves = std::make_unique<SavePool>([this](int current, int total) { emit progress(current, total); },
                                          [this](const SaveOutcome &outcome) {
                                              if (outcome.ok)
@@ -362,7 +364,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * the rest; a batch that mixes 16-bit frames with others, or 16-bit frames
  * of different bit counts, fails naming the frame. No segment canvas is
  * built: rows are composed
- * from the frames a strip at a time as the file is encoded. Emits
+ * from the frames a strip at a time as the file is encoded. format is a name
+ * as the settings file keeps it (imageFormatFromSetting()). Emits
  * progress() after each segment, then exactly one finished() with the
  * written paths or one failed() with the reason, after those of every
  * earlier call. Runs on the worker's thread; no exception leaves it.
@@ -371,29 +374,24 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
                                     QString cameraModelName, QString cameraSerialNumber, int batchIndex,
                                     QString format, int jpgQuality, int pngQuality)
 {
-    saveGrabbedImages(std::move(images), 0, rotateClockwise, std::move(saveDirPath),
-                      std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
-                      std::move(format), jpgQuality, pngQuality);
+    saveGrabbedImages({std::move(images), 0, rotateClockwise, std::move(saveDirPath),
+                       std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
+                       imageFormatFromSetting(format), jpgQuality, pngQuality});
 }
 
 /*
  * Like saveStitchImages(), for a batch kept as the camera delivered it: each
- * frame is laid out turned by turnAngle (degrees, see turnAngleForDirection()),
- * the turn done row by row as the segments are encoded, so the files equal
- * those of saveStitchImages() given the turned frames. rotateClockwise is the
- * direction of the layout and the file names. Runs on the worker's thread; no
- * exception leaves it.
+ * frame is laid out turned by job.turnAngle (degrees, see
+ * turnAngleForDirection()), the turn done row by row as the segments are
+ * encoded, so the files equal those of saveStitchImages() given the turned
+ * frames. job.direction is that of the layout and the file names. Runs on the
+ * worker's thread; no exception leaves it.
  */
-void StitchWorker::saveGrabbedImages(QList<QImage> images, int turnAngle, int rotateClockwise,
-                                     QString saveDirPath, QString cameraModelName, QString cameraSerialNumber,
-                                     int batchIndex, QString format, int jpgQuality, int pngQuality)
+void StitchWorker::saveGrabbedImages(BatchSaveJob job)
 {
-    const ImageFormat type = imageFormatFromSetting(format);
-    const int limit = maxDimension;
-    postSave(
-        [=](const SavePool::Progress &report) {
-            return saveBatch(images, turnAngle, rotateClockwise, saveDirPath, cameraModelName,
-                             cameraSerialNumber, batchIndex, type, jpgQuality, pngQuality, limit, report);
-        },
-        notEnoughMemoryText(batchIndex));
+    const QString outOfMemory = notEnoughMemoryText(job.batchIndex);
+    auto save = [job = std::move(job), limit = maxDimension](const SavePool::Progress &report) {
+        return saveBatch(job, limit, report);
+    };
+    postSave(std::move(save), outOfMemory);
 }

@@ -482,7 +482,8 @@ private slots:
         StitchWorker worker;
         worker.maxDimension = lengths[0] + lengths[1];
         StitchRecorder recorder(worker);
-        worker.saveGrabbedImages(frames, turn, direction, path(format), "CamA", "SN1", 4, format, 99, 6);
+        worker.saveGrabbedImages(
+            {frames, turn, direction, path(format), "CamA", "SN1", 4, imageFormatFromSetting(format), 99, 6});
         QCOMPARE(recorder.files().size(), 2);
         for (int s = 0; s < 2; ++s) {
             const QVector<int> order = s ? QVector<int>{2}
