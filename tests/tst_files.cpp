@@ -472,7 +472,7 @@ private slots:
             = writeImageFile(path(requested), image, imageFormatFromSetting(format), 95, 8, &reason);
         QCOMPARE(entriesOf(m_scratch->path()), written.isEmpty() ? QStringList() : QStringList{written});
         if (written.isEmpty()) {
-            QVERIFY(!ok && !writeImageFile(path(requested), image, ImageFormat::Png, 95, 8));
+            QVERIFY(!ok && !writeImageFile(path(requested), image, imageFormatFromSetting(format), 95, 8));
             QCOMPARE(reason, content);
             return;
         }

@@ -242,8 +242,8 @@ private slots:
         const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024, formats[bytes - 1]);
         const QList<QImage> batch = QVector<QImage>(30, frame).toList();
         const qint64 canvas = qint64(4096) * (30 * 1024) * bytes;
-        const qint64 streamed
-            = stitchSaveBytes(batch, direction, imageFormatFromSetting(format), kMaxStitchDimension);
+        const ImageFormat type = imageFormatFromSetting(format);
+        const qint64 streamed = stitchSaveBytes(batch, direction, type, kMaxStitchDimension);
         QVERIFY2(streamed * 3 < canvas, qPrintable(QStringLiteral("%1 of %2").arg(streamed).arg(canvas)));
         // BMP and JPEG hold 16-bit frames' top bits: 8-bit rows.
         const int rowPixelBytes = bytes == 2 && (format == "BMP" || format == "JPG") ? 1 : bytes;
@@ -251,11 +251,10 @@ private slots:
         const qint64 stripRows = format == "TIFF" ? (qint64(4) << 20) / rowBytes : stripRowsFor(rowBytes);
         QVERIFY(streamed >= stripRows * rowBytes + descriptorBufferBytes());
         // Twice the frames make two segments saved one after the other: about the same charge.
-        const qint64 longer
-            = stitchSaveBytes(batch + batch, direction, imageFormatFromSetting(format), kMaxStitchDimension);
+        const qint64 longer = stitchSaveBytes(batch + batch, direction, type, kMaxStitchDimension);
         QVERIFY2(longer * 10 >= streamed * 9 && longer * 10 <= streamed * 11,
                  qPrintable(QString::number(longer)));
-        QCOMPARE(stitchSaveBytes({}, direction, ImageFormat::Png, kMaxStitchDimension), qint64(0));
+        QCOMPARE(stitchSaveBytes({}, direction, type, kMaxStitchDimension), qint64(0));
     }
 
     void oneSaveFailureBoxAtATimeAndTheRestCounted()
