@@ -359,9 +359,10 @@ void AcquisitionSession::setMaxStitchCount(int count)
  * Posts one batch to the stitch worker as a queued call of saveGrabbedImages
  * with one BatchSaveJob: the frames' turn (the frames are as grabbed and the
  * worker turns them while it encodes; 0 for frames already turned) and the
- * options as they are now; a later change does not reach the job. An empty list posts nothing.
- * batchNumber 0 gives file names without a batch part. The job counts as
- * pending, and holds the batch's share of the budget, until its result.
+ * options as they are now; a later change does not reach the job. An empty
+ * list posts nothing. batchNumber 0 gives file names without a batch part.
+ * The job counts as pending, and holds the batch's share of the budget,
+ * until its result.
  */
 void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle,
                                       FrameSpan span)

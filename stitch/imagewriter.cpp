@@ -48,7 +48,7 @@ int pngCompressionSetting(int level)
  * errorText is given, stores the reason: "Empty image." for a null image,
  * the system's reason ("No space left on device", "File too large", ...)
  * when a system call failed, else the image library's own text.
- * Touches no shared state; runs on the stitch worker's thread.
+ * Touches no shared state; any thread.
  */
 bool writeImageFile(const QString &path, const QImage &image, ImageFormat format, int jpgQuality,
                     int pngQuality, QString *errorText, QString *writtenPath)
