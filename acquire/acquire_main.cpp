@@ -335,7 +335,7 @@ int main(int argc, char *argv[])
                                                    : intValue(kStitchDirection, kDefaultStitchDirection);
         o.saveDir = !options.outDir.isEmpty() ? options.outDir : stringValue(kSaveDir, kDefaultSaveDir);
         o.imageFormat
-            = !options.format.isEmpty() ? options.format : stringValue(kFormat, kDefaultFormatWindow);
+            = options.format ? imageFormatName(*options.format) : stringValue(kFormat, kDefaultFormatWindow);
         o.jpgQuality = intValue(kJpgQuality, kDefaultJpgQuality);
         o.pngQuality = intValue(kPngQuality, kDefaultPngQuality);
         o.partialStitch = boolValue(kPartialStitch, kDefaultPartialStitch);

@@ -111,16 +111,8 @@ bool parseAcquireOptions(const QStringList &arguments, AcquireOptions &options, 
         return fail(QStringLiteral("--out: an empty folder name"));
 
     if (parser.isSet(d.format)) {
-        const QString format = parser.value(d.format).toUpper();
-        const QStringList known{QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("TIFF"),
-                                QStringLiteral("BMP")};
-        if (format == QLatin1String("JPEG"))
-            options.format = QStringLiteral("JPG");
-        else if (format == QLatin1String("TIF"))
-            options.format = QStringLiteral("TIFF");
-        else if (known.contains(format))
-            options.format = format;
-        else
+        options.format = imageFormatNamed(parser.value(d.format));
+        if (!options.format)
             return fail(badValue(QStringLiteral("format"), parser.value(d.format),
                                  QStringLiteral("JPG, PNG, TIFF or BMP")));
     }

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+#include "imageformat.h"
+
 // What one run of corvista-acquire is asked to do. Values not given on the
 // command line are unset (negative, empty) and come from the settings file.
 struct AcquireOptions {
@@ -12,7 +16,7 @@ struct AcquireOptions {
     QString camera;       // serial number, or index in the list
     QString settingsFile; // empty: setting.ini in the working directory
     QString outDir;
-    QString format;     // JPG, PNG, TIFF or BMP
+    std::optional<ImageFormat> format;
     int count = -1;     // frames per batch
     int direction = -1; // 0 Left, 1 Right, 2 Bottom, 3 Top
     enum class Limit { None, Frames, Seconds, Batches } limit = Limit::None;

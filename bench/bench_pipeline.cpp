@@ -603,7 +603,7 @@ private:
 void encodeToNothing(const SegmentPicture &picture, const QString &format)
 {
     const std::unique_ptr<StreamEncoder> encoder
-        = createStreamEncoder(extensionForFormat(format), 95, clampPngCompression(8));
+        = createStreamEncoder(imageFormatFromSetting(format), 95, clampPngCompression(8));
     NullDevice device;
     if (!encoder || !encoder->begin(&device, picture.width, picture.height, picture.gray))
         return;
@@ -667,7 +667,7 @@ void printStepCosts(const Options &o)
         std::printf("  encode and write %-4s          %8.1f ms per batch (%dx%d)\n", qPrintable(format),
                     medianMs(3,
                              [&] {
-                                 writeSegmentFile(path, stitched, format, 95, 8);
+                                 writeSegmentFile(path, stitched, imageFormatFromSetting(format), 95, 8);
                                  QFile::remove(path);
                              }),
                     stitched.width, stitched.height);
@@ -697,7 +697,7 @@ void printStepCosts(const Options &o)
                     qPrintable(format),
                     medianMs(3,
                              [&] {
-                                 writeSegmentFile(path, asGrabbed, format, 95, 8);
+                                 writeSegmentFile(path, asGrabbed, imageFormatFromSetting(format), 95, 8);
                                  QFile::remove(path);
                              }),
                     qPrintable(o.pixel));
@@ -751,9 +751,9 @@ void printFileCosts(const Options &o)
     for (const QString &format : o.formats) {
         const QString path = dir.filePath(QStringLiteral("f.") + format.toLower());
         const auto write = [&](const SegmentPicture &picture) {
-            writeSegmentFile(path, picture, format, 95, 8);
+            writeSegmentFile(path, picture, imageFormatFromSetting(format), 95, 8);
             QFile::remove(QFileInfo(path).path() + QLatin1Char('/') + QFileInfo(path).completeBaseName() + '.'
-                          + extensionForFormat(format));
+                          + imageFormatSuffix(imageFormatFromSetting(format)));
         };
         const double single = medianMs(9, [&] { write(one); });
         const double whole = medianMs(5, [&] { write(batch); });

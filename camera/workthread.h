@@ -17,12 +17,13 @@ quint64 grownPayloadSize(quint64 current, qint64 payloadSize, unsigned int repor
 bool readStreamCounters(void *handle, bool isGigE, int &lost, int &received);
 
 /*
- * The grab loop of the open camera. It runs no event loop: run() fetches
- * frames until setRunning(false) or until the camera's handle is gone, keeps
- * the latest raw frame in the camera, asks the frame budget for room before a
- * frame is fed for stitching, and reports every frame by signals that reach
- * the receivers queued (frameGrabbed excepted, see its connection). When the library reports the camera
- * gone, the loop ends and says so with cameraLost().
+ * The open camera's grab loop, one pass per frame: fetch it, count it, keep
+ * the raw copy for snapshots, convert and flat-field correct it, then hand it
+ * to the live view and, with the stitch feed on and room in the frame budget,
+ * to stitching. It runs no event loop and reports only by signals (queued at
+ * the receivers, frameGrabbed excepted, see its connection). It ends when
+ * setRunning(false) clears the flag, the camera's handle is gone, or the
+ * library reports the camera gone (cameraLost()).
  */
 class WorkThread : public QThread
 {
@@ -69,6 +70,21 @@ protected:
     void run() override;
 
 private:
+    struct RunState;
+    struct Grab;
+    enum class Fetched { Frame, Nothing, RunEnds };
+    bool beginRun(RunState &run);
+    Fetched fetchFrame(RunState &run, Grab &grab);
+    void growPayload(RunState &run);
+    bool frameReadable(const RunState &run) const;
+    void accountFrame(RunState &run, Grab &grab);
+    void checkFrameNumber(RunState &run);
+    void reportHole(RunState &run);
+    void showShedFrame(RunState &run);
+    void convertFrame(RunState &run, Grab &grab);
+    void dropUnconvertedFrame(RunState &run, const Grab &grab);
+    void feedStitching(RunState &run, const Grab &grab);
+
     Camera &m_camera;
     FrameBudget *m_budget;
     FlatFieldCorrector *m_flatField = nullptr;

@@ -22,26 +22,19 @@
 #include "cameraerror.h"
 #include "fieldentry.h"
 #include "flatfieldcontrols.h"
+#include "imageformat.h"
 #include "naming.h"
 #include "triggercontrols.h"
 
 namespace SettingRules {
 
 /*
- * Maps a stored format name to one of "JPG", "PNG", "TIF" or "BMP". The stored
- * text is compared upper-cased; the long forms JPEG and TIFF are accepted and
- * anything unknown falls back to BMP. Pure; any thread.
+ * Maps a stored format name to one of "JPG", "PNG", "TIF" or "BMP", the way
+ * the saves read it (imageFormatFromSetting()). Pure; any thread.
  */
 QString canonicalFormatName(const QString &storedName)
 {
-    const QString upper = storedName.toUpper();
-    if (upper == QLatin1String("JPG") || upper == QLatin1String("JPEG"))
-        return kFormatJpg;
-    if (upper == QLatin1String("PNG"))
-        return kFormatPng;
-    if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
-        return kFormatTif;
-    return kFormatBmp;
+    return imageFormatName(imageFormatFromSetting(storedName));
 }
 
 /*

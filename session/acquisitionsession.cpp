@@ -5,7 +5,9 @@
 #include "framebudget.h"
 #include "framekind.h"
 #include "frameturn.h"
+#include "imageformat.h"
 #include "naming.h"
+#include "stitchextent.h"
 #include "stitchworker.h"
 #include "turnedcopy.h"
 
@@ -120,6 +122,12 @@ void AcquisitionSession::saveEnded()
     relieveFrameBudget();
 }
 
+// A front end may change the name at any moment; the next batch takes it.
+ImageFormat AcquisitionSession::outputFormat() const
+{
+    return imageFormatFromSetting(m_options.imageFormat);
+}
+
 /*
  * Reads the camera's frame size into the expected size, turned for the
  * direction. Leaves the size unknown when the camera cannot tell; the next
@@ -210,8 +218,7 @@ void AcquisitionSession::appendAndCheckFull(const QImage &frame, qint64 bytes, q
     StitchExtent &extent = m_ledger->openExtent();
     extent.add(frame, isHorizontalDirection(direction), turnAngleForDirection(direction));
     const qint64 saveBytes = m_options.saveStitchImage
-        ? stitchSaveBytes(extent, isHorizontalDirection(direction), m_options.imageFormat,
-                          kMaxStitchDimension)
+        ? stitchSaveBytes(extent, isHorizontalDirection(direction), outputFormat(), kMaxStitchDimension)
         : 0;
     m_ledger->addToOpenBatch(bytes, saveBytes);
     // A batch whose picture would not fit beside it closes early: shorter,
@@ -350,11 +357,12 @@ void AcquisitionSession::setMaxStitchCount(int count)
 
 /*
  * Posts one batch to the stitch worker as a queued call of saveGrabbedImages
- * with the frames' turn (the frames are as grabbed and the worker turns them
- * while it encodes; 0 for frames already turned) and the options as they are
- * now; a later change does not reach the job. An empty list posts nothing.
- * batchNumber 0 gives file names without a batch part. The job counts as
- * pending, and holds the batch's share of the budget, until its result.
+ * with one BatchSaveJob: the frames' turn (the frames are as grabbed and the
+ * worker turns them while it encodes; 0 for frames already turned) and the
+ * options as they are now; a later change does not reach the job. An empty
+ * list posts nothing. batchNumber 0 gives file names without a batch part.
+ * The job counts as pending, and holds the batch's share of the budget,
+ * until its result.
  */
 void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumber, int turnAngle,
                                       FrameSpan span)
@@ -362,18 +370,24 @@ void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumb
     if (frames.isEmpty() || !m_worker)
         return;
     const SessionOptions &o = m_options;
-    const bool posted = QMetaObject::invokeMethod(
-        m_worker, "saveGrabbedImages", Qt::QueuedConnection, Q_ARG(QList<QImage>, frames),
-        Q_ARG(int, turnAngle), Q_ARG(int, o.stitchDirection), Q_ARG(QString, resolveOutputFolder(o.saveDir)),
-        Q_ARG(QString, o.cameraModelName), Q_ARG(QString, o.cameraSerialNumber), Q_ARG(int, batchNumber),
-        Q_ARG(QString, o.imageFormat), Q_ARG(int, o.jpgQuality), Q_ARG(int, o.pngQuality));
-    if (!posted)
+    BatchSaveJob job;
+    job.frames = frames;
+    job.turnAngle = turnAngle;
+    job.direction = o.stitchDirection;
+    job.folder = resolveOutputFolder(o.saveDir);
+    job.cameraModelName = o.cameraModelName;
+    job.cameraSerialNumber = o.cameraSerialNumber;
+    job.batchIndex = batchNumber;
+    job.format = outputFormat();
+    job.jpgQuality = o.jpgQuality;
+    job.pngQuality = o.pngQuality;
+    if (!QMetaObject::invokeMethod(m_worker, "saveGrabbedImages", Qt::QueuedConnection,
+                                   Q_ARG(BatchSaveJob, job)))
         return;
     ++m_pendingSaves;
     m_pendingSpans.enqueue(span);
     m_ledger->jobPosted(
-        batchNumber,
-        stitchSaveBytes(frames, o.stitchDirection, o.imageFormat, kMaxStitchDimension, turnAngle));
+        batchNumber, stitchSaveBytes(frames, o.stitchDirection, job.format, kMaxStitchDimension, turnAngle));
     emit batchHandedOff(batchNumber);
 }
 

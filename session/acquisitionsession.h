@@ -17,6 +17,7 @@
 
 class BatchLedger;
 class FrameBudget;
+enum class ImageFormat;
 class QThread;
 class StitchWorker;
 
@@ -24,6 +25,8 @@ class StitchWorker;
 // from the settings file. A hand-off takes the values of the moment.
 struct SessionOptions {
     QString saveDir;
+    // As the settings file names it; read as an ImageFormat where a batch is
+    // estimated or handed off (AcquisitionSession::outputFormat()).
     QString imageFormat = QStringLiteral("JPG");
     int jpgQuality = 95;
     int pngQuality = 8;
@@ -155,6 +158,7 @@ private:
     void appendAndCheckFull(const QImage &frame, qint64 bytes, quint32 frameNumber);
     void readExpectedFrameSize();
     void saveEnded();
+    ImageFormat outputFormat() const;
 
     SessionOptions m_options;
     std::unique_ptr<FrameBudget> m_budget;

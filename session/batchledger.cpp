@@ -1,11 +1,6 @@
 #include "batchledger.h"
 
-#include "composer.h"
 #include "framebudget.h"
-#include "framekind.h"
-#include "imagewriter.h"
-#include "naming.h"
-#include "turnedcopy.h"
 
 #include <algorithm>
 #include <functional>
@@ -92,61 +87,6 @@ void BatchLedger::chargeSaves()
     else
         m_budget.release(m_saveCharge - held);
     m_saveCharge = held;
-}
-
-void StitchExtent::add(const QImage &frame, bool horizontal, int turnAngle)
-{
-    if (frame.isNull())
-        return;
-    const QSize size = turnedSize(frame.size(), turnAngle);
-    length += horizontal ? size.width() : size.height();
-    cross = std::max(cross, horizontal ? size.height() : size.width());
-    gray = gray && stitchesAsGray(frame);
-    deep = deep && frame.format() == QImage::Format_Grayscale16;
-}
-
-StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle)
-{
-    StitchExtent extent;
-    const bool horizontal = isHorizontalDirection(direction);
-    for (const QImage &frame : frames)
-        extent.add(frame, horizontal, turnAngle);
-    return extent;
-}
-
-qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension)
-{
-    const int depth
-        = extent.deep ? 16 : QImage(1, 1, canvasFormat(extent.gray, extensionForFormat(format))).depth();
-    const qint64 longest = std::min<qint64>(extent.length, std::max(1, maxDimension));
-    const qint64 crossBytes = (qint64(extent.cross) * depth / 8 + 3) / 4 * 4;
-    return longest * crossBytes;
-}
-
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                         int turnAngle)
-{
-    return stitchCanvasBytes(stitchExtent(frames, direction, turnAngle), format, maxDimension);
-}
-
-/*
- * Streamed formats hold a few strips of the widest segment's rows, whatever
- * the segment's length; the others compose the whole segment first. Pure.
- */
-qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension)
-{
-    const int longest = int(std::min<qint64>(extent.length, std::max(1, maxDimension)));
-    const qint64 streamed
-        = streamedSegmentBytes(horizontal ? longest : extent.cross, horizontal ? extent.cross : longest,
-                               extent.gray, extensionForFormat(format), extent.deep);
-    return streamed > 0 ? streamed : stitchCanvasBytes(extent, format, maxDimension);
-}
-
-qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                       int turnAngle)
-{
-    return stitchSaveBytes(stitchExtent(frames, direction, turnAngle), isHorizontalDirection(direction),
-                           format, maxDimension);
 }
 
 void BatchLedger::previewTaken(int number)

@@ -10,20 +10,9 @@
 
 #include <algorithm>
 
-class FrameBudget;
+#include "stitchextent.h"
 
-// How far frames joined along the stitch axis reach, as the worker lays
-// them out (each turned by turnAngle): the sum of their lengths along the
-// axis, the widest across it, and whether they stitch into a gray picture
-// (8-bit, or 16-bit when every frame is deep).
-struct StitchExtent {
-    qint64 length = 0;
-    int cross = 0;
-    bool gray = true;
-    bool deep = true;
-    void add(const QImage &frame, bool horizontal, int turnAngle);
-};
-StitchExtent stitchExtent(const QList<QImage> &frames, int direction, int turnAngle = 0);
+class FrameBudget;
 
 /*
  * What the window holds against the frame budget. The open batch is charged
@@ -118,17 +107,5 @@ private:
     int m_shown = 0;    // 0: the view keeps no charged batch
     int m_previews = 0; // previews being composed
 };
-
-// What the stitch worker's largest picture of these frames takes: the frames
-// joined along the stitch axis, cut at maxDimension, in the canvas format the
-// output format asks for.
-qint64 stitchCanvasBytes(const StitchExtent &extent, const QString &format, int maxDimension);
-qint64 stitchCanvasBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                         int turnAngle = 0);
-// What saving these frames holds beside them: the strips of a streamed
-// format's largest segment, or the canvas of a format that needs one.
-qint64 stitchSaveBytes(const StitchExtent &extent, bool horizontal, const QString &format, int maxDimension);
-qint64 stitchSaveBytes(const QList<QImage> &frames, int direction, const QString &format, int maxDimension,
-                       int turnAngle = 0);
 
 #endif // BATCHLEDGER_H

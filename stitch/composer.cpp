@@ -137,20 +137,6 @@ FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle)
 }
 
 /*
- * The pixel format of a segment canvas: 8-bit gray when every frame is gray,
- * else 24-bit RGB; for BMP output 32-bit RGB, which Qt's BMP encoder would
- * otherwise convert a colour picture to in one piece. The saves stream rows
- * and draw no canvas; the frame budget still sizes a save's memory by it.
- * extension is the result of extensionForFormat(). Pure.
- */
-QImage::Format canvasFormat(bool gray, const QString &extension)
-{
-    if (gray)
-        return QImage::Format_Grayscale8;
-    return extension == QLatin1String("bmp") ? QImage::Format_RGB32 : QImage::Format_RGB888;
-}
-
-/*
  * A black canvas of the given format. Comes back null when the image library
  * cannot allocate it; drawing into a null canvas does nothing and writing it
  * fails with "Empty image.". Any thread.
@@ -205,7 +191,7 @@ int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal)
  * job. Runs on the stitch worker's thread.
  */
 SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
-                             const QString &folder, const QString &format, int jpgQuality, int pngQuality)
+                             const QString &folder, ImageFormat format, int jpgQuality, int pngQuality)
 {
     SegmentJob job;
     job.folderError = makeFolderPath(folder);
@@ -238,7 +224,7 @@ QString writeSegments(const SegmentJob &job, const FrameSource &frameAt, const P
     const FrameSurvey &survey = *job.survey;
     const QVector<int> lengths = survey.lengths(job.horizontal);
     const int crossLength = job.horizontal ? survey.maxHeight : survey.maxWidth;
-    const QString extension = extensionForFormat(job.format);
+    const QString extension = imageFormatSuffix(job.format);
     const QDir folder(job.folder);
     const int total = job.segments.size();
 

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "imageformat.h"
+
 /*
  * The pieces of a stitched save: surveying frames, splitting them into
  * segments that fit the size limit and writing every segment to a file.
@@ -64,7 +66,6 @@ FrameSurvey surveyFrames(const QList<QImage> &frames, int turnAngle = 0);
 bool isHorizontalDirection(int direction);
 bool drawsInReverse(int direction);
 
-QImage::Format canvasFormat(bool gray, const QString &extension);
 QImage createCanvas(int width, int height, QImage::Format format);
 int drawFrame(QImage &canvas, const QImage &frame, int offset, bool horizontal);
 
@@ -82,13 +83,13 @@ struct SegmentJob {
     QString (*fileName)(const QString &baseName, const QString &timestamp, int segmentNumber,
                         int segmentCount, const QString &extension)
         = nullptr;
-    QString format;
+    ImageFormat format = ImageFormat::Png;
     int jpgQuality = 95;
     int pngQuality = 8;
 };
 
 SegmentJob prepareSegmentJob(const FrameSurvey *survey, const QVector<Segment> &segments,
-                             const QString &folder, const QString &format, int jpgQuality, int pngQuality);
+                             const QString &folder, ImageFormat format, int jpgQuality, int pngQuality);
 
 using FrameSource = std::function<QImage(int index)>;
 using ProgressReport = std::function<void(int current, int total)>;

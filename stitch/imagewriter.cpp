@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QImageWriter>
 
-#include <new>
 #include <vector>
 
 /*
@@ -37,9 +36,9 @@ int pngCompressionSetting(int level)
 }
 
 /*
- * Encodes image into a file in the named format (see extensionForFormat()).
- * JPEG gets the quality jpgQuality clamped to 55..99; PNG (also the empty
- * format name) gets the zlib compression level pngQuality clamped to 0..9;
+ * Encodes image into a file in format with Qt's own encoder.
+ * JPEG gets the quality jpgQuality clamped to 55..99; PNG gets the zlib
+ * compression level pngQuality clamped to 0..9;
  * no other encoder option is set. A path without the format's extension is
  * corrected before writing. The file appears whole or not at all (see
  * DurableFile): when the name is taken, the picture goes to the first free
@@ -49,9 +48,9 @@ int pngCompressionSetting(int level)
  * errorText is given, stores the reason: "Empty image." for a null image,
  * the system's reason ("No space left on device", "File too large", ...)
  * when a system call failed, else the image library's own text.
- * Touches no shared state; runs on the stitch worker's thread.
+ * Touches no shared state; any thread.
  */
-bool writeImageFile(const QString &path, const QImage &image, const QString &format, int jpgQuality,
+bool writeImageFile(const QString &path, const QImage &image, ImageFormat format, int jpgQuality,
                     int pngQuality, QString *errorText, QString *writtenPath)
 {
     const auto failure = [errorText](const QString &reason) {
@@ -62,15 +61,15 @@ bool writeImageFile(const QString &path, const QImage &image, const QString &for
     if (image.isNull())
         return failure(QStringLiteral("Empty image."));
 
-    const QString extension = extensionForFormat(format);
+    const QString extension = imageFormatSuffix(format);
     DurableFile file(pathWithExtension(path, extension));
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
 
     QImageWriter writer(&file, extension.toLatin1());
-    if (extension == QLatin1String("jpg"))
+    if (format == ImageFormat::Jpeg)
         writer.setQuality(clampJpegQuality(jpgQuality));
-    else if (extension == QLatin1String("png"))
+    else if (format == ImageFormat::Png)
         writer.setCompression(pngCompressionSetting(clampPngCompression(pngQuality)));
 
     // The encoders report a failed write as "Unknown error", or not at all;
@@ -91,23 +90,21 @@ bool writeImageFile(const QString &path, const QImage &image, const QString &for
 /*
  * What writeSegmentFile() holds while it streams a segment of width x height
  * (8-bit gray, 24-bit RGB, or 16-bit gray frames when deep) into a file of
- * extension (extensionForFormat()): the strip it composes, the encoder's own
- * buffers and the file's write buffer. 0 when the extension has no streamed
- * encoder (the segment is then composed whole) or the segment is empty. Pure.
+ * format: the strip it composes, the encoder's own buffers and the file's
+ * write buffer. 0 when the segment is empty. Pure.
  */
-qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &extension, bool deep)
+qint64 streamedSegmentBytes(int width, int height, bool gray, ImageFormat format, bool deep)
 {
-    const std::unique_ptr<StreamEncoder> encoder = createStreamEncoder(extension, 95, 1);
-    if (width <= 0 || height <= 0 || !encoder)
+    if (width <= 0 || height <= 0)
         return 0;
+    const std::unique_ptr<StreamEncoder> encoder = createStreamEncoder(format, 95, 1);
     const int depth = deep && encoder->maxGrayDepth() >= 16 ? 16 : 8;
     const qsizetype rowBytes = qsizetype(width) * (gray || deep ? depth / 8 : 3);
-    const int preferred
-        = extension == QLatin1String("tif") ? tiffStripRows(rowBytes) : stripRowsFor(rowBytes);
+    const int preferred = format == ImageFormat::Tiff ? tiffStripRows(rowBytes) : stripRowsFor(rowBytes);
     const qsizetype stripBytes = qsizetype(std::min(height, preferred)) * rowBytes;
     // 16-bit frames narrowed to 8 bits pass through a 16-bit band first.
     const qsizetype narrowing = deep && depth == 8 ? 2 * stripBytes : 0;
-    return stripBytes + narrowing + streamEncoderBytes(extension, rowBytes, stripBytes, depth)
+    return stripBytes + narrowing + streamEncoderBytes(format, rowBytes, stripBytes, depth)
         + descriptorBufferBytes();
 }
 
@@ -117,34 +114,26 @@ qint64 streamedSegmentBytes(int width, int height, bool gray, const QString &ext
  * the same failure reasons, but without the canvas: rows are composed from
  * the frames a strip at a time and fed to a streamed encoder as they come.
  * A 16-bit gray picture goes into a format that holds only 8 bits as the top
- * 8 of its significant bits. Formats without a streamed encoder go through
- * writeImageFile() on a composed canvas. Runs on the stitch worker's thread;
- * may throw std::bad_alloc.
+ * 8 of its significant bits. Runs on the stitch worker's thread; may throw
+ * std::bad_alloc.
  */
-bool writeSegmentFile(const QString &path, const SegmentPicture &segment, const QString &format,
-                      int jpgQuality, int pngQuality, QString *errorText, QString *writtenPath)
+bool writeSegmentFile(const QString &path, const SegmentPicture &segment, ImageFormat format, int jpgQuality,
+                      int pngQuality, QString *errorText, QString *writtenPath)
 {
     const auto failure = [errorText](const QString &reason) {
         if (errorText)
             *errorText = reason;
         return false;
     };
-    const QString extension = extensionForFormat(format);
     const std::unique_ptr<StreamEncoder> encoder
-        = createStreamEncoder(extension, clampJpegQuality(jpgQuality), clampPngCompression(pngQuality));
+        = createStreamEncoder(format, clampJpegQuality(jpgQuality), clampPngCompression(pngQuality));
     SegmentPicture picture = segment;
-    if (encoder && picture.gray && picture.depth > encoder->maxGrayDepth())
+    if (picture.gray && picture.depth > encoder->maxGrayDepth())
         picture.depth = 8;
-    if (!encoder) {
-        const QImage canvas = composeImage(picture);
-        if (canvas.isNull() && picture.width > 0 && picture.height > 0)
-            throw std::bad_alloc(); // not an empty picture: memory ran out
-        return writeImageFile(path, canvas, format, jpgQuality, pngQuality, errorText, writtenPath);
-    }
     if (picture.width <= 0 || picture.height <= 0)
         return failure(QStringLiteral("Empty image."));
 
-    DurableFile file(pathWithExtension(path, extension));
+    DurableFile file(pathWithExtension(path, imageFormatSuffix(format)));
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
 

@@ -5,27 +5,6 @@
 #include <algorithm>
 
 /*
- * Maps a format name (case-insensitive, not trimmed) to the lower-case name
- * that is both the file extension and the encoder name. JPG/JPEG -> "jpg",
- * TIF/TIFF -> "tif", an empty name -> "png"; any other name is passed through
- * lower-cased so the image library decides whether it can encode it.
- * Pure; any thread.
- */
-QString extensionForFormat(const QString &format)
-{
-    const QString upper = format.toUpper();
-    if (upper.isEmpty() || upper == QLatin1String("PNG"))
-        return QStringLiteral("png");
-    if (upper == QLatin1String("JPG") || upper == QLatin1String("JPEG"))
-        return QStringLiteral("jpg");
-    if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
-        return QStringLiteral("tif");
-    if (upper == QLatin1String("BMP"))
-        return QStringLiteral("bmp");
-    return format.toLower();
-}
-
-/*
  * Keeps a JPEG quality inside 55..99, whatever the settings file holds.
  * Pure; any thread.
  */

@@ -5,14 +5,13 @@
 #include <QString>
 
 /*
- * The output vocabulary shared by every stitched save: format names, the
- * timestamp, the output folder and the file-name patterns.
+ * The output vocabulary shared by every stitched save: the quality limits,
+ * the timestamp, the output folder and the file-name patterns.
  */
 
 // One limit for every format: the longest side a stitched picture may have.
 constexpr int kMaxStitchDimension = 32768;
 
-QString extensionForFormat(const QString &format);
 int clampJpegQuality(int quality);
 int clampPngCompression(int level);
 

@@ -177,18 +177,6 @@ void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, ucha
 }
 
 /*
- * The whole picture as one image (8-bit or 16-bit gray, or 24-bit RGB); null
- * when it cannot be allocated. For encoders without a streamed path.
- */
-QImage composeImage(const SegmentPicture &picture)
-{
-    QImage image(picture.width, picture.height, rowFormat(picture));
-    if (!image.isNull())
-        composeRows(picture, 0, picture.height, image.bits(), image.bytesPerLine());
-    return image;
-}
-
-/*
  * How many rows of rowBytes each a strip holds: about 8 MiB, from 16 to 512
  * rows, so a strip stays in the cache hierarchy's reach without making the
  * encoders' calls too small.

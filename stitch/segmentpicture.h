@@ -37,7 +37,6 @@ struct SegmentPicture {
 };
 
 void composeRows(const SegmentPicture &picture, int firstRow, int rowCount, uchar *out, qsizetype stride);
-QImage composeImage(const SegmentPicture &picture);
 int stripRowsFor(qsizetype rowBytes);
 
 #endif // SEGMENTPICTURE_H

@@ -2,6 +2,7 @@
 
 #include "composer.h"
 #include "framekind.h"
+#include "imageformat.h"
 #include "naming.h"
 #include "savepool.h"
 
@@ -24,17 +25,16 @@ QString notEnoughMemoryText(int batchIndex)
                           : QStringLiteral("Not enough memory to stitch the image");
 }
 
-QString crossDimensionTooLarge(const QString &format, int size, int limit)
+QString crossDimensionTooLarge(ImageFormat format, int size, int limit)
 {
-    // One arg() call: a "%1" typed into the format name stays as typed.
     return QStringLiteral("Stitched image height too large for %1: %2 > %3")
-        .arg(format, QString::number(size), QString::number(limit));
+        .arg(imageFormatName(format), QString::number(size), QString::number(limit));
 }
 
-QString singleFrameTooLong(const QString &format, int length, int limit)
+QString singleFrameTooLong(ImageFormat format, int length, int limit)
 {
     return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-        .arg(format, QString::number(length), QString::number(limit));
+        .arg(imageFormatName(format), QString::number(length), QString::number(limit));
 }
 
 QString pixelKindText(const QImage &frame)
@@ -79,7 +79,7 @@ int pngSignificantGrayBits(const QByteArray &head)
  */
 SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, const QString &saveDirPath,
                          const QString &cameraModelName, const QString &cameraSerialNumber,
-                         const QString &format, int jpgQuality, int pngQuality, int maxDimension,
+                         ImageFormat format, int jpgQuality, int pngQuality, int maxDimension,
                          bool keepCameraPixels, const StitchWorker::FrameFileReader &readFrame,
                          const ProgressReport &reportProgress)
 {
@@ -132,41 +132,41 @@ SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, con
 }
 
 /*
- * The save of saveStitchImages(), run by the save pool: joins one batch and
+ * The save of saveGrabbedImages(), run by the save pool: joins one batch and
  * writes its segments, and says how it ended. No exception leaves it.
  */
-SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateClockwise,
-                      const QString &saveDirPath, const QString &cameraModelName,
-                      const QString &cameraSerialNumber, int batchIndex, const QString &format,
-                      int jpgQuality, int pngQuality, int maxDimension, const ProgressReport &reportProgress)
+SaveOutcome saveBatch(const BatchSaveJob &batch, int maxDimension, const ProgressReport &reportProgress)
 {
+    const QList<QImage> &images = batch.frames;
     if (images.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
-    const QString folder = resolveOutputFolder(saveDirPath);
+    const QString folder = resolveOutputFolder(batch.folder);
 
     try {
-        const FrameSurvey survey = surveyFrames(images, turnAngle);
+        const FrameSurvey survey = surveyFrames(images, batch.turnAngle);
         if (survey.validCount == 0)
             return SaveOutcome::failure(QStringLiteral("No valid frames to stitch!"));
         if (survey.mixedFrame >= 0)
-            return SaveOutcome::failure(mixedPixelsText(images, survey, batchIndex));
-        const bool horizontal = isHorizontalDirection(rotateClockwise);
+            return SaveOutcome::failure(mixedPixelsText(images, survey, batch.batchIndex));
+        const bool horizontal = isHorizontalDirection(batch.direction);
         const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
         if (crossLength > maxDimension)
-            return SaveOutcome::failure(crossDimensionTooLarge(format, crossLength, maxDimension));
+            return SaveOutcome::failure(crossDimensionTooLarge(batch.format, crossLength, maxDimension));
         const QVector<int> lengths = survey.lengths(horizontal);
         const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
         if (split.oversizedFrame >= 0)
             return SaveOutcome::failure(
-                singleFrameTooLong(format, lengths.at(split.oversizedFrame), maxDimension));
+                singleFrameTooLong(batch.format, lengths.at(split.oversizedFrame), maxDimension));
         if (split.segments.isEmpty())
             return SaveOutcome::failure(QStringLiteral("No segments generated."));
 
-        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, format, jpgQuality, pngQuality);
+        SegmentJob job = prepareSegmentJob(&survey, split.segments, folder, batch.format, batch.jpgQuality,
+                                           batch.pngQuality);
         job.horizontal = horizontal;
-        job.reverse = drawsInReverse(rotateClockwise);
-        job.turnAngle = turnAngle;
-        job.baseName = batchStitchBaseName(cameraModelName, cameraSerialNumber, rotateClockwise, batchIndex);
+        job.reverse = drawsInReverse(batch.direction);
+        job.turnAngle = batch.turnAngle;
+        job.baseName = batchStitchBaseName(batch.cameraModelName, batch.cameraSerialNumber, batch.direction,
+                                           batch.batchIndex);
         job.fileName = batchSegmentFileName;
 
         QStringList savedFiles;
@@ -176,7 +176,7 @@ SaveOutcome saveBatch(const QList<QImage> &images, int turnAngle, int rotateCloc
             return SaveOutcome::failure(error);
         return SaveOutcome::written(savedFiles);
     } catch (const std::bad_alloc &) {
-        return SaveOutcome::failure(notEnoughMemoryText(batchIndex));
+        return SaveOutcome::failure(notEnoughMemoryText(batch.batchIndex));
     } catch (...) {
         return SaveOutcome::failure(QStringLiteral("Unknown error when stitching."));
     }
@@ -224,6 +224,8 @@ int defaultConcurrentSaves()
 StitchWorker::StitchWorker(QObject *parent)
     : QObject(parent), maxDimension(kMaxStitchDimension), m_readFrameFile(readFrameFile)
 {
+    // Batches are posted to saveGrabbedImages() by name, queued.
+    qRegisterMetaType<BatchSaveJob>();
     m_saves = std::make_unique<SavePool>([this](int current, int total) { emit progress(current, total); },
                                          [this](const SaveOutcome &outcome) {
                                              if (outcome.ok)
@@ -322,6 +324,7 @@ void StitchWorker::postSave(std::function<SaveOutcome(const std::function<void(i
  * Empty or unreadable paths are skipped. When every file read is 16-bit
  * gray and keepCameraPixels() holds, the files written are 16-bit gray too
  * (the top 8 bits in BMP and JPEG); otherwise as always, 8-bit gray or RGB.
+ * format is a name as the settings file keeps it (imageFormatFromSetting()).
  * Files are read for the survey one
  * at a time and again when their segment is due; only that segment's
  * pictures are held while its rows are streamed into the file. Emits
@@ -334,13 +337,14 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
                               QString cameraModelName, QString cameraSerialNumber, QString format,
                               int jpgQuality, int pngQuality)
 {
+    const ImageFormat type = imageFormatFromSetting(format);
     const int limit = maxDimension;
     const bool keep = keepCameraPixels();
     const FrameFileReader reader = m_readFrameFile;
     postSave(
         [=](const SavePool::Progress &report) {
             return saveFileList(imagePaths, rotateClockwise, saveDirPath, cameraModelName, cameraSerialNumber,
-                                format, jpgQuality, pngQuality, limit, keep, reader, report);
+                                type, jpgQuality, pngQuality, limit, keep, reader, report);
         },
         QStringLiteral("Unknown exception occurred!"));
 }
@@ -360,7 +364,8 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
  * the rest; a batch that mixes 16-bit frames with others, or 16-bit frames
  * of different bit counts, fails naming the frame. No segment canvas is
  * built: rows are composed
- * from the frames a strip at a time as the file is encoded. Emits
+ * from the frames a strip at a time as the file is encoded. format is a name
+ * as the settings file keeps it (imageFormatFromSetting()). Emits
  * progress() after each segment, then exactly one finished() with the
  * written paths or one failed() with the reason, after those of every
  * earlier call. Runs on the worker's thread; no exception leaves it.
@@ -369,28 +374,24 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
                                     QString cameraModelName, QString cameraSerialNumber, int batchIndex,
                                     QString format, int jpgQuality, int pngQuality)
 {
-    saveGrabbedImages(std::move(images), 0, rotateClockwise, std::move(saveDirPath),
-                      std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
-                      std::move(format), jpgQuality, pngQuality);
+    saveGrabbedImages({std::move(images), 0, rotateClockwise, std::move(saveDirPath),
+                       std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
+                       imageFormatFromSetting(format), jpgQuality, pngQuality});
 }
 
 /*
  * Like saveStitchImages(), for a batch kept as the camera delivered it: each
- * frame is laid out turned by turnAngle (degrees, see turnAngleForDirection()),
- * the turn done row by row as the segments are encoded, so the files equal
- * those of saveStitchImages() given the turned frames. rotateClockwise is the
- * direction of the layout and the file names. Runs on the worker's thread; no
- * exception leaves it.
+ * frame is laid out turned by job.turnAngle (degrees, see
+ * turnAngleForDirection()), the turn done row by row as the segments are
+ * encoded, so the files equal those of saveStitchImages() given the turned
+ * frames. job.direction is that of the layout and the file names. Runs on the
+ * worker's thread; no exception leaves it.
  */
-void StitchWorker::saveGrabbedImages(QList<QImage> images, int turnAngle, int rotateClockwise,
-                                     QString saveDirPath, QString cameraModelName, QString cameraSerialNumber,
-                                     int batchIndex, QString format, int jpgQuality, int pngQuality)
+void StitchWorker::saveGrabbedImages(BatchSaveJob job)
 {
-    const int limit = maxDimension;
-    postSave(
-        [=](const SavePool::Progress &report) {
-            return saveBatch(images, turnAngle, rotateClockwise, saveDirPath, cameraModelName,
-                             cameraSerialNumber, batchIndex, format, jpgQuality, pngQuality, limit, report);
-        },
-        notEnoughMemoryText(batchIndex));
+    const QString outOfMemory = notEnoughMemoryText(job.batchIndex);
+    auto save = [job = std::move(job), limit = maxDimension](const SavePool::Progress &report) {
+        return saveBatch(job, limit, report);
+    };
+    postSave(std::move(save), outOfMemory);
 }

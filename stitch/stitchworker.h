@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "batchsavejob.h"
+
 class SavePool;
 struct SaveOutcome;
 
@@ -58,9 +60,7 @@ public slots:
     void saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
                           QString cameraModelName, QString cameraSerialNumber, int batchIndex, QString format,
                           int jpgQuality, int pngQuality);
-    void saveGrabbedImages(QList<QImage> images, int turnAngle, int rotateClockwise, QString saveDirPath,
-                           QString cameraModelName, QString cameraSerialNumber, int batchIndex,
-                           QString format, int jpgQuality, int pngQuality);
+    void saveGrabbedImages(BatchSaveJob job);
 
 private:
     void postSave(std::function<SaveOutcome(const std::function<void(int, int)> &)> save,

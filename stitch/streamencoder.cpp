@@ -785,48 +785,50 @@ int tiffStripRows(qsizetype rowBytes)
 }
 
 /*
- * What the encoder for extension holds while it is fed strips of stripBytes
+ * What the encoder for format holds while it is fed strips of stripBytes
  * (rows of rowBytes), beyond the strip itself: PNG its filtered copy, the
  * deflated pieces and the chunks made of them, plus a scratch row (and, for
  * 16-bit samples, two rows turned to the file's byte order) and a piece's
  * compressor and check for each thread; JPEG the component rows
  * libjpeg keeps for one row of blocks at 2x2 subsampling; BMP the strip in
  * file order (unless it goes out as composed); TIFF next to nothing, as
- * strips go to the file untouched. 0 for an extension without a
- * streamed encoder. Pure.
+ * strips go to the file untouched. Pure.
  */
-qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes, int depth)
+qint64 streamEncoderBytes(ImageFormat format, qsizetype rowBytes, qsizetype stripBytes, int depth)
 {
     constexpr qint64 kSmall = 64 << 10; // headers, tables, the 32 KiB deflate window
-    if (extension == QLatin1String("png")) {
+    switch (format) {
+    case ImageFormat::Png: {
         const qint64 threads = std::max(1, QThread::idealThreadCount());
         const qint64 rowsTurned = depth == 16 ? 2 * rowBytes : 0; // each thread's rows in file order
         return 3 * qint64(stripBytes) + threads * (rowBytes + rowsTurned + deflatePieceScratchBytes())
             + kSmall;
     }
-    if (extension == QLatin1String("jpg"))
+    case ImageFormat::Jpeg:
         return 32 * qint64(rowBytes) + kSmall;
-    if (extension == QLatin1String("bmp"))
+    case ImageFormat::Bmp:
         return qint64(stripBytes) + 3 * (stripBytes / std::max<qsizetype>(1, rowBytes)) + kSmall;
-    if (extension == QLatin1String("tif"))
-        return kSmall;
-    return 0;
+    case ImageFormat::Tiff:
+        break;
+    }
+    return kSmall;
 }
 
 /*
- * The streamed encoder for an extension from extensionForFormat() ("jpg",
- * "png", "tif", "bmp"), or none for any other. jpgQuality and pngLevel must
- * already be clamped.
+ * The streamed encoder for format. jpgQuality and pngLevel must already be
+ * clamped.
  */
-std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel)
+std::unique_ptr<StreamEncoder> createStreamEncoder(ImageFormat format, int jpgQuality, int pngLevel)
 {
-    if (extension == QLatin1String("jpg"))
+    switch (format) {
+    case ImageFormat::Jpeg:
         return std::make_unique<JpegEncoder>(jpgQuality);
-    if (extension == QLatin1String("png"))
+    case ImageFormat::Png:
         return std::make_unique<PngEncoder>(pngLevel);
-    if (extension == QLatin1String("tif"))
+    case ImageFormat::Tiff:
         return std::make_unique<TiffEncoder>();
-    if (extension == QLatin1String("bmp"))
-        return std::make_unique<BmpEncoder>();
-    return nullptr;
+    case ImageFormat::Bmp:
+        break;
+    }
+    return std::make_unique<BmpEncoder>();
 }

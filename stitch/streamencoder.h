@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "imageformat.h"
+
 #include <memory>
 
 class QIODevice;
@@ -51,8 +53,8 @@ private:
     QString m_error;
 };
 
-std::unique_ptr<StreamEncoder> createStreamEncoder(const QString &extension, int jpgQuality, int pngLevel);
-qint64 streamEncoderBytes(const QString &extension, qsizetype rowBytes, qsizetype stripBytes, int depth = 8);
+std::unique_ptr<StreamEncoder> createStreamEncoder(ImageFormat format, int jpgQuality, int pngLevel);
+qint64 streamEncoderBytes(ImageFormat format, qsizetype rowBytes, qsizetype stripBytes, int depth = 8);
 int tiffStripRows(qsizetype rowBytes);
 
 #endif // STREAMENCODER_H

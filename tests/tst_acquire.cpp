@@ -259,7 +259,7 @@ private slots:
                                      QStringLiteral("--direction=Top"), QStringLiteral("--batches=3"),
                                      QStringLiteral("--gain=0")},
                                     options, &error));
-        QCOMPARE(options.format, QStringLiteral("JPG"));
+        QVERIFY(options.format == ImageFormat::Jpeg);
         QCOMPARE(options.direction, 3);
         QVERIFY(options.limit == AcquireOptions::Limit::Batches && options.limitCount == 3);
         QCOMPARE(options.gainDb, 0.0);

@@ -424,8 +424,8 @@ private slots:
         const bool png = format == QLatin1String("PNG");
         const QString extension = format == QLatin1String("TIFF") ? "tif" : format.toLower();
         QString reason, written;
-        QVERIFY2(writeSegmentFile(path("ours." + extension), picture, format, png ? 90 : quality,
-                                  png ? quality : 6, &reason, &written),
+        QVERIFY2(writeSegmentFile(path("ours." + extension), picture, imageFormatFromSetting(format),
+                                  png ? 90 : quality, png ? quality : 6, &reason, &written),
                  qPrintable(reason));
         const QByteArray qts = qtsFile(canvas, extension, quality);
         QFile file(written);
@@ -482,7 +482,8 @@ private slots:
         StitchWorker worker;
         worker.maxDimension = lengths[0] + lengths[1];
         StitchRecorder recorder(worker);
-        worker.saveGrabbedImages(frames, turn, direction, path(format), "CamA", "SN1", 4, format, 99, 6);
+        worker.saveGrabbedImages(
+            {frames, turn, direction, path(format), "CamA", "SN1", 4, imageFormatFromSetting(format), 99, 6});
         QCOMPARE(recorder.files().size(), 2);
         for (int s = 0; s < 2; ++s) {
             const QVector<int> order = s ? QVector<int>{2}

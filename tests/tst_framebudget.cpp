@@ -218,8 +218,8 @@ private slots:
     }
 
     // Thirty 1024 x 4096 frames (a 4096-pixel camera's turned for Left or Bottom): a streamed save
-    // holds strips of the rows and the file's buffer, far below the canvas, yet at least the strip
-    // the encoder is fed; a format Qt writes from a canvas is charged the canvas.
+    // holds strips of the rows and the file's buffer, far below the whole picture, yet at least
+    // the strip the encoder is fed.
     void streamedFormatsChargeStripsNotTheCanvas_data()
     {
         QTest::addColumn<QString>("format");
@@ -241,9 +241,9 @@ private slots:
             = {QImage::Format_Grayscale8, QImage::Format_Grayscale16, QImage::Format_RGB888};
         const QImage frame(horizontal ? 1024 : 4096, horizontal ? 4096 : 1024, formats[bytes - 1]);
         const QList<QImage> batch = QVector<QImage>(30, frame).toList();
-        const qint64 canvas = stitchCanvasBytes(batch, direction, format, kMaxStitchDimension);
-        QCOMPARE(canvas, qint64(4096) * (30 * 1024) * (bytes == 3 && format == "BMP" ? 4 : bytes));
-        const qint64 streamed = stitchSaveBytes(batch, direction, format, kMaxStitchDimension);
+        const qint64 canvas = qint64(4096) * (30 * 1024) * bytes;
+        const ImageFormat type = imageFormatFromSetting(format);
+        const qint64 streamed = stitchSaveBytes(batch, direction, type, kMaxStitchDimension);
         QVERIFY2(streamed * 3 < canvas, qPrintable(QStringLiteral("%1 of %2").arg(streamed).arg(canvas)));
         // BMP and JPEG hold 16-bit frames' top bits: 8-bit rows.
         const int rowPixelBytes = bytes == 2 && (format == "BMP" || format == "JPG") ? 1 : bytes;
@@ -251,13 +251,10 @@ private slots:
         const qint64 stripRows = format == "TIFF" ? (qint64(4) << 20) / rowBytes : stripRowsFor(rowBytes);
         QVERIFY(streamed >= stripRows * rowBytes + descriptorBufferBytes());
         // Twice the frames make two segments saved one after the other: about the same charge.
-        const qint64 longer = stitchSaveBytes(batch + batch, direction, format, kMaxStitchDimension);
+        const qint64 longer = stitchSaveBytes(batch + batch, direction, type, kMaxStitchDimension);
         QVERIFY2(longer * 10 >= streamed * 9 && longer * 10 <= streamed * 11,
                  qPrintable(QString::number(longer)));
-        QCOMPARE(stitchSaveBytes(batch, direction, "PPM", kMaxStitchDimension),
-                 stitchCanvasBytes(batch, direction, "PPM", kMaxStitchDimension));
-        QCOMPARE(stitchCanvasBytes(batch, direction, format, 50), canvas / (30 * 1024) * 50); // cut
-        QCOMPARE(stitchSaveBytes({}, direction, format, kMaxStitchDimension), qint64(0));
+        QCOMPARE(stitchSaveBytes({}, direction, type, kMaxStitchDimension), qint64(0));
     }
 
     void oneSaveFailureBoxAtATimeAndTheRestCounted()

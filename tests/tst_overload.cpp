@@ -232,7 +232,7 @@ void TestOverload::overloadDropsWholeRunsAndKeepsWholeBatches()
     // passed by what the worker's saves hold.
     const qint64 oneSave
         = stitchSaveBytes(QVector<QImage>(kBatch, QImage(kWidth, kLines, QImage::Format_RGB888)).toList(), 0,
-                          QStringLiteral("PNG"), kMaxStitchDimension, turnAngleForDirection(0));
+                          ImageFormat::Png, kMaxStitchDimension, turnAngleForDirection(0));
     QVERIFY2(peakInFlight <= w().session().budget().limit() + 2 * oneSave,
              qPrintable(QString::number(peakInFlight)));
 

@@ -17,7 +17,7 @@
  *
  *     const QByteArray answer = runWithFileSizeLimit(4096, [&] {
  *         QString reason;
- *         return writeImageFile(path, image, "PNG", 95, 8, &reason) ? QByteArray("ok") : reason.toUtf8();
+ *         return writeImageFile(path, image, ImageFormat::Png, 95, 8, &reason) ? "ok" : reason.toUtf8();
  *     });
  *
  * The global thread pool is emptied before the fork. Warm up anything that
