@@ -33,20 +33,6 @@ namespace {
 enum SaveKind { Writer, Batch, Grabbed, FileList, Snapshot };
 const char *const kKindNames[] = {"writer", "batch", "grabbed batch", "file list", "snapshot"};
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// A regular file where a folder is needed: fails even for root.
-QString blockedFolderIn(const QString &folder)
-{
-    QFile blocker(QDir(folder).filePath(QStringLiteral("blocker")));
-    blocker.open(QIODevice::WriteOnly);
-    return blocker.fileName() + QStringLiteral("/out");
-}
-
 // What every kind of save is given, each more than the file buffer holds
 // as BMP or TIFF: a 1500 x 400 picture, and as three frames of one segment
 // of that size, the frames as the camera delivered them (turned a quarter)
@@ -62,19 +48,12 @@ struct SaveInputs {
 MV_SAVE_IMG_TO_FILE_PARAM snapshotRequest(const std::vector<unsigned char> &mono, unsigned height,
                                           const QString &format, const QString &path)
 {
-    MV_SAVE_IMG_TO_FILE_PARAM param{};
-    param.enPixelType = PixelType_Gvsp_Mono8;
-    param.pData = const_cast<unsigned char *>(mono.data());
-    param.nDataLen = unsigned(mono.size());
-    param.nWidth = 1600;
-    param.nHeight = height;
-    param.enImageType = format == QLatin1String("JPG") ? MV_Image_Jpeg
-        : format == QLatin1String("PNG")               ? MV_Image_Png
-        : format == QLatin1String("TIFF")              ? MV_Image_Tif
-                                                       : MV_Image_Bmp;
-    param.nQuality = format == QLatin1String("JPG") ? 90 : 6;
-    std::strncpy(param.pImagePath, QFile::encodeName(path).constData(), sizeof param.pImagePath - 1);
-    return param;
+    const unsigned type = format == QLatin1String("JPG") ? MV_Image_Jpeg
+        : format == QLatin1String("PNG")                 ? MV_Image_Png
+        : format == QLatin1String("TIFF")                ? MV_Image_Tif
+                                                         : MV_Image_Bmp;
+    return saveRequest(const_cast<unsigned char *>(mono.data()), unsigned(mono.size()), PixelType_Gvsp_Mono8,
+                       1600, height, type, QFile::encodeName(path));
 }
 
 // One save of `kind` into folder, reported as the stitch worker reports.
@@ -280,10 +259,10 @@ private slots:
         QCOMPARE(file.write("picture"), qint64(7));
         QVERIFY2(file.commit(), qPrintable(file.errorString()));
         QCOMPARE(file.committedPath(), path(written));
-        QCOMPARE(contentOf(path(written)), QByteArray("picture"));
+        QCOMPARE(readFile(path(written)), QByteArray("picture"));
         for (const QString &name : taken) {
             if (!symlinkToFull)
-                QCOMPARE(contentOf(path(name)), name.toUtf8());
+                QCOMPARE(readFile(path(name)), name.toUtf8());
         }
         QCOMPARE(entriesOf(m_scratch->path()).size(), taken.size() + 1);
     }
@@ -300,12 +279,12 @@ private slots:
         DurableFile file(path("camera.ffc"));
         QVERIFY(file.open() && file.write("new") == 3);
         QVERIFY2(file.commitReplacing(), qPrintable(file.errorString()));
-        QCOMPARE(contentOf(path("camera.ffc")), QByteArray("new"));
+        QCOMPARE(readFile(path("camera.ffc")), QByteArray("new"));
         DurableFile refused(path("taken.ffc")); // a folder is in the way of the name
         QVERIFY(refused.open() && refused.write("more") == 4);
         QVERIFY(!refused.commitReplacing());
         QCOMPARE(refused.systemError(), EISDIR);
-        QCOMPARE(contentOf(path("taken.ffc/inside")), QByteArray("old"));
+        QCOMPARE(readFile(path("taken.ffc/inside")), QByteArray("old"));
         QCOMPARE(entriesOf(m_scratch->path()), (QStringList{"camera.ffc", "taken.ffc"}));
     }
 
@@ -401,7 +380,7 @@ private slots:
         QCOMPARE(entriesOf(m_scratch->path()), QStringList{".s.tif.partial"});
         QVERIFY(file.commit());
         QCOMPARE(entriesOf(m_scratch->path()), QStringList{"s.tif"});
-        QCOMPARE(contentOf(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
+        QCOMPARE(readFile(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
     }
 
     // The device under every file keeps the first failure: once a write was
