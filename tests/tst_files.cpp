@@ -95,7 +95,7 @@ unsigned char grayAt(unsigned int x, unsigned int y)
 }
 
 // Leaves a frame as the grab thread would: buffer, size and record.
-void giveLatestFrame(MainWindow &window, unsigned int pixelType)
+void giveLatestFrame(MainWindow &window)
 {
     const unsigned int bufferBytes = kWidth * kHeight;
     QMutexLocker lock(&window.m_frameMutex);
@@ -106,13 +106,12 @@ void giveLatestFrame(MainWindow &window, unsigned int pixelType)
     window.m_lastFrameInfo = MV_FRAME_OUT_INFO_EX{};
     window.m_lastFrameInfo.nWidth = kWidth;
     window.m_lastFrameInfo.nHeight = kHeight;
-    window.m_lastFrameInfo.enPixelType = MvGvspPixelType(pixelType);
+    window.m_lastFrameInfo.enPixelType = PixelType_Gvsp_Mono8;
     window.m_lastFrameInfo.nFrameLen = kWidth * kHeight;
 }
 
 struct SnapshotCase {
     bool hasWindow, cameraOpen, hasFrame;
-    uint pixelType;
     const char *saveDir, *button; // button: the format chosen first, for a snapshot that is written
     QString title, text;
 };
@@ -505,26 +504,19 @@ private slots:
     void snapshotIsWrittenOrTheReasonShown_data()
     {
         QTest::addColumn<SnapshotCase>("c");
-        const uint mono = PixelType_Gvsp_Mono8;
         const QString notOpen = QStringLiteral("Camera is not open, cannot save image!");
-        const QString failed = QStringLiteral("保存图片失败，错误码: "); // the status as a signed decimal
-        const QString saved = QStringLiteral("保存成功"), refused = QStringLiteral("保存失败");
-        QTest::newRow("no window") << SnapshotCase{false, false, true, mono, ".", "", "Error", notOpen};
-        QTest::newRow("camera closed") << SnapshotCase{true, false, true, mono, ".", "", "Error", notOpen};
+        // The status as a signed decimal, then the system's reason.
+        const QString failed
+            = QStringLiteral("保存图片失败，错误码: -2147483634\nMV_E_WRITEFILE (0x8000000E): "
+                             "a file could not be written\n原因: No such file or directory");
+        QTest::newRow("no window") << SnapshotCase{false, false, true, ".", "", "Error", notOpen};
+        QTest::newRow("camera closed") << SnapshotCase{true, false, true, ".", "", "Error", notOpen};
         QTest::newRow("no frame yet") << SnapshotCase{
-            true, true, false, mono, ".", "", "Error", "No image data, may not have started streaming!"};
+            true, true, false, ".", "", "Error", "No image data, may not have started streaming!"};
         QTest::newRow("folder that does not exist")
-            << SnapshotCase{true,
-                            true,
-                            true,
-                            mono,
-                            "missing/folder",
-                            "",
-                            refused,
-                            failed + "-2147483634\nMV_E_WRITEFILE (0x8000000E): a file could not be written"
-                                + "\n原因: No such file or directory"};
-        QTest::newRow("PNG") << SnapshotCase{true,  true,          true,  mono,
-                                             "out", "rdButtonPng", saved, "PNG压缩级别: 3 (0-9, 0=不压缩)"};
+            << SnapshotCase{true, true, true, "missing/folder", "", "保存失败", failed};
+        QTest::newRow("PNG") << SnapshotCase{
+            true, true, true, "out", "rdButtonPng", "保存成功", "PNG压缩级别: 3 (0-9, 0=不压缩)"};
     }
     void snapshotIsWrittenOrTheReasonShown()
     {
@@ -539,7 +531,7 @@ private slots:
         SimulatedCamera camera(window, "DLG-1");
         window.m_isOpen = c.cameraOpen;
         if (c.hasFrame)
-            giveLatestFrame(window, c.pixelType);
+            giveLatestFrame(window);
         settingdialog dialog(c.hasWindow ? &window : nullptr, nullptr);
         // Without an open camera the dialog opens disabled; enabled here, as
         // it stays when the camera closes behind it, the click reaches the checks.

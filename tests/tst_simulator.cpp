@@ -177,14 +177,10 @@ private slots:
         text("odd Bayer frames", "[A]\npixel_format = BayerRG8\nlines_per_frame = 7\n", "even");
         text("serial twice", "[A]\nserial = X\n[B]\nserial = X\n", "used twice");
         text("noise beyond 64", "[A]\nnoise = 65\n", "not a valid number");
-        text("vignette beyond 0.9", "[A]\nvignette = 0.95\n", "from 0 to 0.9");
-        text("negative column gain", "[A]\ncolumn_gain = -0.1\n", "from 0 to 0.5");
-        text("column offset beyond 64", "[A]\ncolumn_offset = 65\n", "not a valid number");
         text("target beyond 255", "[A]\ntarget = 256\n", "scene or a level");
         text("belt without time", belt.arg("1000 for 0"), "must take some time");
         text("belt step unknown", belt.arg("1000 during 1"), step);
         text("belt rate negative", belt.arg("-5 for 1"), step);
-        text("belt ramp without target", belt.arg("ramp in 1"), step);
         QTest::newRow("folder") << "folder" << QByteArray() << "is a folder, not a file";
         QTest::newRow("named pipe") << "pipe" << QByteArray() << "is not a regular file";
         QTest::newRow("missing file") << "missing" << QByteArray() << "cannot read the file: No such file";
