@@ -34,20 +34,6 @@ namespace {
 enum SaveKind { Writer, Batch, Grabbed, FileList, Snapshot };
 const char *const kKindNames[] = {"writer", "batch", "grabbed batch", "file list", "snapshot"};
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// A regular file where a folder is needed: fails even for root.
-QString blockedFolderIn(const QString &folder)
-{
-    QFile blocker(QDir(folder).filePath(QStringLiteral("blocker")));
-    blocker.open(QIODevice::WriteOnly);
-    return blocker.fileName() + QStringLiteral("/out");
-}
-
 // What every kind of save is given, each more than the file buffer holds
 // as BMP or TIFF: a 1500 x 400 picture, and as three frames of one segment
 // of that size, the frames as the camera delivered them (turned a quarter)
@@ -63,19 +49,12 @@ struct SaveInputs {
 MV_SAVE_IMG_TO_FILE_PARAM snapshotRequest(const std::vector<unsigned char> &mono, unsigned height,
                                           const QString &format, const QString &path)
 {
-    MV_SAVE_IMG_TO_FILE_PARAM param{};
-    param.enPixelType = PixelType_Gvsp_Mono8;
-    param.pData = const_cast<unsigned char *>(mono.data());
-    param.nDataLen = unsigned(mono.size());
-    param.nWidth = 1600;
-    param.nHeight = height;
-    param.enImageType = format == QLatin1String("JPG") ? MV_Image_Jpeg
-        : format == QLatin1String("PNG")               ? MV_Image_Png
-        : format == QLatin1String("TIFF")              ? MV_Image_Tif
-                                                       : MV_Image_Bmp;
-    param.nQuality = format == QLatin1String("JPG") ? 90 : 6;
-    std::strncpy(param.pImagePath, QFile::encodeName(path).constData(), sizeof param.pImagePath - 1);
-    return param;
+    const unsigned type = format == QLatin1String("JPG") ? MV_Image_Jpeg
+        : format == QLatin1String("PNG")                 ? MV_Image_Png
+        : format == QLatin1String("TIFF")                ? MV_Image_Tif
+                                                         : MV_Image_Bmp;
+    return saveRequest(const_cast<unsigned char *>(mono.data()), unsigned(mono.size()), PixelType_Gvsp_Mono8,
+                       1600, height, type, QFile::encodeName(path));
 }
 
 // One save of `kind` into folder, reported as the stitch worker reports.
@@ -118,7 +97,7 @@ unsigned char grayAt(unsigned int x, unsigned int y)
 }
 
 // Leaves a frame as the grab thread would: buffer, size and record.
-void giveLatestFrame(MainWindow &window, unsigned int pixelType)
+void giveLatestFrame(MainWindow &window)
 {
     const unsigned int bufferBytes = kWidth * kHeight;
     QMutexLocker lock(&window.m_frameMutex);
@@ -129,13 +108,12 @@ void giveLatestFrame(MainWindow &window, unsigned int pixelType)
     window.m_lastFrameInfo = MV_FRAME_OUT_INFO_EX{};
     window.m_lastFrameInfo.nWidth = kWidth;
     window.m_lastFrameInfo.nHeight = kHeight;
-    window.m_lastFrameInfo.enPixelType = MvGvspPixelType(pixelType);
+    window.m_lastFrameInfo.enPixelType = PixelType_Gvsp_Mono8;
     window.m_lastFrameInfo.nFrameLen = kWidth * kHeight;
 }
 
 struct SnapshotCase {
     bool hasWindow, cameraOpen, hasFrame;
-    uint pixelType;
     const char *saveDir, *button; // button: the format chosen first, for a snapshot that is written
     QString title, text;
 };
@@ -282,10 +260,10 @@ private slots:
         QCOMPARE(file.write("picture"), qint64(7));
         QVERIFY2(file.commit(), qPrintable(file.errorString()));
         QCOMPARE(file.committedPath(), path(written));
-        QCOMPARE(contentOf(path(written)), QByteArray("picture"));
+        QCOMPARE(readFile(path(written)), QByteArray("picture"));
         for (const QString &name : taken) {
             if (!symlinkToFull)
-                QCOMPARE(contentOf(path(name)), name.toUtf8());
+                QCOMPARE(readFile(path(name)), name.toUtf8());
         }
         QCOMPARE(entriesOf(m_scratch->path()).size(), taken.size() + 1);
     }
@@ -302,12 +280,12 @@ private slots:
         DurableFile file(path("camera.ffc"));
         QVERIFY(file.open() && file.write("new") == 3);
         QVERIFY2(file.commitReplacing(), qPrintable(file.errorString()));
-        QCOMPARE(contentOf(path("camera.ffc")), QByteArray("new"));
+        QCOMPARE(readFile(path("camera.ffc")), QByteArray("new"));
         DurableFile refused(path("taken.ffc")); // a folder is in the way of the name
         QVERIFY(refused.open() && refused.write("more") == 4);
         QVERIFY(!refused.commitReplacing());
         QCOMPARE(refused.systemError(), EISDIR);
-        QCOMPARE(contentOf(path("taken.ffc/inside")), QByteArray("old"));
+        QCOMPARE(readFile(path("taken.ffc/inside")), QByteArray("old"));
         QCOMPARE(entriesOf(m_scratch->path()), (QStringList{"camera.ffc", "taken.ffc"}));
     }
 
@@ -404,7 +382,7 @@ private slots:
         QCOMPARE(entriesOf(m_scratch->path()), QStringList{".s.tif.partial"});
         QVERIFY(file.commit());
         QCOMPARE(entriesOf(m_scratch->path()), QStringList{"s.tif"});
-        QCOMPARE(contentOf(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
+        QCOMPARE(readFile(path("s.tif")), QByteArray("HHhh") + body + QByteArray("tail!"));
     }
 
     // The device under every file keeps the first failure: once a write was
@@ -530,26 +508,19 @@ private slots:
     void snapshotIsWrittenOrTheReasonShown_data()
     {
         QTest::addColumn<SnapshotCase>("c");
-        const uint mono = PixelType_Gvsp_Mono8;
         const QString notOpen = QStringLiteral("Camera is not open, cannot save image!");
-        const QString failed = QStringLiteral("保存图片失败，错误码: "); // the status as a signed decimal
-        const QString saved = QStringLiteral("保存成功"), refused = QStringLiteral("保存失败");
-        QTest::newRow("no window") << SnapshotCase{false, false, true, mono, ".", "", "Error", notOpen};
-        QTest::newRow("camera closed") << SnapshotCase{true, false, true, mono, ".", "", "Error", notOpen};
+        // The status as a signed decimal, then the system's reason.
+        const QString failed
+            = QStringLiteral("保存图片失败，错误码: -2147483634\nMV_E_WRITEFILE (0x8000000E): "
+                             "a file could not be written\n原因: No such file or directory");
+        QTest::newRow("no window") << SnapshotCase{false, false, true, ".", "", "Error", notOpen};
+        QTest::newRow("camera closed") << SnapshotCase{true, false, true, ".", "", "Error", notOpen};
         QTest::newRow("no frame yet") << SnapshotCase{
-            true, true, false, mono, ".", "", "Error", "No image data, may not have started streaming!"};
+            true, true, false, ".", "", "Error", "No image data, may not have started streaming!"};
         QTest::newRow("folder that does not exist")
-            << SnapshotCase{true,
-                            true,
-                            true,
-                            mono,
-                            "missing/folder",
-                            "",
-                            refused,
-                            failed + "-2147483634\nMV_E_WRITEFILE (0x8000000E): a file could not be written"
-                                + "\n原因: No such file or directory"};
-        QTest::newRow("PNG") << SnapshotCase{true,  true,          true,  mono,
-                                             "out", "rdButtonPng", saved, "PNG压缩级别: 3 (0-9, 0=不压缩)"};
+            << SnapshotCase{true, true, true, "missing/folder", "", "保存失败", failed};
+        QTest::newRow("PNG") << SnapshotCase{
+            true, true, true, "out", "rdButtonPng", "保存成功", "PNG压缩级别: 3 (0-9, 0=不压缩)"};
     }
     void snapshotIsWrittenOrTheReasonShown()
     {
@@ -564,7 +535,7 @@ private slots:
         if (c.cameraOpen)
             openSimulatedCamera(window.camera(), "DLG-1");
         if (c.hasFrame)
-            giveLatestFrame(window, c.pixelType);
+            giveLatestFrame(window);
         settingdialog dialog(c.hasWindow ? &window.camera() : nullptr, window.session().options());
         // Without an open camera the dialog opens disabled; enabled here, as
         // it stays when the camera closes behind it, the click reaches the checks.

@@ -255,59 +255,9 @@ private slots:
         }
         QVERIFY(composePreview({QImage(), QImage()}, direction).picture.isNull());
     }
-    void turnedCopiesReadTheTurnedFrame_data()
-    {
-        QTest::addColumn<int>("angle");
-        QTest::addColumn<bool>("grayFrame");
-        QTest::addColumn<int>("targetBytes");
-        for (int angle : {0, 90, -90, 180, 270}) {
-            QTest::addRow("%d gray into gray", angle) << angle << true << 1;
-            QTest::addRow("%d gray into rgb", angle) << angle << true << 3;
-            QTest::addRow("%d rgb into rgb", angle) << angle << false << 3;
-        }
-    }
-    // Bands of rows starting anywhere, clipped to fewer columns, touching
-    // nothing past them; sampled columns and rows in any order, repeats too.
-    void turnedCopiesReadTheTurnedFrame()
-    {
-        QFETCH(int, angle);
-        QFETCH(bool, grayFrame);
-        QFETCH(int, targetBytes);
-        const QImage frame
-            = patternFrame(150, 71, grayFrame ? QImage::Format_Grayscale8 : QImage::Format_RGB888, 3);
-        QImage turned = turnedByHand(frame, angle);
-        if (targetBytes == 1)
-            turned = turned.convertToFormat(QImage::Format_Grayscale8);
-        const qsizetype stride = qsizetype(turned.width()) * targetBytes + 5;
-        for (const QPair<int, int> &band :
-             {qMakePair(0, turned.height()), qMakePair(7, 13), qMakePair(turned.height() - 3, 3)}) {
-            for (int columns : {turned.width(), 1, turned.width() - 17}) {
-                QByteArray out(int(stride * band.second), char(0x5a));
-                copyTurnedRows(frame, angle, band.first, band.second, columns,
-                               reinterpret_cast<uchar *>(out.data()), stride, targetBytes);
-                for (int r = 0; r < band.second; ++r)
-                    QCOMPARE(out.mid(int(r * stride), columns * targetBytes + 1),
-                             QByteArray(reinterpret_cast<const char *>(turned.constScanLine(band.first + r)),
-                                        columns * targetBytes)
-                                 + char(0x5a));
-            }
-        }
-        QVector<int> columns, rows;
-        for (int x = 0; x < turned.width(); x += 3)
-            columns << (x * 7) % turned.width();
-        columns << turned.width() - 1 << 0 << 0;
-        for (int y = turned.height() - 1; y >= 0; y -= 5)
-            rows << y;
-        QImage sampled(columns.size(), rows.size(), turned.format());
-        sampleTurned(frame, angle, columns.constData(), columns.size(), rows.constData(), rows.size(),
-                     sampled.bits(), sampled.bytesPerLine(), targetBytes);
-        for (int y = 0; y < rows.size(); ++y)
-            for (int x = 0; x < columns.size(); ++x)
-                QCOMPARE(sampled.pixel(x, y), turned.pixel(columns[x], rows[y]));
-    }
     // A short Mono8 frame is never read past its end; the mark survives copies
-    // and alone makes gray stitch as RGB; memory is charged by depth and padding,
-    // and a reservation no frame took goes back whole, never more.
+    // and alone makes gray stitch as RGB; a reservation no frame took goes back
+    // whole, never more.
     void mono8MarksAndFrameMemory()
     {
         const QByteArray raw(7 * 3, char(9)), packed(7 * 3 * 3, char(1));
@@ -322,11 +272,7 @@ private slots:
         const QImage gray = patternFrame(6, 4, QImage::Format_Grayscale8, 1);
         QVERIFY(!grayStandsForRgb(gray) && grayStandsForRgb(markedAsRgb(gray).copy()));
         QVERIFY(!grayStandsForRgb(markedAsRgb(patternFrame(6, 4, QImage::Format_RGB888, 1))));
-        QVERIFY(stitchesAsGray(patternFrame(6, 4, QImage::Format_Indexed8, 1))
-                && !stitchesAsGray(markedAsRgb(gray)));
-        QCOMPARE(stitchFeedDepth(PixelType_Gvsp_Mono8) * 3, stitchFeedDepth(PixelType_Gvsp_BayerRG8));
-        QCOMPARE(frameImageBytes(4099, 2, 8),
-                 qint64(QImage(4099, 2, QImage::Format_Grayscale8).sizeInBytes()));
+        QVERIFY(!stitchesAsGray(markedAsRgb(gray)));
         FrameBudget budget(1000, 400);
         QVERIFY(budget.reserveQueued(300) && budget.reserveQueued(100));
         budget.dequeued(300);

@@ -3,7 +3,6 @@
 // be stitched fails with its reason; the window shows each report and saves
 // every queued batch before it closes.
 #include <QImageReader>
-#include <QPainter>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -21,6 +20,7 @@
 #include "mainwindow.h"
 #include "messageboxrecorder.h"
 #include "patternframe.h"
+#include "referencecanvas.h"
 #include "savepool.h"
 #include "scratchdirectory.h"
 #include "stitchingwindow.h"
@@ -60,27 +60,6 @@ struct Deliveries {
                   }};
 };
 
-// Where each frame must land in a stitched segment: edge to edge along the
-// axis, top- or left-aligned, black elsewhere.
-QImage placedFrames(const QList<QImage> &placed, bool horizontal)
-{
-    int along = 0;
-    int across = 0;
-    for (const QImage &frame : placed) {
-        along += horizontal ? frame.width() : frame.height();
-        across = std::max(across, horizontal ? frame.height() : frame.width());
-    }
-    QImage canvas(horizontal ? along : across, horizontal ? across : along, QImage::Format_RGB888);
-    canvas.fill(Qt::black);
-    QPainter painter(&canvas);
-    int offset = 0;
-    for (const QImage &frame : placed) {
-        painter.drawImage(horizontal ? offset : 0, horizontal ? 0 : offset, frame);
-        offset += horizontal ? frame.width() : frame.height();
-    }
-    return canvas;
-}
-
 } // namespace
 
 class SavePoolTest : public QObject
@@ -97,12 +76,6 @@ class SavePoolTest : public QObject
         m_window->m_saveDir = m_out;
         m_window->m_imageFormat = QStringLiteral("BMP");
         m_window->m_stitchDirection = 0;
-    }
-    QString blockedFolder()
-    {
-        QFile blocker(m_scratch->filePath(QStringLiteral("blocker")));
-        blocker.open(QIODevice::WriteOnly);
-        return blocker.fileName() + QStringLiteral("/out");
     }
 
 private slots:
@@ -317,7 +290,7 @@ private slots:
             QCOMPARE(recorder.events.first(), QStringLiteral("progress 1/1"));
             QCOMPARE(recorder.files().size(), 1);
             QCOMPARE(QImage(recorder.files().first()).convertToFormat(QImage::Format_RGB888),
-                     placedFrames(frames, direction == 0));
+                     canvasOf(frames, 0, direction == 0));
         }
     }
 
@@ -396,7 +369,7 @@ private slots:
                  (QStringList{"Saving stitched image (background)...", "Saving stitched image... 1/3",
                               "Saving stitched image... 2/3", "Saving stitched image... 3/3", "Save done."}));
         QTRY_COMPARE_WITH_TIMEOUT(m_window->ui->statusBar->currentMessage(), QString(), 5000);
-        m_window->m_saveDir = blockedFolder();
+        m_window->m_saveDir = blockedFolderIn(m_scratch->path());
         m_window->m_cameraSerialNumber.clear();
         m_window->handOffBatch({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 2);
         QVERIFY(boxes.waitForCount(2));
@@ -415,7 +388,7 @@ private slots:
     {
         openWindow();
         MessageBoxRecorder boxes;
-        m_window->m_saveDir = blockedFolder();
+        m_window->m_saveDir = blockedFolderIn(m_scratch->path());
         m_window->handOffBatch({patternFrame(4, 4, QImage::Format_RGB888, 1)}, 9);
         m_window->m_saveDir = m_out;
         m_window->m_imageFormat = QStringLiteral("PNG");

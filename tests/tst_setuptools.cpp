@@ -6,6 +6,7 @@
 #include "acquisitionhealth.h"
 #include "appsettings.h"
 #include "plotwidgets.h"
+#include "simcamera.h"
 
 #include <QGraphicsPixmapItem>
 #include <QLabel>
@@ -157,10 +158,8 @@ private slots:
         w.m_frameMutex.unlock();
         QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 1000);
         cw.trigger("actionCameraStart"); // stops
-        MV_MATCH_INFO_USB_DETECT usb{};
-        MV_ALL_MATCH_INFO match{MV_MATCH_TYPE_USB_DETECT, &usb, sizeof usb};
-        QCOMPARE(MV_CC_GetAllMatchInfo(w.m_handle, &match), MV_OK);
-        const qint64 lost = usb.nErrorFrameCount, sent = lost + usb.nReceivedFrameCount;
+        const FrameCounts counts = cameraFrameCounts(w.m_handle);
+        const qint64 lost = counts.lost, sent = lost + counts.received;
         QVERIFY(lost > 20);
         const QString text = banner->text();
         QVERIFY2(banner->isVisible() && text.contains(QString(" %1 of %2 ").arg(lost).arg(sent))

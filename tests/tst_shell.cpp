@@ -3,7 +3,6 @@
 #include "camerawindow.h"
 #include "ui_mainwindow.h"
 
-#include "aboutdialog.h"
 #include "appsettings.h"
 #include "buildinfo.h"
 #include "terminationsignals.h"
@@ -11,7 +10,6 @@
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QLabel>
 #include <QMenu>
 #include <QSettings>
 
@@ -27,18 +25,6 @@ void recordMessage(QtMsgType type, const QMessageLogContext &, const QString &te
 {
     if (type != QtDebugMsg)
         g_messages << text;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 } // namespace
@@ -245,15 +231,6 @@ private slots:
                                     : QString(),
                      QString(row[2]));
         }
-    }
-
-    // The form's text step empties the logo label after the pixmap was set; the
-    // box puts the 108 x 97 logo back into its 100 x 100 label, proportions kept.
-    void aboutBoxShowsLogoAndThisBuild()
-    {
-        AboutDialog box;
-        QCOMPARE(box.findChild<QLabel *>("lbLog")->pixmap(Qt::ReturnByValue).size(), QSize(100, 89));
-        QVERIFY(box.findChild<QLabel *>("lblBuild")->text().contains(QRegularExpression("^Build:\\d{14}$")));
     }
 
     // A fitted strip is fitted again when the window grows; zooming ends the

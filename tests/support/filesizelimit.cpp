@@ -24,7 +24,6 @@ enum class ChildEnd { Answered, Hung };
 // A child that gives no answer in this time is taken as hung and killed.
 constexpr int kChildDeadlineMs = 60000;
 
-// Threads of this process by the name Qt gives pool threads.
 int pooledThreads()
 {
     int count = 0;
@@ -68,7 +67,6 @@ void printStacksOf(pid_t child)
              dump.readAll().constData());
 }
 
-// The child's own address space now, from the kernel's account of it.
 long long addressSpaceBytes()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -81,7 +79,6 @@ long long addressSpaceBytes()
     return -1;
 }
 
-// Sets the child's limit of one resource; false when the system refuses.
 bool limitResource(int resource, long long bytes)
 {
     struct rlimit limit;
@@ -98,15 +95,9 @@ ChildEnd runOnce(const std::function<bool()> &limitChild, const std::function<QB
     // for them forever; an empty pool starts fresh threads in the child.
     waitForPoolThreadsToEnd();
     int channel[2];
-    if (::pipe(channel) != 0) {
-        answer = QByteArrayLiteral("pipe failed");
-        return ChildEnd::Answered;
-    }
-    const pid_t child = ::fork();
+    const pid_t child = ::pipe(channel) == 0 ? ::fork() : -1;
     if (child < 0) {
-        ::close(channel[0]);
-        ::close(channel[1]);
-        answer = QByteArrayLiteral("fork failed");
+        answer = QByteArrayLiteral("pipe or fork failed");
         return ChildEnd::Answered;
     }
     if (child == 0) {
@@ -161,10 +152,6 @@ ChildEnd runOnce(const std::function<bool()> &limitChild, const std::function<QB
         answer = QByteArrayLiteral("child died: ") + QByteArray::number(status);
     return ChildEnd::Answered;
 }
-
-} // namespace
-
-namespace {
 
 QByteArray runLimited(const std::function<bool()> &limitChild, const std::function<QByteArray()> &work,
                       const std::function<void()> &afterHang)

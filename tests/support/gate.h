@@ -5,15 +5,8 @@
 #include <condition_variable>
 #include <mutex>
 
-/*
- * Holds the threads that pass() it until open(); counts them as they arrive,
- * so a test can wait until work has really reached the point it holds.
- *
- *     Gate gate;
- *     start work that calls gate.pass();
- *     QVERIFY(gate.reached(2));      // two threads are waiting at it
- *     gate.open();
- */
+// Holds the threads that pass() it until open(), counting them as they
+// arrive, so that a test can wait until work has really reached that point.
 class Gate
 {
 public:

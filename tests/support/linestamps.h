@@ -76,13 +76,8 @@ inline QString sceneMismatch(const QImage &picture, int direction, const char *s
                    mvsim::scenePixel(serial, stamps[i], unsigned(x), rgbCamera ? 1 : 0, format),
                    mvsim::scenePixel(serial, stamps[i], unsigned(x), rgbCamera ? 2 : 0, format)};
             if (qRed(seen) != sent[0] || qGreen(seen) != sent[1] || qBlue(seen) != sent[2])
-                return QStringLiteral("line %1 pixel %2: %3 instead of %4,%5,%6")
-                    .arg(stamps[i])
-                    .arg(x)
-                    .arg(QString::number(seen & 0xffffff, 16))
-                    .arg(sent[0])
-                    .arg(sent[1])
-                    .arg(sent[2]);
+                return QString::asprintf("line %u pixel %d: %06x instead of %d,%d,%d", stamps[i], x,
+                                         seen & 0xffffff, sent[0], sent[1], sent[2]);
         }
     return QString();
 }

@@ -8,25 +8,12 @@
 #include <QTimer>
 
 /*
- * Closes every QMessageBox the program opens while the recorder is alive and
- * remembers what it said, so a test can run code that reports through a modal
- * box without blocking and then assert on the box.
- *
- *     MessageBoxRecorder boxes;                 // before the code that may warn
- *     window.someSlotThatWarns();               // exec() returns at once
- *     QCOMPARE(boxes.count(), 1);
- *     QCOMPARE(boxes.last().kind, QMessageBox::Warning);
- *     QCOMPARE(boxes.last().text, QStringLiteral("..."));
- *     QVERIFY(boxes.isEmpty());                 // or: nothing was reported
- *
- * It polls from a timer in the GUI thread; the timer also fires inside the
- * nested event loop of QMessageBox::exec(), which is how a modal box gets
- * closed. A box is answered with its escape or default button, else it is
- * rejected. Boxes shown
- * from a queued signal appear only once the event loop runs: use
- * waitForCount() (or QTest::qWait) before asserting.
- *
- * Create it in the GUI thread, after the QApplication.
+ * While it lives, closes every QMessageBox the program opens (its escape or
+ * default button, else reject) and records what it said, so that code which
+ * reports through a modal box runs on without blocking. It polls from a timer
+ * of the GUI thread, which also fires inside the box's own event loop; a box
+ * shown from a queued signal appears only once the event loop runs, hence
+ * waitForCount(). Create it in the GUI thread, after the QApplication.
  */
 class MessageBoxRecorder : public QObject
 {
@@ -40,15 +27,14 @@ public:
     };
 
     explicit MessageBoxRecorder(QObject *parent = nullptr);
-    ~MessageBoxRecorder() override;
+    ~MessageBoxRecorder() override { poll(); } // none is left hanging in a nested loop
 
     int count() const { return m_records.size(); }
     bool isEmpty() const { return m_records.isEmpty(); }
     const QList<Record> &records() const { return m_records; }
-    Record last() const;
+    Record last() const { return m_records.value(m_records.size() - 1); }
     QStringList texts() const;
     void clear() { m_records.clear(); }
-
     bool waitForCount(int expected, int timeoutMs = 5000);
 
 private:

@@ -1,42 +1,53 @@
 #ifndef SCRATCHDIRECTORY_H
 #define SCRATCHDIRECTORY_H
 
-#include <QString>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
-/*
- * Makes a fresh, empty temporary directory the working directory for as long
- * as it lives, and restores the previous one afterwards. "setting.ini" and
- * output written to "." therefore stay private to one test.
- *
- *     class TestSomething : public QObject {
- *         Q_OBJECT
- *         std::unique_ptr<ScratchDirectory> m_scratch;
- *     private slots:
- *         void init() { m_scratch = std::make_unique<ScratchDirectory>(); }
- *         void cleanup() { m_scratch.reset(); }
- *         ...
- *     };
- *
- * or simply `ScratchDirectory scratch;` as the first line of a test function.
- * path() is the directory; filePath("setting.ini") names a file in it.
- */
+// A fresh temporary directory as the working directory while it lives, so
+// that "setting.ini" and output written to "." stay private to one test.
+// Failing to make or enter it is fatal: the test would otherwise read and
+// overwrite the user's own setting.ini.
 class ScratchDirectory
 {
 public:
-    ScratchDirectory();
-    ~ScratchDirectory();
+    ScratchDirectory() : m_previous(QDir::currentPath())
+    {
+        if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
+            qFatal("ScratchDirectory: cannot make or enter %s", qPrintable(m_dir.path()));
+    }
+    ~ScratchDirectory() { QDir::setCurrent(m_previous); }
     ScratchDirectory(const ScratchDirectory &) = delete;
     ScratchDirectory &operator=(const ScratchDirectory &) = delete;
 
-    bool isValid() const;
-    QString path() const;
-    QString filePath(const QString &name) const;
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
 
 private:
     QString m_previous;
     QTemporaryDir m_dir;
-    bool m_entered = false;
 };
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// A path below a regular file, where a folder is needed: unusable even for root.
+inline QString blockedFolderIn(const QString &folder)
+{
+    const QString blocker = QDir(folder).filePath(QStringLiteral("blocker"));
+    writeFile(blocker, {});
+    return blocker + QStringLiteral("/out");
+}
 
 #endif // SCRATCHDIRECTORY_H

@@ -75,6 +75,23 @@ inline MV_SAVE_IMG_TO_FILE_PARAM saveRequest(unsigned char *data, unsigned int d
     return param;
 }
 
+// Frames the camera delivered and lost, as its transport's statistics count them.
+struct FrameCounts {
+    unsigned int received = 0, lost = 0;
+};
+
+inline FrameCounts cameraFrameCounts(void *handle)
+{
+    MV_NETTRANS_INFO net{};
+    MV_MATCH_INFO_USB_DETECT usb{};
+    MV_ALL_MATCH_INFO match{MV_MATCH_TYPE_USB_DETECT, &usb, sizeof usb};
+    if (MV_GIGE_GetNetTransInfo(handle, &net) == MV_OK)
+        return {net.nNetRecvFrameCount, unsigned(net.nThrowFrameCount)};
+    if (MV_CC_GetAllMatchInfo(handle, &match) == MV_OK)
+        return {usb.nReceivedFrameCount, usb.nErrorFrameCount};
+    return {};
+}
+
 // A handle on the enumerated camera with this serial; destroyed at scope end.
 class CameraHandle
 {

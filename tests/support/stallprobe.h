@@ -12,9 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 class StallProbe
@@ -34,37 +33,22 @@ public:
     double longestMs() const { return m_longestUs.load() / 1000.0; }
 
 private:
-    struct Answer {
-        std::mutex mutex; /* Protects answered */
-        std::condition_variable wake;
-        bool answered = false;
-    };
-
     void run(QObject *receiver)
     {
+        using namespace std::chrono_literals;
         while (m_running.load()) {
-            auto answer = std::make_shared<Answer>();
+            auto answer = std::make_shared<std::promise<void>>();
+            std::future<void> answered = answer->get_future();
             QElapsedTimer waited;
             waited.start();
             QMetaObject::invokeMethod(
-                receiver,
-                [answer] {
-                    const std::lock_guard<std::mutex> lock(answer->mutex);
-                    answer->answered = true;
-                    answer->wake.notify_all();
-                },
-                Qt::QueuedConnection);
-            std::unique_lock<std::mutex> lock(answer->mutex);
-            // Woken by the answer; the timeout only lets stop() end a wait
-            // for a receiver that no longer answers.
-            while (!answer->answered && m_running.load())
-                answer->wake.wait_for(lock, std::chrono::milliseconds(50));
-            if (answer->answered)
+                receiver, [answer] { answer->set_value(); }, Qt::QueuedConnection);
+            // The timeout only lets stop() end a wait for a receiver that no longer answers.
+            while (answered.wait_for(50ms) != std::future_status::ready && m_running.load()) { }
+            if (answered.wait_for(0ms) == std::future_status::ready)
                 m_longestUs.store(std::max<qint64>(m_longestUs.load(), waited.nsecsElapsed() / 1000));
-            lock.unlock();
-            // A probe every millisecond sees any stall that matters and
-            // costs the receiver's thread nothing worth counting.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // A probe every millisecond sees any stall that matters and costs the receiver nothing.
+            std::this_thread::sleep_for(1ms);
         }
     }
 

@@ -6,13 +6,9 @@
 
 #include "stitchworker.h"
 
-/*
- * What a stitch worker reported, in the order it came, as text that can also
- * cross from a forked child (serialized() / parse()):
- *     "progress 1/2", "finished <path>|<path>", "failed <text>"
- * Connected directly: read it on the thread the signals come from, or once
- * the worker is idle (waitForSaves()).
- */
+// What a stitch worker reported, in order ("progress 1/2", "finished <path>|...",
+// "failed <text>"), also across a fork (serialized(), parse()). Connected
+// directly: read it on the signals' thread or once the worker is idle.
 struct StitchRecorder {
     explicit StitchRecorder(StitchWorker &worker)
     {
