@@ -53,7 +53,9 @@ signals:
     void frameInfoUpdated(uint framecount, int width, int height, qlonglong timestamp, qlonglong interval,
                           int lostFrames, int totalFrames, double grabTimeMs);
     void frameGrabbed(QImage image);
-    // A frame for stitching (the feed is on), with the camera's frame number.
+    // Not a detected change: every frame fed for stitching while the feed is
+    // on, with the camera's frame number. prevFrame and prevTimestamp repeat
+    // the frame and its timestamp.
     void changeDetected(QImage changedFrame, QImage prevFrame, qlonglong changedTimestamp,
                         qlonglong prevTimestamp, uint frameNumber);
     void cameraLost();

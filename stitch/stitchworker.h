@@ -55,6 +55,9 @@ signals:
     void failed(QString error);
 
 public slots:
+    // rotateClockwise turns nothing: for saveStitch() any value but 0 lays the
+    // files out in reverse within each segment; for saveStitchImages() it is
+    // the stitch direction (0 Left, 1 Right, 2 Bottom, 3 Top).
     void saveStitch(QStringList imagePaths, int rotateClockwise, QString saveDirPath, QString cameraModelName,
                     QString cameraSerialNumber, QString format, int jpgQuality, int pngQuality);
     void saveStitchImages(QList<QImage> images, int rotateClockwise, QString saveDirPath,
