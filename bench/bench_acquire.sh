@@ -9,7 +9,7 @@
 #
 #   bench/bench_acquire.sh BUILD_DIR [TRIAL_S] [CONFIRM_S] [FORMATS] [LOW] [HIGH] [STEPS]
 set -eu
-build=$1
+build=$(cd "$1" && pwd)
 trial=${2:-10}
 confirm=${3:-60}
 formats=${4:-TIFF JPG}
