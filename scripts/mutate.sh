@@ -52,11 +52,11 @@ durable-error|storage|storage/descriptordevice.cpp|    if (m_fd < 0 \|\| m_error
 budget-fits|camera|camera/intakegate.cpp|    if (held + bytes > m_limit) {|    if (held > m_limit) {|the budget admits a frame that passes it
 budget-drop|camera|camera/framebudget.cpp|    if (!admitted) {\n        ++m_dropped;|    if (!admitted) {|a refused frame is not counted as dropped
 frame-follows|camera|camera/framestatistics.cpp|    return next == previous + 1u \|\| (previous == lastBlockId && next == 1u);|    return next == previous + 1u \|\| (previous == lastBlockId \&\& next == 0u);|the frame number's wrap to 1 counted as a gap
-batch-count|app|app/mainwindow_session.cpp|    if (w.m_batchFrames.size() >= w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|    if (w.m_batchFrames.size() > w.m_maxStitchCount \|\| w.m_batchLedger->openBatchOutgrowsBudget())|a batch holds one frame more than set
+batch-count|session|session/acquisitionsession.cpp|    if (m_batchFrames.size() >= m_options.maxStitchCount \|\| m_ledger->openBatchOutgrowsBudget())|    if (m_batchFrames.size() > m_options.maxStitchCount \|\| m_ledger->openBatchOutgrowsBudget())|a batch holds one frame more than set
 zoom-min|app|app/viewmath.cpp|    return std::max(usableScale(currentScale) / kZoomStep, kMinZoom);|    return usableScale(currentScale) / kZoomStep;|zooming out has no lower limit
 settings-nul|session|session/appsettings.cpp|    if (bytes.contains('\0'))|    if (bytes.contains('\1'))|a settings file with a NUL byte is taken as valid
-dialog-count|dialogs|dialogs/settingdialog.cpp|        AppSettings::setValue(AppSettings::kMaxStitchCount, count);\n        if (m_mainWindow)|        if (m_mainWindow)|a typed frame count is not stored
-dialog-rate|dialogs|dialogs/settingdialog.cpp|    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate);|    const int status = MV_CC_SetIntValueEx(cameraHandle(), "AcquisitionLineRate", rate + 1);|the line rate written off by one
+dialog-count|dialogs|dialogs/settingdialog.cpp|        AppSettings::setValue(AppSettings::kMaxStitchCount, int(count));\n        emit|        emit|a typed frame count is not stored
+dialog-rate|dialogs|dialogs/settingdialog.cpp|    const int status = m_camera->setInt("AcquisitionLineRate", rate);|    const int status = m_camera->setInt("AcquisitionLineRate", rate + 1);|the line rate written off by one
 sdk-bufover|sdk|sdk/src/sim/simdevice.cpp|            if (size < bytes)|            if (size + 1 < bytes)|a buffer one byte short is filled past its end
 sdk-mono10p|sdk|sdk/src/convert.cpp|        dst[i + 1] = static_cast<unsigned char>((src[1] >> 4) \| (src[2] << 4));|        dst[i + 1] = static_cast<unsigned char>((src[1] >> 4) \| (src[2] << 3));|Mono10p's second pixel unpacked with a wrong shift
 sdk-mono12p|sdk|sdk/src/convert.cpp|    for (; i + 2 <= pixels; i += 2, src += 3) {\n        dst[i] = static_cast<unsigned char>((src[0] >> 4) \| (src[1] << 4));\n        dst[i + 1] = src[2];|    for (; i + 2 <= pixels; i += 2, src += 3) {\n        dst[i] = static_cast<unsigned char>((src[0] >> 4) \| (src[1] << 4));\n        dst[i + 1] = src[1];|Mono12p's second pixel taken from the wrong byte
@@ -65,7 +65,7 @@ genicam-wrap|sdk|sdk/src/aravis/genicamrules.cpp|    return hidden < 0x8000 ? hi
 conveyor-distance|sdk|sdk/src/sim/simconveyor.cpp|    return v0 * tau + 0.5 * accel * tau * tau;|    return v0 * tau + accel * tau * tau;|the simulated belt's distance under acceleration doubled
 profile-row|setup|app/setuptools.cpp|const int row = int(std::floor(at.y()));|const int row = int(std::floor(at.y())) + 1;|a click in the live view profiles the line below it
 lost-share|setup|camera/acquisitionhealth.cpp|figures.sent = m_received.load() + figures.lost;|figures.sent = m_received.load();|lost frames counted as a share of the delivered ones
-histogram-first|setup|app/imagemeasures.cpp|++counts[s >> shift];|counts[s >> shift] += x > 0;|the first pixel of every line left out of the histogram
+histogram-first|setup|app/imagemeasures.cpp|[&](int, int, int s) {\n            ++count[s >> shift];|[\&](int x, int, int s) {\n            count[s >> shift] += x > 0;|the first pixel of every line left out of the histogram
 one-to-one|setup|app/setuptools.cpp|    ui->gv->setTransform(QTransform());|    ui->gv->setTransform(QTransform::fromScale(1.01, 1.01));|1:1 zoom one per cent off
 health-timing|setup|camera/acquisitionhealth.cpp|const double seconds = double(mark.arrivalNs - from.arrivalNs) / 1e9;|const double seconds = double(mark.timeNs - from.timeNs) / 1e9;|rates timed by the window's samples, not the frames' arrivals
 EOF
