@@ -114,10 +114,8 @@ private slots:
         m_restartCamera = false;
     }
 
-    // Only complete lines of a frame an object ended early are reported;
-    // frames are kept at least 2 s, or two frame times, within 32 bits; ids
-    // that never arrived are frames missed, across the wrap of 16-bit block
-    // ids (which skip 0) too, but not when the camera restarts its count.
+    // Complete lines only; frames kept at least 2 s or two frame times; ids that never arrived are
+    // frames missed, across the 16-bit wrap (which skips 0), not when the camera restarts its count.
     void streamRulesCountLinesRetentionAndMissedIds()
     {
         const quint64 lines[][3] = {{4096 * 512, 4096, 512},         // full frame
@@ -166,9 +164,8 @@ private slots:
         }
     }
 
-    // Each call on a device that stopped answering returns after the bound
-    // at most, one on a device known lost at once; after the first, every
-    // call returns at once, as gone, and the fetch is ended.
+    // A call on a device that stopped answering returns within the bound (at once when known
+    // lost); every later call returns at once, as gone, and the fetch is ended.
     void callsOnAStuckDeviceReturnWithinTheBoundAndThenAtOnce_data()
     {
         QTest::addColumn<QString>("first");
@@ -247,12 +244,8 @@ private slots:
         QVERIFY(ControlWorker::waitFor(blocked, std::chrono::milliseconds(5000)));
     }
 
-    // The search lists the fake camera on loopback; a second open is refused;
-    // frames arrive whole and in order; a buffer too small is refused
-    // untouched and the frame offered again. Exposure and gain reach it
-    // through the older names it has (ExposureTimeAbs, a float; GainRaw, an
-    // integer); it offers a frame trigger but no line trigger. Once closed,
-    // the camera opens again.
+    // Exposure and gain reach the fake camera through its older names (ExposureTimeAbs, a float;
+    // GainRaw, an integer); it offers a frame trigger but no line trigger.
     void theFakeCameraStreamsWholeFramesAndTakesItsFeatures()
     {
         if (!openFakeCamera())
@@ -313,9 +306,8 @@ private slots:
         m_restartCamera = true;    // the next test starts from the camera's defaults
     }
 
-    // A frame whose packets pause for 300 ms is completed, not dropped: the
-    // stream waits for its missing packets at least 2 s. Large frames make
-    // most pauses fall in the middle of one.
+    // A frame whose packets pause for 300 ms is completed, not dropped; large frames make most
+    // pauses fall in the middle of one.
     void framesSurvivePausesOfTheCamera()
     {
         if (!openFakeCamera())
@@ -347,11 +339,8 @@ private slots:
         QCOMPARE(int(after.nNetRecvFrameCount - before.nNetRecvFrameCount), received);
     }
 
-    // Lost frames are whole frames: ids that never arrived between the ones
-    // fetched, whatever made them go missing. Packets dropped on the wire
-    // (-r: 2 per thousand) lose frames the stream gives up on; a host that
-    // stalls for 2.5 s lets the ring fill and the camera's next frames find
-    // no buffer.
+    // Lost frames are ids that never arrived, whether packets were dropped on the wire (-r: 2 per
+    // thousand) or a host stalled for 2.5 s let the ring fill.
     void lostCountsMissingFrameIdsNotPackets()
     {
         const std::tuple<QStringList, int, int> runs[] = {{{"-r", "2"}, 0, 40}, {{}, 2500, 45}};
@@ -386,10 +375,8 @@ private slots:
         }
     }
 
-    // Aravis notices a camera gone only seconds later, once the heartbeat has
-    // gone unanswered, and every command to it waits out its retries
-    // meanwhile; the caller must not wait with it. The grab loop learns it
-    // from its fetch (the window then says the camera is disconnected).
+    // Aravis notices a camera gone only once the heartbeat goes unanswered, seconds later, and
+    // every command waits out its retries meanwhile: the caller must not wait with it.
     void callsRightAfterTheCameraDiedReturnPromptly_data()
     {
         QTest::addColumn<QString>("call");

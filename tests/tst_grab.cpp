@@ -51,9 +51,8 @@ private slots:
         m_seen = {};
     }
 
-    // Every frame is counted and becomes an image of its own, and the stitch feed follows each info
-    // and image: Mono8 as its gray bytes marked as standing for the RGB picture. Frames
-    // the camera could not keep while the loop stalled are counted as lost.
+    // Every frame is counted and becomes an image of its own, followed by the stitch feed: Mono8 as
+    // gray bytes standing for the RGB picture. Frames lost while the loop stalled are counted.
     void everyFrameBecomesAnImageOfItsOwn_data()
     {
         QTest::addColumn<QByteArray>("format");
