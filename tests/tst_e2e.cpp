@@ -164,7 +164,6 @@ private slots:
         QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << QList{8, 1, 0};
         QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << QList{8, 1, 0};
         QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << QList{16, 1, 16};
-        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << QList{8, 1, 0};
         QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << QList{8, 1, 0};
         QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << QList{8, 3, 0};
     }
