@@ -155,7 +155,7 @@ void TestOverload::budgetResumesBelowHalfAndAtEachRun()
     QVERIFY(!budget.reserveQueued(1) && budget.intakeStopped());
     budget.release(1);
     QVERIFY(budget.reserveQueued(1) && !budget.intakeStopped());
-    QVERIFY(!budget.reserveQueued(600));
+    QVERIFY(!budget.reserveQueued(600) && budget.dropped() == 3);
     budget.resetDropped();
     QVERIFY(budget.reserveQueued(400) && budget.dropped() == 0);
 }
