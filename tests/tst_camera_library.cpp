@@ -136,10 +136,8 @@ private slots:
         QTEST(call(handle), "expected");
     }
 
-    // A waiting fetch ends with no data on its timeout, and at once when
-    // grabbing stops or the handle goes; the camera is then free again. One
-    // that only started after the stop is refused instead (call order, or
-    // handle): such a round proves nothing about waking and is run again.
+    // A waiting fetch ends with no data on its timeout, at once on stop or destroy, and leaves the
+    // camera free. A fetch that only began after the stop proves nothing: that round runs again.
     void aWaitingFetchEndsOnItsTimeoutOrAtOnceOnStopOrDestroy_data()
     {
         QTest::addColumn<QString>("end");

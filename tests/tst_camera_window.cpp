@@ -49,9 +49,8 @@ private slots:
         mvsim::reset();
     }
 
-    // Clicks as a person makes them; after each, the buttons show the camera's state, so the next
-    // click never acts twice or undoes itself. A refused open says why once and leaves the camera
-    // free; the packet size of a GigE camera only warns.
+    // After each click the buttons show the camera's state, so the next never acts twice or undoes
+    // itself. A refused open says why once and leaves the camera free; packet size only warns.
     void toolbarFollowsTheCamera_data()
     {
         QTest::addColumn<QString>("steps");

@@ -12,15 +12,13 @@
 #include "messageboxrecorder.h"
 #include "mvsim.h"
 #include "scratchdirectory.h"
-#include "settingdialog.h"
 #include "simcamera.h"
 #include "stitchingwindow.h"
 #include "stitchworker.h"
+#include "triggerrules.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QPointer>
 
@@ -34,10 +32,8 @@ constexpr int kObjectLines = 3 * kLines + 20; // three full frames and a short o
 const char *kSerial = "E2E-CAM";
 const char *kNames[] = {"Left", "Right", "Bottom", "Top"};
 
-// A small camera, paced at 100 frames a second whatever the line-rate setting
-// says. Its deep buffer rides out the stalls of a busy test machine, so a
-// frame lost to the scheduler does not pass for a frame lost by the window.
-// Objects, if any, are 50 lines apart; a belt, if any, clocks the lines.
+// 100 frames a second; the deep buffer rides out a busy machine's stalls, so a frame lost to the
+// scheduler does not pass for one lost by the window. Objects are 50 lines apart.
 QString cameraIni(bool rgb, bool objects, const char *conveyor = "", const char *gray = "Mono8")
 {
     return QStringLiteral("[%1]\ntransport = USB3\nwidth = %2\nlines_per_frame = %3\npixel_format = %4\n"
@@ -168,13 +164,11 @@ private slots:
         QTest::newRow("Mono12, Bottom, BMP") << 2 << "BMP" << 12 << QList{8, 1, 0};
         QTest::newRow("Mono16, Top, JPEG") << 3 << "JPG" << 16 << QList{8, 1, 0};
         QTest::newRow("Mono16, Left, PNG") << 0 << "PNG" << 16 << QList{16, 1, 16};
-        QTest::newRow("Mono8, Right, BMP") << 1 << "BMP" << 8 << QList{8, 1, 0};
         QTest::newRow("Mono8, Bottom, TIFF") << 2 << "TIFF" << 8 << QList{8, 1, 0};
         QTest::newRow("Mono8, Bottom, PNG, option off") << 2 << "PNG" << 8 << QList{8, 3, 0};
     }
-    // With the option on, a gray camera's files are gray: 16-bit PNG and TIFF
-    // hold its values, BMP and JPEG their top 8 bits (JPEG within its error);
-    // off, 24-bit RGB as ever. Lines run on from file to file.
+    // With the option on, a gray camera's files are gray: 16-bit PNG and TIFF hold its values, BMP
+    // and JPEG their top 8 bits; off, 24-bit RGB. Lines run on from file to file.
     void filesKeepTheCameraPixels()
     {
         QFETCH(int, direction);
@@ -229,27 +223,12 @@ private slots:
         }
     }
 
-    // Lines clocked by the belt's encoder: it makes 6000 a second for half a
-    // second, stands for a second, then runs on. A belt that stands makes no
-    // lines, which must not pass for a hole in the stream.
+    // Lines clocked by a belt that stands for a second: no lines is no hole in the stream.
     void encoderLinesRunOnThroughAStandingBelt()
     {
+        AppSettings::setValue(TriggerRules::kLineTrigger, true); // as the last run left it
         startWindow(2, 4, true, QStringLiteral("PNG"),
                     cameraIni(false, false, "6000 for 0.5, stop for 1, 6000 for 0.5"));
-        // The line trigger is clicked on in the dialog of the Setting action.
-        QTimer poll;
-        int seen = 0;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto *dialog = qobject_cast<settingdialog *>(QApplication::activeModalWidget())) {
-                auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("cbLineTrigger"));
-                QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
-                dialog->reject();
-                ++seen;
-            }
-        });
-        poll.start(10);
-        w().ui->actionSetting->trigger();
-        QCOMPARE(seen, 1);
         QElapsedTimer sinceStart;
         sinceStart.start();
         setGrabbing(true);

@@ -1,5 +1,5 @@
 // What keeps frames in flight bounded: the grab thread's budget, the window's ledger of what its
-// batches and saves hold, the pool that lends frame memory again, and the one save-failure box.
+// batches and saves hold, and the pool that lends frame memory again.
 #include <QtTest>
 
 #include "appsettings.h"
@@ -8,15 +8,8 @@
 #include "framebudget.h"
 #include "framepool.h"
 #include "naming.h"
-#include "savefailurenotifier.h"
 #include "scratchdirectory.h"
 #include "segmentpicture.h"
-
-#include <QLabel>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStatusBar>
 
 #include <atomic>
 #include <climits>
@@ -217,9 +210,8 @@ private slots:
         }
     }
 
-    // Thirty 1024 x 4096 frames (a 4096-pixel camera's turned for Left or Bottom): a streamed save
-    // holds strips of the rows and the file's buffer, far below the whole picture, yet at least
-    // the strip the encoder is fed.
+    // Thirty 1024 x 4096 frames: a streamed save holds strips of rows and the file's buffer, far
+    // below the whole picture, yet at least the strip the encoder is fed.
     void streamedFormatsChargeStripsNotTheCanvas_data()
     {
         QTest::addColumn<QString>("format");
@@ -255,31 +247,6 @@ private slots:
         QVERIFY2(longer * 10 >= streamed * 9 && longer * 10 <= streamed * 11,
                  qPrintable(QString::number(longer)));
         QCOMPARE(stitchSaveBytes({}, direction, type, kMaxStitchDimension), qint64(0));
-    }
-
-    void oneSaveFailureBoxAtATimeAndTheRestCounted()
-    {
-        QMainWindow window;
-        SaveFailureNotifier notifier(&window, window.statusBar());
-        window.show();
-        auto *label = window.statusBar()->findChild<QLabel *>(QStringLiteral("saveFailuresLabel"));
-        QVERIFY(label);
-        for (int i = 0; i < 6; ++i)
-            notifier.report(QStringLiteral("failure %1").arg(i));
-        // One box, not modal (it runs no event loop of its own); a closed one is gone.
-        QList<QMessageBox *> boxes = window.findChildren<QMessageBox *>();
-        QVERIFY(boxes.size() == 1 && boxes.first()->text() == "failure 0" && !boxes.first()->isModal());
-        QCOMPARE(notifier.untoldFailures(), 5);
-        QVERIFY(label->isVisible() && label->text().contains(QLatin1Char('5')));
-        QTest::mouseClick(static_cast<QWidget *>(boxes.first()->button(QMessageBox::Ok)), Qt::LeftButton);
-        QTRY_VERIFY(!notifier.isShowing());
-        notifier.report(QStringLiteral("next"));
-        boxes = window.findChildren<QMessageBox *>();
-        QVERIFY(boxes.size() == 1 && boxes.first()->text().startsWith("next")
-                && boxes.first()->text().contains('5'));
-        QCOMPARE(notifier.untoldFailures(), 0);
-        QVERIFY(!label->isVisible());
-        QVERIFY(window.close()); // with the box open
     }
 
     void poolLendsMemoryAgainWithinItsLimit()

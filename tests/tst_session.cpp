@@ -7,10 +7,8 @@
 #include "framebudget.h"
 #include "framekind.h"
 #include "frameturn.h"
-#include "linestamps.h"
 #include "mainwindow.h"
 #include "scratchdirectory.h"
-#include "stitchingwindow.h"
 #include "ui_mainwindow.h"
 #include "workthread.h"
 
@@ -112,11 +110,8 @@ private slots:
         m_scratch.reset();
     }
 
-    // What closes a batch: the frame count (also when it is lowered to or
-    // below the frames held), an incomplete frame (kept or not as the partial
-    // rule says) and a hole the grab thread reports. Another direction, Clear
-    // Images and camera Stop discard the open batch; Close leaves it until
-    // the next start. The numbering goes on.
+    // What closes a batch (count, short frame, hole, another pixel format), what discards the open
+    // one (another direction, Clear Images, camera Stop) and what leaves it (Close).
     void batchClosesOrIsDiscarded_data()
     {
         QTest::addColumn<int>("count");
@@ -211,35 +206,6 @@ private slots:
         QCOMPARE(w().session().batchCount(), batchesShownOpenSizeKnown[0] + 1);
     }
 
-    // Stop in the middle of a batch, saving on: the 7 frames collected become
-    // a file of their own, numbered after the last full batch, and not a line
-    // is lost or repeated between the two files.
-    void stopSavesTheOpenBatchAsTheNextFile()
-    {
-        m_window.reset();
-        const QString out = m_scratch->filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(out));
-        // One object of 17 frames of 4 lines, slow enough for a loaded host to
-        // lose none, then nothing for days.
-        openStitchingWindow(
-            m_window,
-            "[STOP]\ntransport = USB3\nwidth = 16\nlines_per_frame = 4\npixel_format = Mono8\n"
-            "line_rate = 400\nobject_lines = 68\ngap_lines = 100000000\n",
-            "STOP", {2, 10, true, QStringLiteral("PNG"), out});
-        if (QTest::currentTestFailed())
-            return;
-        trigger("actionCameraStart");
-        QTRY_VERIFY_WITH_TIMEOUT(w().session().batchCount() == 1 && w().session().openBatch().size() == 7,
-                                 10000);
-        trigger("actionCameraStop");
-        QVERIFY(waitForStitchWorker(w()));
-        const QList<StitchedFile> files = readStitchedFiles(out, 2);
-        QCOMPARE(files.size(), 2);
-        QCOMPARE(QList<int>({files[0].batch, files[1].batch, int(files[1].stamps.size())}),
-                 QList<int>({1, 2, 28}));
-        QVERIFY(runsWithoutGap(files[0].stamps + files[1].stamps));
-    }
-
     void liveViewPaintsOnlyTheNewestOfQueuedFrames()
     {
         QSignalSpy sceneRects(w().m_liveScene, &QGraphicsScene::sceneRectChanged);
@@ -252,10 +218,8 @@ private slots:
         QTRY_COMPARE(w().m_livePixmapItem->pixmap().size(), QSize(kWidth, 20));
     }
 
-    // Frames stay as delivered, gray and charged as gray; a batch closed while
-    // saving is off leaves its number unused. Save Image after the direction
-    // changed lays the last batch out anew, each frame turned as collected: for
-    // Left, a frame's pixel (x, y) lands at column y, row kWidth-1-x of its place.
+    // Frames stay as delivered, gray and charged as gray; a batch closed while saving is off leaves
+    // its number unused. Save Image after a change of direction lays the last batch out anew.
     void saveImageWritesTheLastBatchTurnedAsItWasCollected()
     {
         const QDir out(m_scratch->filePath(QStringLiteral("out")));

@@ -88,9 +88,8 @@ private slots:
         QCOMPARE(entryOf(shown.camera.handle(), "LineStart", "TriggerMode"), QString("On"));
         QCOMPARE(actual->text(), QString("3000"));
         QCOMPARE(stored(kLineTrigger).toBool(), true);
-        // The dialog's own line rate control enables the field; it stays off
-        // while lines come from the encoder, and each readout shows what the
-        // camera measures, or that it does not answer.
+        // The rate field stays off while lines come from the encoder, even with rate control on;
+        // each readout shows what the camera measures, or that it does not answer.
         clickIndicator(shown.control<QCheckBox>("cbAcquisitionLineRateEnable"));
         QVERIFY(!rateField->isEnabled());
         mvsim::setFault("MV_CC_GetIntValueEx", static_cast<int>(MV_E_NOTFOUND), "TRG");
