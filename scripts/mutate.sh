@@ -49,7 +49,7 @@ pool-order|stitch|stitch/savepool.cpp|    for (const auto &report : reports)|   
 durable-number|storage|storage/durablefile.cpp|        if (error != EEXIST)\n            return fail(error);\n    }\n    return fail(EEXIST);|        if (error != EEXIST \&\& error != 0)\n            return fail(error);\n        break;\n    }\n    return fail(EEXIST);|a taken name is not numbered on, the save fails
 durable-sync|storage|storage/descriptordevice.cpp|    if (m_error == 0 && sync && ::fsync(m_fd) != 0)|    if (m_error == 0 \&\& sync \&\& ::fsync(m_fd) != 0 \&\& false)|a failed fsync ignored
 durable-error|storage|storage/descriptordevice.cpp|    if (m_fd < 0 \|\| m_error != 0)|    if (m_fd < 0)|writes go on after one failed
-budget-fits|camera|camera/intakegate.cpp|    if (held + bytes > m_limit) {|    if (held > m_limit) {|the budget admits a frame that passes it
+budget-fits|camera|camera/intakegate.cpp|    if (held + bytes > m_limit) {|    if (held + bytes / 2 > m_limit) {|the budget admits a frame that passes it
 budget-drop|camera|camera/framebudget.cpp|    if (!admitted) {\n        ++m_dropped;|    if (!admitted) {|a refused frame is not counted as dropped
 frame-follows|camera|camera/framestatistics.cpp|    return next == previous + 1u \|\| (previous == lastBlockId && next == 1u);|    return next == previous + 1u \|\| (previous == lastBlockId \&\& next == 0u);|the frame number's wrap to 1 counted as a gap
 batch-count|session|session/acquisitionsession.cpp|    if (m_batchFrames.size() >= m_options.maxStitchCount \|\| m_ledger->openBatchOutgrowsBudget())|    if (m_batchFrames.size() > m_options.maxStitchCount \|\| m_ledger->openBatchOutgrowsBudget())|a batch holds one frame more than set
