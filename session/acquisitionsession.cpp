@@ -381,6 +381,7 @@ void AcquisitionSession::handOffBatch(const QList<QImage> &frames, int batchNumb
     job.format = outputFormat();
     job.jpgQuality = o.jpgQuality;
     job.pngQuality = o.pngQuality;
+    job.formatName = o.imageFormat;
     if (!QMetaObject::invokeMethod(m_worker, "saveGrabbedImages", Qt::QueuedConnection,
                                    Q_ARG(BatchSaveJob, job)))
         return;

@@ -21,6 +21,7 @@ struct BatchSaveJob {
     ImageFormat format = ImageFormat::Jpeg;
     int jpgQuality = 95;
     int pngQuality = 8;
+    QString formatName; // as the caller named the format, for messages; empty: imageFormatName()
 };
 Q_DECLARE_METATYPE(BatchSaveJob)
 

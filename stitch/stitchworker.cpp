@@ -25,16 +25,18 @@ QString notEnoughMemoryText(int batchIndex)
                           : QStringLiteral("Not enough memory to stitch the image");
 }
 
-QString crossDimensionTooLarge(ImageFormat format, int size, int limit)
+// The format is named as the caller gave it: the operator recognises what
+// the settings hold, even a hand-edited name that saves as BMP.
+QString crossDimensionTooLarge(const QString &formatName, int size, int limit)
 {
     return QStringLiteral("Stitched image height too large for %1: %2 > %3")
-        .arg(imageFormatName(format), QString::number(size), QString::number(limit));
+        .arg(formatName, QString::number(size), QString::number(limit));
 }
 
-QString singleFrameTooLong(ImageFormat format, int length, int limit)
+QString singleFrameTooLong(const QString &formatName, int length, int limit)
 {
     return QStringLiteral("A single frame is too wide for %1 (%2 px > %3 px).")
-        .arg(imageFormatName(format), QString::number(length), QString::number(limit));
+        .arg(formatName, QString::number(length), QString::number(limit));
 }
 
 QString pixelKindText(const QImage &frame)
@@ -79,13 +81,14 @@ int pngSignificantGrayBits(const QByteArray &head)
  */
 SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, const QString &saveDirPath,
                          const QString &cameraModelName, const QString &cameraSerialNumber,
-                         ImageFormat format, int jpgQuality, int pngQuality, int maxDimension,
+                         const QString &formatName, int jpgQuality, int pngQuality, int maxDimension,
                          bool keepCameraPixels, const StitchWorker::FrameFileReader &readFrame,
                          const ProgressReport &reportProgress)
 {
     if (imagePaths.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
     const QString folder = resolveOutputFolder(saveDirPath);
+    const ImageFormat format = imageFormatFromSetting(formatName);
 
     try {
         FrameSurvey survey(imagePaths.size());
@@ -98,11 +101,11 @@ SaveOutcome saveFileList(const QStringList &imagePaths, int rotateClockwise, con
         // Otherwise 16-bit files are joined into 8-bit ones, as they always were.
         survey.deep = survey.deep && keepCameraPixels;
         if (survey.maxHeight > maxDimension)
-            return SaveOutcome::failure(crossDimensionTooLarge(format, survey.maxHeight, maxDimension));
+            return SaveOutcome::failure(crossDimensionTooLarge(formatName, survey.maxHeight, maxDimension));
         const SegmentSplit split = splitIntoSegments(survey.lengths(true), maxDimension);
         if (split.oversizedFrame >= 0) {
             return SaveOutcome::failure(
-                singleFrameTooLong(format, survey.widths.at(split.oversizedFrame), maxDimension)
+                singleFrameTooLong(formatName, survey.widths.at(split.oversizedFrame), maxDimension)
                 + QStringLiteral("\nFile: ") + imagePaths.at(split.oversizedFrame));
         }
         if (split.segments.isEmpty())
@@ -141,6 +144,7 @@ SaveOutcome saveBatch(const BatchSaveJob &batch, int maxDimension, const Progres
     if (images.isEmpty())
         return SaveOutcome::failure(QStringLiteral("No frames to save!"));
     const QString folder = resolveOutputFolder(batch.folder);
+    const QString formatName = batch.formatName.isEmpty() ? imageFormatName(batch.format) : batch.formatName;
 
     try {
         const FrameSurvey survey = surveyFrames(images, batch.turnAngle);
@@ -151,12 +155,12 @@ SaveOutcome saveBatch(const BatchSaveJob &batch, int maxDimension, const Progres
         const bool horizontal = isHorizontalDirection(batch.direction);
         const int crossLength = horizontal ? survey.maxHeight : survey.maxWidth;
         if (crossLength > maxDimension)
-            return SaveOutcome::failure(crossDimensionTooLarge(batch.format, crossLength, maxDimension));
+            return SaveOutcome::failure(crossDimensionTooLarge(formatName, crossLength, maxDimension));
         const QVector<int> lengths = survey.lengths(horizontal);
         const SegmentSplit split = splitIntoSegments(lengths, maxDimension);
         if (split.oversizedFrame >= 0)
             return SaveOutcome::failure(
-                singleFrameTooLong(batch.format, lengths.at(split.oversizedFrame), maxDimension));
+                singleFrameTooLong(formatName, lengths.at(split.oversizedFrame), maxDimension));
         if (split.segments.isEmpty())
             return SaveOutcome::failure(QStringLiteral("No segments generated."));
 
@@ -337,14 +341,13 @@ void StitchWorker::saveStitch(QStringList imagePaths, int rotateClockwise, QStri
                               QString cameraModelName, QString cameraSerialNumber, QString format,
                               int jpgQuality, int pngQuality)
 {
-    const ImageFormat type = imageFormatFromSetting(format);
     const int limit = maxDimension;
     const bool keep = keepCameraPixels();
     const FrameFileReader reader = m_readFrameFile;
     postSave(
         [=](const SavePool::Progress &report) {
             return saveFileList(imagePaths, rotateClockwise, saveDirPath, cameraModelName, cameraSerialNumber,
-                                type, jpgQuality, pngQuality, limit, keep, reader, report);
+                                format, jpgQuality, pngQuality, limit, keep, reader, report);
         },
         QStringLiteral("Unknown exception occurred!"));
 }
@@ -376,7 +379,7 @@ void StitchWorker::saveStitchImages(QList<QImage> images, int rotateClockwise, Q
 {
     saveGrabbedImages({std::move(images), 0, rotateClockwise, std::move(saveDirPath),
                        std::move(cameraModelName), std::move(cameraSerialNumber), batchIndex,
-                       imageFormatFromSetting(format), jpgQuality, pngQuality});
+                       imageFormatFromSetting(format), jpgQuality, pngQuality, format});
 }
 
 /*

@@ -81,8 +81,8 @@ QStringList save(SaveKind kind, const SaveInputs &in, const QString &folder, con
         worker.saveStitch(in.files, 0, folder, QStringLiteral("CamA"), QStringLiteral("SN0042"), format, 90,
                           6);
     else if (kind == Grabbed)
-        worker.saveGrabbedImages(
-            {in.unturned, 90, 0, folder, QString(), QString(), 3, imageFormatFromSetting(format), 90, 6});
+        worker.saveGrabbedImages({in.unturned, 90, 0, folder, QString(), QString(), 3,
+                                  imageFormatFromSetting(format), 90, 6, format});
     else
         worker.saveStitchImages(in.frames, 0, folder, QString(), QString(), 3, format, 90, 6);
     return recorder.events;
@@ -350,8 +350,8 @@ private slots:
             QObject::connect(&worker, &StitchWorker::failed, [&](const QString &e) { result = e.toUtf8(); });
             QObject::connect(&worker, &StitchWorker::finished,
                              [&](const QStringList &) { result = "saved"; });
-            worker.saveGrabbedImages(
-                {frames, turn, 0, path("out"), "M", "S", batch, imageFormatFromSetting(format), 95, 8});
+            worker.saveGrabbedImages({frames, turn, 0, path("out"), "M", "S", batch,
+                                      imageFormatFromSetting(format), 95, 8, format});
             return result;
         });
         QCOMPARE(QString::fromUtf8(answer), text);

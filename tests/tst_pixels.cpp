@@ -112,8 +112,8 @@ private slots:
         if (files)
             worker.saveStitch(paths, direction, dir.path(), "M", "S", format, 90, 6);
         else
-            worker.saveGrabbedImages(
-                {frames, angle, direction, dir.path(), "M", "S", 4, imageFormatFromSetting(format), 90, 6});
+            worker.saveGrabbedImages({frames, angle, direction, dir.path(), "M", "S", 4,
+                                      imageFormatFromSetting(format), 90, 6, format});
         const QList<QList<int>> segments
             = total > limit ? QList<QList<int>>{{0, 1}, {2}} : QList<QList<int>>{{0, 1, 2}};
         QVERIFY2(recorder.files().size() == segments.size(), qPrintable(recorder.events.join('\n')));

@@ -229,16 +229,18 @@ private slots:
         };
         row("empty batch", {}, 0, "PNG", "No frames to save!");
         row("only null frames", {QImage(), QImage()}, 0, "PNG", "No valid frames to stitch!");
-        row("too tall for Left", {gray, tall}, 0, "jpg", tooTall.arg("JPG", "32769"));
-        row("too wide for Top", {wide}, 3, "Tiff", tooTall.arg("TIF", "40000"));
+        row("too tall for Left", {gray, tall}, 0, "jpg", tooTall.arg("jpg", "32769"));
+        row("too wide for Top", {wide}, 3, "Tiff", tooTall.arg("Tiff", "40000"));
         row("one frame too long for Right", {gray, wide}, 1, "BMP", tooLong.arg("BMP", "40000"));
-        row("one frame too long for Bottom", {gray, tall}, 2, "png", tooLong.arg("PNG", "32769"));
-        // A hand-edited setting.ini may hold anything; what is unknown saves as BMP.
-        row("unknown format name, too tall", {gray, tall}, 0, "A%1B%2%3", tooTall.arg("BMP", "32769"));
-        row("unknown format name, too long", {gray, wide}, 1, "%2x%1", tooLong.arg("BMP", "40000"));
+        row("one frame too long for Bottom", {gray, tall}, 2, "png", tooLong.arg("png", "32769"));
+        // A hand-edited setting.ini may hold anything; the name is shown as typed.
+        row("placeholders in the format name, too tall", {gray, tall}, 0, "A%1B%2%3",
+            "Stitched image height too large for A%1B%2%3: 32769 > 32768");
+        row("placeholders in the format name, too long", {gray, wide}, 1, "%2x%1",
+            "A single frame is too wide for %2x%1 (40000 px > 32768 px).");
         row("missing file", {QImage()}, -1, "PNG", "No valid frames to stitch!");
         row("file too wide", {gray, patternFrame(33000, 1, QImage::Format_Grayscale8, 1)}, -1, "Png",
-            tooLong.arg("PNG", "33000") + "\nFile: %1");
+            tooLong.arg("Png", "33000") + "\nFile: %1");
         row("standard exception", {gray}, -1, "PNG", "Exception occurred: disk went away", 1);
         row("other exception", {gray}, -1, "PNG", "Unknown exception occurred!", 3);
     }
